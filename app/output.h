@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "app/options.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+
+namespace kel {
+
+/// Where a message goes. Each sink decides from the options whether a
+/// character reaches the console; all but Console also go to the log.
+enum class Sink {
+  kConsole,  ///< console only: banner, usage, prompts, progress dots
+  kInfo,     ///< console and log: results, warnings, fatal errors
+  kDebug,    ///< log; console under -d
+  kDetail,   ///< log; console under -dd (serial and packet traces)
+  kQuiet,    ///< log; console unless -s (the unit information report)
+};
+
+/// The program's text output: the five sinks, the console writer that holds
+/// line breaks back, the stamped log writer, the error hook and the
+/// errorReportLevel gate. One instance, owned by main.
+class Output {
+ public:
+  Output(Console& console, Clock& clock, const Options& options);
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  /// Writes one character to a sink.
+  void Put(Sink sink, char c);
+  /// Writes a text to a sink character by character.
+  void Write(Sink sink, std::string_view text);
+  /// Writes every argument in order: strings as they are, integers in decimal.
+  template <typename... Args>
+  void Print(Sink sink, const Args&... args) {
+    (WriteOne(sink, args), ...);
+  }
+
+  /// The prompt rule: settles a pending line break before a key is read.
+  void SettlePrompt();
+  /// Reads one key for a prompt (settling first); -1 when input has ended.
+  int ReadPromptKey();
+
+  /// The error hook: low-level failures and transfer records. Shown only
+  /// while chipProbeCounter is above 0 (console under -d, always the log).
+  void ErrorHook(std::string_view line);
+
+  /// Log lifecycle. OpenLogFile creates `path` (replacing it); false when it
+  /// cannot be created. CloseLog writes "\r\n" through the log writer first.
+  bool OpenLogFile(const std::string& path);
+  void CloseLog();
+  bool logOpen() const { return logFile_ != nullptr; }
+  /// Writes straight to the log file, bypassing stamps (the log header).
+  void WriteLogRaw(std::string_view text);
+
+  /// Gates the link layers' traces and error lines (above 0 = shown).
+  int8_t errorReportLevel = 0;
+  /// Raised around the LPC chip check; the error hook acts only while > 0.
+  int chipProbeCounter = 0;
+
+  Console& console() { return console_; }
+  Clock& clock() { return clock_; }
+  const Options& options() const { return options_; }
+
+ private:
+  void WriteOne(Sink sink, std::string_view text) { Write(sink, text); }
+  void WriteOne(Sink sink, const char* text) { Write(sink, text); }
+  void WriteOne(Sink sink, const std::string& text) { Write(sink, text); }
+  void WriteOne(Sink sink, char c) { Put(sink, c); }
+  template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
+  void WriteOne(Sink sink, T value) {
+    Write(sink, std::to_string(static_cast<std::conditional_t<std::is_signed_v<T>, long long,
+                                                               unsigned long long>>(value)));
+  }
+
+  void ConsolePut(char c);
+  void LogPut(char c);
+  bool ToConsole(Sink sink) const;
+
+  Console& console_;
+  Clock& clock_;
+  const Options& options_;
+  bool pendingCr_ = false;
+  bool pendingLf_ = false;
+  bool promptAnswered_ = false;
+  std::FILE* logFile_ = nullptr;
+  uint32_t logStartTicks_ = 0;
+};
+
+}  // namespace kel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/options.h"
+#include "app/output.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/process_exit.h"
+#include "platform/registry.h"
+
+namespace kel {
+
+/// The process-wide services and settings that every layer uses: options,
+/// output, and the platform interfaces. main builds one from the system
+/// sides; a test builds one from fakes (VirtualClock, ScriptedConsole,
+/// MapEnvironment, MapRegistry, ThrowingExit).
+struct Runtime {
+  Options& options;
+  Output& out;
+  Clock& clock;
+  Console& console;
+  Environment& env;
+  Registry& registry;
+  ProcessExit& exit;
+
+  /// Closes the COM port and deletes its lock file. The serial layer sets it
+  /// when it is created; FatalError and the stop handler call it.
+  std::function<void()> closePort;
+
+  /// Prints "Fatal Error: " + message, closes port and log, stores the
+  /// message under "Message" in the parameter file when one was named,
+  /// waits for a key and ends the process (exit code 2 with a parameter
+  /// file, else 1).
+  [[noreturn]] void FatalError(const std::string& message);
+
+  /// The end-of-run pause: "Press Enter key to continue", one key.
+  void PressEnter();
+  /// Asks `question` + " (y/n)"; true only for Y or y (always, under -y).
+  bool AskYesNo(const std::string& question);
+
+  /// The internal assertion report; does not return.
+  [[noreturn]] void AssertFailed(const char* source, int line);
+};
+
+}  // namespace kel

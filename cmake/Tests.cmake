@@ -1,0 +1,45 @@
+# GoogleTest: the system package natively; built from the Debian source tree
+# when cross-compiling, so the same tests can run under wine.
+enable_testing()
+if(CMAKE_CROSSCOMPILING)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(KEL_GTEST_LIBS gtest gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  set(KEL_GTEST_LIBS GTest::gtest GTest::gtest_main)
+endif()
+
+file(GLOB_RECURSE KEL_TEST_SOURCES CONFIGURE_DEPENDS
+  app/*_test.cpp link/*_test.cpp unit/*_test.cpp flash/*_test.cpp files/*_test.cpp
+  update/*_test.cpp images/*_test.cpp platform/*_test.cpp sim/*_test.cpp tests/*.cpp)
+if(WIN32)
+  list(FILTER KEL_TEST_SOURCES EXCLUDE REGEX "/posix/|_posix_test\\.cpp$|/tests/e2e/")
+else()
+  list(FILTER KEL_TEST_SOURCES EXCLUDE REGEX "/win32/|_win32_test\\.cpp$")
+endif()
+
+add_executable(kel_tests ${KEL_TEST_SOURCES})
+target_compile_options(kel_tests PRIVATE ${KEL_WARNINGS})
+target_link_libraries(kel_tests PRIVATE kel_core ${KEL_GTEST_LIBS})
+if(TARGET ponderix_sim)
+  target_link_libraries(kel_tests PRIVATE ponderix_sim)
+endif()
+target_compile_definitions(kel_tests PRIVATE
+  KEL_BINARY_PATH="$<TARGET_FILE:KelUpdater>"
+  KEL_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+  $<$<TARGET_EXISTS:ponderix-sim>:KEL_SIM_PATH="$<TARGET_FILE:ponderix-sim>">)
+add_dependencies(kel_tests KelUpdater)
+if(TARGET ponderix-sim)
+  add_dependencies(kel_tests ponderix-sim)
+endif()
+if(WIN32)
+  target_link_options(kel_tests PRIVATE -static -static-libgcc -static-libstdc++)
+endif()
+
+if(NOT CMAKE_CROSSCOMPILING)
+  include(GoogleTest)
+  gtest_discover_tests(kel_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endif()
