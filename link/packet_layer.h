@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kel {
+
+struct Runtime;
+class CommPort;
+
+/// Where requests go while a unit is reached through a proxy (a unit that
+/// forwards frames to a unit behind it).
+struct ProxySettings {
+  bool on = false;
+  uint8_t unitId = 0;      ///< address of the directly connected, forwarding unit
+  uint8_t portNumber = 0;  ///< the proxy's own port behind which the remote unit sits
+};
+
+/// One request/reply exchange at a time: builds a request byte by byte,
+/// frames it (length header, proxy header, CRC-16), sends it, receives the
+/// reply, strips its headers, checks its CRC and resynchronises on damage.
+/// A retry identical to the previous request reuses a reply that arrived
+/// late instead of sending again.
+class PacketLayer {
+ public:
+  static constexpr size_t kBufferSize = 20000;
+
+  PacketLayer(Runtime& runtime, CommPort& port, ProxySettings& proxy);
+
+  /// Starts a new request (write count 0).
+  void StartRequest();
+  void PutPacketByte(uint8_t byte);
+  /// Sends the built request of `size` bytes (no length header unless proxied).
+  void SendPacket(size_t size);
+  /// Sends it with the 0xF1 length header.
+  void SendLengthFramePacket(size_t size);
+  /// Receives a reply whose payload is `size` bytes; false only when bytes
+  /// were missing. A bad CRC is resynchronised; CheckReply tells the outcome.
+  bool RecvPacket(size_t size);
+  /// Receives the next `size` payload bytes of a reply without checking.
+  bool RecvPartialPacket(size_t size);
+  /// The next reply byte, or 0 past the end.
+  uint8_t NextReplyByte();
+  /// Ends the exchange: true when the reply is at least 4 bytes, its CRC is
+  /// good and exactly all its payload was read.
+  bool CheckReply();
+  /// Forgets any held reply so the next request is always transmitted
+  /// (used by every speed or timeout change).
+  void ClearReplyState();
+
+  ProxySettings& proxy() { return proxy_; }
+
+ private:
+  // Implementation state lives here (buffers, counts, read position).
+  struct State;
+  Runtime& runtime_;
+  CommPort& port_;
+  ProxySettings& proxy_;
+};
+
+/// One step of the Modbus CRC-16 (poly 0xA001, start 0xFFFF, no final XOR).
+uint16_t Crc16Update(uint16_t crc, uint8_t byte);
+/// CRC of a buffer from 0xFFFF, returned as the two CRC bytes in wire order
+/// read big-endian (low CRC byte in the high half).
+uint16_t Crc16OfBuffer(const uint8_t* data, size_t length);
+
+}  // namespace kel
