@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+
+namespace kel {
+
+/// The far end of an in-memory serial line: the unit simulator, or a test.
+class MemorySerialPeer {
+ public:
+  virtual ~MemorySerialPeer() = default;
+  /// Bytes the program wrote, at tick `now`, on a line configured as `line`
+  /// (speed and parity as the program set them).
+  virtual void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& line,
+                           uint32_t now) = 0;
+  /// Time has moved to `now`; a peer with delayed output may send it now.
+  virtual void OnTime(uint32_t now) { (void)now; }
+  /// The port was opened (true) or closed (false) by the program.
+  virtual void OnOpen(bool open, const SerialConfig& line) { (void)open; (void)line; }
+  /// The CTS line as the program sees it.
+  virtual bool Cts() { return false; }
+};
+
+/// A serial line held in memory. The program's side is a SerialDevice made
+/// by MemorySerialPorts; the peer side is a MemorySerialPeer that answers
+/// through SendToHost. Each byte carries the tick at which it reaches the
+/// program, so a peer can answer late; waiting for input advances a
+/// VirtualClock straight to the next delivery, so exchanges cost no real time.
+class MemorySerialLine {
+ public:
+  explicit MemorySerialLine(Clock& clock) : clock_(clock) {}
+
+  void AttachPeer(MemorySerialPeer* peer) { peer_ = peer; }
+  MemorySerialPeer* peer() const { return peer_; }
+  Clock& clock() { return clock_; }
+
+  /// Peer side: bytes that reach the program at tick `deliverAt`.
+  void SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt);
+
+  /// Program side (used by the device).
+  void HostWrite(const uint8_t* data, size_t length);
+  /// Moves every byte whose time has come into `out`, up to `max`; returns the count.
+  size_t HostRead(uint8_t* out, size_t max);
+  /// True when a byte has reached the program by now.
+  bool HostReadable();
+  /// The tick of the next pending delivery, if any.
+  bool NextDelivery(uint32_t& tick) const;
+  void HostPurge();
+
+  /// The line settings the program has open (speed, parity), or closed.
+  bool isOpen = false;
+  SerialConfig config;
+  /// When true the next Open of this line fails with `openError`.
+  unsigned long openError = 0;
+  /// Total bytes each way, for tests.
+  uint64_t bytesFromHost = 0;
+  uint64_t bytesToHost = 0;
+
+ private:
+  struct Pending {
+    uint32_t deliverAt;
+    uint8_t byte;
+  };
+  Clock& clock_;
+  MemorySerialPeer* peer_ = nullptr;
+  std::deque<Pending> toHost_;
+};
+
+/// COM ports backed by in-memory lines: port n exists once a line is added.
+class MemorySerialPorts : public SerialPortOpener {
+ public:
+  explicit MemorySerialPorts(Clock& clock) : clock_(clock) {}
+  /// Creates (or returns) the line of COM`portNumber`.
+  MemorySerialLine& AddLine(int portNumber);
+  MemorySerialLine* Line(int portNumber);
+  std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
+                                     unsigned long& error) override;
+
+ private:
+  Clock& clock_;
+  std::map<int, std::unique_ptr<MemorySerialLine>> lines_;
+};
+
+}  // namespace kel
