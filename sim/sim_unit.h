@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/file_store.h"
+#include "sim/flash_memory.h"
+
+namespace kel::sim {
+
+class SimNetwork;
+
+/// Who answers on a unit's serial line right now.
+enum class SimRole : uint8_t {
+  kApplication,  ///< the unit's software: own address and F0
+  kBootLoader,   ///< the boot loader at address 1
+  kProgrammer,   ///< the flash programmer started from RAM
+  kBlankChip,    ///< a blank LPC chip's ISP ROM (text handshake)
+};
+
+/// How the unit drives CTS once the port is open.
+enum class CtsBehaviour : uint8_t {
+  kLow,          ///< never raised
+  kHigh,         ///< raised at once
+  kAfterDelay,   ///< raised `ctsDelayMs` after the port opens
+};
+
+/// One simulated unit: the identity from the scenario and the state the
+/// roles change. Role handlers receive it by reference; the network core
+/// owns it and applies speed changes and restarts the handlers ask for.
+struct SimUnit {
+  // ---- identity (scenario) ----
+  std::string name;                ///< label used in listings and transcripts
+  uint16_t cardNumber = 659;
+  uint16_t circuitCode = 1;
+  uint8_t suffixLetter = 0;        ///< 0 none, 1 "A", ...
+  uint8_t suffixNumber = 0;
+  uint16_t productWord = 0;
+  int16_t softwareVersion = 610;   ///< hundredths: 610 is 6.10
+  uint8_t softwareRelease = 57;
+  int8_t buildIncrement = 0;
+  int32_t serialNumber = 1;
+  uint8_t modbusAddress = 1;
+  uint8_t unitAddress = 1;         ///< address the application answers at
+  uint8_t unitFlags = 0x01;        ///< bit 0: accepts update files
+  std::array<uint8_t, 6> buildTime{26, 1, 1, 12, 0, 0};  ///< yy mm dd hh mm ss
+  std::string informationText;
+  std::vector<uint16_t> debugLogFiles;  ///< file numbers reported by GetDebugLogs
+  uint8_t bootInfoByte = 1;
+  uint8_t bootLoaderVersion = 4;
+  uint8_t bootLoaderRelease = 14;
+  uint8_t bootFlags = 0x02;
+  uint16_t bufferSize = 1024;      ///< GetBufferSize answer
+  uint8_t mcuType = 6;
+  uint32_t softwareChecksum = 0;   ///< reported while the flash holds no software
+  uint16_t softwareCrc = 0;
+  bool vcom = false;               ///< USB virtual COM port
+  CtsBehaviour cts = CtsBehaviour::kLow;
+  uint32_t ctsDelayMs = 0;
+  uint32_t restartMs = 300;        ///< silent time of a restart
+  uint32_t notReadyMs = 1000;      ///< after a restart the readiness poll says "not ready"
+
+  // ---- line ----
+  int32_t applicationBaud = 19200; ///< the application's own line speed
+  bool applicationEvenParity = false;
+  int32_t baudRate = 19200;        ///< current line speed
+  bool evenParity = false;         ///< current parity
+  /// A handler that moves the line sets these; the core applies them after
+  /// the reply has left at the old speed. 0 = no change.
+  int32_t nextBaudRate = 0;
+  bool nextEvenParity = false;
+
+  // ---- role and restart ----
+  SimRole startRole = SimRole::kApplication;
+  SimRole role = SimRole::kApplication;
+  bool ispSynchronized = false;   ///< blank chip: "?" handshake done
+  /// A handler that restarts the unit sets `restartRequested` and the role
+  /// to come up in; the core makes the unit silent for `restartMs` and then
+  /// switches role, line speed and applies pending update files.
+  bool restartRequested = false;
+  SimRole restartRole = SimRole::kApplication;
+  bool restarting = false;         ///< silent until `restartDoneAt`
+  uint32_t restartDoneAt = 0;
+  uint32_t readyAt = 0;            ///< readiness poll answers ready from this tick
+  uint32_t now = 0;                ///< tick of the request being handled
+
+  // ---- memory ----
+  FlashMemory flash;
+  FileStore files;
+  std::map<uint32_t, uint8_t> ram; ///< bytes written to RAM by write memory
+  uint32_t programStart = 0;       ///< Transfer to RAM program address
+  uint8_t programmerVersionMajor = 3;
+  uint8_t programmerVersionMinor = 0;
+  uint8_t programmerConfig = 0;
+  std::vector<uint8_t> scratch;    ///< programmer's buffered-chunk area
+
+  // ---- network ----
+  SimNetwork* network = nullptr;   ///< the port's network this unit sits on
+  bool connected = false;          ///< wired to the port (not behind another unit)
+  bool isJig = false;              ///< KJ3 test jig: proxies to its second port
+  uint8_t jigPortNumber = 2;       ///< the jig's port the unit behind it hangs on
+  bool proxyOpen = false;          ///< OpenKelUpdaterProxy received
+  int32_t proxyBaud = 115200;      ///< jig's link to the unit behind it
+};
+
+}  // namespace kel::sim
