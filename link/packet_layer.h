@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace kel {
 
@@ -26,6 +27,9 @@ class PacketLayer {
   static constexpr size_t kBufferSize = 20000;
 
   PacketLayer(Runtime& runtime, CommPort& port, ProxySettings& proxy);
+  ~PacketLayer();
+  PacketLayer(const PacketLayer&) = delete;
+  PacketLayer& operator=(const PacketLayer&) = delete;
 
   /// Starts a new request (write count 0).
   void StartRequest();
@@ -49,10 +53,26 @@ class PacketLayer {
   void ClearReplyState();
 
   ProxySettings& proxy() { return proxy_; }
+  CommPort& port() { return port_; }
+
+  /// Bytes of the current reply held (headers removed, CRC included).
+  size_t replyHeld() const;
+  /// Size of the previous request as far as the new one matched it.
+  size_t lastSentSize() const;
+  /// Bytes put for the request being built.
+  size_t writeCount() const;
 
  private:
   // Implementation state lives here (buffers, counts, read position).
   struct State;
+  void SendFramed(size_t size, bool lengthFraming);
+  bool Receive(size_t size);
+  void SlidePacket();
+  void DiscardHeldReply();
+  void ClearReply();
+  bool traced() const;
+
+  std::unique_ptr<State> state_;
   Runtime& runtime_;
   CommPort& port_;
   ProxySettings& proxy_;

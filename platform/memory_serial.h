@@ -59,6 +59,13 @@ class MemorySerialLine {
   SerialConfig config;
   /// When true the next Open of this line fails with `openError`.
   unsigned long openError = 0;
+  /// Opens fail as "in use" (32) until the clock reaches this tick; an
+  /// open line is also "in use" to a second opener.
+  uint32_t busyUntil = 0;
+  /// Speeds above this (when non-zero) are refused (87), at open and in place.
+  int32_t maxBaudRate = 0;
+  /// Line errors that the next TakeLineErrors reports (and clears).
+  LineErrors pendingErrors;
   /// Total bytes each way, for tests.
   uint64_t bytesFromHost = 0;
   uint64_t bytesToHost = 0;

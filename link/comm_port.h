@@ -1,0 +1,129 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/link_settings.h"
+#include "platform/serial_device.h"
+
+namespace kel {
+
+struct Runtime;
+
+/// The one serial port of the program: opening it with the link settings
+/// (announced by a lock marker file), queued writes that never wait for the
+/// line, a receive buffer with timed reads, line-error reports and speed
+/// changes by reopening. Every low-level error text and a record of every
+/// transfer go to the output's error hook.
+///
+/// One instance per run, made by main (a test makes a fresh one). The
+/// constructor sets Runtime::closePort so that a fatal error or the stop
+/// handler can release the port and its lock marker.
+class CommPort {
+ public:
+  static constexpr size_t kBufferSize = 65536;  ///< receive and transmit buffers
+  static constexpr int kOpenAttempts = 100;     ///< attempts on a busy port
+  static constexpr uint32_t kBusyRetryMs = 100; ///< pause between those attempts
+  static constexpr int kReopenAttempts = 20;    ///< ChangeBaudRate attempts before it is fatal
+  static constexpr uint32_t kReopenPauseMs = 25;
+  static constexpr uint32_t kPollMs = 10;       ///< upper bound of one wait for input
+
+  CommPort(Runtime& runtime, SerialPortOpener& opener);
+  ~CommPort();
+  CommPort(const CommPort&) = delete;
+  CommPort& operator=(const CommPort&) = delete;
+
+  LinkSettings& settings() { return settings_; }
+  const LinkSettings& settings() const { return settings_; }
+  bool isOpen() const { return device_ != nullptr; }
+
+  /// Opens COM n from the settings, creating the lock marker first (in
+  /// PONDERIXLOCKDIR when set). A busy port is retried 100 times, 100 ms
+  /// apart, with a dot per attempt. A programmer speed above 115200 is
+  /// proved first by opening at it. True when open at the current speed;
+  /// on failure the lock marker is deleted again.
+  bool OpenPort();
+  /// Waits for queued writes, purges, closes; then deletes the lock marker.
+  void ClosePort();
+  /// Closes and reopens at the current speed and parity. False at once when
+  /// the port refuses the speed; ends the run after 20 failed attempts.
+  bool ChangeBaudRate();
+
+  /// The low-level open and configuration. False on failure with the system
+  /// error code in lastOpenError() (2 missing, 5/32 in use, 87 bad setting);
+  /// nothing is reported.
+  bool OpenCommPort(int portNumber, int32_t speed, int stopBits, bool parityOn, bool evenParity,
+                    bool ctsFlow, uint16_t operationTimeoutMs);
+  unsigned long lastOpenError() const { return lastOpenError_; }
+  /// Closes the device without any wait, purge or trace (after a failed open).
+  void CloseDevice();
+
+  /// Appends to the transmit buffer; returns the count taken (what fits).
+  size_t TransmitBlock(const uint8_t* data, size_t length);
+  const uint8_t* transmitData() const { return transmit_.data(); }
+  size_t transmitCount() const { return transmitCount_; }
+  /// Empties the transmit buffer (after its contents were queued).
+  void ClearTransmit() { transmitCount_ = 0; }
+
+  /// Queues bytes for the line without waiting for them to leave; returns
+  /// the count queued or -1 on a write failure.
+  int WriteCommPortOverlapped(const uint8_t* data, size_t length);
+  /// One read of whatever the driver holds: count, 0, or -1 on failure.
+  int ReadCommPortOverlapped(uint8_t* data, size_t max);
+  /// Delivers up to `length` bytes from the receive buffer, reading the port
+  /// until they are there or the receive timeout (from the call's start) has
+  /// passed. Surplus bytes stay buffered for the next call.
+  size_t ReceiveBlock(uint8_t* data, size_t length);
+  /// Reads straight from the port until `length` bytes arrived or the
+  /// receive timeout passed; the count read, or -1 on a read failure.
+  int ReadCommPortExact(uint8_t* data, size_t length);
+  /// Waits for every queued write to leave; false when one failed.
+  bool FlushPendingWrites();
+  /// Discards both driver queues and reports any pending line error.
+  void PurgeAndReportErrors();
+  /// Changes the speed on the open port without reopening it (parity
+  /// checking and CTS flow off, parity setting kept). A failure is reported
+  /// through the error hook; false then.
+  bool SetSpeedInPlace(int32_t baudRate);
+  /// The CTS modem line; false when closed or the query fails (reported
+  /// through the error hook).
+  bool Cts();
+
+  /// Bytes held in the receive buffer and not yet delivered.
+  size_t receiveHeld() const { return receiveCount_; }
+  /// Drops everything held in the receive buffer.
+  void ClearReceiveBuffer() { receiveCount_ = 0; }
+
+  uint64_t totalReceived = 0;  ///< statistics: every byte read from the port
+  uint64_t totalSent = 0;      ///< statistics: every byte handed to the port
+
+  /// The open device, or null. For the speed change in place and tests.
+  SerialDevice* device() { return device_.get(); }
+
+ private:
+  bool OpenAt(int32_t speed);
+  void CreateLockFile();
+  void DeleteLockFile(const char* who);
+  void CloseForReopen(const char* who);
+  void ReportOpenError(unsigned long code);
+  void ReportSystemError(unsigned long code);
+  void ReportLineErrors();
+  void ReportTransfer(char open, const char* name, char close, const uint8_t* data,
+                      size_t count);
+
+  Runtime& runtime_;
+  SerialPortOpener& opener_;
+  LinkSettings settings_;
+  std::unique_ptr<SerialDevice> device_;
+  unsigned long lastOpenError_ = 0;
+  uint16_t operationTimeoutMs_ = 0;
+  std::vector<uint8_t> receive_;  // kBufferSize bytes, allocated once
+  size_t receiveCount_ = 0;
+  std::vector<uint8_t> transmit_;  // kBufferSize bytes, allocated once
+  size_t transmitCount_ = 0;
+};
+
+}  // namespace kel
