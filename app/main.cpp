@@ -1,2 +1,36 @@
-// Placeholder entry point; the real main flow lives in app/.
-int main() { return 0; }
+// The program's entry: builds the runtime from the system's own sides and
+// runs the main flow.
+#include <string>
+#include <vector>
+
+#include "app/log_file.h"
+#include "app/main_flow.h"
+#include "app/options_parser.h"
+#include "app/stop_handler.h"
+#include "platform/process.h"
+#include "platform/signals.h"
+
+int main(int argc, char** argv) {
+  // These live until the process ends: fatal paths leave through std::exit,
+  // and the exit-time stop handler still uses them then.
+  static kel::Options options;
+  static kel::Output out(kel::SystemConsole(), kel::SystemClock(), options);
+  static kel::Runtime rt{options,
+                         out,
+                         kel::SystemClock(),
+                         kel::SystemConsole(),
+                         kel::SystemEnvironment(),
+                         kel::SystemRegistry(),
+                         kel::SystemExit(),
+                         {}};
+  static kel::StopHandler stopHandler(rt);
+  kel::SetProcessStopHandler(&stopHandler);
+  kel::RegisterExitHandler(kel::RunProcessStopHandler);
+
+  kel::ProgramStart start;
+  for (int i = 0; i < argc; ++i) start.arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  start.logFolder = kel::LogFolderFor(kel::ExecutablePath());
+  start.slashStartsOptions = kel::SlashStartsOptions();
+  start.installStopSignals = kel::InstallStopSignals;
+  return kel::RunMainFlow(rt, stopHandler, start);
+}

@@ -46,6 +46,9 @@ class Output {
   void SettlePrompt();
   /// Reads one key for a prompt (settling first); -1 when input has ended.
   int ReadPromptKey();
+  /// Outputs a held-back line break, if any, so that the process's last
+  /// line is ended when it exits.
+  void FinishConsole();
 
   /// The error hook: low-level failures and transfer records. Shown only
   /// while chipProbeCounter is above 0 (console under -d, always the log).
@@ -58,11 +61,16 @@ class Output {
   bool logOpen() const { return logFile_ != nullptr; }
   /// Writes straight to the log file, bypassing stamps (the log header).
   void WriteLogRaw(std::string_view text);
+  /// Writes through the log writer only (stamped lines, no console).
+  void WriteLog(std::string_view text);
 
   /// Gates the link layers' traces and error lines (above 0 = shown).
   int8_t errorReportLevel = 0;
   /// Raised around the LPC chip check; the error hook acts only while > 0.
   int chipProbeCounter = 0;
+  /// The C library's description of the last file-system failure (a folder
+  /// not created, a file not deleted). Only stored, for later reports.
+  std::string lastErrorText;
 
   Console& console() { return console_; }
   Clock& clock() { return clock_; }

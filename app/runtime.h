@@ -43,6 +43,11 @@ struct Runtime {
 
   /// The internal assertion report; does not return.
   [[noreturn]] void AssertFailed(const char* source, int line);
+
+  /// The report of a failed C library call (log file or parameter file not
+  /// usable): "Fatal error: " + the system's text on the console, then the
+  /// process ends with exit code 1.
+  [[noreturn]] void FatalSystemError(const std::string& systemText);
 };
 
 }  // namespace kel

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kel {
 
@@ -18,5 +19,12 @@ std::string HexBytes(const uint8_t* data, size_t count);
 std::string PrintableBytes(const uint8_t* data, size_t count);
 /// Decimal with at least `width` digits, leading zeros.
 std::string ZeroPadded(long long value, int width);
+/// The leading decimal number of `text`, read as the C library's atoi does
+/// (leading blanks, an optional sign, then digits; anything after is
+/// ignored), but saturating at the 32-bit limits instead of overflowing.
+/// 0 when no digits lead.
+int32_t LeadingDecimal(std::string_view text);
+/// True when both texts are equal ignoring ASCII case.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 }  // namespace kel

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/runtime.h"
+
+namespace kel {
+
+/// Connects to the unit and runs the job the options ask for: interrogate
+/// (-i), extract logs (-x), the manufacturing update (parameter file), or
+/// the field update. Anything it cannot do ends the run through FatalError.
+///
+/// A COM port it opens must stay reachable through Runtime::closePort until
+/// main closes it after this returns (or be closed, with the hook cleared,
+/// before it returns).
+void RunJob(Runtime& rt);
+
+}  // namespace kel

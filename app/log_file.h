@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/runtime.h"
+#include "platform/clock.h"
+
+namespace kel {
+
+/// The name of the run-log folder beside the program file.
+inline constexpr char kLogFolderName[] = "LogFiles";
+/// Present in the log folder while one run is deleting old logs.
+inline constexpr char kCleanupLockName[] = "Cleanup.lck";
+
+/// The log folder for a program started as `programPath`: the program's
+/// folder plus "LogFiles". A relative path is taken from the current
+/// directory.
+std::string LogFolderFor(const std::string& programPath);
+
+/// The log file of a run started at `now`:
+/// folder + separator + "YYYY-MM-DD hh-mm-ss.log".
+std::string LogFileName(const std::string& folder, const LocalTime& now);
+
+/// True when the monthly clean-up at `now` deletes the log named `name`.
+/// Nothing is deleted before the 22nd; then logs of other years go from
+/// March on, and logs of this year go unless dated this month or one of the
+/// two before it (a later month of this year goes too).
+bool IsOldLog(const std::string& name, const LocalTime& now);
+
+/// The monthly clean-up of `folder` at `now`, guarded by "Cleanup.lck":
+/// skipped when the lock cannot be created. A folder that cannot be listed
+/// ends the run ("Cannot open directory: " + folder).
+void CleanUpOldLogs(Runtime& rt, const std::string& folder, const LocalTime& now);
+
+/// Opens the run's log: creates `folder`, cleans it up, prints the
+/// "LogFile" line on the console, creates the file (a failure ends the run,
+/// exit code 1) and writes the header: the arguments (program path first)
+/// each followed by a space, then COMPUTERNAME and USERNAME lines.
+void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::string>& arguments);
+
+}  // namespace kel

@@ -1,0 +1,48 @@
+#include "app/main_flow.h"
+
+#include "app/job.h"
+#include "app/log_file.h"
+#include "app/options_parser.h"
+#include "app/parameter_file.h"
+#include "app/usage.h"
+#include "app/version.h"
+
+namespace kel {
+
+int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start) {
+  rt.out.Print(Sink::kConsole, kProgramName, " ",
+               ProgramVersionText(kProgramVersion, kProgramRelease), "\r\n");
+
+  std::vector<std::string> arguments;
+  if (start.arguments.size() > 1) {
+    arguments.assign(start.arguments.begin() + 1, start.arguments.end());
+  }
+  // The log is not open yet, so the usage text and its fatal line reach the
+  // console only.
+  if (!ParseCommandLine(arguments, start.slashStartsOptions, rt.options)) {
+    PrintUsage(rt.out);
+    rt.FatalError("Incorrect arguments");
+  }
+
+  if (!rt.options.parameterFile.empty()) {
+    rt.options.manufacturingMode = GetParamBool(rt, rt.options.parameterFile, kParamManufacture);
+  }
+
+  ++rt.out.errorReportLevel;
+  OpenRunLog(rt, start.logFolder, start.arguments);
+
+  stopHandler.Arm();
+  if (start.installStopSignals) start.installStopSignals();
+
+  RunJob(rt);
+
+  --rt.out.errorReportLevel;
+  stopHandler.Disarm();
+  if (rt.closePort) rt.closePort();
+  rt.out.CloseLog();
+
+  rt.PressEnter();
+  return 0;
+}
+
+}  // namespace kel

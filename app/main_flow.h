@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/runtime.h"
+#include "app/stop_handler.h"
+
+namespace kel {
+
+/// How the program was started, and the platform hooks of the main flow.
+struct ProgramStart {
+  /// The command line, the program path first.
+  std::vector<std::string> arguments;
+  /// The run-log folder (LogFolderFor the executable's path).
+  std::string logFolder;
+  /// Whether "/" starts an option cluster (Windows) or a file path (POSIX).
+  bool slashStartsOptions = false;
+  /// Installs the stop-signal handlers; empty in tests.
+  std::function<void()> installStopSignals;
+};
+
+/// The program's main flow: banner, command line, parameter file, log,
+/// stop handler, the job, then the orderly end. Returns the exit code of a
+/// normal run (0); fatal paths end through rt.exit.
+int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start);
+
+}  // namespace kel

@@ -1,0 +1,131 @@
+#include "app/options_parser.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/text_format.h"
+#include "platform/files.h"
+
+namespace kel {
+
+namespace {
+
+// The programming speed -b implies when -r has not chosen one: the slowest
+// speed the flash programmer is driven at.
+constexpr int32_t kMinimumDerivedProgrammingBaud = 115200;
+
+bool IsPortNumberText(const std::string& argument) {
+  return std::all_of(argument.begin(), argument.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool StartsWithCom(const std::string& argument) {
+  return argument.size() > 3 && EqualsIgnoreCase(std::string_view(argument).substr(0, 3), "COM");
+}
+
+// Applies one value letter; false when the value is not acceptable.
+bool ApplyValue(char letter, const std::string& value, Options& options) {
+  switch (letter) {
+    case 'b': {
+      int32_t baud = LeadingDecimal(value);
+      options.initialBaudRate = baud;
+      options.initialBaudGiven = true;
+      if (options.programmingBaudRate == 0) {
+        options.programmingBaudRate = std::max(baud, kMinimumDerivedProgrammingBaud);
+      }
+      return true;
+    }
+    case 'p':
+      if (value == "0") {
+        options.evenParity = false;
+        return true;
+      }
+      if (value == "1") {
+        options.evenParity = true;
+        return true;
+      }
+      return false;
+    case 'r':
+      options.programmingBaudRate = LeadingDecimal(value);
+      return true;
+    case 'u':
+      options.unitId = static_cast<uint8_t>(LeadingDecimal(value));
+      options.unitIdGiven = true;
+      return true;
+  }
+  return false;
+}
+
+bool SetFlag(char letter, Options& options) {
+  switch (letter) {
+    case 'i': options.interrogate = true; return true;
+    case 'x': options.extractLogs = true; return true;
+    case 'y': options.yesToPrompts = true; return true;
+    case 'v': options.verify = true; return true;
+    case 's': options.silent = true; return true;
+    case 'w': options.writeAlways = true; return true;
+    case 'l': options.updateBootLoader = true; return true;
+    case 'f': options.firstUnitOnly = true; return true;
+    case 'o': options.overlapped = true; return true;
+  }
+  return false;
+}
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+}  // namespace
+
+bool SlashStartsOptions() { return PathSeparator() == '\\'; }
+
+bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStartsOptions,
+                      Options& options) {
+  // Every run starts from the default line settings, whatever came before.
+  options.initialBaudRate = 19200;
+  options.evenParity = false;
+
+  for (size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    char first = argument.empty() ? '\0' : argument[0];
+    bool isCluster = first == '-' || first == '+' || (first == '/' && slashStartsOptions);
+
+    if (!isCluster) {
+      if (StartsWithCom(argument)) {
+        options.portNumber = static_cast<int16_t>(LeadingDecimal(argument.substr(3)));
+      } else if (IsPortNumberText(argument)) {
+        options.portNumber = static_cast<int16_t>(LeadingDecimal(argument));
+      } else {
+        options.parameterFile = argument;
+      }
+      continue;
+    }
+
+    for (size_t pos = 1; pos < argument.size(); ++pos) {
+      char letter = Lower(argument[pos]);
+      if (letter == 'd') {
+        options.debug = true;
+        if (pos + 1 < argument.size() && Lower(argument[pos + 1]) == 'd') {
+          options.detailedDebug = true;
+          ++pos;
+        }
+        continue;
+      }
+      if (letter == 'b' || letter == 'p' || letter == 'r' || letter == 'u') {
+        // A value letter ends the cluster: whatever follows it is its value.
+        std::string value;
+        if (pos + 1 < argument.size()) {
+          value = argument.substr(pos + 1);
+        } else if (index + 1 < arguments.size()) {
+          value = arguments[++index];
+        } else {
+          return false;
+        }
+        if (!ApplyValue(letter, value, options)) return false;
+        break;
+      }
+      if (!SetFlag(letter, options)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace kel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+
+namespace kel {
+
+/// Reads the command-line arguments (the program name left out) into
+/// `options`, in order from the first.
+///
+/// An argument starting with "-" or "+" (and "/" when `slashStartsOptions`)
+/// is a cluster of option letters, compared case-insensitively: flags
+/// i x y v s w l f o may be clustered; "d" sets debug and a directly
+/// following "d" also sets detailedDebug; the value letters b p r u take the
+/// rest of the argument, or the whole next argument when nothing follows,
+/// and end the cluster. Any other argument is "COM<n>" (longer than three
+/// characters), an all-digit port number (the empty argument included), or
+/// the parameter file name; a later one replaces an earlier one.
+///
+/// Returns false on an unknown letter, a value letter without a value, or a
+/// -p value other than "0" or "1". Fields set before the failing argument
+/// stay set, as the fatal-error path reads them (parameter file, -y).
+bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStartsOptions,
+                      Options& options);
+
+/// True on platforms where "/" starts an option cluster (Windows); on POSIX
+/// an argument starting with "/" is an absolute file path.
+bool SlashStartsOptions();
+
+}  // namespace kel

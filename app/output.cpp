@@ -1,0 +1,160 @@
+#include "app/output.h"
+
+#include "app/text_format.h"
+
+namespace kel {
+
+namespace {
+
+// Every log line after the first starts with the milliseconds since the log
+// was opened, at least this many digits.
+constexpr int kStampDigits = 6;
+
+}  // namespace
+
+Output::Output(Console& console, Clock& clock, const Options& options)
+    : console_(console), clock_(clock), options_(options) {}
+
+Output::~Output() {
+  if (logFile_ != nullptr) std::fclose(logFile_);
+}
+
+bool Output::ToConsole(Sink sink) const {
+  switch (sink) {
+    case Sink::kConsole:
+    case Sink::kInfo:
+      return true;
+    case Sink::kDebug:
+      return options_.debug;
+    case Sink::kDetail:
+      return options_.detailedDebug;
+    case Sink::kQuiet:
+      return !options_.silent;
+  }
+  return true;
+}
+
+void Output::Put(Sink sink, char c) {
+  if (ToConsole(sink)) ConsolePut(c);
+  if (sink != Sink::kConsole) LogPut(c);
+}
+
+void Output::Write(Sink sink, std::string_view text) {
+  for (char c : text) Put(sink, c);
+}
+
+// Line breaks are held back until the next visible character, so a message's
+// closing "\r\n" never leaves a stray blank line before a prompt or a
+// progress dot. Any lone CR or LF counts as one break; "\r\n\r\n" gives one
+// empty line.
+void Output::ConsolePut(char c) {
+  if (c == '\n') {
+    if (pendingLf_) {
+      pendingCr_ = false;
+      console_.PutChar('\r');
+      console_.PutChar('\n');
+    } else {
+      pendingLf_ = true;
+    }
+    return;
+  }
+  if (c == '\r') {
+    if (pendingCr_) {
+      pendingLf_ = false;
+      console_.PutChar('\r');
+      console_.PutChar('\n');
+      return;
+    }
+    pendingCr_ = true;
+    // After an answered prompt the echoed key stands on the line; end that
+    // line at once.
+    if (promptAnswered_) {
+      pendingLf_ = false;
+      console_.PutChar('\r');
+      console_.PutChar('\n');
+    }
+    return;
+  }
+  if (promptAnswered_) {
+    pendingCr_ = pendingLf_ = promptAnswered_ = false;
+  } else if (pendingCr_ || pendingLf_) {
+    pendingCr_ = pendingLf_ = false;
+    console_.PutChar('\r');
+    console_.PutChar('\n');
+  }
+  console_.PutChar(c);
+}
+
+void Output::SettlePrompt() {
+  if (!promptAnswered_ && (pendingCr_ || pendingLf_)) {
+    console_.PutChar('\r');
+    console_.PutChar('\n');
+    pendingCr_ = pendingLf_ = false;
+  }
+  promptAnswered_ = true;
+}
+
+int Output::ReadPromptKey() {
+  SettlePrompt();
+  return console_.ReadKey();
+}
+
+void Output::FinishConsole() {
+  if (pendingCr_ || pendingLf_) {
+    console_.PutChar('\r');
+    console_.PutChar('\n');
+  }
+  pendingCr_ = pendingLf_ = promptAnswered_ = false;
+}
+
+// Line feeds are dropped and every carriage return becomes "\r\n" plus the
+// stamp of the next line, so each line is stamped exactly once whatever
+// line endings the messages used.
+void Output::LogPut(char c) {
+  if (logFile_ == nullptr || c == '\n') return;
+  std::fputc(c, logFile_);
+  if (c == '\r') {
+    uint32_t elapsed = clock_.Ticks() - logStartTicks_;
+    std::string stamp = "\n" + ZeroPadded(elapsed, kStampDigits) + ": ";
+    std::fwrite(stamp.data(), 1, stamp.size(), logFile_);
+  }
+}
+
+void Output::ErrorHook(std::string_view line) {
+  if (chipProbeCounter <= 0) return;
+  if (options_.debug) {
+    for (char c : line) ConsolePut(c);
+    ConsolePut('\r');
+    ConsolePut('\n');
+  }
+  for (char c : line) LogPut(c);
+  LogPut('\r');
+  LogPut('\n');
+}
+
+bool Output::OpenLogFile(const std::string& path) {
+  if (logFile_ != nullptr) std::fclose(logFile_);
+  logFile_ = std::fopen(path.c_str(), "wb");
+  if (logFile_ == nullptr) return false;
+  logStartTicks_ = clock_.Ticks();
+  return true;
+}
+
+void Output::CloseLog() {
+  if (logFile_ == nullptr) return;
+  LogPut('\r');
+  LogPut('\n');
+  std::fclose(logFile_);
+  logFile_ = nullptr;
+}
+
+void Output::WriteLogRaw(std::string_view text) {
+  if (logFile_ == nullptr) return;
+  std::fwrite(text.data(), 1, text.size(), logFile_);
+}
+
+void Output::WriteLog(std::string_view text) {
+  for (char c : text) LogPut(c);
+}
+
+}  // namespace kel

@@ -1,0 +1,71 @@
+#include "app/runtime.h"
+
+#include <cstdlib>
+
+#include "app/parameter_file.h"
+
+namespace kel {
+
+namespace {
+
+constexpr char kFatalErrorLead[] = "Fatal Error: ";
+constexpr char kSystemErrorLead[] = "Fatal error: ";
+constexpr char kPressEnterText[] = "Press Enter key to continue";
+constexpr char kYesNoSuffix[] = " (y/n)";
+constexpr char kAssertLead[] = "\r\nAssert Failed:";
+
+// The exit codes scripts read: a fatal error whose message went into the
+// parameter file, and every other failure.
+constexpr int kExitFailure = 1;
+constexpr int kExitFailureStored = 2;
+
+// ProcessExit::Exit never returns; the compiler cannot see that through the
+// virtual call, so the unreachable fall-through is made explicit.
+[[noreturn]] void EndProcess(ProcessExit& exit, int code) {
+  exit.Exit(code);
+  std::abort();
+}
+
+}  // namespace
+
+void Runtime::FatalError(const std::string& message) {
+  out.Print(Sink::kInfo, kFatalErrorLead, message, "\r\n");
+  if (closePort) closePort();
+  out.CloseLog();
+  if (!options.parameterFile.empty()) {
+    WriteParam(*this, options.parameterFile, kParamMessage, message);
+    PressEnter();
+    EndProcess(exit, kExitFailureStored);
+  }
+  PressEnter();
+  EndProcess(exit, kExitFailure);
+}
+
+void Runtime::PressEnter() {
+  if (options.yesToPrompts || options.manufacturingMode) return;
+  out.Print(Sink::kConsole, kPressEnterText);
+  // At the end of input (-1) there is nobody to wait for: go on at once.
+  out.ReadPromptKey();
+  out.Print(Sink::kConsole, "\r\n");
+}
+
+bool Runtime::AskYesNo(const std::string& question) {
+  if (options.yesToPrompts) return true;
+  out.Print(Sink::kConsole, question, kYesNoSuffix);
+  int key = out.ReadPromptKey();
+  out.Print(Sink::kConsole, "\r\n");
+  return key == 'Y' || key == 'y';
+}
+
+void Runtime::AssertFailed(const char* source, int line) {
+  out.Print(Sink::kConsole, kAssertLead, source == nullptr ? "" : source, ":", line, "\r\n");
+  out.ReadPromptKey();
+  EndProcess(exit, kExitFailure);
+}
+
+void Runtime::FatalSystemError(const std::string& systemText) {
+  out.Print(Sink::kConsole, kSystemErrorLead, systemText, "\r\n");
+  EndProcess(exit, kExitFailure);
+}
+
+}  // namespace kel

@@ -1,0 +1,97 @@
+#include "app/text_format.h"
+
+#include <cctype>
+
+namespace kel {
+
+namespace {
+
+// Trace lines show at most this many bytes of a transfer.
+constexpr size_t kMaxTraceBytes = 17;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+}  // namespace
+
+std::string Hex(uint32_t value, int digits) {
+  std::string text;
+  do {
+    text.insert(text.begin(), kHexDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (static_cast<int>(text.size()) < digits) {
+    text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
+  }
+  return text;
+}
+
+std::string HexAddress(uint32_t value) { return "$" + Hex(value, 8); }
+
+std::string HexBytes(const uint8_t* data, size_t count) {
+  std::string text;
+  size_t shown = count < kMaxTraceBytes ? count : kMaxTraceBytes;
+  for (size_t i = 0; i < shown; ++i) {
+    if (i != 0) text += ' ';
+    text += kHexDigits[data[i] >> 4];
+    text += kHexDigits[data[i] & 0xF];
+  }
+  if (count > kMaxTraceBytes) text += "...";
+  return text;
+}
+
+std::string PrintableBytes(const uint8_t* data, size_t count) {
+  std::string text;
+  size_t shown = count < kMaxTraceBytes ? count : kMaxTraceBytes;
+  for (size_t i = 0; i < shown; ++i) {
+    text += data[i] < 32 ? '_' : static_cast<char>(data[i]);
+  }
+  if (count > kMaxTraceBytes) text += "...";
+  return text;
+}
+
+std::string ZeroPadded(long long value, int width) {
+  bool negative = value < 0;
+  // Work on the magnitude as unsigned so that the most negative value is safe.
+  unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                          : static_cast<unsigned long long>(value);
+  std::string digits = std::to_string(magnitude);
+  int padWidth = negative ? width - 1 : width;
+  if (static_cast<int>(digits.size()) < padWidth) {
+    digits.insert(0, static_cast<size_t>(padWidth) - digits.size(), '0');
+  }
+  return negative ? "-" + digits : digits;
+}
+
+int32_t LeadingDecimal(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Accumulate in 64 bits and stop growing past the 32-bit range, so any
+  // number of digits is safe.
+  long long value = 0;
+  constexpr long long kLimit = 2147483648LL;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value < kLimit) value = value * 10 + (text[i] - '0');
+  }
+  if (negative) {
+    value = -value;
+    return value < -kLimit ? INT32_MIN : static_cast<int32_t>(value);
+  }
+  return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace kel

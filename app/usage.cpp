@@ -1,0 +1,45 @@
+#include "app/usage.h"
+
+#include "app/version.h"
+
+namespace kel {
+
+namespace {
+
+// The option list, one console line per entry; an empty entry is a blank line.
+constexpr const char* kUsageLines[] = {
+    "",
+    "-i           Interrogate unit and show information, do not update",
+    "-x           Extract debug logs",
+    "-y           Yes to prompts (continues without waiting for key)",
+    "-v           Verify on",
+    "-s           Silence extra information",
+    "-w           Write always, even if its the correct version",
+    "-l           Update boot loader if needed",
+    "-f           only update the first unit directly connected to the serial",
+    "             port (no remote updates). Does NOT use update files",
+    "-d           Debug on",
+    "-dd          Detailed Debug on (shows com data)",
+    "-b           Set the initial baud rate",
+    "-p<n>        Start with parity setting where n = 0 (none), 1 (even)",
+    "-r           Set the baud rate for programming to one of the following:",
+    "             115200, 128000, 230400, 460800, 921600",
+    "-u<ID>       Unit ID",
+    "-o           Overlapped writes to flash, uses sliding window programming",
+    "             protocol if possible",
+    "",
+    "[filename]   Parameter file",
+    "",
+    "port         1, 2, 3, 4...",
+    "",
+    "default setting for auto-search are 19200 baud, even parity.",
+};
+
+}  // namespace
+
+void PrintUsage(Output& out) {
+  out.Print(Sink::kConsole, "Usage: ", kProgramName, " [options] [Filename] [[COM]<port>]\r\n");
+  for (const char* line : kUsageLines) out.Print(Sink::kConsole, line, "\r\n");
+}
+
+}  // namespace kel

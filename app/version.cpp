@@ -1,0 +1,12 @@
+#include "app/version.h"
+
+#include "app/text_format.h"
+
+namespace kel {
+
+std::string ProgramVersionText(int version, int release) {
+  return std::to_string(version / 100) + "." + ZeroPadded(version % 100, 2) + "r" +
+         ZeroPadded(release, 2);
+}
+
+}  // namespace kel

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace kel {
+
+/// The program's own name, as the banner and the usage text show it.
+inline constexpr char kProgramName[] = "KelUpdater";
+/// The program's own version (hundredths: 610 = 6.10) and release.
+inline constexpr int kProgramVersion = 610;
+inline constexpr int kProgramRelease = 57;
+
+/// Version text: the version divided by 100, ".", the remainder as two
+/// digits, "r", the release as two digits (610, 57 gives "6.10r57").
+std::string ProgramVersionText(int version, int release);
+
+}  // namespace kel
