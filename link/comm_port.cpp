@@ -1,0 +1,393 @@
+#include "link/comm_port.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/debugger_trace.h"
+#include "app/runtime.h"
+#include "app/text_format.h"
+#include "platform/files.h"
+#include "platform/system_error.h"
+
+namespace kel {
+
+namespace {
+
+constexpr const char* kLockDirVariable = "PONDERIXLOCKDIR";
+constexpr const char* kLockFilePrefix = "lockPonderixCommPort";
+// A queued write may take 1 ms per byte of a full ring plus a second before
+// it counts as timed out, as the device write timeouts allow on Windows.
+constexpr uint32_t kWriteWaitMs = 1000 + CommPort::kBufferSize;
+constexpr size_t kRecordBytes = 17;  // bytes shown in a transfer record
+
+bool InUse(unsigned long code) {
+  return code == kSerialAccessDenied || code == kSerialSharingViolation;
+}
+
+}  // namespace
+
+CommPort::CommPort(Runtime& runtime, SerialPortOpener& opener)
+    : runtime_(runtime),
+      opener_(opener),
+      settings_(runtime.options),
+      receive_(kBufferSize),
+      transmit_(kBufferSize) {
+  runtime_.closePort = [this] { ClosePort(); };
+}
+
+CommPort::~CommPort() {
+  // main closes the port itself; this only keeps a forgotten port from
+  // leaving its lock marker behind, and the runtime from calling a dead object.
+  if (isOpen() || !settings_.lockFilePath.empty()) ClosePort();
+  runtime_.closePort = nullptr;
+}
+
+// ---- Opening and closing -------------------------------------------------
+
+bool CommPort::OpenCommPort(int portNumber, int32_t speed, int stopBits, bool parityOn,
+                            bool evenParity, bool ctsFlow, uint16_t operationTimeoutMs) {
+  device_.reset();
+  operationTimeoutMs_ = operationTimeoutMs;
+  lastOpenError_ = kSerialOk;
+
+  SerialConfig config;
+  config.baudRate = speed;
+  config.parityOn = parityOn;
+  config.evenParity = evenParity;
+  config.stopBits = stopBits == 1 ? 1 : 2;
+  config.ctsFlow = ctsFlow;
+  DebuggerTrace(runtime_.clock, "COM" + std::to_string(portNumber) +
+                                    ":Speed=" + std::to_string(speed) +
+                                    " StopBits=" + std::to_string(config.stopBits) +
+                                    " Parity=" + std::to_string(parityOn ? 1 : 0));
+
+  unsigned long error = kSerialOk;
+  device_ = opener_.Open(portNumber, config, error);
+  if (!device_) {
+    // A device without an error code would loop the busy retries for nothing.
+    lastOpenError_ = error == kSerialOk ? kSerialNotPresent : error;
+    return false;
+  }
+  // A fresh port starts with empty queues and no stale line errors.
+  if (!device_->Purge()) {
+    lastOpenError_ = device_->LastError();
+    ReportSystemError(lastOpenError_);
+    device_.reset();
+    return false;
+  }
+  LineErrors stale;
+  device_->TakeLineErrors(stale);
+  return true;
+}
+
+void CommPort::CloseDevice() { device_.reset(); }
+
+bool CommPort::OpenAt(int32_t speed) {
+  return OpenCommPort(settings_.portNumber, speed, settings_.stopBits, settings_.evenParity,
+                      settings_.evenParity, settings_.hardwareHandshake, 0);
+}
+
+void CommPort::CloseForReopen(const char* who) {
+  runtime_.out.Print(Sink::kDetail, who, " closing comm port: ", settings_.portNumber, "\r\n");
+  FlushPendingWrites();
+  PurgeAndReportErrors();
+  CloseDevice();
+}
+
+bool CommPort::OpenPort() {
+  Output& out = runtime_.out;
+  const int16_t port = settings_.portNumber;
+  CreateLockFile();
+
+  // Opening at a fast programmer speed first proves the port can do it
+  // before any unit traffic depends on it.
+  int32_t speed = settings_.baudRate;
+  const bool viaProgrammerRate =
+      settings_.programmerBaudRate > 115200 && settings_.programmerBaudRate != settings_.baudRate;
+  if (viaProgrammerRate) {
+    speed = settings_.programmerBaudRate;
+    out.Print(Sink::kDetail, "OpenPort", " using programmer baud rate ", speed, "\r\n");
+  }
+
+  bool opened = false;
+  int dots = 0;
+  for (int attempt = 1;; ++attempt) {
+    out.Print(Sink::kDetail, "OpenPort", " opening comm port: ", port, " ", speed, "\r\n");
+    if (OpenAt(speed)) {
+      opened = true;
+      break;
+    }
+    if (!InUse(lastOpenError_)) break;
+    out.Print(Sink::kInfo, ".");
+    ++dots;
+    if (attempt >= kOpenAttempts) break;
+    runtime_.clock.Sleep(kBusyRetryMs);
+  }
+  if (dots > 0) out.Print(Sink::kInfo, "\r\n");
+  if (!opened && !InUse(lastOpenError_)) ReportOpenError(lastOpenError_);
+
+  if (opened && viaProgrammerRate) {
+    CloseForReopen("OpenPort");
+    out.Print(Sink::kDetail, "OpenPort", " opening comm port: ", port, " ", settings_.baudRate,
+              "\r\n");
+    opened = OpenAt(settings_.baudRate);
+    if (!opened) ReportOpenError(lastOpenError_);
+  }
+  if (opened) return true;
+  DeleteLockFile("OpenPort");
+  return false;
+}
+
+void CommPort::ClosePort() {
+  if (isOpen()) CloseForReopen("ClosePort");
+  DeleteLockFile("ClosePort");
+}
+
+bool CommPort::ChangeBaudRate() {
+  Output& out = runtime_.out;
+  const int16_t port = settings_.portNumber;
+  if (isOpen()) CloseForReopen("ChangeBaudRate");
+  for (int attempt = 1;; ++attempt) {
+    out.Print(Sink::kDetail, "ChangeBaudRate", " opening comm port: ", port, " ",
+              settings_.baudRate, "\r\n");
+    if (OpenAt(settings_.baudRate)) return true;
+    const unsigned long code = lastOpenError_;
+    out.Print(Sink::kDebug, "Error re-opening port: ");
+    ReportOpenError(code);
+    if (code == kSerialBadSetting) return false;
+    if (attempt >= kReopenAttempts) runtime_.FatalError("Error: " + SystemErrorText(code));
+    runtime_.clock.Sleep(kReopenPauseMs);
+  }
+}
+
+void CommPort::ReportOpenError(unsigned long code) {
+  Output& out = runtime_.out;
+  const int16_t port = settings_.portNumber;
+  switch (code) {
+    case kSerialNotPresent:
+      out.Print(Sink::kDebug, "COM", port, " is not present on this computer\r\n");
+      break;
+    case kSerialAccessDenied:
+    case kSerialSharingViolation:
+      out.Print(Sink::kDebug, "COM", port, " is being used by another application\r\n");
+      break;
+    case kSerialBadSetting:
+      out.Print(Sink::kDebug, "COM", port, " does not support requested baud rate\r\n");
+      break;
+    default:
+      out.Print(Sink::kDebug, "COM", port, ":", code, ":", "Error: ", SystemErrorText(code),
+                "\r\n");
+      break;
+  }
+}
+
+// ---- Lock marker ---------------------------------------------------------
+
+void CommPort::CreateLockFile() {
+  const std::string dir = runtime_.env.Get(kLockDirVariable);
+  if (dir.empty()) return;
+  Output& out = runtime_.out;
+  out.Print(Sink::kDetail, "OpenPort", " creating lock file: ", dir, "\r\n");
+  std::string path = dir;
+  const char last = dir.back();
+  // The platform's own separator: a backslash on POSIX would become part of
+  // the file name instead of naming the folder.
+  if (last != '/' && last != ':' && last != '\\') path += PathSeparator();
+  path += kLockFilePrefix + std::to_string(settings_.portNumber);
+  settings_.lockFilePath = path;
+  std::FILE* file = std::fopen(path.c_str(), "w+b");
+  if (!file) {
+    const std::string why = LastCErrorText();
+    out.Print(Sink::kDebug, "Cannot create lock file ", path, "\r\n", "Error: ", why, "\r\n");
+    return;
+  }
+  std::fclose(file);
+}
+
+void CommPort::DeleteLockFile(const char* who) {
+  if (settings_.lockFilePath.empty()) return;
+  Output& out = runtime_.out;
+  const std::string path = settings_.lockFilePath;
+  out.Print(Sink::kDetail, who, " deleting lock file: ", path, "\r\n");
+  if (std::remove(path.c_str()) != 0) {
+    const std::string why = LastCErrorText();
+    out.Print(Sink::kDebug, "Cannot delete lock file ", path, "\r\n", why, "\r\n");
+  }
+  settings_.lockFilePath.clear();
+}
+
+// ---- Error reports -------------------------------------------------------
+
+void CommPort::ReportSystemError(unsigned long code) {
+  runtime_.out.ErrorHook("Error: " + SystemErrorText(code));
+}
+
+void CommPort::ReportLineErrors() {
+  if (!device_) return;
+  LineErrors errors;
+  if (!device_->TakeLineErrors(errors)) {
+    ReportSystemError(device_->LastError());
+    return;
+  }
+  // Only the first error that applies is reported, in this order.
+  const char* text = errors.framing    ? "Comm port framing error"
+                     : errors.overrun  ? "Comm port overrun"
+                     : errors.parity   ? "Comm port parity error"
+                     : errors.breakSeen ? "Comm port break"
+                     : errors.other    ? "Comm port error"
+                                       : nullptr;
+  if (text) runtime_.out.ErrorHook(text);
+}
+
+void CommPort::ReportTransfer(char open, const char* name, char close, const uint8_t* data,
+                              size_t count) {
+  std::string line;
+  line += open;
+  line += name;
+  line += "(" + std::to_string(count) + ")";
+  const size_t shown = count < kRecordBytes ? count : kRecordBytes;
+  for (size_t i = 0; i < shown; ++i) line += " " + Hex(data[i], 2);
+  if (count > kRecordBytes) line += "...";
+  line += close;
+  runtime_.out.ErrorHook(line);
+}
+
+void CommPort::PurgeAndReportErrors() {
+  if (!device_) return;
+  if (!device_->Purge()) {
+    ReportSystemError(device_->LastError());
+    return;
+  }
+  ReportLineErrors();
+}
+
+// ---- Transfers -----------------------------------------------------------
+
+size_t CommPort::TransmitBlock(const uint8_t* data, size_t length) {
+  const size_t space = kBufferSize - transmitCount_;
+  if (length > space) {
+    runtime_.out.Print(Sink::kDebug, "<TRANSMIT BUFFER OVERFLOW>\r\n");
+    length = space;
+  }
+  if (length > 0) std::memcpy(transmit_.data() + transmitCount_, data, length);
+  transmitCount_ += length;
+  return length;
+}
+
+int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
+  if (!device_) {
+    ReportSystemError(kSerialNotPresent);
+    return -1;
+  }
+  Clock& clock = runtime_.clock;
+  const uint32_t start = clock.Ticks();
+  size_t queued = 0;
+  while (queued < length) {
+    if (operationTimeoutMs_ != 0 && clock.Ticks() - start > operationTimeoutMs_) break;
+    const int n = device_->Write(data + queued, length - queued);
+    if (n < 0) {
+      ReportSystemError(device_->LastError());
+      ReportLineErrors();
+      return -1;
+    }
+    if (n == 0) {
+      // The device's queue is full: wait for the line to take it.
+      const uint32_t wait = operationTimeoutMs_ != 0 ? operationTimeoutMs_ : kWriteWaitMs;
+      if (!device_->Drain(wait)) {
+        runtime_.out.ErrorHook("Write error: TIMEOUT");
+        return -1;
+      }
+      continue;
+    }
+    queued += static_cast<size_t>(n);
+  }
+  ReportTransfer('<', "WriteCommPortOverlapped", '>', data, queued);
+  return static_cast<int>(queued);
+}
+
+int CommPort::ReadCommPortOverlapped(uint8_t* data, size_t max) {
+  if (!device_) {
+    ReportSystemError(kSerialNotPresent);
+    return -1;
+  }
+  const int n = device_->Read(data, max);
+  if (n < 0) {
+    ReportSystemError(device_->LastError());
+    ReportLineErrors();
+    return -1;
+  }
+  if (n > 0) ReportTransfer('[', "ReadCommPortOverlapped", ']', data, static_cast<size_t>(n));
+  return n;
+}
+
+size_t CommPort::ReceiveBlock(uint8_t* data, size_t length) {
+  if (length > kBufferSize) length = kBufferSize;
+  Clock& clock = runtime_.clock;
+  const uint32_t start = clock.Ticks();
+  while (receiveCount_ < length) {
+    if (clock.Ticks() - start > settings_.receiveTimeoutMs) {
+      length = receiveCount_;
+      break;
+    }
+    // The poll interval is an upper bound: the wait ends as soon as a byte
+    // reaches the port, so a reply is seen at once.
+    if (device_) {
+      device_->WaitReadable(kPollMs);
+    } else {
+      clock.Sleep(kPollMs);
+    }
+    const int n =
+        ReadCommPortOverlapped(receive_.data() + receiveCount_, kBufferSize - receiveCount_);
+    if (n < 0) {
+      runtime_.out.Print(Sink::kDebug, "[RECEIVE FAIL]\r\n");
+      continue;
+    }
+    receiveCount_ += static_cast<size_t>(n);
+    totalReceived += static_cast<uint64_t>(n);
+  }
+  if (length > 0) std::memcpy(data, receive_.data(), length);
+  // Surplus bytes (the start of a later reply) stay for the next call.
+  receiveCount_ -= length;
+  if (receiveCount_ > 0) std::memmove(receive_.data(), receive_.data() + length, receiveCount_);
+  return length;
+}
+
+int CommPort::ReadCommPortExact(uint8_t* data, size_t length) {
+  Clock& clock = runtime_.clock;
+  const uint32_t start = clock.Ticks();
+  size_t count = 0;
+  while (count < length) {
+    if (clock.Ticks() - start > settings_.receiveTimeoutMs) break;
+    if (device_) {
+      device_->WaitReadable(kPollMs);
+    } else {
+      clock.Sleep(kPollMs);
+    }
+    const int n = ReadCommPortOverlapped(data + count, length - count);
+    if (n < 0) return -1;
+    count += static_cast<size_t>(n);
+    totalReceived += static_cast<uint64_t>(n);
+  }
+  return static_cast<int>(count);
+}
+
+bool CommPort::FlushPendingWrites() {
+  if (!device_) return true;
+  if (!device_->Drain(kWriteWaitMs)) {
+    runtime_.out.ErrorHook("Write error: TIMEOUT");
+    return false;
+  }
+  return true;
+}
+
+bool CommPort::SetSpeedInPlace(int32_t baudRate) {
+  if (!device_) return false;
+  if (device_->SetSpeedInPlace(baudRate)) return true;
+  ReportSystemError(device_->LastError());
+  return false;
+}
+
+bool CommPort::Cts() { return device_ ? device_->Cts() : false; }
+
+}  // namespace kel
