@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kel {
+
+struct Runtime;
+class CommPort;
+class PacketLayer;
+
+/// Reply timeouts in milliseconds. Each retry of a remote call is paced by
+/// the timeout in force, so these also set how long a failing call takes.
+constexpr uint32_t kFastTimeoutMs = 50;          ///< quick probing of a direct link
+constexpr uint32_t kFastProxyTimeoutMs = 100;    ///< quick probing through a proxy (two hops)
+constexpr uint32_t kNormalTimeoutMs = 100;       ///< probing and retries
+constexpr uint32_t kLongTimeoutMs = 1000;        ///< normal work once a link change is confirmed
+
+/// The speed, proxy and addressing state that link changes and remote calls
+/// share. One per run, owned by main; a test makes a fresh one.
+struct LinkState {
+  /// The quick-probe timeout: kFastTimeoutMs, or kFastProxyTimeoutMs while
+  /// the proxy is on.
+  uint32_t fastTimeoutMs = kFastTimeoutMs;
+
+  /// The connection on which the unit was found (SaveConnection).
+  int32_t savedBaudRate = 19200;
+  bool savedEvenParity = false;
+
+  /// What TurnProxyOff restores: the link and unitId from before the proxy.
+  int32_t keptBaudRate = 0;
+  bool keptEvenParity = false;
+  uint8_t keptUnitId = 0;
+
+  /// Where boot-loader and flash-programmer requests go. The connection
+  /// step sets it to 1, the address at which every boot loader answers.
+  uint8_t bootLoaderAddress = 1;
+};
+
+/// The pieces every link operation and remote call works with, bundled so
+/// each call takes one argument. All are owned elsewhere (by main or a test).
+struct Link {
+  Runtime& runtime;
+  CommPort& port;
+  PacketLayer& packets;
+  LinkState& state;
+};
+
+}  // namespace kel

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "link/link_state.h"
+
+namespace kel {
+
+class Output;
+
+/// The payload of one command-service request: address, 0x45, command
+/// (big-endian), then the arguments. Multi-byte arguments are big-endian.
+class RpcRequest {
+ public:
+  RpcRequest(uint8_t address, uint16_t command);
+
+  RpcRequest& U8(uint8_t value);
+  RpcRequest& U16(uint16_t value);
+  RpcRequest& U32(uint32_t value);
+  RpcRequest& Bytes(const uint8_t* data, size_t count);
+
+  uint8_t address() const { return bytes_[0]; }
+  uint16_t command() const { return static_cast<uint16_t>(bytes_[2] << 8 | bytes_[3]); }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+/// The reading side of one reply, after its four echoed header bytes. Reads
+/// past the received data give 0 (and make the exchange invalid).
+class RpcReply {
+ public:
+  RpcReply(PacketLayer& packets, bool received) : packets_(packets), received_(received) {}
+
+  /// Receives `count` more payload bytes of a reply whose length a field
+  /// announced. False when they did not all arrive (then nothing more is
+  /// received for this reply).
+  bool Receive(size_t count);
+  uint8_t U8();
+  uint16_t U16();
+  uint32_t U32();
+  void Read(uint8_t* out, size_t count);
+  void Skip(size_t count);
+  bool received() const { return received_; }
+
+ private:
+  PacketLayer& packets_;
+  bool received_;
+};
+
+/// How a call's reply arrives.
+struct RpcShape {
+  /// Reply payload bytes including the four echoed header bytes; for a
+  /// `partial` reply, the fixed head only (the fields reader receives the rest).
+  size_t replySize = 4;
+  bool partial = false;
+  /// Send with the 0xF1 length header.
+  bool lengthFrame = false;
+};
+
+/// Reads a reply's fields after the header. Returns false when an echoed
+/// argument differs from the request's; it must still read every byte.
+using ReplyFields = std::function<bool(RpcReply&)>;
+
+/// One exchange: sends `request`, receives the reply, reads the echoed
+/// header and the fields, ends with CheckReply. True when the reply is
+/// valid: CheckReply true, same address, service 0x45, same command, and
+/// `fields` content with the echoed arguments.
+bool RpcAttempt(Link& link, const RpcRequest& request, const RpcShape& shape,
+                const ReplyFields& fields = {});
+
+/// Up to `attempts` exchanges until one is valid, without any trace. No
+/// pause between attempts: each receive timeout paces the retries.
+bool RpcRetry(Link& link, const RpcRequest& request, const RpcShape& shape, int attempts,
+              const ReplyFields& fields = {});
+
+/// The calling convention without the result line: prints "RPC: " + `name`,
+/// makes up to `attempts` exchanges, and prints "FAILED" when none was
+/// valid. The caller prints "COMPLETE" with its results on success.
+bool CallRpc(Link& link, std::string_view name, const RpcRequest& request, const RpcShape& shape,
+             int attempts, const ReplyFields& fields = {});
+
+/// Trace lines of the calling convention, on DebugSink.
+void TraceRpc(Output& out, std::string_view name);
+void TraceComplete(Output& out);
+void TraceFailed(Output& out);
+
+}  // namespace kel
