@@ -1,0 +1,206 @@
+#include "link/link_speed.h"
+
+#include <algorithm>
+
+#include "app/output.h"
+#include "app/runtime.h"
+#include "link/comm_port.h"
+#include "link/packet_layer.h"
+#include "unit/rpc_call.h"
+#include "unit/rpc_codes.h"
+#include "unit/rpc_identification.h"
+#include "unit/rpc_proxy.h"
+
+namespace kel {
+
+namespace {
+
+constexpr int kSpeedChangeAttempts = 8;
+constexpr int kPingsAtNewSpeed = 4;
+constexpr int kFallbackAttempts = 150;
+constexpr int32_t kH8S2145MaxSpeed = 115200;
+constexpr int32_t kOldSoftwareMaxSpeed = 230400;
+// Software 6.06r35 was the first to run its port above 230400 baud.
+constexpr int kFastSpeedSoftware = 606;
+constexpr int kFastSpeedRelease = 35;
+
+constexpr const char kUnableToChangeBaudrate[] = "Unable to change baudrate";
+
+void TraceTimeout(Output& out, uint32_t timeoutMs) {
+  out.Print(Sink::kDetail, " timeout=", timeoutMs, "ms");
+}
+
+// A link change that cannot be made leaves no way to reach the unit.
+void ChangeOrFail(Link& link, int32_t baudRate, bool evenParity, uint32_t timeoutMs) {
+  if (!ChangePacketBaudRate(link, baudRate, evenParity, timeoutMs)) {
+    link.runtime.FatalError(kUnableToChangeBaudrate);
+  }
+}
+
+// One set-unit-speed exchange at the unit's address; the reply is the bare echo.
+bool SendUnitSpeed(Link& link, const UnitInfo& unit, int32_t baudRate) {
+  RpcRequest request(unit.unitAddress, rpc::kSetUnitSpeed);
+  request.U32(static_cast<uint32_t>(baudRate));
+  return RpcAttempt(link, request, {4});
+}
+
+}  // namespace
+
+bool ChangePacketBaudRate(Link& link, int32_t baudRate, bool evenParity, uint32_t timeoutMs,
+                          bool direct) {
+  Output& out = link.runtime.out;
+  LinkSettings& settings = link.port.settings();
+  const int32_t previousRate = settings.baudRate;
+  const bool changed = baudRate != previousRate;
+  settings.baudRate = baudRate;
+  settings.evenParity = evenParity;
+  settings.receiveTimeoutMs = timeoutMs;
+  link.packets.ClearReplyState();
+
+  ProxySettings& proxy = link.packets.proxy();
+  if (proxy.on) {
+    if (!changed) {
+      out.Print(Sink::kDetail, "proxy baud rate = ", baudRate, " (no change)");
+      TraceTimeout(out, timeoutMs);
+      out.Print(Sink::kDetail, "\r\n");
+      return true;
+    }
+    out.Print(Sink::kDetail, "ChangePacketBaudRate", ": using proxy to change baud rate", "\r\n");
+    const bool done = SetProxySpeed(link, proxy.unitId, proxy.portNumber,
+                                    static_cast<uint32_t>(baudRate));
+    out.Print(Sink::kDetail, "proxy baud rate = ", baudRate);
+    TraceTimeout(out, timeoutMs);
+    out.Print(Sink::kDetail, "\r\n");
+    // The proxy's link stayed where it was; keeping the old rate makes the
+    // next request for the new one try again instead of passing as "no change".
+    if (!done) settings.baudRate = previousRate;
+    return done;
+  }
+
+  if (!changed) {
+    out.Print(Sink::kDetail, "baud rate = ", baudRate, " (no change)");
+    TraceTimeout(out, timeoutMs);
+    out.Print(Sink::kDetail, "\r\n");
+    return true;
+  }
+
+  if (direct) {
+    out.Print(Sink::kDetail, "ChangePacketBaudRate", ": direct call to comm port", "\r\n");
+    link.port.PurgeAndReportErrors();
+    // A refusal is reported by the port; the change still counts as made
+    // because the caller's next exchange shows whether the unit is there.
+    link.port.SetSpeedInPlace(baudRate);
+    out.Print(Sink::kDetail, "baud rate = ", baudRate);
+    TraceTimeout(out, timeoutMs);
+    out.Print(Sink::kDetail, " (direct baud rate setting)\r\n");
+    return true;
+  }
+
+  out.Print(Sink::kDetail, "ChangePacketBaudRate", ": re-opening comm port to change baud rate",
+            "\r\n");
+  const bool reopened = link.port.ChangeBaudRate();
+  out.Print(Sink::kDetail, "baud rate = ", baudRate);
+  TraceTimeout(out, timeoutMs);
+  out.Print(Sink::kDetail, evenParity ? " (even parity)\r\n" : "\r\n");
+  return reopened;
+}
+
+void SetReceiveTimeout(Link& link, uint32_t timeoutMs) {
+  LinkSettings& settings = link.port.settings();
+  settings.receiveTimeoutMs = timeoutMs;
+  link.packets.ClearReplyState();
+  Output& out = link.runtime.out;
+  out.Print(Sink::kDetail, "baud rate = ", settings.baudRate, " (no change)");
+  TraceTimeout(out, timeoutMs);
+  out.Print(Sink::kDetail, "\r\n");
+}
+
+void SaveConnection(Link& link) {
+  const LinkSettings& settings = link.port.settings();
+  link.state.savedBaudRate = settings.baudRate;
+  link.state.savedEvenParity = settings.evenParity;
+  link.runtime.out.Print(Sink::kDebug, "-- saved connection baud rate = ", settings.baudRate,
+                         "\r\n");
+}
+
+void RestoreConnection(Link& link, uint32_t timeoutMs) {
+  link.runtime.out.Print(Sink::kDebug, "-- restoring saved connection baud rate = ",
+                         link.state.savedBaudRate, "\r\n");
+  ChangeOrFail(link, link.state.savedBaudRate, link.state.savedEvenParity, timeoutMs);
+}
+
+int32_t LimitUnitSpeed(const UnitInfo& unit, int32_t baudRate) {
+  if (baudRate == 0) return kFallbackSpeed;
+  if (unit.mcuType == mcuH8S2145) return std::min(baudRate, kH8S2145MaxSpeed);
+  const bool oldSoftware =
+      unit.softwareVersion < kFastSpeedSoftware ||
+      (unit.softwareVersion == kFastSpeedSoftware && unit.softwareRelease < kFastSpeedRelease);
+  if (oldSoftware) return std::min(baudRate, kOldSoftwareMaxSpeed);
+  return baudRate;
+}
+
+bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
+  if (unit.connectionMode != modeApplication) return false;
+  Output& out = link.runtime.out;
+  LinkSettings& settings = link.port.settings();
+
+  int32_t rate = LimitUnitSpeed(unit, baudRate);
+  out.Print(Sink::kDebug, "Ponderix baud rate ", rate, " specified\r\n");
+  if (std::find(kUnitSpeeds.begin(), kUnitSpeeds.end(), rate) == kUnitSpeeds.end()) {
+    out.Print(Sink::kInfo, "Unknown baudrate: ", rate, "\r\n", "Available baudrates are:");
+    for (int32_t speed : kUnitSpeeds) out.Print(Sink::kInfo, " ", speed);
+    out.Print(Sink::kInfo, "\r\nUsing 115200\r\n");
+    rate = kFallbackSpeed;
+  }
+
+  if (rate == settings.baudRate) {
+    out.Print(Sink::kDebug, "No change - already at the specified baud rate\r\n");
+    SetReceiveTimeout(link, kLongTimeoutMs);
+    return true;
+  }
+
+  out.Print(Sink::kDebug, "Changing Ponderix baud rate to ", rate, "\r\n");
+  const int32_t oldRate = settings.baudRate;
+  const bool oldParity = settings.evenParity;
+  bool accepted = false;
+  for (int k = 0; k < kSpeedChangeAttempts && !accepted; ++k) {
+    // The unit may have switched even though its reply was lost, so the
+    // attempts alternate between where it was and where it may now be.
+    if (k % 2 == 0) {
+      ChangeOrFail(link, oldRate, oldParity, kNormalTimeoutMs);
+    } else {
+      ChangeOrFail(link, rate, false, kNormalTimeoutMs);
+    }
+    accepted = SendUnitSpeed(link, unit, rate);
+  }
+  if (!accepted) {
+    out.Print(Sink::kDebug, "FAILED\r\n");
+    // The last attempt left the link at the new speed; the unit never
+    // confirmed it, so the link goes back to where the unit still is.
+    ChangeOrFail(link, oldRate, oldParity, kNormalTimeoutMs);
+    return false;
+  }
+
+  ChangeOrFail(link, rate, false, kNormalTimeoutMs);
+  for (int ping = 0; ping < kPingsAtNewSpeed; ++ping) {
+    if (Ping(link, unit.unitAddress)) {
+      out.Print(Sink::kDebug, "COMPLETE\r\n");
+      ChangeOrFail(link, rate, false, kLongTimeoutMs);
+      return true;
+    }
+  }
+
+  out.Print(Sink::kInfo, "-- could not connect at ", rate, " - falling back to 115200\r\n");
+  ChangeOrFail(link, kFallbackSpeed, false, kNormalTimeoutMs);
+  for (int attempt = 0; attempt < kFallbackAttempts; ++attempt) {
+    if (SendUnitSpeed(link, unit, kFallbackSpeed)) {
+      out.Print(Sink::kDebug, "COMPLETE\r\n");
+      ChangeOrFail(link, kFallbackSpeed, false, kLongTimeoutMs);
+      return true;
+    }
+  }
+  out.Print(Sink::kDebug, "FAILED\r\n");
+  return false;
+}
+
+}  // namespace kel
