@@ -71,6 +71,14 @@ struct UnitInfo {
   const ImageRef* flashProgrammer = nullptr;
   const ImageRef* bootLoaderImage = nullptr;
   const ImageRef* softwareImage = nullptr;
+  /// A second programmer named for H8S2145 transmitters (language
+  /// strings); nothing downloads it.
+  const ImageRef* stringsProgrammer = nullptr;
+  /// The MCU's flash write unit in bytes (128, 256 or 512); 0 = not chosen.
+  uint16_t flashBlockSize = 0;
+  /// Whether the backup fields are read and written back around flash
+  /// programming.
+  bool backupEnabled = false;
 };
 
 }  // namespace kel
