@@ -19,4 +19,13 @@ bool StopRequested();
 /// signal has arrived. Called from every wait loop.
 void ExitIfStopRequested();
 
+/// A descriptor that becomes readable once a stop signal has arrived, so a
+/// poll() in a wait loop wakes at once (POSIX). It stays readable; it is
+/// created on first use. -1 on Windows, and when it cannot be made.
+int StopSignalFd();
+
+/// A manual-reset event handle (HANDLE) that is set once a stop signal has
+/// arrived, for WaitForMultipleObjects in wait loops (Windows). Null on POSIX.
+void* StopSignalEvent();
+
 }  // namespace kel

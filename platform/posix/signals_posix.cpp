@@ -1,0 +1,85 @@
+#include "platform/signals.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "platform/posix/standard_io_posix.h"
+
+namespace kel {
+namespace {
+
+// Written only by the signal handler, read by the main thread.
+volatile sig_atomic_t gStopRequested = 0;
+// The self-pipe: the handler writes one byte so that poll() loops wake.
+int gStopPipe[2] = {-1, -1};
+
+bool MakeStopPipe() {
+  if (gStopPipe[0] >= 0) return true;
+  EnsureStandardDescriptors();
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  for (int fd : fds) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  gStopPipe[0] = fds[0];
+  gStopPipe[1] = fds[1];
+  return true;
+}
+
+// Async-signal-safe: only a flag, one write() and, for abort(), the
+// terminal restore (tcsetattr) and _exit.
+void OnStopSignal(int signal, siginfo_t* info, void*) {
+  int savedErrno = errno;
+  gStopRequested = 1;
+  if (gStopPipe[1] >= 0) {
+    char byte = 1;
+    ssize_t ignored = write(gStopPipe[1], &byte, 1);
+    (void)ignored;
+  }
+  // abort() from inside the process cannot be returned from: the C library
+  // kills the process as soon as this handler returns, so the normal stop
+  // path (which runs on the main thread) never comes. End here with exit
+  // code 1 after restoring the terminal; the exit handler does not run,
+  // because its work (closing files, printing) is not safe in a handler.
+  // A SIGABRT sent by another process is treated like SIGTERM.
+  if (signal == SIGABRT && info != nullptr && info->si_pid == getpid()) {
+    RestoreTerminalFromSignal();
+    _exit(1);
+  }
+  errno = savedErrno;
+}
+
+}  // namespace
+
+void RegisterExitHandler(void (*handler)()) { std::atexit(handler); }
+
+void InstallStopSignals() {
+  MakeStopPipe();
+  struct sigaction action = {};
+  action.sa_sigaction = OnStopSignal;
+  // No SA_RESTART: blocking calls return EINTR so wait loops notice the stop.
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGABRT}) sigaction(signal, &action, nullptr);
+}
+
+bool StopRequested() { return gStopRequested != 0; }
+
+void ExitIfStopRequested() {
+  if (gStopRequested) std::exit(1);
+}
+
+int StopSignalFd() {
+  MakeStopPipe();
+  return gStopPipe[0];
+}
+
+void* StopSignalEvent() { return nullptr; }
+
+}  // namespace kel

@@ -1,0 +1,80 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/files.h"
+#include "tests/platform_test_support.h"
+
+namespace kel {
+namespace {
+
+// The test binary doubles as the child program: started with this variable
+// set, it acts before any test runs and exits. "exit:N" exits with N;
+// "args:FILE" writes its arguments to FILE, one per line, then exits 0.
+constexpr char kChildVariable[] = "KEL_PLATFORM_TEST_CHILD";
+
+struct ChildMode {
+  ChildMode() {
+    const char* mode = std::getenv(kChildVariable);
+    if (mode == nullptr || mode[0] == '\0') return;
+    std::string text = mode;
+    if (text.rfind("exit:", 0) == 0) std::exit(std::atoi(text.c_str() + 5));
+    if (text.rfind("args:", 0) == 0) {
+      std::string lines;
+      std::vector<std::string> args = OwnArguments();
+      for (size_t i = 1; i < args.size(); ++i) lines += args[i] + "\n";
+      std::exit(WriteTextFile(text.substr(5), lines) ? 0 : 99);
+    }
+    std::exit(98);
+  }
+};
+const ChildMode gChildMode;
+
+// Runs this test binary as a child in `mode`.
+int RunSelf(const std::string& mode, const std::vector<std::string>& args) {
+  SetProcessEnvironment(kChildVariable, mode.c_str());
+  int code = RunProcess(ExecutablePath(), args);
+  SetProcessEnvironment(kChildVariable, nullptr);
+  return code;
+}
+
+TEST(ProcessTest, ExecutablePathNamesThisProgram) {
+  std::string self = ExecutablePath();
+  EXPECT_TRUE(IsAbsolutePath(self));
+  EXPECT_TRUE(FileExists(self));
+  EXPECT_NE(self.find("kel_tests"), std::string::npos);
+}
+
+TEST(ProcessTest, ReturnsChildExitCode) {
+  EXPECT_EQ(RunSelf("exit:0", {}), 0);
+  EXPECT_EQ(RunSelf("exit:3", {}), 3);
+  EXPECT_EQ(RunSelf("exit:200", {}), 200);
+}
+
+TEST(ProcessTest, PassesArgumentsIntactWithoutShell) {
+  TemporaryFolder dir;
+  std::string out = dir.File("args.txt");
+  std::vector<std::string> args = {"COM3",  "-l", "with space", "",  "quote\"inside",
+                                   "trail\\", "$HOME", "a;b|c", "*"};
+  ASSERT_EQ(RunSelf("args:" + out, args), 0);
+  std::string expected;
+  for (const std::string& a : args) expected += a + "\n";
+  EXPECT_EQ(ReadTextFile(out), expected);
+}
+
+TEST(ProcessTest, MissingProgramIsMinusOne) {
+  TemporaryFolder dir;
+  EXPECT_EQ(RunProcess(dir.File("KelBoot.exe"), {"COM1"}), -1);
+  EXPECT_EQ(RunProcess(dir.path(), {}), -1);  // a folder cannot be run
+}
+
+TEST(ProcessTest, ThreadIdIsStable) {
+  EXPECT_EQ(CurrentThreadId(), CurrentThreadId());
+  EXPECT_NE(CurrentThreadId(), 0u);
+}
+
+}  // namespace
+}  // namespace kel
