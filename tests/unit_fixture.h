@@ -1,0 +1,149 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/output.h"
+#include "app/runtime.h"
+#include "link/comm_port.h"
+#include "link/link_state.h"
+#include "link/packet_layer.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/memory_serial.h"
+#include "platform/process_exit.h"
+#include "platform/registry.h"
+#include "platform/virtual_clock.h"
+
+namespace kel {
+
+/// Frames built the way a unit builds them, with the test's own CRC, so a
+/// misreading of the wire format by the program shows up here.
+namespace wire {
+
+inline uint16_t Crc(const std::vector<uint8_t>& bytes, size_t from = 0, size_t to = SIZE_MAX) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = from; i < bytes.size() && i < to; ++i) {
+    crc ^= bytes[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return crc;
+}
+
+/// `payload` with its CRC appended, low byte first.
+inline std::vector<uint8_t> Framed(std::vector<uint8_t> payload) {
+  const uint16_t crc = Crc(payload);
+  payload.push_back(static_cast<uint8_t>(crc & 0xFF));
+  payload.push_back(static_cast<uint8_t>(crc >> 8));
+  return payload;
+}
+
+/// A command-service reply: address, 0x45, command, then `fields`.
+inline std::vector<uint8_t> Reply(uint8_t address, uint16_t command,
+                                  std::vector<uint8_t> fields = {}) {
+  std::vector<uint8_t> payload = {address, 0x45, static_cast<uint8_t>(command >> 8),
+                                  static_cast<uint8_t>(command & 0xFF)};
+  payload.insert(payload.end(), fields.begin(), fields.end());
+  return payload;
+}
+
+/// The payload of a request frame: length header removed, CRC checked and
+/// removed. Empty when the CRC is wrong.
+inline std::vector<uint8_t> Payload(std::vector<uint8_t> frame) {
+  if (frame.size() >= 2 && frame[0] == 0xF1) frame.erase(frame.begin(), frame.begin() + 2);
+  if (frame.size() < 2 || Crc(frame) != 0) return {};
+  frame.resize(frame.size() - 2);
+  return frame;
+}
+
+inline uint16_t Command(const std::vector<uint8_t>& payload) {
+  return payload.size() >= 4 ? static_cast<uint16_t>(payload[2] << 8 | payload[3]) : 0;
+}
+
+}  // namespace wire
+
+/// The unit's end of the line for remote-call tests: keeps every frame the
+/// program writes (one write per request) with the line settings of the
+/// moment, and answers each through `answer`, which gets the request payload
+/// and returns the reply payload, or nothing to stay silent.
+class UnitPeer : public MemorySerialPeer {
+ public:
+  using Answer = std::function<std::optional<std::vector<uint8_t>>(const std::vector<uint8_t>&)>;
+
+  explicit UnitPeer(MemorySerialLine& line) : line_(line) { line.AttachPeer(this); }
+  ~UnitPeer() override { line_.AttachPeer(nullptr); }
+
+  void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& config,
+                   uint32_t now) override {
+    frames.emplace_back(data, data + length);
+    speeds.push_back(config.baudRate);
+    if (!answer) return;
+    std::optional<std::vector<uint8_t>> reply = answer(wire::Payload(frames.back()));
+    if (!reply) return;
+    const std::vector<uint8_t> bytes = wire::Framed(*reply);
+    line_.SendToHost(bytes.data(), bytes.size(), now + 2);
+  }
+
+  /// Request payloads so far, in order.
+  std::vector<std::vector<uint8_t>> Requests() const {
+    std::vector<std::vector<uint8_t>> payloads;
+    for (const auto& frame : frames) payloads.push_back(wire::Payload(frame));
+    return payloads;
+  }
+
+  Answer answer;
+  std::vector<std::vector<uint8_t>> frames;
+  std::vector<int32_t> speeds;  ///< the line's speed at each frame
+
+ private:
+  MemorySerialLine& line_;
+};
+
+/// A fresh runtime on a virtual clock with COM3 open as an in-memory line at
+/// 19200 baud, the unit peer on its far end, and a Link over it. Debug
+/// output reaches the recorded console (detail output only when asked).
+struct UnitFixture {
+  UnitFixture() {
+    options.debug = true;
+    options.portNumber = 3;
+    options.yesToPrompts = true;
+    out.errorReportLevel = 1;
+    port.OpenPort();
+    console.ClearOutput();
+  }
+
+  std::string Console() const { return console.output(); }
+
+  /// Runs `body`, which must end the run, and returns the exit code (-1 if it did not).
+  template <typename Body>
+  int ExitCodeOf(Body body) {
+    try {
+      body();
+    } catch (const ExitRequested& request) {
+      return request.code;
+    }
+    return -1;
+  }
+
+  Options options;
+  VirtualClock clock;
+  ScriptedConsole console;
+  Output out{console, clock, options};
+  MapEnvironment env;
+  MapRegistry registry;
+  ThrowingExit exit;
+  Runtime runtime{options, out, clock, console, env, registry, exit, {}};
+  MemorySerialPorts ports{clock};
+  MemorySerialLine& line = ports.AddLine(3);
+  UnitPeer peer{line};
+  CommPort port{runtime, ports};
+  ProxySettings proxy;
+  PacketLayer packets{runtime, port, proxy};
+  LinkState state;
+  Link link{runtime, port, packets, state};
+};
+
+}  // namespace kel
