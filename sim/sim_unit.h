@@ -57,6 +57,10 @@ struct SimUnit {
   uint8_t mcuType = 6;
   uint32_t softwareChecksum = 0;   ///< reported while the flash holds no software
   uint16_t softwareCrc = 0;
+  /// What the application reports now: computed from the flash at power-on
+  /// and after each restart (the scenario's values while the flash is empty).
+  uint32_t reportedChecksum = 0;
+  uint16_t reportedCrc = 0;
   bool vcom = false;               ///< USB virtual COM port
   CtsBehaviour cts = CtsBehaviour::kLow;
   uint32_t ctsDelayMs = 0;
@@ -72,16 +76,25 @@ struct SimUnit {
   /// the reply has left at the old speed. 0 = no change.
   int32_t nextBaudRate = 0;
   bool nextEvenParity = false;
+  /// The boot loader and a blank chip's ROM find the speed from the first
+  /// bytes: they answer at 9600 or 115200 (any speed for the ROM) until a
+  /// speed is set explicitly.
+  bool autoBaud = false;
 
   // ---- role and restart ----
   SimRole startRole = SimRole::kApplication;
   SimRole role = SimRole::kApplication;
   bool ispSynchronized = false;   ///< blank chip: "?" handshake done
+  bool ispAutobaudSeen = false;    ///< blank chip: "?" answered, waiting for "Synchronized"
+  bool ispFrequencySet = false;    ///< blank chip: crystal frequency line received
+  std::string ispInput;            ///< blank chip: text line being received
   /// A handler that restarts the unit sets `restartRequested` and the role
   /// to come up in; the core makes the unit silent for `restartMs` and then
   /// switches role, line speed and applies pending update files.
   bool restartRequested = false;
   SimRole restartRole = SimRole::kApplication;
+  /// ResetSystem: every unit on the network restarts into its software.
+  bool networkRestartRequested = false;
   bool restarting = false;         ///< silent until `restartDoneAt`
   uint32_t restartDoneAt = 0;
   uint32_t readyAt = 0;            ///< readiness poll answers ready from this tick
@@ -89,6 +102,7 @@ struct SimUnit {
 
   // ---- memory ----
   FlashMemory flash;
+  FlashSession flashSession;       ///< the running programmer's state; cleared by a restart
   FileStore files;
   std::map<uint32_t, uint8_t> ram; ///< bytes written to RAM by write memory
   uint32_t programStart = 0;       ///< Transfer to RAM program address
@@ -96,6 +110,10 @@ struct SimUnit {
   uint8_t programmerVersionMinor = 0;
   uint8_t programmerConfig = 0;
   std::vector<uint8_t> scratch;    ///< programmer's buffered-chunk area
+
+  // ---- flash and file faults (fault layer or tests) ----
+  uint8_t hardwareFailure = 0;     ///< non-zero: flash and file writes answer with this result
+  bool windowedRepliesLate = false;  ///< windowed 0x41 replies held back and sent out of order
 
   // ---- network ----
   SimNetwork* network = nullptr;   ///< the port's network this unit sits on

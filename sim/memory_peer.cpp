@@ -1,0 +1,34 @@
+#include "sim/memory_peer.h"
+
+namespace kel::sim {
+
+MemoryPeer::MemoryPeer(SimNetwork& network, MemorySerialLine& line) : network_(network), line_(line) {
+  network_.PowerOn(line_.clock().Ticks());
+  line_.AttachPeer(this);
+}
+
+MemoryPeer::~MemoryPeer() {
+  if (line_.peer() == this) line_.AttachPeer(nullptr);
+}
+
+void MemoryPeer::OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& line, uint32_t now) {
+  network_.Feed(data, length, line, now);
+  Deliver();
+}
+
+void MemoryPeer::OnTime(uint32_t now) { network_.Advance(now); }
+
+void MemoryPeer::OnOpen(bool open, const SerialConfig& line) {
+  (void)line;
+  if (open) network_.PortOpened(line_.clock().Ticks());
+}
+
+bool MemoryPeer::Cts() { return network_.Cts(line_.clock().Ticks()); }
+
+void MemoryPeer::Deliver() {
+  for (const TimedOutput& out : network_.TakeOutput()) {
+    line_.SendToHost(out.bytes.data(), out.bytes.size(), out.deliverAt);
+  }
+}
+
+}  // namespace kel::sim

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/memory_serial.h"
+#include "sim/sim_network.h"
+
+namespace kel::sim {
+
+/// Serves a simulated network on an in-memory serial line: the program's
+/// bytes go to the network as they are written, the units' replies go back
+/// stamped with their delivery tick, so with a VirtualClock whole sessions
+/// run deterministically and in no real time.
+class MemoryPeer : public MemorySerialPeer {
+ public:
+  /// Attaches itself to `line`; the network is powered on at the line's tick.
+  MemoryPeer(SimNetwork& network, MemorySerialLine& line);
+  ~MemoryPeer() override;
+  MemoryPeer(const MemoryPeer&) = delete;
+  MemoryPeer& operator=(const MemoryPeer&) = delete;
+
+  void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& line, uint32_t now) override;
+  void OnTime(uint32_t now) override;
+  void OnOpen(bool open, const SerialConfig& line) override;
+  bool Cts() override;
+
+  SimNetwork& network() { return network_; }
+
+ private:
+  void Deliver();
+
+  SimNetwork& network_;
+  MemorySerialLine& line_;
+};
+
+}  // namespace kel::sim
