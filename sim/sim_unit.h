@@ -110,6 +110,12 @@ struct SimUnit {
   uint8_t programmerVersionMinor = 0;
   uint8_t programmerConfig = 0;
   std::vector<uint8_t> scratch;    ///< programmer's buffered-chunk area
+  /// Non-zero: the unit's flash has failed and every flash and file write
+  /// answers this result code (reads report failure).
+  uint8_t hardwareFailure = 0;
+  /// The programmer answers some windowed writes late, so acknowledgements
+  /// arrive out of order.
+  bool windowedRepliesLate = false;
 
   // ---- flash and file faults (fault layer or tests) ----
   uint8_t hardwareFailure = 0;     ///< non-zero: flash and file writes answer with this result
