@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -30,6 +31,7 @@ struct OpenFileState {
   uint8_t drive = 0;
   uint16_t file = 0;
   uint32_t acknowledged = 0;  ///< bytes received in order so far (writing)
+  uint32_t lastBlockOffset = 0;  ///< offset of the last block taken (writing)
   bool highSpeed = false;     ///< the last data block came in the "H" form
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -40,6 +41,12 @@ class FlashMemory {
   /// True when any byte in the range differs from erased.
   bool HasData(uint32_t first, uint32_t last) const;
 
+  /// Set by the flash programmer when it writes the boot-loader area (the
+  /// first 16 KiB of flash) or anything above it; at the next restart the
+  /// unit takes on the identity of what was written and clears them.
+  bool bootLoaderWritten = false;
+  bool softwareWritten = false;
+
   /// The backup region of an MCU type (the fields kept across a rewrite of
   /// the first flash block): 0x300..0x3FF for LPC2478, LPC1768 and LPC4078,
   /// 0x1A000400..0x1A0005FF for LPC4337 and LPC4357. Other types have none
@@ -51,6 +58,10 @@ class FlashMemory {
   static FlashRange SectorOf(uint8_t mcuType, uint32_t address);
   /// The first address of flash on an MCU type (0 or 0x1A000000).
   static uint32_t FlashBase(uint8_t mcuType);
+  /// True when `address` lies in the MCU type's flash (512 KiB from 0 for the
+  /// single-bank parts, two 512 KiB banks at 0x1A000000 and 0x1B000000 for
+  /// the two-bank parts). Unknown types accept every address.
+  static bool InFlash(uint8_t mcuType, uint32_t address);
 
  private:
   static constexpr uint32_t kPageSize = 4096;
@@ -59,14 +70,12 @@ class FlashMemory {
 
 /// What the flash programmer remembers between requests while it runs in RAM:
 /// which sectors it has already erased (the first program request into any
-/// other sector erases that sector first), the buffer that 0x38 chunks fill
-/// and the windowed-transfer sequence it has acknowledged.
+/// other sector erases that sector first) and the windowed-transfer sequence
+/// it has accepted so far.
 struct FlashSession {
   std::set<uint32_t> erasedSectors;   ///< first addresses of sectors erased this session
-  std::vector<uint8_t> chunkBuffer;   ///< the programmer's transfer buffer (0x38 / 0x39 / 0x3A)
   bool haveSequence = false;          ///< a windowed write has been accepted
   uint16_t lastSequence = 0;          ///< sequence (15 bits) of the last accepted windowed write
-  uint8_t configuration = 0;          ///< value of the last ConfigureProgrammer
 
   void Clear() { *this = FlashSession(); }
 };

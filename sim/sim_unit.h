@@ -117,10 +117,6 @@ struct SimUnit {
   /// arrive out of order.
   bool windowedRepliesLate = false;
 
-  // ---- flash and file faults (fault layer or tests) ----
-  uint8_t hardwareFailure = 0;     ///< non-zero: flash and file writes answer with this result
-  bool windowedRepliesLate = false;  ///< windowed 0x41 replies held back and sent out of order
-
   // ---- network ----
   SimNetwork* network = nullptr;   ///< the port's network this unit sits on
   bool connected = false;          ///< wired to the port (not behind another unit)
