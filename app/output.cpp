@@ -100,7 +100,8 @@ int Output::ReadPromptKey() {
 }
 
 void Output::FinishConsole() {
-  if (pendingCr_ || pendingLf_) {
+  // After an answered prompt the line was ended already.
+  if (!promptAnswered_ && (pendingCr_ || pendingLf_)) {
     console_.PutChar('\r');
     console_.PutChar('\n');
   }

@@ -1,0 +1,87 @@
+#include "app/main_flow.h"
+
+#include <gtest/gtest.h>
+
+#include "app/log_file.h"
+#include "app/parameter_file.h"
+#include "platform/files.h"
+#include "tests/app_fixture.h"
+#include "tests/platform_test_support.h"
+
+namespace kel {
+namespace {
+
+class MainFlowTest : public ::testing::Test {
+ protected:
+  int Run(std::vector<std::string> args) {
+    start.arguments = std::move(args);
+    start.logFolder = folder.File("LogFiles");
+    start.installStopSignals = [this] { ++signalInstalls; };
+    return f.ExitCodeOf([&] { RunMainFlow(f.rt, stopHandler, start); });
+  }
+  std::vector<FolderEntry> Logs() {
+    std::vector<FolderEntry> entries;
+    ListFolder(start.logFolder, "*.log", entries);
+    return entries;
+  }
+
+  TemporaryFolder folder;
+  AppFixture f;
+  StopHandler stopHandler{f.rt};
+  ProgramStart start;
+  int signalInstalls = 0;
+};
+
+TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {
+  EXPECT_EQ(Run({"KelUpdater", "-y", "-z"}), 1);
+  const std::string& out = f.console.output();
+  EXPECT_EQ(out.rfind("KelUpdater 6.10r57\r\nUsage: KelUpdater [options] [Filename] [[COM]<port>]\r\n"
+                      "\r\n-i           Interrogate unit",
+                      0),
+            0u);
+  EXPECT_NE(out.find("default setting for auto-search are 19200 baud, even parity.\r\n"
+                     "Fatal Error: Incorrect arguments"),
+            std::string::npos);
+  EXPECT_FALSE(FolderExists(start.logFolder));
+  EXPECT_FALSE(stopHandler.armed());
+  EXPECT_EQ(signalInstalls, 0);
+}
+
+TEST_F(MainFlowTest, FailedConnectionLeavesOneLogAndArmedStopHandler) {
+  f.env.Set("USERNAME", "tech");
+  EXPECT_EQ(Run({"KelUpdater", "-y", "3"}), 1);
+  EXPECT_EQ(f.options.portNumber, 3);
+  EXPECT_EQ(f.out.errorReportLevel, 1);
+  EXPECT_TRUE(stopHandler.armed());  // the exit path will print "-- stopped"
+  EXPECT_EQ(signalInstalls, 1);
+  EXPECT_FALSE(f.out.logOpen());
+
+  std::string path = LogFileName(start.logFolder, f.clock.Now());
+  const std::string& out = f.console.output();
+  EXPECT_EQ(out.rfind("KelUpdater 6.10r57\r\n   LogFile         : ", 0), 0u);
+  EXPECT_NE(out.find("\r\nFatal Error: Unable to connect to Ponderix unit"), std::string::npos);
+
+  ASSERT_EQ(Logs().size(), 1u);
+  EXPECT_EQ(ReadTextFile(path),
+            "KelUpdater -y 3 \r\n000000: COMPUTERNAME=\r\n000000: USERNAME=tech\r\n"
+            "000000: Fatal Error: Unable to connect to Ponderix unit\r\n000000: \r\n000000: ");
+}
+
+TEST_F(MainFlowTest, ParameterFileSelectsManufacturingAndReceivesTheMessage) {
+  std::string ini = folder.File("job.ini");
+  ASSERT_TRUE(WriteTextFile(ini, "KelManufacture=True\r\n"));
+  EXPECT_EQ(Run({"KelUpdater", ini}), 2);
+  EXPECT_TRUE(f.options.manufacturingMode);
+  // Manufacturing runs never wait for the operator.
+  EXPECT_EQ(f.console.output().find("Press Enter"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(ini), "KelManufacture=True\r\nMessage=Unable to connect to Ponderix unit\r\n");
+}
+
+TEST_F(MainFlowTest, IncorrectArgumentsAfterAParameterFileAreStoredInIt) {
+  std::string ini = folder.File("job.ini");
+  EXPECT_EQ(Run({"KelUpdater", "-y", ini, "-q"}), 2);
+  EXPECT_EQ(GetParam(f.rt, ini, "Message"), "Incorrect arguments");
+}
+
+}  // namespace
+}  // namespace kel

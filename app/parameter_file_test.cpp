@@ -1,0 +1,121 @@
+#include "app/parameter_file.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "tests/app_fixture.h"
+#include "tests/platform_test_support.h"
+
+namespace kel {
+namespace {
+
+class ParameterFileTest : public ::testing::Test {
+ protected:
+  std::string Get(const std::string& key) { return GetParam(f.rt, file, key); }
+  void Write(const std::string& key, const std::string& value) { WriteParam(f.rt, file, key, value); }
+  std::string Content() { return ReadTextFile(file); }
+
+  TemporaryFolder folder;
+  std::string file = folder.File("cfg.ini");
+  AppFixture f;
+};
+
+TEST_F(ParameterFileTest, ReadsTheFirstMatchingLineExactly) {
+  ASSERT_TRUE(WriteTextFile(file,
+                            "[Section]\r\nKey=a=b\r\nMessage=first\r\nMessage=second\r\n"
+                            "key=lower\r\nBare\r\nEmpty=\r\nLast=no line break"));
+  EXPECT_EQ(Get("Key"), "a=b");
+  EXPECT_EQ(Get("key"), "lower");
+  EXPECT_EQ(Get("Message"), "first");
+  EXPECT_EQ(Get("Bare"), "");
+  EXPECT_EQ(Get("Empty"), "");
+  EXPECT_EQ(Get("Last"), "no line break");
+  EXPECT_EQ(Get("Missing"), "");
+  EXPECT_EQ(Get("Ke"), "");  // a prefix of a key is not the key
+  EXPECT_EQ(Get("[Section]"), "");
+}
+
+TEST_F(ParameterFileTest, AcceptsBareLineFeeds) {
+  ASSERT_TRUE(WriteTextFile(file, "A=1\nB=2\n"));
+  EXPECT_EQ(Get("A"), "1");
+  EXPECT_EQ(Get("B"), "2");
+}
+
+TEST_F(ParameterFileTest, MissingOrUnnamedFileReadsEmpty) {
+  EXPECT_EQ(Get("KelManufacture"), "");
+  EXPECT_FALSE(GetParamBool(f.rt, file, "KelManufacture"));
+  EXPECT_EQ(GetParam(f.rt, "", "Key"), "");
+  EXPECT_FALSE(FileExists(file));
+}
+
+TEST_F(ParameterFileTest, BooleanAndNumberReadings) {
+  ASSERT_TRUE(WriteTextFile(file,
+                            "T1=true\r\nT2=TRUE\r\nT3=1\r\nF1=yes\r\nF2=\r\nF3=10\r\nF4= true\r\n"
+                            "N1=42abc\r\nN2=-7\r\nN3=x\r\nN4=\r\nN5=99999999999\r\n"));
+  for (const char* key : {"T1", "T2", "T3"}) EXPECT_TRUE(GetParamBool(f.rt, file, key)) << key;
+  for (const char* key : {"F1", "F2", "F3", "F4", "Nope"}) {
+    EXPECT_FALSE(GetParamBool(f.rt, file, key)) << key;
+  }
+  EXPECT_EQ(GetParamInt(f.rt, file, "N1"), 42);
+  EXPECT_EQ(GetParamInt(f.rt, file, "N2"), -7);
+  EXPECT_EQ(GetParamInt(f.rt, file, "N3"), 0);
+  EXPECT_EQ(GetParamInt(f.rt, file, "N4"), 0);
+  EXPECT_EQ(GetParamInt(f.rt, file, "N5"), INT32_MAX);
+}
+
+TEST_F(ParameterFileTest, RewriteReplacesEveryMatchAndEndsEveryLine) {
+  ASSERT_TRUE(WriteTextFile(file, "Message=old\r\nProgram=1\nMessage=older\r\nTail=x"));
+  Write("Message", "Unable to connect");
+  EXPECT_EQ(Content(),
+            "Message=Unable to connect\r\nProgram=1\r\nMessage=Unable to connect\r\nTail=x\r\n");
+  EXPECT_EQ(Get("Message"), "Unable to connect");
+  EXPECT_FALSE(FileExists(file + ".000"));
+}
+
+TEST_F(ParameterFileTest, RewriteAppendsAMissingKeyAndCreatesAMissingFile) {
+  Write("Message", "one");
+  EXPECT_EQ(Content(), "Message=one\r\n");
+  WriteParamInt(f.rt, file, "Count", -12);
+  EXPECT_EQ(Content(), "Message=one\r\nCount=-12\r\n");
+  EXPECT_EQ(GetParamInt(f.rt, file, "Count"), -12);
+}
+
+TEST_F(ParameterFileTest, RewriteCreatesTheFolder) {
+  std::string nested = folder.File("a") + PathSeparator() + "b" + PathSeparator() + "p.ini";
+  WriteParam(f.rt, nested, "K", "v");
+  EXPECT_EQ(ReadTextFile(nested), "K=v\r\n");
+}
+
+TEST_F(ParameterFileTest, LeftoverCompanionFromACrashIsHarmless) {
+  // A run that died between writing the companion and moving it into place.
+  ASSERT_TRUE(WriteTextFile(file, "Program=1\r\n"));
+  ASSERT_TRUE(WriteTextFile(file + ".000", "Program=1\r\nMessa"));
+  EXPECT_EQ(Get("Program"), "1");
+  EXPECT_EQ(Get("Messa"), "");
+  Write("Message", "done");
+  EXPECT_EQ(Content(), "Program=1\r\nMessage=done\r\n");
+  EXPECT_FALSE(FileExists(file + ".000"));
+}
+
+TEST_F(ParameterFileTest, CompanionThatCannotBeMadeIsAFatalSystemError) {
+  // A folder where the companion should go: it cannot be created.
+  ASSERT_TRUE(CreateFolders(file + ".000"));
+  ASSERT_TRUE(WriteTextFile(file, "A=1\r\n"));
+  int code = f.ExitCodeOf([&] { Write("A", "2"); });
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(f.console.output().rfind("Fatal error: ", 0), 0u);
+  EXPECT_EQ(Content(), "A=1\r\n");  // the original is untouched
+}
+
+TEST_F(ParameterFileTest, ReplaceFailureReportsTheLockedFile) {
+  // A folder of that name cannot be replaced by the rewritten file.
+  ASSERT_TRUE(CreateFolders(file));
+  ASSERT_TRUE(WriteTextFile(file + PathSeparator() + "inside", "keep"));
+  int code = f.ExitCodeOf([&] { Write("A", "2"); });
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(f.console.output(), "\r\nINI File is locked: " + file);
+  EXPECT_TRUE(FileExists(file + ".000"));  // left behind, as documented
+}
+
+}  // namespace
+}  // namespace kel
