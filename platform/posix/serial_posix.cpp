@@ -1,0 +1,311 @@
+// COM ports on POSIX terminals. COM n is the file "comN" in the folder named
+// by PONDERIXCOMDIR (a device node or a link to one), or /dev/ttyS(n-1).
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/posix/serial_speed_posix.h"
+#include "platform/serial_device.h"
+#include "platform/signals.h"
+
+namespace kel {
+
+namespace {
+
+constexpr size_t kQueueLimit = 65536;  // bytes held back when the kernel is full
+
+using SteadyClock = std::chrono::steady_clock;
+
+int RemainingMs(SteadyClock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Line-error counters of a real UART; a pseudo-terminal has none.
+struct ErrorCounts {
+  long frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+};
+
+bool ReadErrorCounts(int fd, ErrorCounts& counts) {
+#if defined(__linux__)
+  struct serial_icounter_struct ic {};
+  if (ioctl(fd, TIOCGICOUNT, &ic) != 0) return false;
+  counts.frame = ic.frame;
+  counts.overrun = ic.overrun;
+  counts.parity = ic.parity;
+  counts.brk = ic.brk;
+  counts.bufOverrun = ic.buf_overrun;
+  return true;
+#else
+  (void)fd;
+  (void)counts;
+  return false;
+#endif
+}
+
+class PosixSerialDevice : public SerialDevice {
+ public:
+  explicit PosixSerialDevice(int fd) : fd_(fd) {
+    hasCounts_ = ReadErrorCounts(fd_, counts_);
+  }
+  ~PosixSerialDevice() override { close(fd_); }
+
+  int Read(uint8_t* data, size_t max) override {
+    PushPending();
+    if (max == 0) return 0;
+    for (;;) {
+      const ssize_t n = read(fd_, data, max);
+      if (n >= 0) return static_cast<int>(n);
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+      lastError_ = static_cast<unsigned long>(errno);
+      return -1;
+    }
+  }
+
+  bool WaitReadable(uint32_t timeoutMs) override {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    const int stopFd = StopSignalFd();
+    for (;;) {
+      PushPending();
+      pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0},
+                       {stopFd, POLLIN, 0}};
+      const int count = stopFd >= 0 ? 2 : 1;
+      const int r = poll(fds, count, RemainingMs(deadline));
+      if (r < 0 && errno != EINTR) return false;
+      if (count == 2 && (fds[1].revents & POLLIN)) ExitIfStopRequested();
+      if (r > 0 && (fds[0].revents & POLLIN)) return true;
+      if (r > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        // The far end is gone: let the read report it, but without spinning.
+        const int left = RemainingMs(deadline);
+        if (left > 0) poll(nullptr, 0, left);
+        return true;
+      }
+      if (RemainingMs(deadline) == 0) return false;
+    }
+  }
+
+  int Write(const uint8_t* data, size_t length) override {
+    if (!PushPending()) return -1;
+    size_t taken = 0;
+    if (pending_.empty()) {
+      while (taken < length) {
+        const ssize_t n = write(fd_, data + taken, length - taken);
+        if (n > 0) {
+          taken += static_cast<size_t>(n);
+          continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+          lastError_ = static_cast<unsigned long>(errno);
+          return taken > 0 ? static_cast<int>(taken) : -1;
+        }
+        break;
+      }
+    }
+    // What the kernel did not take waits here and goes out on later calls.
+    const size_t room = kQueueLimit - pending_.size();
+    const size_t keep = length - taken < room ? length - taken : room;
+    pending_.insert(pending_.end(), data + taken, data + taken + keep);
+    return static_cast<int>(taken + keep);
+  }
+
+  bool Drain(uint32_t timeoutMs) override {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      if (!PushPending()) return false;
+      int queued = 0;
+      // Bytes still in the kernel's queue leave at the current speed; a
+      // reopen at another speed must wait for them.
+      const bool inKernel = ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0;
+      if (pending_.empty() && !inKernel) return true;
+      const int left = RemainingMs(deadline);
+      if (left == 0) {
+        lastError_ = ETIMEDOUT;
+        return false;
+      }
+      pollfd fd = {fd_, POLLOUT, 0};
+      if (pending_.empty() || poll(&fd, 1, left < 5 ? left : 5) <= 0) {
+        poll(nullptr, 0, 1);
+      }
+    }
+  }
+
+  bool Purge() override {
+    pending_.clear();
+    if (tcflush(fd_, TCIOFLUSH) != 0) {
+      lastError_ = static_cast<unsigned long>(errno);
+      return false;
+    }
+    return true;
+  }
+
+  bool TakeLineErrors(LineErrors& errors) override {
+    errors = LineErrors{};
+    ErrorCounts now;
+    if (!hasCounts_ || !ReadErrorCounts(fd_, now)) return true;
+    errors.framing = now.frame != counts_.frame;
+    errors.overrun = now.overrun != counts_.overrun;
+    errors.parity = now.parity != counts_.parity;
+    errors.breakSeen = now.brk != counts_.brk;
+    errors.other = now.bufOverrun != counts_.bufOverrun;
+    counts_ = now;
+    return true;
+  }
+
+  bool Cts() override {
+    int status = 0;
+    if (ioctl(fd_, TIOCMGET, &status) != 0) {
+      lastError_ = static_cast<unsigned long>(errno);
+      return false;
+    }
+    return (status & TIOCM_CTS) != 0;
+  }
+
+  bool SetSpeedInPlace(int32_t baudRate) override {
+    termios tio {};
+    if (tcgetattr(fd_, &tio) != 0) return Fail();
+    tio.c_cflag = (tio.c_cflag & ~(CSIZE | CRTSCTS)) | CS8 | CSTOPB;
+    tio.c_iflag &= ~INPCK;
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return Fail();
+    if (!SetLineSpeed(fd_, baudRate)) return Fail();
+    return true;
+  }
+
+  unsigned long LastError() override { return lastError_; }
+
+ private:
+  bool Fail() {
+    lastError_ = static_cast<unsigned long>(errno);
+    return false;
+  }
+
+  // Hands held-back bytes to the kernel as far as it takes them.
+  bool PushPending() {
+    while (!pending_.empty()) {
+      const ssize_t n = write(fd_, pending_.data(), pending_.size());
+      if (n > 0) {
+        pending_.erase(pending_.begin(), pending_.begin() + n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        lastError_ = static_cast<unsigned long>(errno);
+        pending_.clear();
+        return false;
+      }
+      break;
+    }
+    return true;
+  }
+
+  int fd_;
+  std::vector<uint8_t> pending_;
+  unsigned long lastError_ = 0;
+  bool hasCounts_ = false;
+  ErrorCounts counts_;
+};
+
+unsigned long OpenErrorCode(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return kSerialNotPresent;
+    case EACCES:
+    case EPERM:
+      return kSerialAccessDenied;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return kSerialSharingViolation;
+    default:
+      return static_cast<unsigned long>(err);
+  }
+}
+
+class PosixSerialPorts : public SerialPortOpener {
+ public:
+  std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
+                                     unsigned long& error) override {
+    if (portNumber < 1) {
+      error = kSerialNotPresent;
+      return nullptr;
+    }
+    const std::string path = PortPath(portNumber);
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      error = OpenErrorCode(errno);
+      return nullptr;
+    }
+    error = Configure(fd, config);
+    if (error != kSerialOk) {
+      close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixSerialDevice>(fd);
+  }
+
+ private:
+  static std::string PortPath(int portNumber) {
+    const std::string dir = SystemEnvironment().Get("PONDERIXCOMDIR");
+    if (dir.empty()) return "/dev/ttyS" + std::to_string(portNumber - 1);
+    return dir + (dir.back() == '/' ? "" : "/") + "com" + std::to_string(portNumber);
+  }
+
+  static unsigned long Configure(int fd, const SerialConfig& config) {
+    termios tio {};
+    if (tcgetattr(fd, &tio) != 0) return static_cast<unsigned long>(errno);
+    // One program at a time: the advisory lock keeps out other instances
+    // (and root, which exclusive mode does not stop); exclusive mode keeps
+    // out programs that do not lock.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return OpenErrorCode(errno);
+    ioctl(fd, TIOCEXCL);
+
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (config.stopBits != 1) tio.c_cflag |= CSTOPB;
+    if (config.parityOn) {
+      tio.c_cflag |= PARENB;
+      if (!config.evenParity) tio.c_cflag |= PARODD;
+      tio.c_iflag |= INPCK;
+    }
+    if (config.ctsFlow) tio.c_cflag |= CRTSCTS;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return static_cast<unsigned long>(errno);
+    if (!SetLineSpeed(fd, config.baudRate)) {
+      return errno == EINVAL ? kSerialBadSetting : static_cast<unsigned long>(errno);
+    }
+    // DTR and RTS held on, as the units expect; a pseudo-terminal has neither.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIS, &lines);
+    tcflush(fd, TCIOFLUSH);
+    return kSerialOk;
+  }
+};
+
+}  // namespace
+
+SerialPortOpener& SystemSerialPorts() {
+  static PosixSerialPorts ports;
+  return ports;
+}
+
+}  // namespace kel
