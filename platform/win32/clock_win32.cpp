@@ -1,0 +1,44 @@
+#include <windows.h>
+
+#include "platform/clock.h"
+#include "platform/signals.h"
+
+namespace kel {
+namespace {
+
+class Win32Clock : public Clock {
+ public:
+  uint32_t Ticks() override { return GetTickCount(); }
+
+  void Sleep(uint32_t ms) override {
+    ExitIfStopRequested();
+    if (ms == 0) {
+      SleepEx(0, FALSE);
+    } else {
+      // Waiting on the stop event instead of sleeping lets Ctrl-C end a
+      // long pause at once.
+      HANDLE stop = static_cast<HANDLE>(StopSignalEvent());
+      if (stop != nullptr) {
+        WaitForSingleObject(stop, ms);
+      } else {
+        SleepEx(ms, FALSE);
+      }
+    }
+    ExitIfStopRequested();
+  }
+
+  LocalTime Now() override {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+  }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+  static Win32Clock clock;
+  return clock;
+}
+
+}  // namespace kel

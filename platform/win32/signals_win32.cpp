@@ -1,0 +1,66 @@
+#include <windows.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "platform/signals.h"
+
+namespace kel {
+namespace {
+
+volatile std::sig_atomic_t gStopRequested = 0;
+// Manual-reset, so every wait that looks at it after the stop sees it set.
+HANDLE gStopEvent = nullptr;
+
+HANDLE StopEvent() {
+  if (gStopEvent == nullptr) gStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return gStopEvent;
+}
+
+void NoteStop() {
+  gStopRequested = 1;
+  if (gStopEvent != nullptr) SetEvent(gStopEvent);
+}
+
+// Runs on a thread of its own that the system starts for Ctrl-C and
+// Ctrl-Break; returning TRUE keeps the process alive until the main thread
+// ends it from its next wait.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    NoteStop();
+    return TRUE;
+  }
+  return FALSE;
+}
+
+void OnSignal(int signal) {
+  NoteStop();
+  // abort() ends the process as soon as this handler returns, so the stop
+  // cannot wait for the main thread: leave at once with exit code 1.
+  if (signal == SIGABRT) _exit(1);
+  // The C runtime resets the handler before calling it.
+  std::signal(signal, OnSignal);
+}
+
+}  // namespace
+
+void RegisterExitHandler(void (*handler)()) { std::atexit(handler); }
+
+void InstallStopSignals() {
+  StopEvent();
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  for (int signal : {SIGINT, SIGTERM, SIGBREAK, SIGABRT}) std::signal(signal, OnSignal);
+}
+
+bool StopRequested() { return gStopRequested != 0; }
+
+void ExitIfStopRequested() {
+  if (gStopRequested) std::exit(1);
+}
+
+int StopSignalFd() { return -1; }
+
+void* StopSignalEvent() { return StopEvent(); }
+
+}  // namespace kel
