@@ -87,6 +87,10 @@ class UnitPeer : public MemorySerialPeer {
     line_.SendToHost(bytes.data(), bytes.size(), now + 2);
   }
 
+  void OnOpen(bool open, const SerialConfig&) override {
+    if (open) ++opens;
+  }
+
   /// Request payloads so far, in order.
   std::vector<std::vector<uint8_t>> Requests() const {
     std::vector<std::vector<uint8_t>> payloads;
@@ -97,6 +101,7 @@ class UnitPeer : public MemorySerialPeer {
   Answer answer;
   std::vector<std::vector<uint8_t>> frames;
   std::vector<int32_t> speeds;  ///< the line's speed at each frame
+  int opens = 0;                ///< times the program opened the port
 
  private:
   MemorySerialLine& line_;
