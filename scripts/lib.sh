@@ -1,0 +1,49 @@
+# Shared helpers for the build and test scripts (sourced, not run).
+
+# The repository root, whatever the caller's working folder.
+KEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# Where the scripts build; each build has its own folder below it.
+KEL_BUILD_ROOT="${KEL_BUILD_ROOT:-$KEL_ROOT/build}"
+KEL_JOBS="${KEL_JOBS:-2}"
+
+kel_log() { printf '== %s\n' "$*"; }
+
+# True when the Debian package is installed.
+kel_have_package() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# Installs whichever of the named Debian packages are missing. As root it
+# runs apt-get update once and installs them without questions; otherwise
+# it only says what is missing and goes on (the tools may be there anyway).
+kel_ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    kel_have_package "$pkg" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    kel_log "missing packages (not root, not installing): ${missing[*]}"
+    return 0
+  fi
+  kel_log "installing: ${missing[*]}"
+  if [ -z "${KEL_APT_UPDATED:-}" ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    KEL_APT_UPDATED=1
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The packages a native build with tests needs.
+KEL_NATIVE_PACKAGES=(cmake g++ make libgtest-dev python3)
+# And those of the Windows cross-build and its run under wine.
+KEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 googletest wine wine64)
+
+# Configures and builds one tree: kel_build <folder> [cmake options...]
+kel_build() {
+  local dir="$1"
+  shift
+  cmake -S "$KEL_ROOT" -B "$dir" "$@" >"$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j"$KEL_JOBS"
+}

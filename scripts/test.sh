@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The one test command: native Debug build and tests, the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
+# cross-build with its tests and program checks under wine.
+# Exits non-zero when anything fails.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$KEL_ROOT"
+
+kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_WINDOWS_PACKAGES[@]}"
+mkdir -p "$KEL_BUILD_ROOT"
+
+passed=0
+failed=0
+failed_steps=()
+
+# Adds the counts from a ctest log ("... N tests failed out of T").
+count_ctest() {
+  local line
+  line=$(grep -E 'tests? failed out of [0-9]+' "$1" | tail -1 || true)
+  if [ -n "$line" ]; then
+    local bad total
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+}
+
+# run_step <name> <command...>: runs, records the result, never stops the script.
+run_step() {
+  local name="$1"
+  shift
+  kel_log "$name"
+  if "$@"; then
+    kel_log "$name: ok"
+  else
+    kel_log "$name: FAILED"
+    failed_steps+=("$name")
+  fi
+}
+
+native_tests() {
+  local dir="$1"
+  shift
+  kel_build "$dir" "$@" || return 1
+  local log="$dir.ctest.log" rc=0
+  (cd "$dir" && ctest --output-on-failure -j"$KEL_JOBS") 2>&1 | tee "$log" || rc=$?
+  count_ctest "$log"
+  return $rc
+}
+
+windows_tests() {
+  local dir="$KEL_BUILD_ROOT/test-win"
+  kel_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$KEL_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release ||
+    return 1
+  local log="$dir.wine.log" rc=0
+  bash "$KEL_ROOT/scripts/wine-tests.sh" "$dir" 2>&1 | tee "$log" || rc=$?
+  local line
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || true)
+  if [ -n "$line" ]; then
+    passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
+    failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+  fi
+  return $rc
+}
+
+run_step "native Debug build and tests" native_tests "$KEL_BUILD_ROOT/test-debug" -DCMAKE_BUILD_TYPE=Debug
+run_step "sanitizer build and tests" native_tests "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
+run_step "Windows build and wine checks" windows_tests
+
+if [ ${#failed_steps[@]} -gt 0 ]; then
+  kel_log "failed: ${failed_steps[*]}"
+  # A step that broke before its tests ran still counts as a failure.
+  [ "$failed" -eq 0 ] && failed=${#failed_steps[@]}
+fi
+echo "total: $passed passed, $failed failed"
+[ ${#failed_steps[@]} -eq 0 ]
