@@ -286,6 +286,10 @@ int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
   while (queued < length) {
     if (operationTimeoutMs_ != 0 && clock.Ticks() - start > operationTimeoutMs_) break;
     const int n = device_->Write(data + queued, length - queued);
+    if (n < 0 && device_->LastError() == kSerialWriteTimeout) {
+      runtime_.out.ErrorHook("Write error: TIMEOUT");
+      return -1;
+    }
     if (n < 0) {
       ReportSystemError(device_->LastError());
       ReportLineErrors();

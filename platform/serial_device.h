@@ -33,6 +33,7 @@ enum SerialOpenError : unsigned long {
   kSerialAccessDenied = 5,     ///< in use
   kSerialSharingViolation = 32,///< in use
   kSerialBadSetting = 87,      ///< speed or setting refused
+  kSerialWriteTimeout = 1460,  ///< a write did not complete in full (LastError after Write/Drain)
 };
 
 /// One open serial port: a real port (termios, Win32) or an in-memory line.

@@ -136,7 +136,7 @@ class PosixSerialDevice : public SerialDevice {
       if (pending_.empty() && !inKernel) return true;
       const int left = RemainingMs(deadline);
       if (left == 0) {
-        lastError_ = ETIMEDOUT;
+        lastError_ = kSerialWriteTimeout;
         return false;
       }
       pollfd fd = {fd_, POLLOUT, 0};

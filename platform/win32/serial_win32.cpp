@@ -1,0 +1,342 @@
+// COM ports through the Win32 serial API: overlapped reads and writes, a
+// write queue that never waits for the line, and waits that end as soon as
+// a character arrives.
+#include <windows.h>
+
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "platform/serial_device.h"
+#include "platform/signals.h"
+
+namespace kel {
+
+namespace {
+
+constexpr size_t kMaxOutstandingWrites = 255;
+constexpr size_t kRingBytes = 65535;        // bytes in flight at most
+constexpr DWORD kDriverQueueBytes = 20000;  // each direction
+constexpr DWORD kWriteConstantMs = 1000;
+
+struct WriteRecord {
+  OVERLAPPED ov{};
+  std::vector<uint8_t> data;
+};
+
+class Win32SerialDevice : public SerialDevice {
+ public:
+  explicit Win32SerialDevice(HANDLE handle) : h_(handle) {
+    waitOv_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    canWaitEvents_ = waitOv_.hEvent != nullptr && SetCommMask(h_, EV_RXCHAR);
+  }
+
+  ~Win32SerialDevice() override {
+    if (waitPending_) {
+      SetCommMask(h_, 0);  // completes the pending WaitCommEvent
+      DWORD ignored = 0;
+      GetOverlappedResult(h_, &waitOv_, &ignored, TRUE);
+    }
+    PurgeComm(h_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    while (!writes_.empty()) FinishOldest(1000);
+    if (waitOv_.hEvent) CloseHandle(waitOv_.hEvent);
+    CloseHandle(h_);
+  }
+
+  int Read(uint8_t* data, size_t max) override {
+    ReapCompleted();
+    if (max == 0) return 0;
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!ov.hEvent) return Fail();
+    DWORD got = 0;
+    const DWORD ask = max > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(max);
+    int result = 0;
+    if (ReadFile(h_, data, ask, &got, &ov)) {
+      result = static_cast<int>(got);
+    } else {
+      DWORD err = GetLastError();
+      if (err == ERROR_IO_PENDING) {
+        // With the read interval at its maximum the read returns at once.
+        if (GetOverlappedResult(h_, &ov, &got, TRUE)) {
+          result = static_cast<int>(got);
+        } else {
+          err = GetLastError();
+          result = err == ERROR_HANDLE_EOF ? 0 : -1;
+        }
+      } else {
+        result = err == ERROR_HANDLE_EOF ? 0 : -1;
+      }
+      if (result < 0) lastError_ = err;
+    }
+    CloseHandle(ov.hEvent);
+    return result;
+  }
+
+  bool WaitReadable(uint32_t timeoutMs) override {
+    const DWORD start = GetTickCount();
+    HANDLE stop = static_cast<HANDLE>(StopSignalEvent());
+    for (;;) {
+      if (InputWaiting()) return true;
+      const DWORD spent = GetTickCount() - start;
+      if (spent >= timeoutMs) return false;
+      const DWORD left = timeoutMs - spent;
+      if (canWaitEvents_ && !waitPending_) {
+        ResetEvent(waitOv_.hEvent);
+        eventMask_ = 0;
+        if (WaitCommEvent(h_, &eventMask_, &waitOv_)) continue;
+        if (GetLastError() == ERROR_IO_PENDING) {
+          waitPending_ = true;
+        } else {
+          canWaitEvents_ = false;  // fall back to short sleeps
+        }
+      }
+      if (!waitPending_) {
+        Sleep(1);
+        continue;
+      }
+      HANDLE handles[2] = {waitOv_.hEvent, stop};
+      const DWORD r = WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, left);
+      if (r == WAIT_OBJECT_0 + 1) ExitIfStopRequested();
+      if (r == WAIT_OBJECT_0) {
+        DWORD ignored = 0;
+        GetOverlappedResult(h_, &waitOv_, &ignored, FALSE);
+        waitPending_ = false;
+      }
+    }
+  }
+
+  int Write(const uint8_t* data, size_t length) override {
+    ReapCompleted();
+    if (writes_.size() >= kMaxOutstandingWrites || inFlight_ >= kRingBytes) return 0;
+    size_t chunk = kRingBytes - inFlight_;
+    if (chunk > length) chunk = length;
+    if (chunk == 0) return 0;
+    auto record = std::make_unique<WriteRecord>();
+    record->data.assign(data, data + chunk);
+    record->ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!record->ov.hEvent) return Fail();
+    DWORD written = 0;
+    if (WriteFile(h_, record->data.data(), static_cast<DWORD>(chunk), &written, &record->ov)) {
+      CloseHandle(record->ov.hEvent);
+      if (written != chunk) {
+        lastError_ = kSerialWriteTimeout;
+        return -1;
+      }
+      return static_cast<int>(chunk);
+    }
+    const DWORD err = GetLastError();
+    if (err != ERROR_IO_PENDING) {
+      CloseHandle(record->ov.hEvent);
+      lastError_ = err;
+      return -1;
+    }
+    inFlight_ += chunk;
+    writes_.push_back(std::move(record));
+    return static_cast<int>(chunk);
+  }
+
+  bool Drain(uint32_t timeoutMs) override {
+    const DWORD start = GetTickCount();
+    bool ok = true;
+    while (!writes_.empty()) {
+      const DWORD spent = GetTickCount() - start;
+      const DWORD left = spent >= timeoutMs ? 0 : timeoutMs - spent;
+      const int r = FinishOldest(left);
+      if (r == 0) {
+        lastError_ = kSerialWriteTimeout;
+        return false;
+      }
+      if (r < 0) ok = false;
+    }
+    return ok;
+  }
+
+  bool Purge() override {
+    if (!PurgeComm(h_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
+      return Fail() == 0;
+    }
+    // Aborted writes complete at once; their records are simply dropped.
+    while (!writes_.empty()) FinishOldest(1000);
+    return true;
+  }
+
+  bool TakeLineErrors(LineErrors& errors) override {
+    DWORD bits = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(h_, &bits, &stat)) return Fail() == 0;
+    bits |= heldErrorBits_;
+    heldErrorBits_ = 0;
+    errors.framing = (bits & CE_FRAME) != 0;
+    errors.overrun = (bits & CE_OVERRUN) != 0;
+    errors.parity = (bits & CE_RXPARITY) != 0;
+    errors.breakSeen = (bits & CE_BREAK) != 0;
+    errors.other = (bits & ~static_cast<DWORD>(CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_BREAK)) != 0;
+    return true;
+  }
+
+  bool Cts() override {
+    DWORD status = 0;
+    if (!GetModemStatus(status)) return false;
+    return (status & MS_CTS_ON) != 0;
+  }
+
+  bool SetSpeedInPlace(int32_t baudRate) override {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h_, &dcb)) return Fail() == 0;
+    dcb.BaudRate = static_cast<DWORD>(baudRate);
+    dcb.ByteSize = 8;
+    dcb.StopBits = TWOSTOPBITS;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(h_, &dcb)) return Fail() == 0;
+    return true;
+  }
+
+  unsigned long LastError() override { return lastError_; }
+
+ private:
+  int Fail() {
+    lastError_ = GetLastError();
+    return -1;
+  }
+
+  bool GetModemStatus(DWORD& status) {
+    if (GetCommModemStatus(h_, &status)) return true;
+    lastError_ = GetLastError();
+    return false;
+  }
+
+  // ClearCommError also clears the error bits; they are kept for the next
+  // TakeLineErrors so that a wait never hides a line error.
+  bool InputWaiting() {
+    DWORD bits = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(h_, &bits, &stat)) return false;
+    heldErrorBits_ |= bits;
+    return stat.cbInQue > 0;
+  }
+
+  void ReapCompleted() {
+    while (!writes_.empty() && FinishOldest(0) != 0) {
+    }
+  }
+
+  // Waits up to `ms` for the oldest write: 0 still pending, 1 done, -1 failed.
+  int FinishOldest(DWORD ms) {
+    WriteRecord& record = *writes_.front();
+    const DWORD r = WaitForSingleObject(record.ov.hEvent, ms);
+    if (r == WAIT_TIMEOUT) return 0;
+    int result = 1;
+    DWORD written = 0;
+    if (r != WAIT_OBJECT_0) {
+      lastError_ = GetLastError();
+      result = -1;
+    } else if (!GetOverlappedResult(h_, &record.ov, &written, FALSE)) {
+      lastError_ = GetLastError();
+      result = -1;
+    } else if (written != record.data.size()) {
+      lastError_ = kSerialWriteTimeout;
+      result = -1;
+    }
+    CloseHandle(record.ov.hEvent);
+    inFlight_ -= record.data.size();
+    writes_.pop_front();
+    return result;
+  }
+
+  HANDLE h_;
+  unsigned long lastError_ = 0;
+  std::deque<std::unique_ptr<WriteRecord>> writes_;
+  size_t inFlight_ = 0;
+  OVERLAPPED waitOv_{};
+  DWORD eventMask_ = 0;
+  bool waitPending_ = false;
+  bool canWaitEvents_ = false;
+  DWORD heldErrorBits_ = 0;
+};
+
+class Win32SerialPorts : public SerialPortOpener {
+ public:
+  std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
+                                     unsigned long& error) override {
+    char name[32];
+    std::snprintf(name, sizeof name, "\\\\.\\com%d", portNumber);
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      return nullptr;
+    }
+    if (!Configure(h, config)) {
+      error = GetLastError();
+      CloseHandle(h);
+      return nullptr;
+    }
+    error = kSerialOk;
+    return std::make_unique<Win32SerialDevice>(h);
+  }
+
+ private:
+  static bool Configure(HANDLE h, const SerialConfig& config) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h, &dcb)) return false;
+    dcb.BaudRate = static_cast<DWORD>(config.baudRate);
+    dcb.ByteSize = 8;
+    dcb.Parity = config.parityOn ? (config.evenParity ? EVENPARITY : ODDPARITY) : NOPARITY;
+    dcb.StopBits = config.stopBits == 1 ? ONESTOPBIT : TWOSTOPBITS;
+    dcb.fBinary = TRUE;
+    dcb.fParity = config.parityOn ? TRUE : FALSE;
+    dcb.fOutxCtsFlow = config.ctsFlow ? TRUE : FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(h, &dcb)) return false;
+
+    // Reads return at once with what is buffered; a write may take 1 ms a
+    // byte plus a second before it counts as timed out.
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(h, &timeouts)) return false;
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 1;
+    timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+    if (!SetCommTimeouts(h, &timeouts)) return false;
+
+    if (!SetupComm(h, kDriverQueueBytes, kDriverQueueBytes)) return false;
+    if (!PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
+      return false;
+    }
+    DWORD bits = 0;
+    COMSTAT stat{};
+    ClearCommError(h, &bits, &stat);
+    return true;
+  }
+};
+
+}  // namespace
+
+SerialPortOpener& SystemSerialPorts() {
+  static Win32SerialPorts ports;
+  return ports;
+}
+
+}  // namespace kel
