@@ -56,6 +56,10 @@ constexpr uint16_t kSearchKelUpdaterProxy = 0x103C;
 constexpr uint16_t kSetProxySpeed = 0x103D;
 constexpr uint16_t kOpenKelUpdaterProxy = 0x103E;
 constexpr uint16_t kCloseKelUpdaterProxy = 0x103F;
+constexpr uint16_t kProgramFlashFromBuffer = 0x103A;
+constexpr uint16_t kProgramFlash = 0x1040;
+constexpr uint16_t kProgramFlashWindowed = 0x1041;
+constexpr uint16_t kProgramFlashLarge = 0x1042;
 constexpr uint16_t kWrite128 = 0x1050;
 constexpr uint16_t kRead128 = 0x1051;
 }  // namespace rpc
