@@ -161,9 +161,11 @@ bool FrameDecoder::TryAt(size_t start, DecodedFrame& frame) {
     return Emit(start, known + kCrcSize, false, frame);
   }
   if (known != 0) return false;  // a known request still arriving, or noise
-  // Unknown kind: the shortest run that checks good is the frame.
+  // Only the services a unit knows start a frame; anything else is noise.
+  if (d[1] != kPing && d[1] != kCommand && d[1] != kFileBlock && d[1] != kFastFileBlock) return false;
+  // A command the unit does not know: the shortest run that checks good is the frame.
   uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n && i < kMaxUnknownFrame; ++i) {
     crc = ModbusCrc16(d + i, 1, crc);
     if (i + 1 >= 2 + kCrcSize && crc == 0) return Emit(start, i + 1, false, frame);
   }

@@ -45,8 +45,11 @@ std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& payload, bool lengt
 /// for more bytes until the caller declares a gap with DropPending.
 class FrameDecoder {
  public:
-  /// Largest frame kept waiting; more is noise and is dropped.
-  static constexpr size_t kMaxPending = 4096;
+  /// Bytes kept waiting: the largest request (a 16 KiB memory write) and
+  /// its headers; more is noise and the oldest bytes are dropped.
+  static constexpr size_t kMaxPending = 20000;
+  /// Longest request of an unknown kind that is looked for by its check value.
+  static constexpr size_t kMaxUnknownFrame = 512;
 
   void Push(const uint8_t* data, size_t length);
   /// Takes the next complete request out of the stream; false when none.

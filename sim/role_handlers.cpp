@@ -1,6 +1,10 @@
 #include "sim/role_handlers.h"
 
+#include "sim/boot_loader_role.h"
+#include "sim/file_services.h"
+#include "sim/programmer_role.h"
 #include "sim/software_checksum.h"
+#include "sim/update_files.h"
 
 namespace kel::sim {
 
@@ -16,6 +20,10 @@ void RefreshSoftwareCheck(SimUnit& unit) {
 
 RoleHandlers DefaultRoleHandlers() {
   RoleHandlers h;
+  h.bootLoader = HandleBootLoaderRequest;
+  h.programmer = HandleProgrammerRequest;
+  h.files = HandleFileRequest;
+  h.applyUpdates = ApplyPendingUpdates;
   h.refreshSoftwareCheck = RefreshSoftwareCheck;
   return h;
 }

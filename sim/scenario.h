@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/faults.h"
+#include "sim/sim_network.h"
+#include "sim/sim_unit.h"
+
+namespace kel::sim {
+
+/// One unit of a scenario and where it sits.
+struct ScenarioUnit {
+  SimUnit unit;
+  SimNetwork::Place place = SimNetwork::Place::kConnected;
+  int line = 0;  ///< line of its section header, for messages
+};
+
+/// A scenario file: the units behind one port, the port's settings and the
+/// faults planned for it. The format is described in sim/README.md.
+struct Scenario {
+  int portNumber = 1;          ///< COM number the port is served as
+  bool lineModel = false;      ///< pace replies at the line rate
+  uint32_t processingMs = 2;   ///< a unit's processing time per request
+  std::vector<ScenarioUnit> units;
+  std::vector<FaultRule> faults;
+};
+
+/// Reads a scenario from text. On failure returns false with a message
+/// naming the line: "line 12: unknown key 'bud'".
+bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error);
+/// Reads a scenario file; the message then starts with the file name.
+bool LoadScenario(const std::string& path, Scenario& scenario, std::string& error);
+/// Puts the scenario's units and faults into a fresh network.
+void BuildNetwork(const Scenario& scenario, SimNetwork& network);
+
+/// The MCU type a card carries (0 when the card is unknown).
+uint8_t McuTypeOfCard(uint16_t cardNumber, uint16_t circuitCode);
+
+}  // namespace kel::sim
