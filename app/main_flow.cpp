@@ -34,7 +34,11 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
   stopHandler.Arm();
   if (start.installStopSignals) start.installStopSignals();
 
-  RunJob(rt);
+  if (start.job) {
+    start.job(rt);
+  } else {
+    RunJob(rt);
+  }
 
   --rt.out.errorReportLevel;
   stopHandler.Disarm();

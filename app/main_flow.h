@@ -19,6 +19,8 @@ struct ProgramStart {
   bool slashStartsOptions = false;
   /// Installs the stop-signal handlers; empty in tests.
   std::function<void()> installStopSignals;
+  /// Connects and runs the job; RunJob when empty. Tests put a stand-in here.
+  std::function<void(Runtime&)> job;
 };
 
 /// The program's main flow: banner, command line, parameter file, log,

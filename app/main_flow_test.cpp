@@ -17,7 +17,15 @@ class MainFlowTest : public ::testing::Test {
     start.arguments = std::move(args);
     start.logFolder = folder.File("LogFiles");
     start.installStopSignals = [this] { ++signalInstalls; };
-    return f.ExitCodeOf([&] { RunMainFlow(f.rt, stopHandler, start); });
+    start.job = [this](Runtime& rt) {
+      jobSawArmedStop = stopHandler.armed();
+      rt.closePort = [this] { ++portCloses; };
+      if (jobFails) rt.FatalError("Unable to connect to Ponderix unit");
+      rt.out.Print(Sink::kInfo, "-- job done\r\n");
+    };
+    int returned = -1;
+    int exited = f.ExitCodeOf([&] { returned = RunMainFlow(f.rt, stopHandler, start); });
+    return exited == -1 ? returned : exited;
   }
   std::vector<FolderEntry> Logs() {
     std::vector<FolderEntry> entries;
@@ -30,6 +38,9 @@ class MainFlowTest : public ::testing::Test {
   StopHandler stopHandler{f.rt};
   ProgramStart start;
   int signalInstalls = 0;
+  bool jobFails = true;
+  bool jobSawArmedStop = false;
+  int portCloses = 0;
 };
 
 TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {
@@ -45,6 +56,21 @@ TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {
   EXPECT_FALSE(FolderExists(start.logFolder));
   EXPECT_FALSE(stopHandler.armed());
   EXPECT_EQ(signalInstalls, 0);
+}
+
+TEST_F(MainFlowTest, NormalRunClosesEverythingDisarmsAndWaits) {
+  jobFails = false;
+  f.console.AddKeys("k");
+  EXPECT_EQ(Run({"KelUpdater", "-i"}), 0);
+  EXPECT_TRUE(jobSawArmedStop);
+  EXPECT_FALSE(stopHandler.armed());
+  EXPECT_EQ(portCloses, 1);
+  EXPECT_EQ(f.out.errorReportLevel, 0);
+  EXPECT_FALSE(f.out.logOpen());
+  const std::string& out = f.console.output();
+  EXPECT_NE(out.find("\r\n-- job done\r\nPress Enter key to continuek"), std::string::npos);
+  std::string log = ReadTextFile(LogFileName(start.logFolder, f.clock.Now()));
+  EXPECT_NE(log.find("000000: -- job done\r\n000000: \r\n000000: "), std::string::npos);
 }
 
 TEST_F(MainFlowTest, FailedConnectionLeavesOneLogAndArmedStopHandler) {
