@@ -17,7 +17,8 @@ TEST(LogFileName, IsTheStartTimeWithTwoDigitFields) {
   std::string sep(1, PathSeparator());
   EXPECT_EQ(LogFileName("LogFiles", LocalTime{2026, 12, 6, 18, 11, 26}),
             "LogFiles" + sep + "2026-12-06 18-11-26.log");
-  EXPECT_EQ(LogFileName("L", LocalTime{2031, 1, 2, 3, 4, 5}), "L" + sep + "2031-01-02 03-04-05.log");
+  EXPECT_EQ(LogFileName("L", LocalTime{2031, 1, 2, 3, 4, 5}),
+            "L" + sep + "2031-01-02 03-04-05.log");
 }
 
 TEST(LogFolder, SitsBesideTheProgram) {
@@ -79,9 +80,9 @@ TEST_F(CleanUpTest, DeletesOldLogsAndKeepsEverythingElse) {
   EXPECT_TRUE(Exists("2026-01-01 00-00-00.txt"));
   EXPECT_TRUE(FolderExists(folder.File("2020-01-01 x.log")));
   EXPECT_FALSE(Exists(kCleanupLockName));
-  EXPECT_NE(f.console.output().find("Deleting old log file: " +
-                                    folder.File("2026-05-01 00-00-00.log")),
-            std::string::npos);
+  EXPECT_NE(
+      f.console.output().find("Deleting old log file: " + folder.File("2026-05-01 00-00-00.log")),
+      std::string::npos);
 }
 
 TEST_F(CleanUpTest, LeftoverLockDisablesTheCleanUp) {

@@ -46,10 +46,11 @@ class MainFlowTest : public ::testing::Test {
 TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {
   EXPECT_EQ(Run({"KelUpdater", "-y", "-z"}), 1);
   const std::string& out = f.console.output();
-  EXPECT_EQ(out.rfind("KelUpdater 6.10r57\r\nUsage: KelUpdater [options] [Filename] [[COM]<port>]\r\n"
-                      "\r\n-i           Interrogate unit",
-                      0),
-            0u);
+  EXPECT_EQ(
+      out.rfind("KelUpdater 6.10r57\r\nUsage: KelUpdater [options] [Filename] [[COM]<port>]\r\n"
+                "\r\n-i           Interrogate unit",
+                0),
+      0u);
   EXPECT_NE(out.find("default setting for auto-search are 19200 baud, even parity.\r\n"
                      "Fatal Error: Incorrect arguments"),
             std::string::npos);
@@ -100,7 +101,8 @@ TEST_F(MainFlowTest, ParameterFileSelectsManufacturingAndReceivesTheMessage) {
   EXPECT_TRUE(f.options.manufacturingMode);
   // Manufacturing runs never wait for the operator.
   EXPECT_EQ(f.console.output().find("Press Enter"), std::string::npos);
-  EXPECT_EQ(ReadTextFile(ini), "KelManufacture=True\r\nMessage=Unable to connect to Ponderix unit\r\n");
+  EXPECT_EQ(ReadTextFile(ini),
+            "KelManufacture=True\r\nMessage=Unable to connect to Ponderix unit\r\n");
 }
 
 TEST_F(MainFlowTest, IncorrectArgumentsAfterAParameterFileAreStoredInIt) {

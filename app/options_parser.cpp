@@ -15,8 +15,7 @@ namespace {
 constexpr int32_t kMinimumDerivedProgrammingBaud = 115200;
 
 bool IsPortNumberText(const std::string& argument) {
-  return std::all_of(argument.begin(), argument.end(),
-                     [](char c) { return c >= '0' && c <= '9'; });
+  return std::all_of(argument.begin(), argument.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool StartsWithCom(const std::string& argument) {
@@ -58,15 +57,33 @@ bool ApplyValue(char letter, const std::string& value, Options& options) {
 
 bool SetFlag(char letter, Options& options) {
   switch (letter) {
-    case 'i': options.interrogate = true; return true;
-    case 'x': options.extractLogs = true; return true;
-    case 'y': options.yesToPrompts = true; return true;
-    case 'v': options.verify = true; return true;
-    case 's': options.silent = true; return true;
-    case 'w': options.writeAlways = true; return true;
-    case 'l': options.updateBootLoader = true; return true;
-    case 'f': options.firstUnitOnly = true; return true;
-    case 'o': options.overlapped = true; return true;
+    case 'i':
+      options.interrogate = true;
+      return true;
+    case 'x':
+      options.extractLogs = true;
+      return true;
+    case 'y':
+      options.yesToPrompts = true;
+      return true;
+    case 'v':
+      options.verify = true;
+      return true;
+    case 's':
+      options.silent = true;
+      return true;
+    case 'w':
+      options.writeAlways = true;
+      return true;
+    case 'l':
+      options.updateBootLoader = true;
+      return true;
+    case 'f':
+      options.firstUnitOnly = true;
+      return true;
+    case 'o':
+      options.overlapped = true;
+      return true;
   }
   return false;
 }

@@ -108,7 +108,7 @@ TEST(OptionsParser, PortArgumentsAndParameterFile) {
   EXPECT_EQ(Parse({"3"}).portNumber, 3);
   EXPECT_EQ(Parse({"com3"}).portNumber, 3);
   EXPECT_EQ(Parse({"COM12"}).portNumber, 12);
-  EXPECT_EQ(Parse({"COMx"}).portNumber, 0);  // whatever the number reading gives
+  EXPECT_EQ(Parse({"COMx"}).portNumber, 0);   // whatever the number reading gives
   EXPECT_EQ(Parse({"7", ""}).portNumber, 0);  // empty is all digits: port 0
 
   Options file = Parse({"cfg.ini"});

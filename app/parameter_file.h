@@ -37,7 +37,6 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
                 const std::string& value);
 
 /// WriteParam with the number in decimal.
-void WriteParamInt(Runtime& rt, const std::string& fileName, const std::string& key,
-                   int32_t value);
+void WriteParamInt(Runtime& rt, const std::string& fileName, const std::string& key, int32_t value);
 
 }  // namespace kel

@@ -12,7 +12,9 @@ namespace {
 class ParameterFileTest : public ::testing::Test {
  protected:
   std::string Get(const std::string& key) { return GetParam(f.rt, file, key); }
-  void Write(const std::string& key, const std::string& value) { WriteParam(f.rt, file, key, value); }
+  void Write(const std::string& key, const std::string& value) {
+    WriteParam(f.rt, file, key, value);
+  }
   std::string Content() { return ReadTextFile(file); }
 
   TemporaryFolder folder;

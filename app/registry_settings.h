@@ -20,7 +20,6 @@ std::string ReadRegistryString(Registry& registry, const std::string& fullPath);
 
 /// Stores `value` at `fullPath`; an empty value deletes it. Failures are
 /// silent.
-void WriteRegistryString(Registry& registry, const std::string& fullPath,
-                         const std::string& value);
+void WriteRegistryString(Registry& registry, const std::string& fullPath, const std::string& value);
 
 }  // namespace kel

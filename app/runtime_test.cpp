@@ -70,7 +70,8 @@ TEST_F(FatalErrorTest, WithoutParameterFileExitsOneAfterClosingEverything) {
   EXPECT_FALSE(f.out.logOpen());
   EXPECT_EQ(f.console.output(),
             "Fatal Error: Unable to connect to Ponderix unit\r\nPress Enter key to continuek\r\n");
-  EXPECT_EQ(ReadTextFile(log), "Fatal Error: Unable to connect to Ponderix unit\r\n000000: \r\n000000: ");
+  EXPECT_EQ(ReadTextFile(log),
+            "Fatal Error: Unable to connect to Ponderix unit\r\n000000: \r\n000000: ");
 }
 
 TEST_F(FatalErrorTest, WithParameterFileStoresTheMessageAndExitsTwo) {
@@ -117,7 +118,8 @@ TEST(StopHandlerTest, ActsOnlyWhileArmedAndOnlyOnce) {
   EXPECT_EQ(portCloses, 1);
   EXPECT_FALSE(f.out.logOpen());
   EXPECT_EQ(f.console.output(), "Searching\r\n\r\n-- stopped\r\n");
-  EXPECT_EQ(ReadTextFile(log), "Searching\r\n000000: \r\n000000: -- stopped\r\n000000: \r\n000000: ");
+  EXPECT_EQ(ReadTextFile(log),
+            "Searching\r\n000000: \r\n000000: -- stopped\r\n000000: \r\n000000: ");
 }
 
 TEST(StopHandlerTest, ProcessHandlerRunsTheOneSet) {
