@@ -54,9 +54,10 @@ bool RecordsFit(const SimUnit& unit, const std::vector<ImageRecord>& records, bo
   return true;
 }
 
-// Erases the sectors the records span and writes them, as the unit's own
-// updater does; the backup fields survive a boot-loader rewrite.
-void Install(SimUnit& unit, const std::vector<ImageRecord>& records) {
+// Erases the sectors the records span (and the `alsoErase` ranges) and writes
+// the records, as the unit's own updater does; the backup fields survive a
+// boot-loader rewrite.
+void Install(SimUnit& unit, const std::vector<ImageRecord>& records, const std::vector<FlashRange>& alsoErase) {
   FlashRange backup;
   const bool hasBackup = FlashMemory::BackupRegion(unit.mcuType, backup);
   std::vector<uint8_t> saved;
@@ -69,6 +70,7 @@ void Install(SimUnit& unit, const std::vector<ImageRecord>& records) {
     last = std::max(last, static_cast<uint32_t>(record.address + record.data.size() - 1));
   }
   if (first <= last) EraseFlashRange(unit, first, last);
+  for (const FlashRange& range : alsoErase) EraseFlashRange(unit, range.first, range.last);
   for (const ImageRecord& record : records) unit.flash.Write(record.address, record.data);
   if (hasBackup) unit.flash.Write(backup.first, saved);
 }
@@ -107,7 +109,11 @@ void ApplyImageFile(SimUnit& unit, uint16_t fileNumber, bool bootLoader) {
                     RecordsFit(unit, records, bootLoader);
   unit.files.Remove(kUpdateDrive, fileNumber);
   if (!good) return;
-  Install(unit, records);
+  // New software replaces the old one in all of its regions, so nothing of
+  // the old software is left beyond the end of the new one.
+  std::vector<FlashRange> alsoErase;
+  if (!bootLoader) alsoErase = SoftwareRegions(UnitTypeOfCard(unit.cardNumber), unit.mcuType);
+  Install(unit, records, alsoErase);
   if (bootLoader) {
     TakeOnBootLoader(unit);
   } else {
