@@ -1,0 +1,158 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/serial_speed_posix.h"
+#include "platform/pseudo_terminal.h"
+#include "platform/signals.h"
+
+namespace kel {
+
+namespace {
+
+struct SpeedCode {
+  speed_t code;
+  int32_t rate;
+};
+
+constexpr SpeedCode kSpeeds[] = {
+    {B300, 300},       {B600, 600},       {B1200, 1200},     {B2400, 2400},     {B4800, 4800},
+    {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+    {B230400, 230400}, {B460800, 460800}, {B500000, 500000}, {B576000, 576000}, {B921600, 921600},
+    {B1000000, 1000000}, {B1500000, 1500000}, {B2000000, 2000000},
+};
+
+int32_t RateOf(speed_t code) {
+  for (const auto& s : kSpeeds) {
+    if (s.code == code) return s.rate;
+  }
+  return 0;
+}
+
+class PosixPseudoTerminal : public PseudoTerminal {
+ public:
+  PosixPseudoTerminal(int master, int slave, std::string path)
+      : master_(master), slave_(slave), path_(std::move(path)) {}
+  ~PosixPseudoTerminal() override {
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+  }
+
+  const std::string& slavePath() const override { return path_; }
+
+  int Read(uint8_t* data, size_t max) override {
+    const ssize_t n = read(master_, data, max);
+    if (n >= 0) return static_cast<int>(n);
+    // EIO means no process has the slave open right now: nothing to read.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == EIO) return 0;
+    return -1;
+  }
+
+  int Write(const uint8_t* data, size_t length) override {
+    const ssize_t n = write(master_, data, length);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+    return -1;
+  }
+
+  bool LineSettings(SerialConfig& line) override {
+    termios t{};
+    if (tcgetattr(master_, &t) != 0) return false;
+    // Speeds set through the arbitrary-rate interface show only as "other"
+    // in the classic settings; ask for the number itself first.
+    int32_t rate = 0;
+    line.baudRate = GetLineSpeed(master_, rate) && rate > 0 ? rate : RateOf(cfgetospeed(&t));
+    line.parityOn = (t.c_cflag & PARENB) != 0;
+    line.evenParity = line.parityOn && (t.c_cflag & PARODD) == 0;
+    line.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    line.ctsFlow = (t.c_cflag & CRTSCTS) != 0;
+    return true;
+  }
+
+  int WaitHandle() const override { return master_; }
+
+ private:
+  int master_;
+  int slave_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<PseudoTerminal> OpenPseudoTerminal(std::string& error) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (master < 0) {
+    error = std::string("posix_openpt: ") + std::strerror(errno);
+    return nullptr;
+  }
+  char name[128];
+  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    error = std::string("cannot unlock the pseudo-terminal: ") + std::strerror(errno);
+    close(master);
+    return nullptr;
+  }
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  // Holding the slave open keeps the master from reporting a hang-up while
+  // no program has the port open. It is never locked, so the program's own
+  // exclusive open still succeeds.
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) {
+    error = std::string("cannot open ") + name + ": " + std::strerror(errno);
+    close(master);
+    return nullptr;
+  }
+  // Raw from the start: an echoing line would send the units' replies back to them.
+  termios t{};
+  if (tcgetattr(slave, &t) == 0) {
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&t, B19200);
+    cfsetospeed(&t, B19200);
+    tcsetattr(slave, TCSANOW, &t);
+  }
+  return std::make_unique<PosixPseudoTerminal>(master, slave, name);
+}
+
+std::vector<size_t> WaitForTerminals(const std::vector<PseudoTerminal*>& terminals, uint32_t timeoutMs) {
+  std::vector<pollfd> fds;
+  for (PseudoTerminal* t : terminals) fds.push_back({t->WaitHandle(), POLLIN, 0});
+  const int stopFd = StopSignalFd();
+  if (stopFd >= 0) fds.push_back({stopFd, POLLIN, 0});
+  std::vector<size_t> ready;
+  const int n = poll(fds.data(), fds.size(), static_cast<int>(timeoutMs));
+  if (n <= 0) return ready;
+  for (size_t i = 0; i < terminals.size(); ++i) {
+    if (fds[i].revents & POLLIN) ready.push_back(i);
+  }
+  return ready;
+}
+
+bool MakeDeviceLink(const std::string& target, const std::string& link, std::string& error) {
+  struct stat st {};
+  if (lstat(link.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      error = link + " exists and is not a link";
+      return false;
+    }
+    unlink(link.c_str());
+  }
+  if (symlink(target.c_str(), link.c_str()) != 0) {
+    error = "cannot link " + link + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveDeviceLink(const std::string& link) {
+  struct stat st {};
+  if (lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+  return unlink(link.c_str()) == 0;
+}
+
+}  // namespace kel

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/serial_device.h"
+
+namespace kel {
+
+/// The master side of a pseudo-terminal, served by the unit simulator: a
+/// program opens the slave as if it were a serial port, and the simulator
+/// reads and writes the master. The slave starts in raw mode.
+class PseudoTerminal {
+ public:
+  virtual ~PseudoTerminal() = default;
+  /// The slave device path (e.g. /dev/pts/7).
+  virtual const std::string& slavePath() const = 0;
+  /// Reads what the program wrote; 0 when nothing is waiting, -1 on failure.
+  virtual int Read(uint8_t* data, size_t max) = 0;
+  /// Writes bytes towards the program; returns the count taken or -1.
+  virtual int Write(const uint8_t* data, size_t length) = 0;
+  /// The speed and parity the program has set on the slave. Master and
+  /// slave share one set of terminal settings, so this is read fresh each
+  /// time. False when the settings cannot be read.
+  virtual bool LineSettings(SerialConfig& line) = 0;
+  /// The descriptor to wait on (POSIX), -1 where there is none.
+  virtual int WaitHandle() const = 0;
+};
+
+/// Creates a pseudo-terminal. Null on failure (then `error` says why), and
+/// always on platforms without pseudo-terminals.
+std::unique_ptr<PseudoTerminal> OpenPseudoTerminal(std::string& error);
+
+/// Waits until one of `terminals` has bytes, a stop signal arrived or
+/// `timeoutMs` passed. Returns the indices of the readable ones.
+std::vector<size_t> WaitForTerminals(const std::vector<PseudoTerminal*>& terminals, uint32_t timeoutMs);
+
+/// Makes `link` a symbolic link to `target`, replacing an existing link
+/// (but never a regular file). False with the reason in `error`.
+bool MakeDeviceLink(const std::string& target, const std::string& link, std::string& error);
+/// Removes a symbolic link made by MakeDeviceLink; leaves anything else alone.
+bool RemoveDeviceLink(const std::string& link);
+
+}  // namespace kel

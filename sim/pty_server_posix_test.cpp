@@ -1,0 +1,78 @@
+#include "sim/pty_server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+#include "sim/sim_test_support.h"
+
+namespace kel::sim {
+namespace {
+
+using testing::WithCrc;
+
+// Serves a one-unit scenario on a pseudo-terminal and talks to it through
+// the platform's own serial port, as the program does.
+class PtyServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() / ("simcore-pty-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    std::filesystem::create_directories(dir);
+    const char* old = std::getenv("PONDERIXCOMDIR");
+    if (old) saved = old;
+    hadOld = old != nullptr;
+    setenv("PONDERIXCOMDIR", dir.c_str(), 1);
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(ParseScenario("[unit kt5]\ncard = 659\nmodbus = 5\nbaud = 19200\n", s, error)) << error;
+    ASSERT_TRUE(server.AddPort(4, s, dir.string(), "", error)) << error;
+  }
+  void TearDown() override {
+    server.RemoveLinks();
+    if (hadOld) setenv("PONDERIXCOMDIR", saved.c_str(), 1);
+    else unsetenv("PONDERIXCOMDIR");
+    std::filesystem::remove_all(dir);
+  }
+  std::vector<uint8_t> Exchange(SerialDevice& port, const std::vector<uint8_t>& request, size_t want) {
+    port.Write(request.data(), request.size());
+    std::vector<uint8_t> got;
+    for (int i = 0; i < 100 && got.size() < want; ++i) {
+      server.Step(5);
+      uint8_t buffer[64];
+      const int n = port.Read(buffer, sizeof buffer);
+      if (n > 0) got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+
+  PtyServer server{SystemClock()};
+  std::filesystem::path dir;
+  std::string saved;
+  bool hadOld = false;
+};
+
+TEST_F(PtyServerTest, AnswersAtTheUnitsSpeedOnlyAndRemovesItsLink) {
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "com4"));
+  SerialConfig config;
+  config.baudRate = 19200;
+  unsigned long error = 0;
+  {
+    auto port = SystemSerialPorts().Open(4, config, error);
+    ASSERT_TRUE(port) << error;
+    EXPECT_EQ(Exchange(*port, WithCrc({0x05, 0x41}), 4), WithCrc({0x05, 0x42}));
+  }
+  config.baudRate = 9600;
+  {
+    auto port = SystemSerialPorts().Open(4, config, error);
+    ASSERT_TRUE(port) << error;
+    EXPECT_TRUE(Exchange(*port, WithCrc({0x05, 0x41}), 4).empty());
+  }
+  server.RemoveLinks();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com4")));
+}
+
+}  // namespace
+}  // namespace kel::sim
