@@ -148,6 +148,14 @@ TEST_F(PacketLayerTest, MissingAndShortRepliesFail) {
   EXPECT_TRUE(Has("[PARTIAL RECV (3) 01 41 07] {_A_} - missing 3 bytes"));
   EXPECT_EQ(packets.lastSentSize(), 0u);
   EXPECT_FALSE(packets.CheckReply());
+
+  // A length read from a reply can ask for more than any reply holds.
+  Put({0x01, 0x41});
+  packets.SendPacket(2);
+  peer.Send(Framed({0x01, 0x41, 0xFF, 0xFF}));
+  ASSERT_TRUE(packets.RecvPartialPacket(4));
+  EXPECT_FALSE(packets.RecvPartialPacket(65535));
+  EXPECT_EQ(packets.replyHeld(), 0u);
 }
 
 TEST_F(PacketLayerTest, ReadingPastOrShortOfTheEndIsAReadError) {
