@@ -66,8 +66,8 @@ bool ChangePacketBaudRate(Link& link, int32_t baudRate, bool evenParity, uint32_
       return true;
     }
     out.Print(Sink::kDetail, "ChangePacketBaudRate", ": using proxy to change baud rate", "\r\n");
-    const bool done = SetProxySpeed(link, proxy.unitId, proxy.portNumber,
-                                    static_cast<uint32_t>(baudRate));
+    const bool done =
+        SetProxySpeed(link, proxy.unitId, proxy.portNumber, static_cast<uint32_t>(baudRate));
     out.Print(Sink::kDetail, "proxy baud rate = ", baudRate);
     TraceTimeout(out, timeoutMs);
     out.Print(Sink::kDetail, "\r\n");
@@ -124,8 +124,8 @@ void SaveConnection(Link& link) {
 }
 
 void RestoreConnection(Link& link, uint32_t timeoutMs) {
-  link.runtime.out.Print(Sink::kDebug, "-- restoring saved connection baud rate = ",
-                         link.state.savedBaudRate, "\r\n");
+  link.runtime.out.Print(
+      Sink::kDebug, "-- restoring saved connection baud rate = ", link.state.savedBaudRate, "\r\n");
   ChangeOrFail(link, link.state.savedBaudRate, link.state.savedEvenParity, timeoutMs);
 }
 

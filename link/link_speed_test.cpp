@@ -19,8 +19,8 @@ struct LinkSpeedTest : ::testing::Test, UnitFixture {
   /// A unit that takes every speed request and then answers pings only at
   /// `reachableAt` (0: at whatever speed it was asked for).
   void UnitMovesTo(int32_t reachableAt = 0) {
-    peer.answer = [this, reachableAt](const std::vector<uint8_t>& request)
-        -> std::optional<std::vector<uint8_t>> {
+    peer.answer = [this, reachableAt](
+                      const std::vector<uint8_t>& request) -> std::optional<std::vector<uint8_t>> {
       const int32_t lineSpeed = peer.speeds.back();
       if (request.size() == 2 && request[1] == 0x41) {
         if (lineSpeed != (reachableAt ? reachableAt : unitSpeed)) return std::nullopt;
@@ -89,8 +89,7 @@ TEST_F(LinkSpeedTest, ProxiedChangeGoesToTheProxyUnitAndLeavesThePort) {
 
   EXPECT_TRUE(ChangePacketBaudRate(link, 57600, false, 100));
   EXPECT_EQ(peer.frames.size(), 1u);
-  EXPECT_NE(Console().find("proxy baud rate = 57600 (no change) timeout=100ms"),
-            std::string::npos);
+  EXPECT_NE(Console().find("proxy baud rate = 57600 (no change) timeout=100ms"), std::string::npos);
 }
 
 TEST_F(LinkSpeedTest, FailedProxyChangeKeepsTheOldRateForTheNextTry) {

@@ -104,7 +104,9 @@ bool CallRpc(Link& link, std::string_view name, const RpcRequest& request, const
   return false;
 }
 
-void TraceRpc(Output& out, std::string_view name) { out.Print(Sink::kDebug, "RPC: ", name, "\r\n"); }
+void TraceRpc(Output& out, std::string_view name) {
+  out.Print(Sink::kDebug, "RPC: ", name, "\r\n");
+}
 
 void TraceComplete(Output& out) { out.Print(Sink::kDebug, "COMPLETE\r\n"); }
 

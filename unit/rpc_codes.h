@@ -6,10 +6,10 @@ namespace kel {
 
 /// Service codes: the second byte of every request and reply.
 namespace service {
-constexpr uint8_t kPing = 0x41;       ///< "A": are you there?
-constexpr uint8_t kPingReply = 0x42;  ///< "B": the answer to a ping
-constexpr uint8_t kCommand = 0x45;    ///< "E": the command services below
-constexpr uint8_t kFileData = 0x47;   ///< "G": file data block
+constexpr uint8_t kPing = 0x41;         ///< "A": are you there?
+constexpr uint8_t kPingReply = 0x42;    ///< "B": the answer to a ping
+constexpr uint8_t kCommand = 0x45;      ///< "E": the command services below
+constexpr uint8_t kFileData = 0x47;     ///< "G": file data block
 constexpr uint8_t kFileDataAck = 0x48;  ///< "H": file data block with acknowledgement
 }  // namespace service
 
@@ -44,7 +44,8 @@ constexpr uint16_t kGetFileAttributes = 0x102F;
 constexpr uint16_t kSetUnitSpeed = 0x1030;
 constexpr uint16_t kGetProgrammerVersion = 0x1031;
 constexpr uint16_t kReset = 0x1032;
-constexpr uint16_t kResetProgrammer = 0x1033;  ///< the same code polls readiness of application software
+constexpr uint16_t kResetProgrammer =
+    0x1033;  ///< the same code polls readiness of application software
 constexpr uint16_t kUnitReady = 0x1033;
 constexpr uint16_t kGetDebugLogs = 0x1034;
 constexpr uint16_t kEraseRange = 0x1035;

@@ -16,8 +16,8 @@ constexpr int kDebugLogAttempts = 4;
 constexpr int kFileAttempts = 8;
 
 std::string FileTrace(const char* name, uint8_t address, uint8_t drive, uint16_t file) {
-  return std::string(name) + " FileNo=" + Hex(file, 4) + " DriveNo=" + Hex(drive, 2) +
-         " in Unit " + std::to_string(address);
+  return std::string(name) + " FileNo=" + Hex(file, 4) + " DriveNo=" + Hex(drive, 2) + " in Unit " +
+         std::to_string(address);
 }
 
 // Reads the echoed drive and file; false when they are not the request's.
@@ -59,14 +59,13 @@ bool GetDebugLogs(Link& link, const UnitInfo& unit, std::vector<uint16_t>& fileN
   RpcRequest request(unit.unitAddress, rpc::kGetDebugLogs);
   // The whole reply is taken in even when it is too long, so that its bytes
   // cannot be mistaken for the reply to the next request.
-  if (!CallRpc(link, "GetDebugLogs", request, {5, true}, kDebugLogAttempts,
-               [&](RpcReply& reply) {
-                 count = reply.U8();
-                 reply.Receive(2u * count);
-                 numbers.clear();
-                 for (int i = 0; i < count; ++i) numbers.push_back(reply.U16());
-                 return true;
-               })) {
+  if (!CallRpc(link, "GetDebugLogs", request, {5, true}, kDebugLogAttempts, [&](RpcReply& reply) {
+        count = reply.U8();
+        reply.Receive(2u * count);
+        numbers.clear();
+        for (int i = 0; i < count; ++i) numbers.push_back(reply.U16());
+        return true;
+      })) {
     return false;
   }
   if (count > kMaxDebugLogs) {

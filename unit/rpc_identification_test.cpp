@@ -18,8 +18,8 @@ struct IdentificationTest : ::testing::Test, UnitFixture {
   /// Answers every request for `command` with `fields`; other requests get no answer.
   void Answer(uint16_t command, std::vector<uint8_t> fields) {
     answers[command] = std::move(fields);
-    peer.answer = [this](const std::vector<uint8_t>& request)
-        -> std::optional<std::vector<uint8_t>> {
+    peer.answer =
+        [this](const std::vector<uint8_t>& request) -> std::optional<std::vector<uint8_t>> {
       auto it = answers.find(wire::Command(request));
       if (it == answers.end()) return std::nullopt;
       return wire::Reply(request[0], it->first, it->second);
@@ -78,11 +78,12 @@ TEST_F(IdentificationTest, BootLoaderReleaseFieldsAndFlagLines) {
   EXPECT_EQ(unit.bootLoaderRelease, 18);
   EXPECT_EQ(unit.softwareChecksum, 0xDEADBEEFu);
   EXPECT_EQ(unit.bootFlags, 0xC1);
-  EXPECT_NE(Console().find("MCUType=5 LPC1768\r\nBoot loader version=3\r\nBoot loader release=18\r\n"
-                           "BootFlags=C1\r\n- No ponderix software present\r\n"
-                           "- Flash checksum is disabled\r\n- JTAG interface is unlocked\r\n"
-                           "- pre-production boot loader\r\nCOMPLETE"),
-            std::string::npos)
+  EXPECT_NE(
+      Console().find("MCUType=5 LPC1768\r\nBoot loader version=3\r\nBoot loader release=18\r\n"
+                     "BootFlags=C1\r\n- No ponderix software present\r\n"
+                     "- Flash checksum is disabled\r\n- JTAG interface is unlocked\r\n"
+                     "- pre-production boot loader\r\nCOMPLETE"),
+      std::string::npos)
       << Console();
 }
 
@@ -98,14 +99,13 @@ TEST_F(IdentificationTest, SilentBootLoaderFallsBackToTheVersionByte) {
 }
 
 TEST_F(IdentificationTest, AdvancedInfoWithTailAndSkippedExtraBytes) {
-  std::vector<uint8_t> fields = {
-      38,   0,    6,    4,    19,                          // length, unused, MCU, boot v/r
-      0x02, 0x8D, 0x00, 0x03, 2,    7,                     // card 653, circuit 3, "B7"
-      0x02, 0x62, 57,   0xFE,                              // 6.10r57, increment -2
-      26,   12,   7,    9,    30,   59,                    // build time
-      0x11, 0x22, 0x33, 0x44, 0xAB, 0xCD,                  // checksum, CRC
-      0x00, 0x01, 0xE2, 0x40, 0x00, 0x07,                  // serial 123456, product word
-      17,   0x41, 0xEE, 0xEE, 0xEE};                       // Modbus, flags, 3 extra bytes
+  std::vector<uint8_t> fields = {38,   0,    6,    4,    19,        // length, unused, MCU, boot v/r
+                                 0x02, 0x8D, 0x00, 0x03, 2,    7,   // card 653, circuit 3, "B7"
+                                 0x02, 0x62, 57,   0xFE,            // 6.10r57, increment -2
+                                 26,   12,   7,    9,    30,   59,  // build time
+                                 0x11, 0x22, 0x33, 0x44, 0xAB, 0xCD,  // checksum, CRC
+                                 0x00, 0x01, 0xE2, 0x40, 0x00, 0x07,  // serial 123456, product word
+                                 17,   0x41, 0xEE, 0xEE, 0xEE};  // Modbus, flags, 3 extra bytes
   Answer(0x1014, fields);
   EXPECT_TRUE(ReadAdvancedInfo(link, unit));
   EXPECT_EQ(unit.mcuType, mcuLPC4337);
@@ -148,8 +148,8 @@ TEST_F(IdentificationTest, AdvancedInfoWithoutTailAndOnlyForNewSoftware) {
 }
 
 TEST_F(IdentificationTest, ExtendedInfoThenInformationText) {
-  std::vector<uint8_t> fields = {24, 1, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x30, 0x39,
-                                 0, 0, 0, 0, 0, 0, 0, 25, 1, 2, 3, 4, 5, 4};
+  std::vector<uint8_t> fields = {24, 1, 0, 0, 0, 0, 0,  0, 0x00, 0x00, 0x30, 0x39, 0,
+                                 0,  0, 0, 0, 0, 0, 25, 1, 2,    3,    4,    5,    4};
   Answer(0x1015, fields);
   Answer(0x1016, {'L', 'i', '\n', 'e'});
   EXPECT_TRUE(ReadExtendedInfo(link, unit));

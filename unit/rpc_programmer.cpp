@@ -58,13 +58,13 @@ bool ExamineMemory(Link& link, uint32_t address, uint8_t count, uint8_t* out) {
   RpcRequest request(link.state.bootLoaderAddress, kExamineMemory);
   request.U32(address).U8(count);
   uint8_t data[255] = {};  // the count byte bounds the reply
-  const bool valid = RpcAttempt(link, request, {static_cast<size_t>(9 + count)},
-                                [&](RpcReply& reply) {
-                                  const uint32_t echoedAddress = reply.U32();
-                                  const uint8_t echoedCount = reply.U8();
-                                  reply.Read(data, count);
-                                  return echoedAddress == address && echoedCount == count;
-                                });
+  const bool valid =
+      RpcAttempt(link, request, {static_cast<size_t>(9 + count)}, [&](RpcReply& reply) {
+        const uint32_t echoedAddress = reply.U32();
+        const uint8_t echoedCount = reply.U8();
+        reply.Read(data, count);
+        return echoedAddress == address && echoedCount == count;
+      });
   if (valid) std::copy(data, data + count, out);
   return valid;
 }

@@ -64,8 +64,8 @@ bool SearchKelUpdaterProxy(Link& link, uint8_t jigAddress, ProxySearchResult& fo
   found = reported;
   link.runtime.out.Print(Sink::kDebug, "COMPLETE: Result=", Hex(reported.result, 2),
                          " PortNumber=", reported.portNumber, " BaudRate=", reported.baudRate,
-                         " UnitID=", reported.unitAddress, " BootLoader=",
-                         reported.bootLoader ? 1 : 0, "\r\n");
+                         " UnitID=", reported.unitAddress,
+                         " BootLoader=", reported.bootLoader ? 1 : 0, "\r\n");
   return reported.result == 0;
 }
 

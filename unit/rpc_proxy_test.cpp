@@ -100,9 +100,9 @@ TEST_F(NetworkCallTest, ProxyOpenAndCloseJudgeTheResultByte) {
 }
 
 TEST_F(NetworkCallTest, FileAttributesWithPropertiesAndEchoCheck) {
-  std::vector<uint8_t> fields = {1, 0x01, 0x02, 0,    0x00, 0x00, 0x10, 0x00,  // drive, file, result, size
-                                 0,    0,    0,    1,    0,    0,    0,    2,
-                                 0,    0,    0,    3,    0,    0,    0,    4,    3, 'a', 'b', 'c'};
+  std::vector<uint8_t> fields = {
+      1, 0x01, 0x02, 0, 0x00, 0x00, 0x10, 0x00,  // drive, file, result, size
+      0, 0,    0,    1, 0,    0,    0,    2,    0, 0, 0, 3, 0, 0, 0, 4, 3, 'a', 'b', 'c'};
   AnswerWith(fields);
   FileAttributes attributes;
   EXPECT_TRUE(rpc::GetFileAttributes(link, 0x10, 1, 0x0102, 4096, attributes));

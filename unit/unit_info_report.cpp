@@ -50,9 +50,9 @@ void PrintUnitInfo(Output& out, const UnitInfo& unit, bool shortReport) {
   if (application) {
     out.Print(Sink::kQuiet, "   Serial No       : ", unit.serialNumber, "\r\n");
     const uint8_t* t = unit.buildTime;
-    out.Print(Sink::kQuiet, "   Build time      : 20", ZeroPadded(t[0], 2), "-", ZeroPadded(t[1], 2),
-              "-", ZeroPadded(t[2], 2), " ", ZeroPadded(t[3], 2), ":", ZeroPadded(t[4], 2), ":",
-              ZeroPadded(t[5], 2), "\r\n");
+    out.Print(Sink::kQuiet, "   Build time      : 20", ZeroPadded(t[0], 2), "-",
+              ZeroPadded(t[1], 2), "-", ZeroPadded(t[2], 2), " ", ZeroPadded(t[3], 2), ":",
+              ZeroPadded(t[4], 2), ":", ZeroPadded(t[5], 2), "\r\n");
     out.Print(Sink::kQuiet, "   Build increment : ", unit.buildIncrement, "\r\n");
     if (!unit.informationText.empty()) {
       out.Print(Sink::kQuiet, "   Information     : ", unit.informationText, "\r\n");
