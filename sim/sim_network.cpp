@@ -60,14 +60,14 @@ void ChangeCommand(std::vector<uint8_t>& p) {
 
 SimNetwork::SimNetwork(RoleHandlers handlers) : handlers_(handlers) {}
 
-void SimNetwork::Place(SimUnit& unit, enum Place place) {
+void SimNetwork::Adopt(SimUnit& unit, Place place) {
   unit.network = this;
   unit.connected = place == Place::kConnected;
 }
 
-SimUnit& SimNetwork::AddUnit(const SimUnit& unit, enum Place place) {
+SimUnit& SimNetwork::AddUnit(const SimUnit& unit, Place place) {
   auto copy = std::make_unique<SimUnit>(unit);
-  Place(*copy, place);
+  Adopt(*copy, place);
   SimUnit& ref = *copy;
   switch (place) {
     case Place::kConnected: connected_ = std::move(copy); break;

@@ -95,7 +95,7 @@ class SimNetwork {
   void FinishRestart(SimUnit& unit);
   void Lost(const uint8_t* data, size_t length, const SerialConfig& line, uint32_t now, const char* why);
   std::vector<uint8_t> RemoteAddresses();
-  void Place(SimUnit& unit, Place place);
+  void Adopt(SimUnit& unit, Place place);
 
   RoleHandlers handlers_;
   std::unique_ptr<SimUnit> connected_;
