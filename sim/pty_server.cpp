@@ -84,11 +84,18 @@ std::vector<std::string> PtyServer::Describe() const {
     lines.push_back(line);
     SimNetwork& net = *p->network;
     for (SimUnit* u : net.AllUnits()) {
-      char text[256];
-      std::snprintf(text, sizeof text, "  %s: card %u at address %u, %s, software %d.%02dr%02u, %d baud%s, %s",
+      // Units on the network are reached through the connected one, so
+      // their own line speed does not matter to the program.
+      char speed[48] = "relayed";
+      if (u->connected || u == net.jigPortUnit()) {
+        std::snprintf(speed, sizeof speed, "%d baud%s", static_cast<int>(u->baudRate),
+                      u->evenParity ? " even parity" : "");
+      }
+      char text[320];
+      std::snprintf(text, sizeof text, "  %s: card %u at address %u, %s, software %d.%02dr%02u, %s, %s",
                     u->name.c_str(), u->cardNumber, u->unitAddress, RoleName(u->role),
-                    u->softwareVersion / 100, u->softwareVersion % 100, u->softwareRelease, u->baudRate,
-                    u->evenParity ? " even parity" : "", PlaceName(*u, net, net.jigPortUnit()));
+                    u->softwareVersion / 100, u->softwareVersion % 100, u->softwareRelease, speed,
+                    PlaceName(*u, net, net.jigPortUnit()));
       lines.push_back(text);
     }
   }
