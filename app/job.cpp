@@ -1,10 +1,84 @@
 #include "app/job.h"
 
+#include <string>
+
+#include "app/parameter_file.h"
+#include "link/comm_port.h"
+#include "link/link_state.h"
+#include "link/packet_layer.h"
+#include "unit/boot_tool.h"
+#include "unit/port_search.h"
+#include "unit/rpc_identification.h"
+#include "unit/rpc_reset.h"
+#include "unit/unit_connection.h"
+#include "unit/unit_info_report.h"
+#include "unit/unit_probe.h"
+#include "update/interrogate_unit.h"
+
 namespace kel {
 
-void RunJob(Runtime& rt) {
-  // No connection layer is linked in yet, so no unit can be reached.
-  rt.FatalError("Unable to connect to Ponderix unit");
+namespace {
+
+// Jobs whose layers are not part of this build end the run plainly instead
+// of pretending to have done their work.
+constexpr char kNotAvailable[] = "Function not available in this build: ";
+
+// A blank LPC chip is programmed by the boot tool, which needs the port to
+// itself; afterwards the port is probed again.
+void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
+  rt.out.Print(Sink::kDebug, "-- programming blank chip with KelBoot\r\n");
+  const std::string tool = FindBootTool(rt);
+  const std::string arguments =
+      "COM" + std::to_string(rt.options.portNumber) + " -l" + " -s";
+  link.port.ClosePort();
+  RunBootTool(rt, tool, arguments);
+  if (link.port.OpenPort()) CheckUnitId(link, unit);
+}
+
+void RunManufacturingJob(Runtime& rt, UnitInfo& unit) {
+  if (GetParamBool(rt, rt.options.parameterFile, kParamProgram)) {
+    rt.out.Print(Sink::kDebug, "-- updating ponderix software (manufacturing)\r\n");
+    rt.FatalError(std::string(kNotAvailable) + "manufacturing update");
+  }
+  PrintUnitInfo(rt.out, unit);
+  rt.out.Print(Sink::kInfo, "-- nothing to do\r\n");
+}
+
+}  // namespace
+
+void RunJob(Runtime& rt) { RunJob(rt, SystemSerialPorts()); }
+
+void RunJob(Runtime& rt, SerialPortOpener& ports) {
+  CommPort port(rt, ports);
+  ProxySettings proxy;
+  PacketLayer packets(rt, port, proxy);
+  LinkState state;
+  Link link{rt, port, packets, state};
+  UnitInfo unit;
+
+  ConnectUnit(link, unit);
+  if (unit.connectionMode == modeChipIsp) {
+    if (!rt.options.manufacturingMode) {
+      Reset(link, unit);
+      rt.FatalError("Cannot update this unit (blank mcu)");
+    }
+    ProgramBlankChip(rt, link, unit);
+  }
+  if (!ConnectToUnit(link, unit)) rt.FatalError("Unable to connect to Ponderix unit");
+  ReadExtendedInfo(link, unit);
+  ReadAdvancedInfo(link, unit);
+
+  if (rt.options.manufacturingMode) {
+    RunManufacturingJob(rt, unit);
+  } else if (rt.options.interrogate) {
+    rt.out.Print(Sink::kInfo, "-- interrogating unit\r\n");
+    InterrogateUnit(link, unit);
+  } else if (rt.options.extractLogs) {
+    rt.FatalError(std::string(kNotAvailable) + "log extraction");
+  } else {
+    rt.FatalError(std::string(kNotAvailable) + "update");
+  }
+  port.ClosePort();
 }
 
 }  // namespace kel

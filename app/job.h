@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/runtime.h"
+#include "platform/serial_device.h"
 
 namespace kel {
 
@@ -12,5 +13,9 @@ namespace kel {
 /// main closes it after this returns (or be closed, with the hook cleared,
 /// before it returns).
 void RunJob(Runtime& rt);
+
+/// RunJob on the COM ports of `ports` (the system's, or in-memory lines in
+/// tests). The port is closed, and the hook cleared, when it returns.
+void RunJob(Runtime& rt, SerialPortOpener& ports);
 
 }  // namespace kel

@@ -34,6 +34,15 @@ struct LinkState {
   /// Where boot-loader and flash-programmer requests go. The connection
   /// step sets it to 1, the address at which every boot loader answers.
   uint8_t bootLoaderAddress = 1;
+
+  /// The connected unit's software is 6.04 or later and takes the
+  /// acknowledged file blocks (set by the connection step).
+  bool software604OrLater = false;
+  /// Overlapped programming was asked for and the unit raised CTS.
+  bool overlappedActive = false;
+  /// Programming goes through a proxy: chunks into the unit's buffer, then
+  /// one commit.
+  bool bufferedTransfer = false;
 };
 
 /// The pieces every link operation and remote call works with, bundled so

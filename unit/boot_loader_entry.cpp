@@ -1,0 +1,124 @@
+#include "unit/boot_loader_entry.h"
+
+#include "app/output.h"
+#include "app/runtime.h"
+#include "link/comm_port.h"
+#include "link/link_speed.h"
+#include "unit/rpc_buffer_size.h"
+#include "unit/rpc_call.h"
+#include "unit/rpc_codes.h"
+#include "unit/rpc_identification.h"
+#include "unit/unit_probe.h"
+
+namespace kel {
+
+namespace {
+
+constexpr int kRestartAttempts = 4;
+constexpr int kFirstSoftwareWithSpeedChange = 600;
+constexpr uint32_t kGotoBootLoaderMs = 800;
+constexpr uint32_t kBootLoaderAnswerMs = 1000;
+constexpr uint32_t kSlowPowerCycleMs = 60000;
+constexpr uint32_t kFastPowerCycleMs = 30000;
+// Attempts 0 and 1 move the open port's line in place (the unit restarts
+// while the port stays open); 2 and 3 reopen it.
+constexpr int32_t kAttemptSpeeds[kRestartAttempts] = {9600, 115200, 9600, 115200};
+constexpr bool kAttemptInPlace[kRestartAttempts] = {true, true, false, false};
+
+bool SendGotoBootLoader(Link& link, const UnitInfo& unit) {
+  TraceRpc(link.runtime.out, "GotoBootLoader");
+  RpcRequest request(unit.unitAddress, rpc::kGotoBootLoader);
+  const int tries = static_cast<int>(kGotoBootLoaderMs / kNormalTimeoutMs);
+  return RpcRetry(link, request, {4}, tries);
+}
+
+// Listens for the boot loader at the link's speed for `limitMs`, with ESC
+// checked before each try.
+bool ListenForBootLoader(Link& link, UnitInfo& unit, uint32_t limitMs) {
+  TraceRpc(link.runtime.out, "ReadBootLoaderVersion");
+  Clock& clock = link.runtime.clock;
+  const uint32_t start = clock.Ticks();
+  while (clock.Ticks() - start < limitMs) {
+    CheckForEscape(link);
+    if (ProbeBootLoaderVersion(link, unit)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool WaitForBootLoader(Link& link, UnitInfo& unit) {
+  Runtime& rt = link.runtime;
+  Output& out = rt.out;
+  unit.unitAddress = link.state.bootLoaderAddress;
+  rt.options.unitId = link.state.bootLoaderAddress;
+
+  out.Print(Sink::kInfo,
+            "Attempting to connect to boot loader, please turn the unit power off and on now\r\n");
+  SetProbeLink(link, 9600, kFastTimeoutMs);
+  SaveConnection(link);
+  bool found = ListenForBootLoader(link, unit, kSlowPowerCycleMs);
+  if (!found) {
+    out.Print(Sink::kInfo,
+              "Attempting to connect to boot loader at 115200 baud, please turn the unit power "
+              "off and on now\r\n");
+    SetProbeLink(link, 115200, kFastTimeoutMs);
+    SaveConnection(link);
+    found = ListenForBootLoader(link, unit, kFastPowerCycleMs);
+  }
+  if (!found) return false;
+
+  TraceComplete(out);
+  unit.unitAddress = link.state.bootLoaderAddress;
+  rt.options.unitId = link.state.bootLoaderAddress;
+  unit.connectionMode = modePonderixBootLoader;
+  out.Print(Sink::kInfo, "\r\n-- Found Unit (ponderix boot loader)\r\n");
+  return true;
+}
+
+bool InitialiseForUpdate(Link& link, UnitInfo& unit) {
+  Runtime& rt = link.runtime;
+  Output& out = rt.out;
+  out.Print(Sink::kDebug, "InitialiseForUpdate: Rebooting unit\r\n");
+  LinkSettings& settings = link.port.settings();
+  if (settings.hardwareHandshake) {
+    out.Print(Sink::kDebug, "-- hardware handshaking disabled\r\n");
+    settings.hardwareHandshake = false;
+  }
+
+  bool answered = false;
+  for (int attempt = 0; attempt < kRestartAttempts && !answered; ++attempt) {
+    SetReceiveTimeout(link, kNormalTimeoutMs);
+    if (unit.connectionMode == modeApplication &&
+        unit.softwareVersion >= kFirstSoftwareWithSpeedChange) {
+      if (!SetUnitSpeed(link, unit, kAttemptSpeeds[attempt])) {
+        rt.FatalError("Unable to change baud rate");
+      }
+      SetReceiveTimeout(link, kNormalTimeoutMs);
+    }
+    if (!SendGotoBootLoader(link, unit)) break;
+    TraceComplete(out);
+    SetProbeLink(link, kAttemptSpeeds[attempt], kFastTimeoutMs, kAttemptInPlace[attempt]);
+
+    TraceRpc(out, "ReadBootLoaderVersion");
+    const uint32_t tries = kBootLoaderAnswerMs / kFastTimeoutMs;
+    for (uint32_t i = 0; i < tries && !answered; ++i) answered = ProbeBootLoaderVersion(link, unit);
+    if (answered) {
+      TraceComplete(out);
+      break;
+    }
+    // The unit did not come up in its boot loader; see what answers now
+    // and, if anything does, ask it again.
+    if (!CheckUnitId(link, unit)) break;
+  }
+
+  if (!answered && !WaitForBootLoader(link, unit)) return false;
+
+  unit.connectionMode = modePonderixBootLoader;
+  SetReceiveTimeout(link, kNormalTimeoutMs);
+  ReadBootLoaderRelease(link, unit);
+  GetBufferSize(link, unit);
+  return true;
+}
+
+}  // namespace kel

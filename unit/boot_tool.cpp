@@ -1,0 +1,157 @@
+#include "unit/boot_tool.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "app/output.h"
+#include "app/parameter_file.h"
+#include "app/text_format.h"
+#include "flash/boot_tool_programmer.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace kel {
+
+namespace {
+
+constexpr char kFallbackHome[] = "F:\\EPROM\\Ponderix\\Current";
+constexpr char kToolName[] = "KelBoot.exe";
+constexpr size_t kMaxProgramPath = 255;
+constexpr size_t kMaxArguments = 19;
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
+  return folder + PathSeparator() + name;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Reads at most `capacity` bytes; -1 on a read error, and the count
+// unchanged (-1 here) when the file cannot be opened.
+long ReadFileInto(Runtime& rt, const std::string& path, uint8_t* buffer, size_t capacity) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    rt.out.lastErrorText = "cannot open " + path;
+    return -1;
+  }
+  const size_t count = std::fread(buffer, 1, capacity, file.get());
+  if (std::ferror(file.get())) {
+    rt.out.lastErrorText = "cannot read " + path;
+    return -1;
+  }
+  return static_cast<long>(count);
+}
+
+}  // namespace
+
+std::string FindBootTool(Runtime& rt) {
+  const std::string& parameterFile = rt.options.parameterFile;
+  const std::string configured = GetParam(rt, parameterFile, kParamBootExe);
+  if (!configured.empty()) return configured;
+
+  std::string home = rt.env.Get("PONDERIXPATH");
+  if (home.empty()) home = GetParam(rt, parameterFile, kParamHomeDir);
+  if (home.empty()) home = kFallbackHome;
+  const std::string folder = Join(home, "bin");
+  const std::string tool = Join(folder, kToolName);
+  if (!FileExists(tool)) rt.FatalError("Cannot find KelBoot in " + folder);
+  return tool;
+}
+
+std::string BootToolCommandLine(Runtime& rt, const std::string& toolPath,
+                                const std::string& arguments) {
+  const Options& options = rt.options;
+  std::string line = "\"" + toolPath + "\" " + arguments;
+  if (options.detailedDebug) {
+    line += " -dd";
+  } else if (options.debug) {
+    line += " -d";
+  }
+  line += " -y";
+  if (options.silent) line += " -s";
+  return line;
+}
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (parts.size() < kMaxArguments + 1) {
+    while (at < commandLine.size() && commandLine[at] == ' ') ++at;
+    if (at >= commandLine.size()) break;
+    std::string part;
+    if (commandLine[at] == '"') {
+      const size_t close = commandLine.find('"', at + 1);
+      const size_t end = close == std::string::npos ? commandLine.size() : close;
+      part = commandLine.substr(at + 1, end - at - 1);
+      at = close == std::string::npos ? end : close + 1;
+    } else {
+      const size_t end = std::min(commandLine.find(' ', at), commandLine.size());
+      part = commandLine.substr(at, end - at);
+      at = end;
+    }
+    parts.push_back(part);
+  }
+  if (!parts.empty() && parts[0].size() > kMaxProgramPath) parts[0].resize(kMaxProgramPath);
+  return parts;
+}
+
+void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& arguments) {
+  Output& out = rt.out;
+  const std::string commandLine = BootToolCommandLine(rt, toolPath, arguments);
+  out.Print(Sink::kDebug, "-- execute ", commandLine, "\r\n");
+  out.Print(Sink::kConsole, "\r\n");
+
+  std::vector<std::string> parts = SplitCommandLine(commandLine);
+  const std::string program = parts.empty() ? std::string() : parts.front();
+  const std::vector<std::string> args =
+      parts.empty() ? std::vector<std::string>{} : std::vector<std::string>(parts.begin() + 1, parts.end());
+  const int code = program.empty() ? -1 : RunProcess(program, args);
+  if (code == -1) rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
+  if (code != 0) {
+    out.Print(Sink::kInfo, "KelBoot returned an error: ", code, "\r\n");
+    rt.PressEnter();
+    // The exit path's stop handler closes the port and the log.
+    rt.exit.Exit(code);
+  }
+}
+
+std::string BootToolTempFile(Runtime& rt) {
+  std::string folder = rt.env.Get("TEMP");
+  if (folder.empty()) folder = rt.env.Get("TMP");
+  if (folder.empty()) folder = rt.env.Get("TMPDIR");
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
+    folder += PathSeparator();
+  }
+  return folder + "KelUdpater" + Hex(rt.clock.Ticks(), 8) + ".tmp";
+}
+
+std::string ProgrammerRequestArgument(const UnitInfo& unit, const std::string& file) {
+  return "\"-g" + file + ";mcu=" + std::to_string(unit.mcuType) +
+         ",bootversion=" + std::to_string(unit.bootLoaderVersion) +
+         ",bootflags=" + Hex(unit.bootFlags, 2) + ",unitflags=" + Hex(unit.unitFlags, 2) +
+         ",cardnumber=" + Hex(unit.cardNumber, 4) + ",buffersize=" +
+         std::to_string(unit.bufferSize) + "\"";
+}
+
+void LoadProgrammerFromBootTool(Runtime& rt, UnitInfo& unit, BootToolProgrammer& programmer) {
+  const std::string tool = FindBootTool(rt);
+  const std::string file = BootToolTempFile(rt);
+  RunBootTool(rt, tool, ProgrammerRequestArgument(unit, file));
+
+  const long count = ReadFileInto(rt, file, programmer.buffer(), programmer.capacity());
+  if (!DeleteFileAt(file)) {
+    MakeWritable(file);
+    DeleteFileAt(file);
+  }
+  // Whatever the tool left is checked whole before a byte of it reaches the unit.
+  const ImageRef* image = programmer.Accept(count);
+  if (image == nullptr) {
+    rt.FatalError("KelBoot did not produce a usable flash programmer");
+  }
+  unit.flashProgrammer = image;
+}
+
+}  // namespace kel

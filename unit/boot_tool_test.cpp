@@ -1,0 +1,165 @@
+#include "unit/boot_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "flash/boot_tool_programmer.h"
+#include "platform/files.h"
+#include "tests/app_fixture.h"
+#include "tests/platform_test_support.h"
+
+namespace kel {
+namespace {
+
+using Parts = std::vector<std::string>;
+
+TEST(BootToolCommandLine, SplitsAtSpacesAndKeepsQuotedPartsWhole) {
+  EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\bin\\KelBoot.exe\" COM3 -l   -s"),
+            (Parts{"C:\\Program Files\\bin\\KelBoot.exe", "COM3", "-l", "-s"}));
+  EXPECT_EQ(SplitCommandLine("tool \"-gC:\\My Temp\\a.tmp;mcu=5\" -y"),
+            (Parts{"tool", "-gC:\\My Temp\\a.tmp;mcu=5", "-y"}));
+  EXPECT_EQ(SplitCommandLine("tool \"unterminated part"), (Parts{"tool", "unterminated part"}));
+  EXPECT_TRUE(SplitCommandLine("   ").empty());
+
+  std::string many = "tool";
+  for (int i = 0; i < 30; ++i) many += " a" + std::to_string(i);
+  const Parts parts = SplitCommandLine(many);
+  ASSERT_EQ(parts.size(), 20u);  // the program and 19 arguments
+  EXPECT_EQ(parts.back(), "a18");
+  EXPECT_EQ(SplitCommandLine(std::string(300, 'p'))[0].size(), 255u);
+}
+
+TEST(BootToolCommandLine, PassesTheRunsDebugAndSilentSwitchesOn) {
+  AppFixture f;
+  f.options.debug = f.options.detailedDebug = f.options.silent = true;
+  EXPECT_EQ(BootToolCommandLine(f.rt, "/t/KelBoot.exe", "COM3 -l -s"),
+            "\"/t/KelBoot.exe\" COM3 -l -s -dd -y -s");
+  f.options.detailedDebug = f.options.silent = false;
+  EXPECT_EQ(BootToolCommandLine(f.rt, "k", "x"), "\"k\" x -d -y");
+  f.options.debug = false;
+  EXPECT_EQ(BootToolCommandLine(f.rt, "k", "x"), "\"k\" x -y");
+}
+
+TEST(BootToolProgrammerRequest, DescribesTheUnitInOneQuotedArgument) {
+  UnitInfo unit;
+  unit.mcuType = mcuLPC1768;
+  unit.bootLoaderVersion = 4;
+  unit.bootFlags = 0x82;
+  unit.unitFlags = 0x0B;
+  unit.cardNumber = 648;
+  unit.bufferSize = 1024;
+  EXPECT_EQ(ProgrammerRequestArgument(unit, "T/KelUdpater0000ABCD.tmp"),
+            "\"-gT/KelUdpater0000ABCD.tmp;mcu=5,bootversion=4,bootflags=82,unitflags=0B,"
+            "cardnumber=0288,buffersize=1024\"");
+  AppFixture f;
+  f.env.Set("TEMP", "C:\\Temp");
+  f.clock.Advance(0xABCD - f.clock.Ticks());
+  EXPECT_EQ(BootToolTempFile(f.rt), std::string("C:\\Temp") + PathSeparator() + "KelUdpater0000ABCD.tmp");
+  f.env.Set("TEMP", "C:\\Temp\\");
+  EXPECT_EQ(BootToolTempFile(f.rt), "C:\\Temp\\KelUdpater0000ABCD.tmp");
+}
+
+TEST(FindBootTool, UsesTheConfiguredPathOrTheHomeFolder) {
+  TemporaryFolder folder;
+  AppFixture f;
+  f.options.parameterFile = folder.File("job.ini");
+  ASSERT_TRUE(WriteTextFile(f.options.parameterFile, "KelBootEXE=/no/such/KelBoot.exe\r\n"));
+  // A configured tool is taken as it is, even when it does not exist.
+  EXPECT_EQ(FindBootTool(f.rt), "/no/such/KelBoot.exe");
+
+  ASSERT_TRUE(WriteTextFile(f.options.parameterFile, "PonderixHomeDir=" + folder.path() + "\r\n"));
+  const std::string bin = folder.File("bin");
+  EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.rt); }), 2);
+  EXPECT_NE(f.console.output().find("Fatal Error: Cannot find KelBoot in " + bin),
+            std::string::npos);
+
+  std::filesystem::create_directories(bin);
+  const std::string tool = bin + PathSeparator() + "KelBoot.exe";
+  ASSERT_TRUE(WriteTextFile(tool, ""));
+  EXPECT_EQ(FindBootTool(f.rt), tool);
+  // The environment's home folder comes before the parameter file's.
+  f.env.Set("PONDERIXPATH", folder.File("elsewhere"));
+  EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.rt); }), 2);
+}
+
+#if !defined(_WIN32)
+
+// A stand-in boot tool: a shell script that runs `body`.
+std::string InstallTool(const TemporaryFolder& folder, const std::string& body) {
+  std::filesystem::create_directories(folder.File("bin"));
+  const std::string tool = folder.File("bin") + "/KelBoot.exe";
+  EXPECT_TRUE(WriteTextFile(tool, "#!/bin/sh\n" + body + "\n"));
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  return tool;
+}
+
+TEST(RunBootTool, TheToolsFailureBecomesTheExitCode) {
+  TemporaryFolder folder;
+  const std::string tool = InstallTool(folder, "echo \"$@\" > \"$(dirname \"$0\")/args\"; exit 3");
+  AppFixture f;
+  f.options.yesToPrompts = true;
+  EXPECT_EQ(f.ExitCodeOf([&] { RunBootTool(f.rt, tool, "COM3 -l -s"); }), 3);
+  f.out.FinishConsole();
+  EXPECT_NE(f.console.output().find("KelBoot returned an error: 3\r\n"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(folder.File("bin") + "/args"), "COM3 -l -s -y\n");
+
+  const std::string ok = InstallTool(folder, "exit 0");
+  RunBootTool(f.rt, ok, "COM3");  // returns
+  EXPECT_EQ(f.ExitCodeOf([&] { RunBootTool(f.rt, folder.File("missing"), "COM3"); }), 1);
+  EXPECT_NE(f.console.output().find("Fatal Error: FAILURE - cannot run KelBoot: \"" +
+                                    folder.File("missing") + "\" COM3 -y"),
+            std::string::npos);
+}
+
+// The tool writes `bytes` (printf escapes) into the file named by -g.
+struct ProgrammerRun {
+  explicit ProgrammerRun(const std::string& bytes) {
+    InstallTool(folder, "f=\"${1#-g}\"; f=\"${f%%;*}\"; printf '" + bytes + "' > \"$f\"");
+    f.options.yesToPrompts = true;
+    f.env.Set("PONDERIXPATH", folder.path());
+    f.env.Set("TEMP", folder.path());
+  }
+  TemporaryFolder folder;
+  AppFixture f;
+  UnitInfo unit;
+  BootToolProgrammer programmer;
+};
+
+constexpr char kGoodImage[] =
+    "\\020\\000\\000\\000\\000\\000\\000\\004"
+    "\\020\\000\\000\\000\\000\\004\\001\\002\\003\\004"
+    "\\377\\377\\377\\377";
+
+TEST(LoadProgrammerFromBootTool, TakesAWellFormedProgrammerAndDeletesTheFile) {
+  ProgrammerRun run(kGoodImage);
+  LoadProgrammerFromBootTool(run.f.rt, run.unit, run.programmer);
+  ASSERT_NE(run.unit.flashProgrammer, nullptr);
+  EXPECT_EQ(run.unit.flashProgrammer->size, 22u);
+  for (const auto& entry : std::filesystem::directory_iterator(run.folder.path())) {
+    EXPECT_NE(entry.path().extension(), ".tmp");
+  }
+}
+
+TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
+  for (const std::string& bytes : {std::string(), std::string(kGoodImage).substr(0, 60)}) {
+    ProgrammerRun run(bytes);
+    EXPECT_EQ(run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.rt, run.unit, run.programmer); }),
+              1);
+    EXPECT_NE(run.f.console.output().find(
+                  "Fatal Error: KelBoot did not produce a usable flash programmer"),
+              std::string::npos);
+    EXPECT_EQ(run.unit.flashProgrammer, nullptr);
+  }
+  ProgrammerRun silent("");
+  InstallTool(silent.folder, "exit 0");  // writes no file at all
+  EXPECT_EQ(silent.f.ExitCodeOf([&] {
+    LoadProgrammerFromBootTool(silent.f.rt, silent.unit, silent.programmer);
+  }),
+            1);
+}
+
+#endif
+
+}  // namespace
+}  // namespace kel

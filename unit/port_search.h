@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "link/link_state.h"
+#include "unit/unit_info.h"
+
+namespace kel {
+
+/// Finds and opens the port of the unit and identifies what answers there:
+/// the port from the command line, or the environment's list, the
+/// remembered port and every port 1..99, and when all fail the number the
+/// operator types. Leaves the port open when a unit was found (a port that
+/// opened but held no unit is also left open for ConnectToUnit to wait on);
+/// a port that is missing only prints a line, and ConnectToUnit then fails.
+/// Ports that are in use or refuse the speed end the run.
+void ConnectUnit(Link& link, UnitInfo& unit);
+
+/// Tries the ports named by PONDERIXPORTLIST (or PONDERIXPORT) in order;
+/// true when a unit was found (its port is then open).
+bool SearchEnvironmentPorts(Link& link, UnitInfo& unit);
+
+/// Tries the remembered port, then COM1..COM99; a unit found by the scan is
+/// remembered for the next run. True when a unit was found.
+bool SearchAllPorts(Link& link, UnitInfo& unit);
+
+/// The ports a port list names, in order: entries are separated by one
+/// space, comma or semicolon; an entry may start with "COM" (any case) and
+/// its number is read after blanks. The first entry that does not lead with
+/// a number (or reads as 0) ends the list.
+std::vector<int> ParsePortList(const std::string& list);
+
+}  // namespace kel

@@ -1,0 +1,132 @@
+#include "unit/port_search.h"
+
+#include <gtest/gtest.h>
+
+#include "app/registry_settings.h"
+#include "tests/connect_fixture.h"
+
+namespace kel {
+namespace {
+
+TEST(PortList, EntriesAreSeparatedByOneSpaceCommaOrSemicolon) {
+  EXPECT_EQ(ParsePortList("COM3,COM5;7"), (std::vector<int>{3, 5, 7}));
+  EXPECT_EQ(ParsePortList("com12"), (std::vector<int>{12}));
+  EXPECT_EQ(ParsePortList("3, 5"), (std::vector<int>{3, 5}));
+  // After "COM3," the entry " COM5" starts with a space: its prefix is not
+  // recognised and it reads as 0, which ends the list.
+  EXPECT_EQ(ParsePortList("COM3, COM5"), (std::vector<int>{3}));
+  EXPECT_TRUE(ParsePortList("x3").empty());
+  EXPECT_TRUE(ParsePortList("").empty());
+  EXPECT_TRUE(ParsePortList("COM").empty());
+  // A number too large for a port number does not wrap into a real port.
+  EXPECT_EQ(ParsePortList("99999999999"), (std::vector<int>{32767}));
+}
+
+TEST(PortSearch, EnvironmentListIsTriedInOrderAndIgnoresThePortVariable) {
+  ConnectFixture f;
+  f.Serve(5, kLoneKt5);
+  f.Serve(7, kLoneKt5);
+  f.ports.AddLine(3);
+  f.env.Set("PONDERIXPORTLIST", "COM3,COM5;7");
+  f.env.Set("PONDERIXPORT", "7");
+  ConnectUnit(f.link, f.unit);
+  EXPECT_EQ(f.options.portNumber, 5);
+  EXPECT_TRUE(f.commPort.isOpen());
+  EXPECT_EQ(f.unit.connectionMode, modeApplication);
+  EXPECT_EQ(f.unit.unitAddress, 5);
+  EXPECT_EQ(f.options.unitId, 5);
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("   PONDERIXPORTLIST: COM3,COM5;7\r\n"), std::string::npos);
+  EXPECT_EQ(out.find("PONDERIXPORT    :"), std::string::npos);
+  // COM3 opened but held no unit; COM7 was never tried.
+  EXPECT_LT(out.find("COM3 opened\r\n"), out.find("COM5 opened\r\n"));
+  EXPECT_EQ(out.find("COM7 opened"), std::string::npos);
+  // Only the full scan remembers its port.
+  EXPECT_EQ(f.registry.ReadString(kCommPortRegistryPath), "");
+}
+
+TEST(PortSearch, MissingEnvironmentPortsAreNamedAndTheScanFollows) {
+  ConnectFixture f;
+  f.options.debug = false;
+  f.Serve(7, kLoneKt5);
+  f.env.Set("PONDERIXPORT", "4");
+  ConnectUnit(f.link, f.unit);
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("COM4 is not present on this computer\r\n"), std::string::npos);
+  // The scan passes over missing ports silently.
+  EXPECT_EQ(out.find("COM6 is not present"), std::string::npos);
+  EXPECT_EQ(f.options.portNumber, 7);
+  EXPECT_EQ(f.registry.ReadString(kCommPortRegistryPath), "7");
+}
+
+TEST(PortSearch, TheRememberedPortIsTriedFirstOnTheNextRun) {
+  ConnectFixture f;
+  f.Serve(2, kLoneKt5);
+  f.Serve(9, kLoneKt5);
+  WriteRegistryString(f.registry, kCommPortRegistryPath, "9");
+  EXPECT_TRUE(SearchAllPorts(f.link, f.unit));
+  EXPECT_EQ(f.options.portNumber, 9);
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("COM9 loaded from registry\r\n"), std::string::npos);
+  EXPECT_EQ(out.find("COM2 opened"), std::string::npos);
+}
+
+TEST(PortSearch, ABusyPortIsReportedAndPassedOver) {
+  ConnectFixture f;
+  f.Serve(4, kLoneKt5);
+  f.ports.AddLine(2).busyUntil = f.clock.Ticks() + 100000000;
+  f.ports.AddLine(3).maxBaudRate = 9600;
+  EXPECT_TRUE(SearchAllPorts(f.link, f.unit));
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("COM2 is being used by another application\r\n"), std::string::npos);
+  EXPECT_NE(out.find("COM3 does not support requested baud rate\r\n"), std::string::npos);
+  EXPECT_EQ(f.options.portNumber, 4);
+}
+
+TEST(PortSearch, WithNoUnitAnywhereTheOperatorTypesThePort) {
+  ConnectFixture f;
+  f.console.AddKeys("12\r");
+  f.options.yesToPrompts = false;
+  ConnectUnit(f.link, f.unit);
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("-- cannot find a Ponderix unit\r\nPlease enter COM port number (1,2,3...): 12"),
+            std::string::npos);
+  EXPECT_NE(out.find("-- COM12 entered by user\r\n"), std::string::npos);
+  EXPECT_NE(out.find("COM12 is not present on this computer\r\n"), std::string::npos);
+  EXPECT_FALSE(f.commPort.isOpen());
+  // The operator's port is opened at the starting speed, not a probe speed.
+  EXPECT_EQ(f.options.initialBaudRate, 19200);
+}
+
+TEST(PortSearch, AGivenPortThatIsBusyOrRefusesTheSpeedEndsTheRun) {
+  ConnectFixture f;
+  f.options.portNumber = 3;
+  f.ports.AddLine(3).busyUntil = f.clock.Ticks() + 100000000;
+  EXPECT_EQ(f.ExitCodeOf([&] { ConnectUnit(f.link, f.unit); }), 1);
+  EXPECT_NE(f.Console().find("Fatal Error: COM3 is being used by another application"),
+            std::string::npos);
+
+  ConnectFixture g;
+  g.options.portNumber = 3;
+  g.ports.AddLine(3).maxBaudRate = 9600;
+  EXPECT_EQ(g.ExitCodeOf([&] { ConnectUnit(g.link, g.unit); }), 1);
+  EXPECT_NE(g.Console().find("Fatal Error: COM3 does not support requested baud rate"),
+            std::string::npos);
+}
+
+TEST(PortSearch, BaudRateFromTheEnvironmentSetsTheProgrammingSpeed) {
+  ConnectFixture f;
+  f.options.portNumber = 3;
+  f.env.Set("PONDERIXBAUDRATE", "38400");
+  f.env.Set("PONDERIXLOCKDIR", "/nonexistent-lock-folder");
+  ConnectUnit(f.link, f.unit);
+  EXPECT_TRUE(f.options.initialBaudGiven);
+  EXPECT_EQ(f.options.programmingBaudRate, 115200);
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("   PONDERIXLOCKDIR : /nonexistent-lock-folder\r\n"), std::string::npos);
+  EXPECT_NE(out.find("   PONDERIXBAUDRATE: 38400\r\n"), std::string::npos);
+  EXPECT_NE(out.find("-- programmer baud rate = 115200\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kel

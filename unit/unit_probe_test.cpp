@@ -1,0 +1,128 @@
+#include "unit/unit_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/connect_fixture.h"
+
+namespace kel {
+namespace {
+
+// A line on which nothing answers; it notes the speed of every write.
+class SilentLine : public MemorySerialPeer {
+ public:
+  explicit SilentLine(MemorySerialLine& line) : line_(line) { line.AttachPeer(this); }
+  ~SilentLine() override { line_.AttachPeer(nullptr); }
+  void OnHostBytes(const uint8_t*, size_t, const SerialConfig& config, uint32_t) override {
+    speeds.push_back(config.baudRate);
+  }
+  std::vector<int32_t> speeds;
+
+ private:
+  MemorySerialLine& line_;
+};
+
+TEST(CheckUnitId, ProbesInOrderAndSearchesTwiceOverTheFiveSpeeds) {
+  ConnectFixture f;
+  SilentLine silent(f.ports.AddLine(3));
+  ASSERT_TRUE(f.Open(3));
+  EXPECT_FALSE(CheckUnitId(f.link, f.unit));
+  // "?" at 115200, the boot loader at 9600 and 115200, then ten pings.
+  const std::vector<int32_t> expected = {115200, 9600,  115200, 19200, 9600, 115200, 57600,
+                                         38400,  19200, 9600,   115200, 57600, 38400};
+  EXPECT_EQ(silent.speeds, expected);
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("[NO DATA]\r\n"), std::string::npos);
+  EXPECT_NE(out.find("Searching for unit ID...\r\nUnit ID=F0\r\n"), std::string::npos);
+  EXPECT_NE(out.find("-- unable to find unit\r\n"), std::string::npos);
+  EXPECT_EQ(f.unit.connectionMode, modeUnknown);
+  EXPECT_EQ(f.out.chipProbeCounter, 0);
+}
+
+TEST(CheckUnitId, FindsAUnitAtAnyOfTheSearchSpeedsAndTakesItsModbusAddress) {
+  ConnectFixture f;
+  f.Serve(3, std::string(kLoneKt5) + "baud = 38400\n");
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  EXPECT_EQ(f.unit.connectionMode, modeApplication);
+  EXPECT_EQ(f.unit.unitAddress, 5);
+  EXPECT_EQ(f.options.unitId, 5);
+  EXPECT_EQ(f.state.savedBaudRate, 38400);
+  EXPECT_NE(f.Console().find("-- found unit ($F0)\r\n"), std::string::npos);
+}
+
+TEST(CheckUnitId, AGivenIdFindsARunningBootLoaderInTheFirstRound) {
+  ConnectFixture f;
+  f.Serve(3, std::string(kLoneKt5) + "role = boot-loader\n");
+  f.options.unitIdGiven = true;
+  f.options.unitId = 5;
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  EXPECT_EQ(f.unit.connectionMode, modePonderixBootLoader);
+  EXPECT_EQ(f.unit.unitAddress, 1);
+  EXPECT_EQ(f.options.unitId, 1);
+  EXPECT_EQ(f.state.savedBaudRate, 9600);
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("Checking Unit ID...\r\n"), std::string::npos);
+  EXPECT_NE(out.find("-- found unit (ponderix boot loader)\r\n"), std::string::npos);
+  // Found before any other probe.
+  EXPECT_EQ(out.find("Checking for LPC chip"), std::string::npos);
+}
+
+TEST(CheckUnitId, AGivenIdIsPingedAtTheStartingSpeed) {
+  ConnectFixture f;
+  f.Serve(3, kLoneKt5);
+  f.options.unitIdGiven = true;
+  f.options.unitId = 5;
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  EXPECT_EQ(f.unit.connectionMode, modeApplication);
+  EXPECT_EQ(f.unit.unitAddress, 5);
+  EXPECT_NE(f.Console().find("RPC: Ping address $05\r\nCOMPLETE\r\n"), std::string::npos);
+  EXPECT_NE(f.Console().find("-- found unit ID = 05\r\n"), std::string::npos);
+}
+
+TEST(CheckUnitId, AGivenSpeedIsTriedWithAPingAtF0) {
+  ConnectFixture f;
+  f.Serve(3, std::string(kLoneKt5) + "baud = 57600\n");
+  f.options.initialBaudRate = 57600;
+  f.options.initialBaudGiven = true;
+  ASSERT_TRUE(f.Open(3));
+  f.state.savedBaudRate = 57600;
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  EXPECT_EQ(f.unit.unitAddress, 5);
+  EXPECT_NE(f.Console().find("RPC: Ping address $F0 at specified baud rate\r\nCOMPLETE\r\n"),
+            std::string::npos);
+  EXPECT_EQ(f.Console().find("Searching for unit ID"), std::string::npos);
+}
+
+TEST(CheckUnitId, ABlankChipAnswersTheRomHandshake) {
+  ConnectFixture f;
+  f.Serve(3, std::string(kLoneKt5) + "role = blank-chip\n");
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  EXPECT_EQ(f.unit.connectionMode, modeChipIsp);
+  EXPECT_NE(f.Console().find("-- LPC chip firmware found\r\n"), std::string::npos);
+  EXPECT_NE(f.Console().find("-- synchronization succeeded\r\n"), std::string::npos);
+  EXPECT_EQ(f.out.chipProbeCounter, 0);
+}
+
+TEST(CheckUnitId, EscapeDuringTheSearchAborts) {
+  ConnectFixture f;
+  SilentLine silent(f.ports.AddLine(3));
+  ASSERT_TRUE(f.Open(3));
+  f.console.AddKeys("\x1b");
+  EXPECT_EQ(f.ExitCodeOf([&] { CheckUnitId(f.link, f.unit); }), 1);
+  EXPECT_NE(f.Console().find("Fatal Error: Aborted"), std::string::npos);
+
+  // Any other key is read and the search goes on.
+  ConnectFixture g;
+  SilentLine quiet(g.ports.AddLine(3));
+  ASSERT_TRUE(g.Open(3));
+  g.console.AddKeys("x");
+  EXPECT_FALSE(CheckUnitId(g.link, g.unit));
+}
+
+}  // namespace
+}  // namespace kel

@@ -1,0 +1,70 @@
+#include "update/interrogate_unit.h"
+
+#include <vector>
+
+#include "app/output.h"
+#include "app/runtime.h"
+#include "flash/image_selection.h"
+#include "unit/boot_loader_entry.h"
+#include "unit/rpc_identification.h"
+#include "unit/rpc_proxy.h"
+#include "unit/rpc_reset.h"
+#include "unit/unit_info_report.h"
+
+namespace kel {
+
+namespace {
+
+constexpr int kFirstNetworkSoftware = 600;
+
+// The programmer a unit would get: selected as for an update-file update
+// unless the unit answers through its boot loader.
+void ReportUnit(Runtime& rt, UnitInfo& unit, bool selectProgrammer) {
+  if (selectProgrammer) {
+    SelectFlashProgrammer(rt, unit, unit.connectionMode != modePonderixBootLoader);
+  }
+  PrintUnitInfo(rt.out, unit);
+}
+
+void ReportRemoteUnits(Link& link) {
+  Runtime& rt = link.runtime;
+  Output& out = rt.out;
+  std::vector<uint8_t> addresses;
+  if (!ListRemoteUnits(link, addresses) || addresses.empty()) return;
+  out.Print(Sink::kInfo, "Ponderix Unit(s) found:");
+  for (uint8_t address : addresses) out.Print(Sink::kInfo, " ", address);
+  out.Print(Sink::kInfo, "\r\n");
+  for (uint8_t address : addresses) {
+    out.Print(Sink::kInfo, "Ponderix Unit: ", address, "\r\n");
+    UnitInfo remote;
+    remote.connectionMode = modeApplication;
+    remote.unitAddress = address;
+    // A unit that does not answer is left out without a word: it may be
+    // switched off or still starting.
+    if (!ReadUnitInfo(link, remote)) continue;
+    ReadExtendedInfo(link, remote);
+    ReportUnit(rt, remote, ReadAdvancedInfo(link, remote));
+  }
+}
+
+}  // namespace
+
+void InterrogateUnit(Link& link, UnitInfo& unit) {
+  Runtime& rt = link.runtime;
+  Output& out = rt.out;
+  const bool advanced = ReadAdvancedInfo(link, unit);
+  if (advanced) ReportUnit(rt, unit, true);
+
+  if (unit.connectionMode == modeApplication && unit.softwareVersion >= kFirstNetworkSoftware) {
+    ReportRemoteUnits(link);
+  }
+
+  if (advanced || IsVComPort(link, unit)) return;
+  out.Print(Sink::kInfo, "Ponderix Unit: ", unit.unitAddress, "\r\n");
+  if (!InitialiseForUpdate(link, unit)) rt.FatalError("Unable to initialise Ponderix unit");
+  SelectFlashProgrammer(rt, unit, false);
+  PrintUnitInfo(out, unit);
+  if (!Reset(link, unit)) rt.FatalError("Unable to restart unit");
+}
+
+}  // namespace kel

@@ -1,0 +1,158 @@
+#include "update/interrogate_unit.h"
+
+#include <gtest/gtest.h>
+
+#include "unit/rpc_identification.h"
+#include "unit/unit_connection.h"
+#include "unit/unit_probe.h"
+#include "tests/connect_fixture.h"
+
+namespace kel {
+namespace {
+
+// A KT3 transmitter at 6.10r57 at address 4 with two KT5 transmitters behind it.
+constexpr char kKt3WithTwoRemotes[] = R"(
+[unit kt3]
+place = connected
+card = 648
+circuit = 3
+software = 6.10r57
+boot-loader = 4r18
+modbus = 4
+address = 4
+info = Mixer
+[unit left]
+place = network
+card = 659
+software = 6.10r57
+boot-loader = 4r18
+modbus = 7
+address = 7
+info = Left silo
+[unit right]
+place = network
+card = 659
+software = 6.10r57
+boot-loader = 4r18
+modbus = 9
+address = 9
+info = Right silo
+)";
+
+void Interrogate(ConnectFixture& f, const std::string& scenario) {
+  f.Serve(3, scenario);
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  ASSERT_TRUE(ConnectToUnit(f.link, f.unit));
+  ReadExtendedInfo(f.link, f.unit);
+  f.console.ClearOutput();
+  InterrogateUnit(f.link, f.unit);
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(InterrogateUnit, ReportsTheUnitAndEveryUnitBehindIt) {
+  ConnectFixture f;
+  Interrogate(f, kKt3WithTwoRemotes);
+  const std::string out = f.Console();
+  const size_t own = out.find("-- selected flash programmer for KT3 LPC1768 C4");
+  const size_t list = out.find("Ponderix Unit(s) found: 7 9\r\n");
+  const size_t left = out.find("Ponderix Unit: 7\r\n");
+  const size_t right = out.find("Ponderix Unit: 9\r\n");
+  ASSERT_NE(own, std::string::npos);
+  ASSERT_NE(list, std::string::npos);
+  ASSERT_NE(left, std::string::npos);
+  ASSERT_NE(right, std::string::npos);
+  EXPECT_LT(own, list);
+  EXPECT_LT(list, left);
+  EXPECT_LT(left, right);
+  EXPECT_EQ(Count(out, "-- selected flash programmer for KT5 LPC4337"), 2u);
+  // Nothing was restarted.
+  EXPECT_EQ(out.find("RPC: Reset"), std::string::npos);
+  EXPECT_EQ(out.find("GotoBootLoader"), std::string::npos);
+}
+
+TEST(InterrogateUnit, ASilentRemoteUnitIsLeftOutWithoutAMessage) {
+  ConnectFixture f;
+  Interrogate(f, std::string(kKt3WithTwoRemotes) +
+                     "[port]\nfault = drop-request unit=left times=0\n");
+  const std::string out = f.Console();
+  const size_t left = out.find("Ponderix Unit: 7\r\n");
+  const size_t right = out.find("Ponderix Unit: 9\r\n");
+  ASSERT_NE(left, std::string::npos);
+  ASSERT_NE(right, std::string::npos);
+  // Between the two lines only the failed call's own trace.
+  EXPECT_EQ(out.find("selected flash programmer", left), out.find("selected flash programmer", right));
+  EXPECT_EQ(out.find("Fatal Error"), std::string::npos);
+}
+
+TEST(InterrogateUnit, OlderSoftwareIsReportedFromItsBootLoaderAndRestarted) {
+  ConnectFixture f;
+  Interrogate(f, R"(
+[unit kt3]
+place = connected
+card = 648
+circuit = 3
+software = 5.90r10
+boot-loader = 4r18
+modbus = 4
+address = 4
+)");
+  const std::string out = f.Console();
+  const size_t line = out.find("Ponderix Unit: 4\r\n");
+  const size_t restart = out.find("InitialiseForUpdate: Rebooting unit\r\n");
+  const size_t programmer = out.find("-- selected flash programmer for KT3 LPC1768 LARGE C4\r\n");
+  const size_t reset = out.find("RPC: Reset\r\nCOMPLETE\r\n");
+  ASSERT_NE(line, std::string::npos);
+  ASSERT_NE(restart, std::string::npos);
+  ASSERT_NE(programmer, std::string::npos) << out;
+  ASSERT_NE(reset, std::string::npos);
+  EXPECT_LT(line, restart);
+  EXPECT_LT(restart, programmer);
+  EXPECT_LT(programmer, reset);
+  EXPECT_EQ(out.find("Ponderix Unit(s) found"), std::string::npos);
+}
+
+TEST(InterrogateUnit, AUnitFoundInItsBootLoaderIsReportedWithItsProgrammer) {
+  ConnectFixture f;
+  Interrogate(f, R"(
+[unit kt3]
+place = connected
+role = boot-loader
+card = 648
+circuit = 6
+boot-loader = 4r18
+buffer-size = 1024
+)");
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("Ponderix Unit: 1\r\n"), std::string::npos);
+  EXPECT_NE(out.find("-- selected flash programmer for KT3 LPC4078 LARGE C4\r\n"),
+            std::string::npos);
+  EXPECT_NE(out.find("RPC: Reset\r\nCOMPLETE\r\n"), std::string::npos);
+}
+
+TEST(InterrogateUnit, AVirtualComPortUnitWithoutAdvancedInfoPrintsNothingMore) {
+  ConnectFixture f;
+  Interrogate(f, R"(
+[unit kd4]
+place = connected
+card = 653
+software = 6.10r57
+modbus = 2
+address = 2
+vcom = yes
+[port]
+fault = drop-request command=0x1014 times=0
+)");
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("COMPLETE: Result=1\r\n"), std::string::npos);
+  EXPECT_EQ(out.find("Ponderix Unit: "), std::string::npos);
+  EXPECT_EQ(out.find("InitialiseForUpdate"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kel
