@@ -1,6 +1,7 @@
 #include "sim/flash_memory.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace kel::sim {
 
@@ -21,6 +22,11 @@ FlashRange Sector(uint32_t base, uint32_t size, uint32_t address) {
 }
 
 }  // namespace
+
+void FlashMemory::Touch() {
+  static std::atomic<uint64_t> next{0};
+  stamp_ = ++next;
+}
 
 uint8_t FlashMemory::ReadByte(uint32_t address) const {
   const auto page = pages_.find(address / kPageSize * kPageSize);
@@ -51,6 +57,7 @@ void FlashMemory::Write(uint32_t address, const std::vector<uint8_t>& data) {
 }
 
 void FlashMemory::Write(uint32_t address, const uint8_t* data, size_t count) {
+  Touch();
   uint64_t at = address;
   size_t done = 0;
   while (done < count && at <= 0xFFFFFFFFull) {
@@ -67,6 +74,7 @@ void FlashMemory::Write(uint32_t address, const uint8_t* data, size_t count) {
 
 void FlashMemory::Erase(uint32_t first, uint32_t last) {
   if (last < first) return;
+  Touch();
   // Walk only the pages that exist: erasing a whole bank costs nothing.
   auto page = pages_.lower_bound(first / kPageSize * kPageSize);
   while (page != pages_.end() && page->first <= last) {
@@ -79,7 +87,10 @@ void FlashMemory::Erase(uint32_t first, uint32_t last) {
   }
 }
 
-void FlashMemory::EraseAll() { pages_.clear(); }
+void FlashMemory::EraseAll() {
+  Touch();
+  pages_.clear();
+}
 
 bool FlashMemory::HasData(uint32_t first, uint32_t last) const {
   if (last < first) return false;

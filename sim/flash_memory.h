@@ -40,6 +40,10 @@ class FlashMemory {
   bool IsBlank() const { return pages_.empty(); }
   /// True when any byte in the range differs from erased.
   bool HasData(uint32_t first, uint32_t last) const;
+  /// Changes with every write or erase, and no two flash memories ever share
+  /// a non-zero value, so that derived values can be cached by it. 0 means
+  /// never changed.
+  uint64_t Stamp() const { return stamp_; }
 
   /// Set by the flash programmer when it writes the boot-loader area (the
   /// first 16 KiB of flash) or anything above it; at the next restart the
@@ -65,7 +69,10 @@ class FlashMemory {
 
  private:
   static constexpr uint32_t kPageSize = 4096;
+  void Touch();
+
   std::map<uint32_t, std::vector<uint8_t>> pages_;  // page base -> kPageSize bytes
+  uint64_t stamp_ = 0;
 };
 
 /// What the flash programmer remembers between requests while it runs in RAM:

@@ -106,11 +106,27 @@ SoftwareCheck ComputeSoftwareCheck(const FlashMemory& flash, const std::vector<F
 }
 
 SoftwareCheck ReportedSoftwareCheck(const SimUnit& unit) {
-  const std::vector<FlashRange> regions = SoftwareRegions(UnitTypeOfCard(unit.cardNumber), unit.mcuType);
-  bool programmed = false;
-  for (const FlashRange& region : regions) programmed = programmed || unit.flash.HasData(region.first, region.last);
-  if (!programmed) return {unit.softwareChecksum, unit.softwareCrc};
-  return ComputeSoftwareCheck(unit.flash, regions);
+  const uint8_t unitType = UnitTypeOfCard(unit.cardNumber);
+  // A megabyte of flash takes tens of milliseconds to check, and the value is
+  // asked for at every restart and boot-loader query: keep the last result
+  // while the flash is unchanged.
+  struct Cached {
+    uint64_t stamp = 0;
+    uint8_t unitType = 0;
+    uint8_t mcuType = 0;
+    bool programmed = false;
+    SoftwareCheck check;
+  };
+  thread_local Cached cached;
+  const uint64_t stamp = unit.flash.Stamp();
+  if (stamp == 0 || cached.stamp != stamp || cached.unitType != unitType || cached.mcuType != unit.mcuType) {
+    const std::vector<FlashRange> regions = SoftwareRegions(unitType, unit.mcuType);
+    bool programmed = false;
+    for (const FlashRange& region : regions) programmed = programmed || unit.flash.HasData(region.first, region.last);
+    cached = Cached{stamp, unitType, unit.mcuType, programmed, programmed ? ComputeSoftwareCheck(unit.flash, regions) : SoftwareCheck{}};
+  }
+  if (!cached.programmed) return {unit.softwareChecksum, unit.softwareCrc};
+  return cached.check;
 }
 
 }  // namespace kel::sim
