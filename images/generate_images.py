@@ -7,7 +7,7 @@ deterministic stand-in with the exact container layout, sizes and addresses
 the program expects, and then writes:
 
   <out>/blobs/<name>.bin        every stand-in it made
-  <out>/embedded_blobs.S        one .incbin per file, symbols kel_blob_N / _end
+  <out>/embedded_blob_data.S        one .incbin per file, symbols kel_blob_N / _end
   <out>/embedded_blobs_table.cpp  the table of names and symbols
 
 Stand-in filler is SHAKE-256 of "KelUpdater stand-in:" + name, so the bytes
@@ -398,7 +398,7 @@ def main():
     for index, name in table:
         cpp.append('    {"%s", kel_blob_%d, kel_blob_%d_end},\n' % (name, index, index))
     cpp.append("};\nconst unsigned kEmbeddedBlobCount = %d;\n\n}  // namespace kel\n" % len(table))
-    write_if_changed(os.path.join(args.out, "embedded_blobs.S"), "".join(asm).encode())
+    write_if_changed(os.path.join(args.out, "embedded_blob_data.S"), "".join(asm).encode())
     write_if_changed(os.path.join(args.out, "embedded_blobs_table.cpp"), "".join(cpp).encode())
     return 0
 
