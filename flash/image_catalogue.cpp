@@ -12,6 +12,7 @@ constexpr uint8_t kAnyUnit = 0;
 // Programmers, by MCU, unit type, boot-loader version and size class. The
 // large LPC4337 transmitter programmers print the same line as the normal
 // ones; that is what the units' service staff know them by.
+// clang-format off
 constexpr ProgrammerEntry kProgrammers[] = {
     {mcuH8S2145, kAnyUnit, 2, false, "prog_h8s2145_c2", "-- selected flash programmer for H8S2145 C2"},
     {mcuH8S2145, kAnyUnit, 3, false, "prog_h8s2145_c3", "-- selected flash programmer for H8S2145 C3"},
@@ -49,6 +50,7 @@ constexpr ProgrammerEntry kProgrammers[] = {
     {mcuLPC4337, unitTypeTransmitter, 4, false, "prog_kt5_lpc4337_c4", "-- selected flash programmer for KT5 LPC4337 C4"},
     {mcuLPC4337, unitTypeTransmitter, 4, true, "prog_kt5_lpc4337_large_c4", "-- selected flash programmer for KT5 LPC4337 C4"},
 };
+// clang-format on
 
 constexpr StringsProgrammerEntry kStringsProgrammers[] = {
     {2, "prog_h8s2145_strings_c2", "-- selected language strings programmer for H8S2145 C2"},

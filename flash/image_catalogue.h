@@ -26,9 +26,9 @@ struct ProgrammerEntry {
   int8_t mcuType;
   uint8_t unitType;
   int8_t bootLoaderVersion;
-  bool large;          ///< accepts write requests longer than 128 bytes
-  const char* image;   ///< embedded file name
-  const char* message; ///< the selection line, without its line end
+  bool large;           ///< accepts write requests longer than 128 bytes
+  const char* image;    ///< embedded file name
+  const char* message;  ///< the selection line, without its line end
 };
 
 /// The language strings programmer of an H8S2145 transmitter.

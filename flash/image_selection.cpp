@@ -140,10 +140,10 @@ bool CompareSoftwareChecksum(Runtime& rt, const UnitInfo& unit) {
         Unsupported(rt, 153);
     }
   }
-  rt.out.Print(Sink::kDebug, "New software checksum=", Hex(entry->checksum, 8), " CRC=",
-               Hex(entry->crc, 4), "\r\n");
-  rt.out.Print(Sink::kDebug, "Current software checksum=", Hex(unit.softwareChecksum, 8), " CRC=",
-               Hex(unit.softwareCrc, 4), "\r\n");
+  rt.out.Print(Sink::kDebug, "New software checksum=", Hex(entry->checksum, 8),
+               " CRC=", Hex(entry->crc, 4), "\r\n");
+  rt.out.Print(Sink::kDebug, "Current software checksum=", Hex(unit.softwareChecksum, 8),
+               " CRC=", Hex(unit.softwareCrc, 4), "\r\n");
   const bool different = unit.softwareChecksum != entry->checksum || unit.softwareCrc != entry->crc;
   rt.out.Print(Sink::kDebug, different ? "Current software is different than the new software\r\n"
                                        : "Current software is the same as the new software\r\n");

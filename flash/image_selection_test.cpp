@@ -47,7 +47,8 @@ class SelectionTest : public ::testing::Test {
     } catch (const ExitRequested&) {
       const std::vector<std::string> lines = Lines();
       const std::string lead = "Fatal Error: ";
-      if (!lines.empty() && lines.back().rfind(lead, 0) == 0) return lines.back().substr(lead.size());
+      if (!lines.empty() && lines.back().rfind(lead, 0) == 0)
+        return lines.back().substr(lead.size());
       return "(no fatal line)";
     }
     return "(returned)";
@@ -85,6 +86,7 @@ struct ProgrammerCase {
 constexpr const char* kLargeLine = "-- using large packet flash programmer";
 
 // Every cell of the programmer table, each in its normal and large class.
+// clang-format off
 const ProgrammerCase kProgrammerCases[] = {
     {mcuLPC1768, unitTypeTransmitter, 3, 128, 30846, "-- selected flash programmer for KT3 LPC1768 C3", 0x100002CD},
     {mcuLPC1768, unitTypeTransmitter, 3, 8192, 29484, "-- selected flash programmer for KT3 LPC1768 LARGE C3", 0x100002CD},
@@ -115,6 +117,7 @@ const ProgrammerCase kProgrammerCases[] = {
     {mcuLPC4337, unitTypeTransmitter, 4, 128, 31706, "-- selected flash programmer for KT5 LPC4337 C4", 0x10080315},
     {mcuLPC4337, unitTypeTransmitter, 4, 8192, 30308, "-- selected flash programmer for KT5 LPC4337 C4", 0x10080315},
 };
+// clang-format on
 
 TEST_F(SelectionTest, EveryProgrammerCellSelectsItsImageAndLine) {
   std::vector<const ImageRef*> seen;
@@ -152,8 +155,9 @@ TEST_F(SelectionTest, H8S2145TransmitterGetsStringsProgrammerDisplayDoesNot) {
   EXPECT_EQ(transmitter.flashProgrammer->size, 6144u);
   ASSERT_NE(transmitter.stringsProgrammer, nullptr);
   EXPECT_EQ(transmitter.stringsProgrammer->size, 4768u);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"-- selected flash programmer for H8S2145 C3",
-                                               "-- selected language strings programmer for H8S2145 C3"}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"-- selected flash programmer for H8S2145 C3",
+                                      "-- selected language strings programmer for H8S2145 C3"}));
   console.ClearOutput();
   UnitInfo display = Unit(mcuH8S2145, unitTypeDisplay, 2);
   // A pre-production flag does not matter on H8 units.
@@ -333,9 +337,10 @@ TEST_F(SelectionTest, ChecksumComparisonLines) {
   unit.softwareChecksum = 0xAA30E654;
   unit.softwareCrc = 0x5F8A;
   EXPECT_FALSE(CompareSoftwareChecksum(rt, unit));
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"New software checksum=AA30E654 CRC=5F8A",
-                                               "Current software checksum=AA30E654 CRC=5F8A",
-                                               "Current software is the same as the new software"}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"New software checksum=AA30E654 CRC=5F8A",
+                                      "Current software checksum=AA30E654 CRC=5F8A",
+                                      "Current software is the same as the new software"}));
 
   // The CRC alone differing is enough.
   console.ClearOutput();
@@ -343,9 +348,10 @@ TEST_F(SelectionTest, ChecksumComparisonLines) {
   display.softwareChecksum = 0x1CD6C5F0;
   display.softwareCrc = 0x0001;
   EXPECT_TRUE(CompareSoftwareChecksum(rt, display));
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"New software checksum=1CD6C5F0 CRC=26D1",
-                                               "Current software checksum=1CD6C5F0 CRC=0001",
-                                               "Current software is different than the new software"}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"New software checksum=1CD6C5F0 CRC=26D1",
+                                      "Current software checksum=1CD6C5F0 CRC=0001",
+                                      "Current software is different than the new software"}));
 
   UnitInfo ioUnit = Unit(mcuLPC1768, unitTypeIOUnit, 4);
   ioUnit.softwareChecksum = 0x46199723;

@@ -128,7 +128,8 @@ class BootToolProgrammerTest : public ::testing::Test {
 };
 
 TEST_F(BootToolProgrammerTest, AcceptsWellFormedProgrammer) {
-  const long count = Load(ImageBuilder(0x100002CD, 256).Record(0x10000000, 128).Record(0x10000080, 128).End().bytes());
+  const long count = Load(
+      ImageBuilder(0x100002CD, 256).Record(0x10000000, 128).Record(0x10000080, 128).End().bytes());
   const ImageRef* ref = programmer_.Accept(count);
   ASSERT_NE(ref, nullptr);
   EXPECT_EQ(ref->bytes, programmer_.buffer());

@@ -14,12 +14,11 @@ struct Row {
 };
 
 // The seven language files every set carries, under the same numbers.
-#define KEL_LANGUAGE_ROWS(set)                                                  \
-  {                                                                             \
-    {0x1E0, "lang_" set "_01e0"}, {0x1E1, "lang_" set "_01e1"},                 \
-        {0x1E2, "lang_" set "_01e2"}, {0x1E3, "lang_" set "_01e3"},             \
-        {0x1E5, "lang_" set "_01e5"}, {0x1E6, "lang_" set "_01e6"},             \
-        {0x1EA, "lang_" set "_01ea"},                                           \
+#define KEL_LANGUAGE_ROWS(set)                                                                    \
+  {                                                                                               \
+    {0x1E0, "lang_" set "_01e0"}, {0x1E1, "lang_" set "_01e1"}, {0x1E2, "lang_" set "_01e2"},     \
+        {0x1E3, "lang_" set "_01e3"}, {0x1E5, "lang_" set "_01e5"}, {0x1E6, "lang_" set "_01e6"}, \
+        {0x1EA, "lang_" set "_01ea"},                                                             \
   }
 
 constexpr Row kLanguageKt3[] = KEL_LANGUAGE_ROWS("kt3");
