@@ -7,7 +7,7 @@ namespace kel::sim {
 void Transcript::Add(TranscriptEntry entry) {
   if (listener_) listener_(entry, context_);
   if (limit_ == 0) return;
-  if (entries_.size() >= limit_) entries_.erase(entries_.begin());
+  if (entries_.size() >= limit_) entries_.pop_front();
   entries_.push_back(std::move(entry));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ struct TranscriptEntry {
 class Transcript {
  public:
   void Add(TranscriptEntry entry);
-  const std::vector<TranscriptEntry>& entries() const { return entries_; }
+  const std::deque<TranscriptEntry>& entries() const { return entries_; }
   void Clear() { entries_.clear(); }
   /// Entries of one direction.
   std::vector<TranscriptEntry> Filter(TranscriptEntry::Direction direction) const;
@@ -41,7 +42,7 @@ class Transcript {
   }
 
  private:
-  std::vector<TranscriptEntry> entries_;
+  std::deque<TranscriptEntry> entries_;
   size_t limit_ = 200000;
   void (*listener_)(const TranscriptEntry&, void*) = nullptr;
   void* context_ = nullptr;
