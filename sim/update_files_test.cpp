@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "images/embedded_blobs.h"
+
 #include "sim/crc16.h"
 #include "sim/file_checksums.h"
 #include "sim/sim_unit.h"
@@ -61,6 +63,40 @@ TEST(SimUpdateFiles, SoftwareWithGoodChecksumIsAppliedAndBadIsNot) {
   EXPECT_NE(ReportedSoftwareCheck(good).checksum, before.checksum);
   // Software the unit cannot identify keeps the version it had.
   EXPECT_EQ(good.softwareVersion, 605);
+}
+
+// The software images the program carries identify themselves by their check
+// values: once applied, the unit reports 6.10r57 and the catalogue's values.
+TEST(SimUpdateFiles, EmbeddedSoftwareIsReportedAsTheNewVersion) {
+  struct Case {
+    const char* software;
+    const char* bootLoader;
+    uint16_t card;
+    uint8_t mcu;
+    uint32_t checksum;
+    uint16_t crc;
+  };
+  for (const Case& c : {Case{"soft_kt3_lpc1768", "boot_kt3_lpc1768", 648, 5, 0xAA30E654, 0x5F8A},
+                        Case{"soft_kd4_lpc4337", "boot_kd4_lpc4337", 653, 6, 0x1CD6C5F0, 0x26D1}}) {
+    SCOPED_TRACE(c.software);
+    const EmbeddedBlob* software = FindEmbeddedBlob(c.software);
+    const EmbeddedBlob* bootLoader = FindEmbeddedBlob(c.bootLoader);
+    ASSERT_NE(software, nullptr);
+    ASSERT_NE(bootLoader, nullptr);
+    SimUnit unit = UpdatableUnit();
+    unit.cardNumber = c.card;
+    unit.mcuType = c.mcu;
+    unit.files.Put(1, kSoftwareUpdateFile, WithFletcher({software->data(), software->data() + software->size()}));
+    unit.files.Put(1, kBootLoaderUpdateFile,
+                   WithFletcher({bootLoader->data(), bootLoader->data() + bootLoader->size()}));
+    ApplyPendingUpdates(unit);
+    EXPECT_EQ(unit.softwareVersion, 610);
+    EXPECT_EQ(unit.softwareRelease, 57);
+    EXPECT_EQ(unit.bootLoaderRelease, kDeliveredBootLoaderRelease);
+    const SoftwareCheck check = ReportedSoftwareCheck(unit);
+    EXPECT_EQ(check.checksum, c.checksum);
+    EXPECT_EQ(check.crc, c.crc);
+  }
 }
 
 TEST(SimUpdateFiles, BootLoaderUpdateKeepsTheBackupFields) {
