@@ -325,22 +325,38 @@ int CommPort::ReadCommPortOverlapped(uint8_t* data, size_t max) {
   return n;
 }
 
+uint32_t CommPort::PollInterval(uint32_t elapsed, bool first) const {
+  // The first poll is a full interval, so even a zero timeout gives bytes
+  // on their way one chance; later polls stop just past the deadline
+  // instead of overshooting it by most of an interval.
+  if (first) return kPollMs;
+  const uint32_t toDeadline = settings_.receiveTimeoutMs + 1 - elapsed;
+  return toDeadline < kPollMs ? toDeadline : kPollMs;
+}
+
+void CommPort::WaitForInput(uint32_t ms) {
+  // The interval is an upper bound: the wait ends as soon as a byte reaches
+  // the port, so a reply is seen at once.
+  if (device_) {
+    device_->WaitReadable(ms);
+  } else {
+    runtime_.clock.Sleep(ms);
+  }
+}
+
 size_t CommPort::ReceiveBlock(uint8_t* data, size_t length) {
   if (length > kBufferSize) length = kBufferSize;
   Clock& clock = runtime_.clock;
   const uint32_t start = clock.Ticks();
+  bool first = true;
   while (receiveCount_ < length) {
-    if (clock.Ticks() - start > settings_.receiveTimeoutMs) {
+    const uint32_t elapsed = clock.Ticks() - start;
+    if (elapsed > settings_.receiveTimeoutMs) {
       length = receiveCount_;
       break;
     }
-    // The poll interval is an upper bound: the wait ends as soon as a byte
-    // reaches the port, so a reply is seen at once.
-    if (device_) {
-      device_->WaitReadable(kPollMs);
-    } else {
-      clock.Sleep(kPollMs);
-    }
+    WaitForInput(PollInterval(elapsed, first));
+    first = false;
     const int n =
         ReadCommPortOverlapped(receive_.data() + receiveCount_, kBufferSize - receiveCount_);
     if (n < 0) {
@@ -361,13 +377,12 @@ int CommPort::ReadCommPortExact(uint8_t* data, size_t length) {
   Clock& clock = runtime_.clock;
   const uint32_t start = clock.Ticks();
   size_t count = 0;
+  bool first = true;
   while (count < length) {
-    if (clock.Ticks() - start > settings_.receiveTimeoutMs) break;
-    if (device_) {
-      device_->WaitReadable(kPollMs);
-    } else {
-      clock.Sleep(kPollMs);
-    }
+    const uint32_t elapsed = clock.Ticks() - start;
+    if (elapsed > settings_.receiveTimeoutMs) break;
+    WaitForInput(PollInterval(elapsed, first));
+    first = false;
     const int n = ReadCommPortOverlapped(data + count, length - count);
     if (n < 0) return -1;
     count += static_cast<size_t>(n);

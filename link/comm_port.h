@@ -111,6 +111,8 @@ class CommPort {
   void ReportOpenError(unsigned long code);
   void ReportSystemError(unsigned long code);
   void ReportLineErrors();
+  uint32_t PollInterval(uint32_t elapsed, bool first) const;
+  void WaitForInput(uint32_t ms);
   void ReportTransfer(char open, const char* name, char close, const uint8_t* data,
                       size_t count);
 

@@ -160,7 +160,9 @@ TEST_F(PtyPort, CommPortOverAPseudoTerminal) {
   EXPECT_EQ(speed, 115200);
   termios tio {};
   ASSERT_EQ(tcgetattr(master_, &tio), 0);
-  if (ParityVisible()) EXPECT_TRUE(tio.c_cflag & PARENB);
+  if (ParityVisible()) {
+    EXPECT_TRUE(tio.c_cflag & PARENB);
+  }
   EXPECT_TRUE(tio.c_cflag & CSTOPB);
 
   // A request out, a reply in, through the packet layer's buffers.
