@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/boot_loader_role.h"
+#include "sim/file_services.h"
 #include "sim/sim_unit.h"
 #include "sim/update_files.h"
 #include "tests/sim_flash_support.h"
@@ -176,6 +177,49 @@ TEST(SimProgrammer, BufferedChunksProgramFlash) {
   ASSERT_EQ(reply.size(), 11u);
   EXPECT_EQ(reply.back(), 0);
   EXPECT_EQ(unit.flash.Read(0x1A000, 300), data);
+}
+
+}  // namespace
+}  // namespace kel::sim
+
+namespace kel::sim {
+namespace {
+
+// Requests cut short, padded or filled with noise after a valid head: every
+// handler must answer or ignore them without reading past the payload.
+TEST(SimProgrammer, TruncatedAndNoisyRequestsAreSafeInEveryRole) {
+  const uint8_t commands[] = {0x12, 0x13, 0x1F, 0x91, 0x20, 0x21, 0x22, 0x23, 0x24, 0x26, 0x27, 0x29,
+                              0x2B, 0x2C, 0x2F, 0x31, 0x32, 0x33, 0x35, 0x36, 0x38, 0x39, 0x3A, 0x3B,
+                              0x40, 0x41, 0x42, 0x50, 0x51, 0x90};
+  uint32_t x = 12345;
+  auto next = [&x] { return x = x * 1103515245u + 12345u, static_cast<uint8_t>(x >> 16); };
+  SimUnit unit = ProgrammerUnit();
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> request;
+    const int form = round % 3;
+    if (form == 0) {
+      request = {1, 0x45, 0x10, commands[next() % sizeof commands]};
+    } else {
+      request = {1, static_cast<uint8_t>(form == 1 ? 0x47 : 0x48), static_cast<uint8_t>(form == 1 ? '2' : 0x04)};
+      if (form == 2) request.push_back(next() % 2 ? '2' : '0');
+      request.push_back(1);  // drive
+    }
+    const size_t extra = next() % 160;
+    for (size_t i = 0; i < extra; ++i) request.push_back(next());
+    // Cut anywhere, including inside the head.
+    request.resize(next() % (request.size() + 1));
+    SimReplies replies;
+    unit.role = SimRole::kBootLoader;
+    HandleBootLoaderRequest(unit, request, replies);
+    unit.role = SimRole::kProgrammer;
+    HandleProgrammerRequest(unit, request, replies);
+    HandleFileRequest(unit, request, replies);
+    for (const SimReply& reply : replies) ASSERT_LE(reply.payload.size(), 12u + 16384);
+    if (round % 500 == 0) {  // give the file services a file open for writing
+      unit.files.Create(1, 0);
+      unit.files.open = OpenFileState{OpenFileState::Mode::kWriting, 1, 0, 0, 0, false};
+    }
+  }
 }
 
 }  // namespace
