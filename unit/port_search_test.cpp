@@ -112,6 +112,12 @@ TEST(PortSearch, AGivenPortThatIsBusyOrRefusesTheSpeedEndsTheRun) {
   EXPECT_EQ(g.ExitCodeOf([&] { ConnectUnit(g.link, g.unit); }), 1);
   EXPECT_NE(g.Console().find("Fatal Error: COM3 does not support requested baud rate"),
             std::string::npos);
+
+  ConnectFixture h;
+  h.options.portNumber = 3;
+  h.ports.AddLine(3).openError = 1117;  // an I/O device error
+  EXPECT_EQ(h.ExitCodeOf([&] { ConnectUnit(h.link, h.unit); }), 1);
+  EXPECT_NE(h.Console().find("Fatal Error: COM3 ERROR:Error: "), std::string::npos);
 }
 
 TEST(PortSearch, BaudRateFromTheEnvironmentSetsTheProgrammingSpeed) {

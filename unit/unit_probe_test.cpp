@@ -124,5 +124,13 @@ TEST(CheckUnitId, EscapeDuringTheSearchAborts) {
   EXPECT_FALSE(CheckUnitId(g.link, g.unit));
 }
 
+TEST(CheckUnitId, APortThatCannotTakeAProbeSpeedEndsTheRun) {
+  ConnectFixture f;
+  f.ports.AddLine(3).maxBaudRate = 19200;
+  ASSERT_TRUE(f.Open(3));
+  EXPECT_EQ(f.ExitCodeOf([&] { CheckUnitId(f.link, f.unit); }), 1);
+  EXPECT_NE(f.Console().find("Fatal Error: Unable to change baudrate"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kel

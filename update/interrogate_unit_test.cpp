@@ -117,6 +117,17 @@ address = 4
   EXPECT_EQ(out.find("Ponderix Unit(s) found"), std::string::npos);
 }
 
+TEST(InterrogateUnit, AUnitThatNeverReachesItsBootLoaderEndsTheRun) {
+  ConnectFixture f;
+  sim::SimNetwork& network = f.Serve(3, std::string(kLoneKt5) + "software = 5.90r10\n");
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  ASSERT_TRUE(ConnectToUnit(f.link, f.unit));
+  network.SetUnplugged(true);
+  EXPECT_EQ(f.ExitCodeOf([&] { InterrogateUnit(f.link, f.unit); }), 1);
+  EXPECT_NE(f.Console().find("Fatal Error: Unable to initialise Ponderix unit"), std::string::npos);
+}
+
 TEST(InterrogateUnit, AUnitFoundInItsBootLoaderIsReportedWithItsProgrammer) {
   ConnectFixture f;
   Interrogate(f, R"(
