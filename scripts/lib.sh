@@ -40,10 +40,14 @@ KEL_NATIVE_PACKAGES=(cmake g++ make libgtest-dev python3)
 KEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 googletest wine wine64)
 
 # Configures and builds one tree: kel_build <folder> [cmake options...]
+# With KEL_TARGETS set (space-separated), only those targets are built.
 kel_build() {
   local dir="$1"
   shift
   cmake -S "$KEL_ROOT" -B "$dir" "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log"; return 1; }
-  cmake --build "$dir" -j"$KEL_JOBS"
+  local targets=()
+  local t
+  for t in ${KEL_TARGETS:-}; do targets+=(--target "$t"); done
+  cmake --build "$dir" -j"$KEL_JOBS" "${targets[@]}"
 }

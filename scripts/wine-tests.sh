@@ -41,7 +41,7 @@ wineserver -w 2>/dev/null || true
 echo "== kel_tests.exe"
 rc=0
 timeout 1200 wine "$build/kel_tests.exe" </dev/null >"$work/gtest.log" 2>&1 || rc=$?
-tr -d '\r' <"$work/gtest.log" | grep -E '^\[  (FAILED|PASSED)  \]|^\[==========\]|Failure' || true
+tr -d '\r' <"$work/gtest.log" | grep -E '^\[  (FAILED|PASSED)  \]|^\[==========\]|: Failure$' || true
 gtest_passed=$(tr -d '\r' <"$work/gtest.log" | sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' | tail -1)
 gtest_failed=$(tr -d '\r' <"$work/gtest.log" | sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' | tail -1)
 passed=$((passed + ${gtest_passed:-0}))
