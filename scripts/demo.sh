@@ -9,7 +9,7 @@ cd "$KEL_ROOT"
 kel_ensure_packages cmake g++ make python3
 dir="$KEL_BUILD_ROOT/demo"
 mkdir -p "$KEL_BUILD_ROOT"
-KEL_TARGETS=KelUpdater kel_build "$dir" -DCMAKE_BUILD_TYPE=Release -DKEL_BUILD_TESTS=OFF
+kel_build "$dir" -DCMAKE_BUILD_TYPE=Release -DKEL_BUILD_TESTS=OFF
 
 scenario="$KEL_ROOT/sim/scenarios/demo.scn"
 if [ ! -x "$dir/ponderix-sim" ] || [ ! -f "$scenario" ]; then
