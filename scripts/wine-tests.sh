@@ -38,17 +38,32 @@ fi
 wineserver -w 2>/dev/null || true
 
 # --- unit tests -------------------------------------------------------------
+# count_gtest <name> <exit code> <log>: adds a gtest run's counts.
+count_gtest() {
+  local name="$1" rc="$2" log="$3" ok bad
+  tr -d '\r' <"$log" | grep -E '^\[  (FAILED|PASSED)  \]|^\[==========\]|: Failure$' || true
+  ok=$(tr -d '\r' <"$log" | sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' | tail -1)
+  bad=$(tr -d '\r' <"$log" | sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' | tail -1)
+  passed=$((passed + ${ok:-0}))
+  failed=$((failed + ${bad:-0}))
+  if [ "$rc" -ne 0 ] && [ "${bad:-0}" -eq 0 ]; then
+    tail -30 "$log"
+    fail "$name ended with exit code $rc"
+  fi
+}
+
 echo "== kel_tests.exe"
 rc=0
 timeout 1200 wine "$build/kel_tests.exe" </dev/null >"$work/gtest.log" 2>&1 || rc=$?
-tr -d '\r' <"$work/gtest.log" | grep -E '^\[  (FAILED|PASSED)  \]|^\[==========\]|: Failure$' || true
-gtest_passed=$(tr -d '\r' <"$work/gtest.log" | sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' | tail -1)
-gtest_failed=$(tr -d '\r' <"$work/gtest.log" | sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' | tail -1)
-passed=$((passed + ${gtest_passed:-0}))
-failed=$((failed + ${gtest_failed:-0}))
-if [ "$rc" -ne 0 ] && [ "${gtest_failed:-0}" -eq 0 ]; then
-  tail -30 "$work/gtest.log"
-  fail "kel_tests.exe ended with exit code $rc"
+count_gtest kel_tests.exe "$rc" "$work/gtest.log"
+
+# The serial port tests need an echoing COM port mapped into the prefix.
+serial_script="$(dirname "${BASH_SOURCE[0]}")/wine-serial-test.sh"
+if [ -f "$serial_script" ]; then
+  echo "== kel_tests.exe serial tests on a mapped COM port"
+  rc=0
+  timeout 600 bash "$serial_script" "$build/kel_tests.exe" </dev/null >"$work/serial.log" 2>&1 || rc=$?
+  count_gtest "serial tests" "$rc" "$work/serial.log"
 fi
 
 # --- KelUpdater.exe ---------------------------------------------------------
