@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
@@ -13,8 +16,13 @@ namespace {
 
 // The test binary doubles as the child program: started with this variable
 // set, it acts before any test runs and exits. "exit:N" exits with N;
-// "args:FILE" writes its arguments to FILE, one per line, then exits 0.
+// "args:FILE" writes its arguments to FILE, one per line, then exits 0;
+// "stop:FILE" raises SIGTERM on itself and sleeps, and its exit handler
+// writes "handler" to FILE.
 constexpr char kChildVariable[] = "KEL_PLATFORM_TEST_CHILD";
+
+std::string gHandlerFile;
+void WriteHandlerMark() { WriteTextFile(gHandlerFile, "handler"); }
 
 struct ChildMode {
   ChildMode() {
@@ -27,6 +35,14 @@ struct ChildMode {
       std::vector<std::string> args = OwnArguments();
       for (size_t i = 1; i < args.size(); ++i) lines += args[i] + "\n";
       std::exit(WriteTextFile(text.substr(5), lines) ? 0 : 99);
+    }
+    if (text.rfind("stop:", 0) == 0) {
+      gHandlerFile = text.substr(5);
+      RegisterExitHandler(WriteHandlerMark);
+      InstallStopSignals();
+      std::raise(SIGTERM);
+      SystemClock().Sleep(20000);  // must end the process at once
+      std::exit(97);
     }
     std::exit(98);
   }
@@ -69,6 +85,13 @@ TEST(ProcessTest, MissingProgramIsMinusOne) {
   TemporaryFolder dir;
   EXPECT_EQ(RunProcess(dir.File("KelBoot.exe"), {"COM1"}), -1);
   EXPECT_EQ(RunProcess(dir.path(), {}), -1);  // a folder cannot be run
+}
+
+TEST(ProcessTest, StopSignalEndsNextWaitWithCodeOneThroughExitHandler) {
+  TemporaryFolder dir;
+  std::string mark = dir.File("handler.txt");
+  EXPECT_EQ(RunSelf("stop:" + mark, {}), 1);
+  EXPECT_EQ(ReadTextFile(mark), "handler");
 }
 
 TEST(ProcessTest, ThreadIdIsStable) {
