@@ -28,8 +28,7 @@ constexpr char kNotAvailable[] = "Function not available in this build: ";
 void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
   rt.out.Print(Sink::kDebug, "-- programming blank chip with KelBoot\r\n");
   const std::string tool = FindBootTool(rt);
-  const std::string arguments =
-      "COM" + std::to_string(rt.options.portNumber) + " -l" + " -s";
+  const std::string arguments = "COM" + std::to_string(rt.options.portNumber) + " -l" + " -s";
   link.port.ClosePort();
   RunBootTool(rt, tool, arguments);
   if (link.port.OpenPort()) CheckUnitId(link, unit);

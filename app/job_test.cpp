@@ -14,8 +14,9 @@ TEST(RunJob, JobsOutsideThisBuildEndTheRunInsteadOfPassingSilently) {
     f.options.portNumber = 3;
     f.options.extractLogs = extract;
     EXPECT_EQ(f.ExitCodeOf([&] { RunJob(f.runtime, f.ports); }), 1);
-    EXPECT_NE(f.Console().find(extract ? "Fatal Error: Function not available in this build: log extraction"
-                                       : "Fatal Error: Function not available in this build: update"),
+    EXPECT_NE(f.Console().find(
+                  extract ? "Fatal Error: Function not available in this build: log extraction"
+                          : "Fatal Error: Function not available in this build: update"),
               std::string::npos);
     // The unit was reached first.
     EXPECT_NE(f.Console().find("COM3 opened\r\n"), std::string::npos);

@@ -111,8 +111,8 @@ class InterrogateRun : public ::testing::Test {
   std::string Environment(const std::string& extra) {
     return "env -u PONDERIXPORTLIST -u PONDERIXPORT -u PONDERIXBAUDRATE HOME=" +
            Quoted(home.path()) + " XDG_CONFIG_HOME=" + Quoted(home.File("config")) +
-           " PONDERIXCOMDIR=" + Quoted(comDir()) + " PONDERIXLOCKDIR=" + Quoted(lockDir()) +
-           " " + extra + " ";
+           " PONDERIXCOMDIR=" + Quoted(comDir()) + " PONDERIXLOCKDIR=" + Quoted(lockDir()) + " " +
+           extra + " ";
   }
 
   int Run(const std::string& arguments, const std::string& environment = "") {
@@ -158,8 +158,9 @@ TEST_F(InterrogateRun, ReportsAUnitAndTheUnitsBehindIt) {
 TEST_F(InterrogateRun, PortListsAndTheRememberedPort) {
   StartSim(kKt3WithTwoRemotes, 3);
   ASSERT_EQ(Run("-i -y", "PONDERIXPORTLIST='COM2,COM4;3'"), 0) << output;
-  EXPECT_TRUE(Has("COM2 is not present on this computer\r\nCOM4 is not present on this "
-                  "computer\r\nCOM3 opened\r\n"))
+  EXPECT_TRUE(
+      Has("COM2 is not present on this computer\r\nCOM4 is not present on this "
+          "computer\r\nCOM3 opened\r\n"))
       << output;
 
   // "COM2, COM3" names only COM2; the scan then finds COM3 and remembers it.
@@ -270,8 +271,8 @@ software = 6.10r57
   ASSERT_EQ(std::system(start.c_str()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   const std::string runPid = std::to_string(std::atoi(ReadTextFile(pid).c_str()));
-  const std::string stop = "kill -INT " + runPid + "; while kill -0 " + runPid +
-                           " 2>/dev/null; do sleep 0.05; done";
+  const std::string stop =
+      "kill -INT " + runPid + "; while kill -0 " + runPid + " 2>/dev/null; do sleep 0.05; done";
   ASSERT_EQ(std::system(stop.c_str()), 0);
   output = ReadTextFile(out);
   EXPECT_TRUE(Has("COM3 opened\r\n")) << output;

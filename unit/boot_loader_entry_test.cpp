@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/connect_fixture.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_probe.h"
-#include "tests/connect_fixture.h"
 
 namespace kel {
 namespace {

@@ -107,7 +107,8 @@ void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& ar
   std::vector<std::string> parts = SplitCommandLine(commandLine);
   const std::string program = parts.empty() ? std::string() : parts.front();
   const std::vector<std::string> args =
-      parts.empty() ? std::vector<std::string>{} : std::vector<std::string>(parts.begin() + 1, parts.end());
+      parts.empty() ? std::vector<std::string>{}
+                    : std::vector<std::string>(parts.begin() + 1, parts.end());
   const int code = program.empty() ? -1 : RunProcess(program, args);
   if (code == -1) rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
   if (code != 0) {
@@ -132,8 +133,8 @@ std::string ProgrammerRequestArgument(const UnitInfo& unit, const std::string& f
   return "\"-g" + file + ";mcu=" + std::to_string(unit.mcuType) +
          ",bootversion=" + std::to_string(unit.bootLoaderVersion) +
          ",bootflags=" + Hex(unit.bootFlags, 2) + ",unitflags=" + Hex(unit.unitFlags, 2) +
-         ",cardnumber=" + Hex(unit.cardNumber, 4) + ",buffersize=" +
-         std::to_string(unit.bufferSize) + "\"";
+         ",cardnumber=" + Hex(unit.cardNumber, 4) +
+         ",buffersize=" + std::to_string(unit.bufferSize) + "\"";
 }
 
 void LoadProgrammerFromBootTool(Runtime& rt, UnitInfo& unit, BootToolProgrammer& programmer) {

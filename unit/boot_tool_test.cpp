@@ -55,7 +55,8 @@ TEST(BootToolProgrammerRequest, DescribesTheUnitInOneQuotedArgument) {
   AppFixture f;
   f.env.Set("TEMP", "C:\\Temp");
   f.clock.Advance(0xABCD - f.clock.Ticks());
-  EXPECT_EQ(BootToolTempFile(f.rt), std::string("C:\\Temp") + PathSeparator() + "KelUdpater0000ABCD.tmp");
+  EXPECT_EQ(BootToolTempFile(f.rt),
+            std::string("C:\\Temp") + PathSeparator() + "KelUdpater0000ABCD.tmp");
   f.env.Set("TEMP", "C:\\Temp\\");
   EXPECT_EQ(BootToolTempFile(f.rt), "C:\\Temp\\KelUdpater0000ABCD.tmp");
 }
@@ -144,8 +145,9 @@ TEST(LoadProgrammerFromBootTool, TakesAWellFormedProgrammerAndDeletesTheFile) {
 TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
   for (const std::string& bytes : {std::string(), std::string(kGoodImage).substr(0, 60)}) {
     ProgrammerRun run(bytes);
-    EXPECT_EQ(run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.rt, run.unit, run.programmer); }),
-              1);
+    EXPECT_EQ(
+        run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.rt, run.unit, run.programmer); }),
+        1);
     EXPECT_NE(run.f.console.output().find(
                   "Fatal Error: KelBoot did not produce a usable flash programmer"),
               std::string::npos);
@@ -153,9 +155,8 @@ TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
   }
   ProgrammerRun silent("");
   InstallTool(silent.folder, "exit 0");  // writes no file at all
-  EXPECT_EQ(silent.f.ExitCodeOf([&] {
-    LoadProgrammerFromBootTool(silent.f.rt, silent.unit, silent.programmer);
-  }),
+  EXPECT_EQ(silent.f.ExitCodeOf(
+                [&] { LoadProgrammerFromBootTool(silent.f.rt, silent.unit, silent.programmer); }),
             1);
 }
 

@@ -38,8 +38,8 @@ bool StartsWithCom(const std::string& text) {
 }
 
 void PrintProgrammerRate(Link& link) {
-  link.runtime.out.Print(Sink::kDebug, "-- programmer baud rate = ",
-                         link.runtime.options.programmingBaudRate, "\r\n");
+  link.runtime.out.Print(
+      Sink::kDebug, "-- programmer baud rate = ", link.runtime.options.programmingBaudRate, "\r\n");
 }
 
 // Opens COM `number` and probes it. The messages for a port that cannot be
@@ -121,7 +121,8 @@ bool SearchAllPorts(Link& link, UnitInfo& unit) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   out.Print(Sink::kDebug, "Searching all ports\r\n");
-  const int remembered = ClampPort(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
+  const int remembered =
+      ClampPort(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
   PrintProgrammerRate(link);
   if (remembered != 0) {
     out.Print(Sink::kDebug, "COM", remembered, " loaded from registry\r\n");

@@ -89,8 +89,9 @@ TEST(PortSearch, WithNoUnitAnywhereTheOperatorTypesThePort) {
   f.options.yesToPrompts = false;
   ConnectUnit(f.link, f.unit);
   const std::string out = f.Console();
-  EXPECT_NE(out.find("-- cannot find a Ponderix unit\r\nPlease enter COM port number (1,2,3...): 12"),
-            std::string::npos);
+  EXPECT_NE(
+      out.find("-- cannot find a Ponderix unit\r\nPlease enter COM port number (1,2,3...): 12"),
+      std::string::npos);
   EXPECT_NE(out.find("-- COM12 entered by user\r\n"), std::string::npos);
   EXPECT_NE(out.find("COM12 is not present on this computer\r\n"), std::string::npos);
   EXPECT_FALSE(f.commPort.isOpen());

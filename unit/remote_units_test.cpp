@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "link/proxy_switch.h"
+#include "tests/connect_fixture.h"
 #include "unit/rpc_identification.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_probe.h"
-#include "tests/connect_fixture.h"
 
 namespace kel {
 namespace {
@@ -15,8 +15,8 @@ std::string Unit(const std::string& name, const std::string& place, int card, in
                  const std::string& extra = "") {
   return "[unit " + name + "]\nplace = " + place + "\ncard = " + std::to_string(card) +
          "\nsoftware = 6.10r57\nboot-loader = 4r18\nmodbus = " + std::to_string(address) +
-         "\naddress = " + std::to_string(address) + "\ninfo = " + name + "\nserial = " +
-         std::to_string(1000 + address) + "\n" + extra;
+         "\naddress = " + std::to_string(address) + "\ninfo = " + name +
+         "\nserial = " + std::to_string(1000 + address) + "\n" + extra;
 }
 
 void Connect(ConnectFixture& f, const std::string& scenario) {

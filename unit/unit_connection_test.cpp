@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/connect_fixture.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_reset.h"
 #include "unit/unit_probe.h"
-#include "tests/connect_fixture.h"
 
 namespace kel {
 namespace {

@@ -84,8 +84,8 @@ IspResult CheckLpcChip(Link& link) {
     out.Print(Sink::kDebug, "[ERROR]", "Error: ", DeviceErrorText(link), "\r\n");
     return IspResult::kPortError;
   }
-  if (std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count))
-          .find(kIspOk) != std::string::npos) {
+  if (std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count)).find(kIspOk) !=
+      std::string::npos) {
     out.Print(Sink::kDebug, "-- synchronization succeeded\r\n");
     return IspResult::kFound;
   }

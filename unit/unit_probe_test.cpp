@@ -29,7 +29,7 @@ TEST(CheckUnitId, ProbesInOrderAndSearchesTwiceOverTheFiveSpeeds) {
   ASSERT_TRUE(f.Open(3));
   EXPECT_FALSE(CheckUnitId(f.link, f.unit));
   // "?" at 115200, the boot loader at 9600 and 115200, then ten pings.
-  const std::vector<int32_t> expected = {115200, 9600,  115200, 19200, 9600, 115200, 57600,
+  const std::vector<int32_t> expected = {115200, 9600,  115200, 19200,  9600,  115200, 57600,
                                          38400,  19200, 9600,   115200, 57600, 38400};
   EXPECT_EQ(silent.speeds, expected);
   const std::string out = f.Console();

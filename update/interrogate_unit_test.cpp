@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/connect_fixture.h"
 #include "unit/rpc_identification.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_probe.h"
-#include "tests/connect_fixture.h"
 
 namespace kel {
 namespace {
@@ -78,15 +78,16 @@ TEST(InterrogateUnit, ReportsTheUnitAndEveryUnitBehindIt) {
 
 TEST(InterrogateUnit, ASilentRemoteUnitIsLeftOutWithoutAMessage) {
   ConnectFixture f;
-  Interrogate(f, std::string(kKt3WithTwoRemotes) +
-                     "[port]\nfault = drop-request unit=left times=0\n");
+  Interrogate(f,
+              std::string(kKt3WithTwoRemotes) + "[port]\nfault = drop-request unit=left times=0\n");
   const std::string out = f.Console();
   const size_t left = out.find("Ponderix Unit: 7\r\n");
   const size_t right = out.find("Ponderix Unit: 9\r\n");
   ASSERT_NE(left, std::string::npos);
   ASSERT_NE(right, std::string::npos);
   // Between the two lines only the failed call's own trace.
-  EXPECT_EQ(out.find("selected flash programmer", left), out.find("selected flash programmer", right));
+  EXPECT_EQ(out.find("selected flash programmer", left),
+            out.find("selected flash programmer", right));
   EXPECT_EQ(out.find("Fatal Error"), std::string::npos);
 }
 
