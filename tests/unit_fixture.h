@@ -1,22 +1,14 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "link/comm_port.h"
-#include "link/link_state.h"
-#include "link/packet_layer.h"
-#include "platform/console.h"
-#include "platform/environment.h"
 #include "platform/memory_serial.h"
-#include "platform/process_exit.h"
-#include "platform/registry.h"
-#include "platform/virtual_clock.h"
+#include "tests/link_fixture.h"
 
 namespace kel {
 
@@ -115,7 +107,7 @@ class UnitPeer : public MemorySerialPeer {
 /// A fresh runtime on a virtual clock with COM3 open as an in-memory line at
 /// 19200 baud, the unit peer on its far end, and a Link over it. Debug
 /// output reaches the recorded console (detail output only when asked).
-struct UnitFixture {
+struct UnitFixture : LinkStackFixture {
   UnitFixture() {
     options.debug = true;
     options.portNumber = 3;
@@ -125,35 +117,8 @@ struct UnitFixture {
     console.ClearOutput();
   }
 
-  std::string Console() const { return console.output(); }
-
-  /// Runs `body`, which must end the run, and returns the exit code (-1 if it did not).
-  template <typename Body>
-  int ExitCodeOf(Body body) {
-    try {
-      body();
-    } catch (const ExitRequested& request) {
-      return request.code;
-    }
-    return -1;
-  }
-
-  Options options;
-  VirtualClock clock;
-  ScriptedConsole console;
-  Output out{console, clock, options};
-  MapEnvironment env;
-  MapRegistry registry;
-  ThrowingExit exit;
-  Runtime runtime{options, out, clock, console, env, registry, exit, {}};
-  MemorySerialPorts ports{clock};
   MemorySerialLine& line = ports.AddLine(3);
   UnitPeer peer{line};
-  CommPort port{runtime, ports};
-  ProxySettings proxy;
-  PacketLayer packets{runtime, port, proxy};
-  LinkState state;
-  Link link{runtime, port, packets, state};
 };
 
 }  // namespace kel
