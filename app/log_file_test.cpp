@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "platform/files.h"
-#include "tests/app_fixture.h"
+#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
@@ -60,7 +60,7 @@ class CleanUpTest : public ::testing::Test {
   void Make(const std::string& name) { ASSERT_TRUE(WriteTextFile(folder.File(name), "x")); }
   bool Exists(const std::string& name) { return FileExists(folder.File(name)); }
   TemporaryFolder folder;
-  AppFixture f;
+  RuntimeFixture f;
 };
 
 TEST_F(CleanUpTest, DeletesOldLogsAndKeepsEverythingElse) {
@@ -71,7 +71,7 @@ TEST_F(CleanUpTest, DeletesOldLogsAndKeepsEverythingElse) {
   Make("2026-01-01 00-00-00.txt");
   ASSERT_TRUE(CreateFolders(folder.File("2020-01-01 x.log")));
 
-  CleanUpOldLogs(f.rt, folder.path(), Day(2026, 8, 22));
+  CleanUpOldLogs(f.runtime, folder.path(), Day(2026, 8, 22));
 
   EXPECT_TRUE(Exists("2026-08-01 00-00-00.log"));
   EXPECT_FALSE(Exists("2026-05-01 00-00-00.log"));
@@ -88,7 +88,7 @@ TEST_F(CleanUpTest, DeletesOldLogsAndKeepsEverythingElse) {
 TEST_F(CleanUpTest, LeftoverLockDisablesTheCleanUp) {
   Make("2020-01-01 00-00-00.log");
   Make(kCleanupLockName);
-  CleanUpOldLogs(f.rt, folder.path(), Day(2026, 8, 22));
+  CleanUpOldLogs(f.runtime, folder.path(), Day(2026, 8, 22));
   EXPECT_TRUE(Exists("2020-01-01 00-00-00.log"));
   EXPECT_TRUE(Exists(kCleanupLockName));
   EXPECT_FALSE(f.out.lastErrorText.empty());
@@ -96,13 +96,13 @@ TEST_F(CleanUpTest, LeftoverLockDisablesTheCleanUp) {
 }
 
 TEST_F(CleanUpTest, EmptyFolderIsNoError) {
-  CleanUpOldLogs(f.rt, folder.path(), Day(2026, 8, 22));
+  CleanUpOldLogs(f.runtime, folder.path(), Day(2026, 8, 22));
   EXPECT_FALSE(Exists(kCleanupLockName));
 }
 
 TEST_F(CleanUpTest, MissingFolderSkipsTheCleanUp) {
   // The lock cannot be created in a missing folder, so nothing is listed.
-  CleanUpOldLogs(f.rt, folder.File("missing"), Day(2026, 8, 22));
+  CleanUpOldLogs(f.runtime, folder.File("missing"), Day(2026, 8, 22));
   EXPECT_EQ(f.console.output(), "");
 }
 
@@ -116,7 +116,7 @@ TEST_F(CleanUpTest, UnlistableFolderIsFatalAndReleasesTheLock) {
     fs::permissions(folder.path(), fs::perms::owner_all);
     GTEST_SKIP() << "permissions are not enforced for this user";
   }
-  int code = f.ExitCodeOf([&] { CleanUpOldLogs(f.rt, folder.path(), Day(2026, 8, 22)); });
+  int code = f.ExitCodeOf([&] { CleanUpOldLogs(f.runtime, folder.path(), Day(2026, 8, 22)); });
   fs::permissions(folder.path(), fs::perms::owner_all);
   EXPECT_EQ(code, 1);
   EXPECT_NE(f.console.output().find("Fatal Error: Cannot open directory: " + folder.path()),
@@ -128,13 +128,13 @@ class OpenRunLogTest : public ::testing::Test {
  protected:
   std::string LogFolder() { return folder.File("LogFiles"); }
   TemporaryFolder folder;
-  AppFixture f;
+  RuntimeFixture f;
 };
 
 TEST_F(OpenRunLogTest, CreatesFolderLogAndHeader) {
   f.env.Set("COMPUTERNAME", "BENCH7");
   f.clock.SetNow(LocalTime{2026, 12, 6, 18, 11, 26});
-  OpenRunLog(f.rt, LogFolder(), {"/opt/KelUpdater", "-i", "cfg.ini"});
+  OpenRunLog(f.runtime, LogFolder(), {"/opt/KelUpdater", "-i", "cfg.ini"});
   ASSERT_TRUE(f.out.logOpen());
   f.out.CloseLog();
 
@@ -150,7 +150,7 @@ TEST_F(OpenRunLogTest, CreatesFolderLogAndHeader) {
 
 TEST_F(OpenRunLogTest, LongPathContinuesOnASecondLine) {
   std::string deep = LogFolder() + PathSeparator() + std::string(60, 'd');
-  OpenRunLog(f.rt, deep, {"prog"});
+  OpenRunLog(f.runtime, deep, {"prog"});
   std::string path = LogFileName(deep, f.clock.Now());
   ASSERT_GT(path.size(), 58u);
   EXPECT_EQ(f.console.output(), "   LogFile         : " + path.substr(0, 58) + "\r\n" +
@@ -160,7 +160,7 @@ TEST_F(OpenRunLogTest, LongPathContinuesOnASecondLine) {
 TEST_F(OpenRunLogTest, UncreatableLogEndsTheRunWithCode1) {
   // A plain file where the folder should be: neither folder nor log can exist.
   ASSERT_TRUE(WriteTextFile(LogFolder(), "in the way"));
-  int code = f.ExitCodeOf([&] { OpenRunLog(f.rt, LogFolder(), {"prog"}); });
+  int code = f.ExitCodeOf([&] { OpenRunLog(f.runtime, LogFolder(), {"prog"}); });
   EXPECT_EQ(code, 1);
   EXPECT_NE(f.console.output().find("Fatal error: "), std::string::npos);
   EXPECT_FALSE(f.out.logOpen());

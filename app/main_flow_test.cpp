@@ -5,7 +5,7 @@
 #include "app/log_file.h"
 #include "app/parameter_file.h"
 #include "platform/files.h"
-#include "tests/app_fixture.h"
+#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
@@ -24,7 +24,7 @@ class MainFlowTest : public ::testing::Test {
       rt.out.Print(Sink::kInfo, "-- job done\r\n");
     };
     int returned = -1;
-    int exited = f.ExitCodeOf([&] { returned = RunMainFlow(f.rt, stopHandler, start); });
+    int exited = f.ExitCodeOf([&] { returned = RunMainFlow(f.runtime, stopHandler, start); });
     return exited == -1 ? returned : exited;
   }
   std::vector<FolderEntry> Logs() {
@@ -34,8 +34,8 @@ class MainFlowTest : public ::testing::Test {
   }
 
   TemporaryFolder folder;
-  AppFixture f;
-  StopHandler stopHandler{f.rt};
+  RuntimeFixture f;
+  StopHandler stopHandler{f.runtime};
   ProgramStart start;
   int signalInstalls = 0;
   bool jobFails = true;
@@ -108,7 +108,7 @@ TEST_F(MainFlowTest, ParameterFileSelectsManufacturingAndReceivesTheMessage) {
 TEST_F(MainFlowTest, IncorrectArgumentsAfterAParameterFileAreStoredInIt) {
   std::string ini = folder.File("job.ini");
   EXPECT_EQ(Run({"KelUpdater", "-y", ini, "-q"}), 2);
-  EXPECT_EQ(GetParam(f.rt, ini, "Message"), "Incorrect arguments");
+  EXPECT_EQ(GetParam(f.runtime, ini, "Message"), "Incorrect arguments");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/app_fixture.h"
+#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
@@ -14,7 +14,7 @@ class ConsoleWriterTest : public ::testing::Test {
     f.out.Write(Sink::kConsole, text);
     return f.console.output();
   }
-  AppFixture f{"x"};
+  RuntimeFixture f{"x"};
 };
 
 TEST_F(ConsoleWriterTest, LineBreaksAreHeldUntilTheNextText) {
@@ -67,7 +67,7 @@ TEST_F(ConsoleWriterTest, FinishConsoleEndsAHeldLine) {
 }
 
 TEST(OutputSinks, ConsoleShareFollowsTheOptions) {
-  AppFixture f;
+  RuntimeFixture f;
   auto shown = [&](Sink sink) {
     f.console.ClearOutput();
     f.out.Write(sink, "t");
@@ -89,7 +89,7 @@ TEST(OutputSinks, ConsoleShareFollowsTheOptions) {
 }
 
 TEST(OutputSinks, PrintWritesNumbersInDecimal) {
-  AppFixture f;
+  RuntimeFixture f;
   f.out.Print(Sink::kConsole, "n=", 42, " ", static_cast<uint8_t>(200), " ", -7, " ", 'c');
   EXPECT_EQ(f.console.output(), "n=42 200 -7 c");
 }
@@ -98,7 +98,7 @@ class LogWriterTest : public ::testing::Test {
  protected:
   std::string path() { return folder.File("run.log"); }
   TemporaryFolder folder;
-  AppFixture f;
+  RuntimeFixture f;
 };
 
 TEST_F(LogWriterTest, LinesAreStampedAndEveryButConsoleSinkIsLogged) {

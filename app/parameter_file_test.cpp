@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
-#include "tests/app_fixture.h"
+#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
@@ -11,15 +11,15 @@ namespace {
 
 class ParameterFileTest : public ::testing::Test {
  protected:
-  std::string Get(const std::string& key) { return GetParam(f.rt, file, key); }
+  std::string Get(const std::string& key) { return GetParam(f.runtime, file, key); }
   void Write(const std::string& key, const std::string& value) {
-    WriteParam(f.rt, file, key, value);
+    WriteParam(f.runtime, file, key, value);
   }
   std::string Content() { return ReadTextFile(file); }
 
   TemporaryFolder folder;
   std::string file = folder.File("cfg.ini");
-  AppFixture f;
+  RuntimeFixture f;
 };
 
 TEST_F(ParameterFileTest, ReadsTheFirstMatchingLineExactly) {
@@ -45,8 +45,8 @@ TEST_F(ParameterFileTest, AcceptsBareLineFeeds) {
 
 TEST_F(ParameterFileTest, MissingOrUnnamedFileReadsEmpty) {
   EXPECT_EQ(Get("KelManufacture"), "");
-  EXPECT_FALSE(GetParamBool(f.rt, file, "KelManufacture"));
-  EXPECT_EQ(GetParam(f.rt, "", "Key"), "");
+  EXPECT_FALSE(GetParamBool(f.runtime, file, "KelManufacture"));
+  EXPECT_EQ(GetParam(f.runtime, "", "Key"), "");
   EXPECT_FALSE(FileExists(file));
 }
 
@@ -54,15 +54,15 @@ TEST_F(ParameterFileTest, BooleanAndNumberReadings) {
   ASSERT_TRUE(WriteTextFile(file,
                             "T1=true\r\nT2=TRUE\r\nT3=1\r\nF1=yes\r\nF2=\r\nF3=10\r\nF4= true\r\n"
                             "N1=42abc\r\nN2=-7\r\nN3=x\r\nN4=\r\nN5=99999999999\r\n"));
-  for (const char* key : {"T1", "T2", "T3"}) EXPECT_TRUE(GetParamBool(f.rt, file, key)) << key;
+  for (const char* key : {"T1", "T2", "T3"}) EXPECT_TRUE(GetParamBool(f.runtime, file, key)) << key;
   for (const char* key : {"F1", "F2", "F3", "F4", "Nope"}) {
-    EXPECT_FALSE(GetParamBool(f.rt, file, key)) << key;
+    EXPECT_FALSE(GetParamBool(f.runtime, file, key)) << key;
   }
-  EXPECT_EQ(GetParamInt(f.rt, file, "N1"), 42);
-  EXPECT_EQ(GetParamInt(f.rt, file, "N2"), -7);
-  EXPECT_EQ(GetParamInt(f.rt, file, "N3"), 0);
-  EXPECT_EQ(GetParamInt(f.rt, file, "N4"), 0);
-  EXPECT_EQ(GetParamInt(f.rt, file, "N5"), INT32_MAX);
+  EXPECT_EQ(GetParamInt(f.runtime, file, "N1"), 42);
+  EXPECT_EQ(GetParamInt(f.runtime, file, "N2"), -7);
+  EXPECT_EQ(GetParamInt(f.runtime, file, "N3"), 0);
+  EXPECT_EQ(GetParamInt(f.runtime, file, "N4"), 0);
+  EXPECT_EQ(GetParamInt(f.runtime, file, "N5"), INT32_MAX);
 }
 
 TEST_F(ParameterFileTest, RewriteReplacesEveryMatchAndEndsEveryLine) {
@@ -77,14 +77,14 @@ TEST_F(ParameterFileTest, RewriteReplacesEveryMatchAndEndsEveryLine) {
 TEST_F(ParameterFileTest, RewriteAppendsAMissingKeyAndCreatesAMissingFile) {
   Write("Message", "one");
   EXPECT_EQ(Content(), "Message=one\r\n");
-  WriteParamInt(f.rt, file, "Count", -12);
+  WriteParamInt(f.runtime, file, "Count", -12);
   EXPECT_EQ(Content(), "Message=one\r\nCount=-12\r\n");
-  EXPECT_EQ(GetParamInt(f.rt, file, "Count"), -12);
+  EXPECT_EQ(GetParamInt(f.runtime, file, "Count"), -12);
 }
 
 TEST_F(ParameterFileTest, RewriteCreatesTheFolder) {
   std::string nested = folder.File("a") + PathSeparator() + "b" + PathSeparator() + "p.ini";
-  WriteParam(f.rt, nested, "K", "v");
+  WriteParam(f.runtime, nested, "K", "v");
   EXPECT_EQ(ReadTextFile(nested), "K=v\r\n");
 }
 

@@ -4,65 +4,65 @@
 
 #include "app/parameter_file.h"
 #include "app/stop_handler.h"
-#include "tests/app_fixture.h"
+#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
 namespace {
 
 TEST(Prompts, PressEnterWaitsForOneKeyUnlessTold) {
-  AppFixture f{"q"};
+  RuntimeFixture f{"q"};
   f.out.Print(Sink::kInfo, "done\r\n");
-  f.rt.PressEnter();
+  f.runtime.PressEnter();
   f.out.Print(Sink::kInfo, "after\r\n");
   EXPECT_EQ(f.console.output(), "done\r\nPress Enter key to continueq\r\nafter");
 }
 
 TEST(Prompts, PressEnterIsSilentUnderYesOrManufacturing) {
-  AppFixture yes{"q"};
+  RuntimeFixture yes{"q"};
   yes.options.yesToPrompts = true;
-  yes.rt.PressEnter();
+  yes.runtime.PressEnter();
   EXPECT_EQ(yes.console.output(), "");
 
-  AppFixture manufacturing{"q"};
+  RuntimeFixture manufacturing{"q"};
   manufacturing.options.manufacturingMode = true;
-  manufacturing.rt.PressEnter();
+  manufacturing.runtime.PressEnter();
   EXPECT_EQ(manufacturing.console.output(), "");
 }
 
 TEST(Prompts, PressEnterReturnsAtEndOfInput) {
-  AppFixture f;  // no keys: input closed
-  f.rt.PressEnter();
+  RuntimeFixture f;  // no keys: input closed
+  f.runtime.PressEnter();
   EXPECT_EQ(f.console.output(), "Press Enter key to continue\r\n");
 }
 
 TEST(Prompts, AskYesNoAcceptsOnlyY) {
-  AppFixture f{"yYnx"};
-  EXPECT_TRUE(f.rt.AskYesNo("Upgrade?"));
-  EXPECT_TRUE(f.rt.AskYesNo("Upgrade?"));
-  EXPECT_FALSE(f.rt.AskYesNo("Upgrade?"));
-  EXPECT_FALSE(f.rt.AskYesNo("Upgrade?"));
-  EXPECT_FALSE(f.rt.AskYesNo("Upgrade?"));  // end of input is no
+  RuntimeFixture f{"yYnx"};
+  EXPECT_TRUE(f.runtime.AskYesNo("Upgrade?"));
+  EXPECT_TRUE(f.runtime.AskYesNo("Upgrade?"));
+  EXPECT_FALSE(f.runtime.AskYesNo("Upgrade?"));
+  EXPECT_FALSE(f.runtime.AskYesNo("Upgrade?"));
+  EXPECT_FALSE(f.runtime.AskYesNo("Upgrade?"));  // end of input is no
   EXPECT_EQ(f.console.output().substr(0, 34), "Upgrade? (y/n)y\r\nUpgrade? (y/n)Y\r\n");
 
-  AppFixture yes;
+  RuntimeFixture yes;
   yes.options.yesToPrompts = true;
-  EXPECT_TRUE(yes.rt.AskYesNo("Upgrade?"));
+  EXPECT_TRUE(yes.runtime.AskYesNo("Upgrade?"));
   EXPECT_EQ(yes.console.output(), "");
 }
 
 class FatalErrorTest : public ::testing::Test {
  protected:
   int Fatal(const std::string& message) {
-    return f.ExitCodeOf([&] { f.rt.FatalError(message); });
+    return f.ExitCodeOf([&] { f.runtime.FatalError(message); });
   }
   TemporaryFolder folder;
-  AppFixture f{"k"};
+  RuntimeFixture f{"k"};
   int portCloses = 0;
 };
 
 TEST_F(FatalErrorTest, WithoutParameterFileExitsOneAfterClosingEverything) {
-  f.rt.closePort = [&] { ++portCloses; };
+  f.runtime.closePort = [&] { ++portCloses; };
   std::string log = folder.File("run.log");
   ASSERT_TRUE(f.out.OpenLogFile(log));
   EXPECT_EQ(Fatal("Unable to connect to Ponderix unit"), 1);
@@ -87,23 +87,23 @@ TEST_F(FatalErrorTest, ParameterFileNamedButMissingIsCreated) {
   f.options.parameterFile = folder.File("new.ini");
   f.options.yesToPrompts = true;
   EXPECT_EQ(Fatal("Aborted"), 2);
-  EXPECT_EQ(GetParam(f.rt, f.options.parameterFile, "Message"), "Aborted");
+  EXPECT_EQ(GetParam(f.runtime, f.options.parameterFile, "Message"), "Aborted");
 }
 
 TEST(AssertReport, PrintsSourceAndLineThenWaitsAndExitsOne) {
-  AppFixture f{"z"};
+  RuntimeFixture f{"z"};
   f.out.Print(Sink::kInfo, "working\r\n");
-  int code = f.ExitCodeOf([&] { f.rt.AssertFailed("remote_file.cpp", 120); });
+  int code = f.ExitCodeOf([&] { f.runtime.AssertFailed("remote_file.cpp", 120); });
   EXPECT_EQ(code, 1);
   EXPECT_EQ(f.console.output(), "working\r\n\r\nAssert Failed:remote_file.cpp:120\r\nz");
 }
 
 TEST(StopHandlerTest, ActsOnlyWhileArmedAndOnlyOnce) {
   TemporaryFolder folder;
-  AppFixture f;
+  RuntimeFixture f;
   int portCloses = 0;
-  f.rt.closePort = [&] { ++portCloses; };
-  StopHandler handler(f.rt);
+  f.runtime.closePort = [&] { ++portCloses; };
+  StopHandler handler(f.runtime);
 
   handler.Run();
   EXPECT_EQ(f.console.output(), "");
@@ -123,8 +123,8 @@ TEST(StopHandlerTest, ActsOnlyWhileArmedAndOnlyOnce) {
 }
 
 TEST(StopHandlerTest, ProcessHandlerRunsTheOneSet) {
-  AppFixture f;
-  StopHandler handler(f.rt);
+  RuntimeFixture f;
+  StopHandler handler(f.runtime);
   handler.Arm();
   SetProcessStopHandler(&handler);
   RunProcessStopHandler();

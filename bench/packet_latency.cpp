@@ -3,15 +3,12 @@
 // A thread plays the unit on the pty master: it answers each request the
 // moment it has read it and notes when the reply's last byte was written.
 // The figure is the time from then to RecvPacket returning in the program.
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
+// Where there are no pseudo-terminals only the CPU figure is measured.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -25,6 +22,7 @@
 #include "platform/environment.h"
 #include "platform/memory_serial.h"
 #include "platform/process_exit.h"
+#include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
 #include "platform/virtual_clock.h"
 
@@ -48,17 +46,27 @@ struct Quiet {
   kel::ThrowingExit exit;
 };
 
-int LatencyOverPty(int rounds) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    std::perror("pseudo-terminal");
-    return 1;
+// Writes all of `bytes` to the non-blocking master, retrying while full.
+bool WriteAll(kel::PseudoTerminal& pty, const Bytes& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const int n = pty.Write(bytes.data() + done, bytes.size() - done);
+    if (n < 0) return false;
+    if (n == 0) std::this_thread::yield();
+    done += static_cast<size_t>(n);
   }
-  char folder[] = "/tmp/kel-bench-XXXXXX";
-  if (!mkdtemp(folder)) return 1;
-  const std::string link = std::string(folder) + "/com1";
-  if (symlink(ptsname(master), link.c_str()) != 0) return 1;
-  setenv("PONDERIXCOMDIR", folder, 1);
+  return true;
+}
+
+int LatencyOverPty(int rounds) {
+  std::string error;
+  std::unique_ptr<kel::LocalComPort> com = kel::LocalComPort::Open(1, error);
+  if (!com) {
+    std::printf("reply to RecvPacket over a pty: not supported on this platform (%s)\n",
+                error.c_str());
+    return 0;
+  }
+  kel::PseudoTerminal& master = com->terminal();
 
   Quiet q;
   q.options.portNumber = 1;
@@ -82,14 +90,13 @@ int LatencyOverPty(int rounds) {
     size_t have = 0;
     uint8_t buf[64];
     while (!stop) {
-      pollfd fd = {master, POLLIN, 0};
-      if (poll(&fd, 1, 50) <= 0) continue;
-      const ssize_t n = read(master, buf, sizeof buf);
+      if (kel::WaitForTerminals({&master}, 50).empty()) continue;
+      const int n = master.Read(buf, sizeof buf);
       if (n <= 0) continue;
       have += static_cast<size_t>(n);
       while (have >= request.size()) {
         have -= request.size();
-        if (write(master, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) return;
+        if (!WriteAll(master, reply)) return;
         writtenAt = SteadyClock::now().time_since_epoch().count();
       }
     }
@@ -121,9 +128,6 @@ int LatencyOverPty(int rounds) {
   stop = true;
   unit.join();
   port.ClosePort();
-  close(master);
-  unlink(link.c_str());
-  rmdir(folder);
 
   if (micros.empty()) {
     std::fprintf(stderr, "no exchange succeeded\n");

@@ -5,19 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "app/output.h"
 #include "flash/image_catalogue.h"
 #include "flash/record_image.h"
-#include "platform/console.h"
-#include "platform/environment.h"
-#include "platform/process_exit.h"
-#include "platform/registry.h"
-#include "platform/virtual_clock.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 namespace {
 
-class SelectionTest : public ::testing::Test {
+class SelectionTest : public ::testing::Test, public RuntimeFixture {
  protected:
   SelectionTest() {
     options.debug = true;  // the selection lines are debug lines
@@ -62,15 +57,6 @@ class SelectionTest : public ::testing::Test {
     unit.bufferSize = bufferSize;
     return unit;
   }
-
-  Options options;
-  ScriptedConsole console;
-  VirtualClock clock;
-  Output out{console, clock, options};
-  MapEnvironment env;
-  MapRegistry registry;
-  ThrowingExit exit;
-  Runtime rt{options, out, clock, console, env, registry, exit, {}};
 };
 
 struct ProgrammerCase {
@@ -125,7 +111,7 @@ TEST_F(SelectionTest, EveryProgrammerCellSelectsItsImageAndLine) {
     SCOPED_TRACE(c.message + std::string(" buffer ") + std::to_string(c.bufferSize));
     console.ClearOutput();
     UnitInfo unit = Unit(c.mcu, c.unitType, c.version, c.bufferSize);
-    ASSERT_TRUE(SelectFlashProgrammer(rt, unit, false));
+    ASSERT_TRUE(SelectFlashProgrammer(runtime, unit, false));
     ASSERT_NE(unit.flashProgrammer, nullptr);
     EXPECT_EQ(unit.flashProgrammer->size, c.size);
     EXPECT_EQ(unit.stringsProgrammer, nullptr);
@@ -143,15 +129,15 @@ TEST_F(SelectionTest, EveryProgrammerCellSelectsItsImageAndLine) {
 TEST_F(SelectionTest, BufferSizeAbove128SelectsLargeProgrammer) {
   UnitInfo normal = Unit(mcuLPC1768, unitTypeTransmitter, 4, 128);
   UnitInfo large = Unit(mcuLPC1768, unitTypeTransmitter, 4, 129);
-  SelectFlashProgrammer(rt, normal, false);
-  SelectFlashProgrammer(rt, large, false);
+  SelectFlashProgrammer(runtime, normal, false);
+  SelectFlashProgrammer(runtime, large, false);
   EXPECT_EQ(normal.flashProgrammer->size, 30846u);
   EXPECT_EQ(large.flashProgrammer->size, 29484u);
 }
 
 TEST_F(SelectionTest, H8S2145TransmitterGetsStringsProgrammerDisplayDoesNot) {
   UnitInfo transmitter = Unit(mcuH8S2145, unitTypeTransmitter, 3, 8192);
-  ASSERT_TRUE(SelectFlashProgrammer(rt, transmitter, false));
+  ASSERT_TRUE(SelectFlashProgrammer(runtime, transmitter, false));
   EXPECT_EQ(transmitter.flashProgrammer->size, 6144u);
   ASSERT_NE(transmitter.stringsProgrammer, nullptr);
   EXPECT_EQ(transmitter.stringsProgrammer->size, 4768u);
@@ -162,7 +148,7 @@ TEST_F(SelectionTest, H8S2145TransmitterGetsStringsProgrammerDisplayDoesNot) {
   UnitInfo display = Unit(mcuH8S2145, unitTypeDisplay, 2);
   // A pre-production flag does not matter on H8 units.
   display.bootFlags = 0x80;
-  ASSERT_TRUE(SelectFlashProgrammer(rt, display, true));
+  ASSERT_TRUE(SelectFlashProgrammer(runtime, display, true));
   EXPECT_EQ(display.flashProgrammer->size, 6144u);
   EXPECT_NE(display.flashProgrammer, transmitter.flashProgrammer);
   EXPECT_EQ(display.stringsProgrammer, nullptr);
@@ -176,11 +162,11 @@ TEST_F(SelectionTest, UnsupportedBootLoaderVersionsAreFatal) {
   const std::string refused = "KelUpdater cannot update this unit: unsupported boot loader version";
   for (int8_t version : {0, 1, 2, 5}) {
     UnitInfo unit = Unit(mcuLPC4337, unitTypeDisplay, version);
-    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(rt, unit, false); }), refused);
+    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(runtime, unit, false); }), refused);
   }
   for (int8_t version : {1, 4}) {
     UnitInfo unit = Unit(mcuH8S2145, unitTypeTransmitter, version);
-    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(rt, unit, false); }), refused);
+    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(runtime, unit, false); }), refused);
   }
 }
 
@@ -202,14 +188,14 @@ TEST_F(SelectionTest, UnitTypesOutsideTheTableAreFatalWithTheirSite) {
   };
   for (const Case& c : cases) {
     UnitInfo unit = Unit(c.mcu, c.unitType, c.version, c.bufferSize);
-    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(rt, unit, false); }), c.message);
+    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(runtime, unit, false); }), c.message);
   }
 }
 
 TEST_F(SelectionTest, OtherMcuTypesFindNoProgrammer) {
   for (int8_t mcu : {int8_t{mcuUnknown}, int8_t{mcuH8S2148}, int8_t{8}}) {
     UnitInfo unit = Unit(mcu, unitTypeDisplay, 3);
-    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(rt, unit, false); }),
+    EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(runtime, unit, false); }),
               "Cannot find a flash programmer for unit");
   }
 }
@@ -218,7 +204,7 @@ TEST_F(SelectionTest, TesterBoardKeepsFetchedProgrammerOrStops) {
   // Pre-production boot loader, nothing fetched: the TESTER line, then fatal.
   UnitInfo unit = Unit(mcuLPC1768, unitTypeTransmitter, 4, 8192);
   unit.bootFlags = 0x80;
-  EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(rt, unit, false); }),
+  EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(runtime, unit, false); }),
             "Cannot find a flash programmer for unit");
   EXPECT_EQ(Lines().front(), "-- needs flash programmer for TESTER");
 
@@ -226,7 +212,7 @@ TEST_F(SelectionTest, TesterBoardKeepsFetchedProgrammerOrStops) {
   console.ClearOutput();
   ImageRef fetched;
   unit.flashProgrammer = &fetched;
-  ASSERT_TRUE(SelectFlashProgrammer(rt, unit, false));
+  ASSERT_TRUE(SelectFlashProgrammer(runtime, unit, false));
   EXPECT_EQ(unit.flashProgrammer, &fetched);
   EXPECT_EQ(Lines(), std::vector<std::string>{"-- needs flash programmer for TESTER"});
 }
@@ -234,13 +220,13 @@ TEST_F(SelectionTest, TesterBoardKeepsFetchedProgrammerOrStops) {
 TEST_F(SelectionTest, CardTesterSoftwareCountsOnlyWithUpdateFiles) {
   UnitInfo direct = Unit(mcuLPC4337, unitTypeTransmitter, 3);
   direct.unitFlags = 0x80;
-  ASSERT_TRUE(SelectFlashProgrammer(rt, direct, false));
+  ASSERT_TRUE(SelectFlashProgrammer(runtime, direct, false));
   EXPECT_EQ(direct.flashProgrammer->size, 31706u);
 
   console.ClearOutput();
   UnitInfo updateFiles = Unit(mcuLPC4337, unitTypeTransmitter, 3);
   updateFiles.unitFlags = 0x80;
-  EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(rt, updateFiles, true); }),
+  EXPECT_EQ(FatalOf([&] { SelectFlashProgrammer(runtime, updateFiles, true); }),
             "Cannot find a flash programmer for unit");
   EXPECT_EQ(Lines().front(), "-- needs flash programmer for TESTER");
 }
@@ -261,7 +247,7 @@ TEST_F(SelectionTest, BootLoaderTable) {
   };
   for (const Case& c : cases) {
     UnitInfo unit = Unit(c.mcu, c.unitType, 4);
-    ASSERT_TRUE(SelectBootLoaderImage(rt, unit));
+    ASSERT_TRUE(SelectBootLoaderImage(runtime, unit));
     ASSERT_NE(unit.bootLoaderImage, nullptr);
     EXPECT_EQ(unit.bootLoaderImage->size, c.size);
     EXPECT_EQ(unit.flashBlockSize, c.blockSize);
@@ -272,31 +258,31 @@ TEST_F(SelectionTest, BootLoaderTable) {
 TEST_F(SelectionTest, BootLoaderBackupFlagAndUnsupportedUnits) {
   UnitInfo preProduction = Unit(mcuLPC1768, unitTypeTransmitter, 4);
   preProduction.bootFlags = 0x80;
-  ASSERT_TRUE(SelectBootLoaderImage(rt, preProduction));
+  ASSERT_TRUE(SelectBootLoaderImage(runtime, preProduction));
   EXPECT_FALSE(preProduction.backupEnabled);
   UnitInfo cardTester = Unit(mcuLPC4337, unitTypeDisplay, 4);
   cardTester.unitFlags = 0x80;
-  ASSERT_TRUE(SelectBootLoaderImage(rt, cardTester));
+  ASSERT_TRUE(SelectBootLoaderImage(runtime, cardTester));
   EXPECT_FALSE(cardTester.backupEnabled);
 
   UnitInfo lpc1768 = Unit(mcuLPC1768, unitTypeDisplay, 4);
-  EXPECT_EQ(FatalOf([&] { SelectBootLoaderImage(rt, lpc1768); }), "Unsupported unit L1551");
+  EXPECT_EQ(FatalOf([&] { SelectBootLoaderImage(runtime, lpc1768); }), "Unsupported unit L1551");
   UnitInfo lpc4337 = Unit(mcuLPC4337, unitTypeIOUnit, 4);
-  EXPECT_EQ(FatalOf([&] { SelectBootLoaderImage(rt, lpc4337); }), "Unsupported unit L1563");
+  EXPECT_EQ(FatalOf([&] { SelectBootLoaderImage(runtime, lpc4337); }), "Unsupported unit L1563");
   UnitInfo lpc4357 = Unit(mcuLPC4357, unitTypeTransmitter, 4);
-  EXPECT_EQ(FatalOf([&] { SelectBootLoaderImage(rt, lpc4357); }), "Unsupported unit L1574");
+  EXPECT_EQ(FatalOf([&] { SelectBootLoaderImage(runtime, lpc4357); }), "Unsupported unit L1574");
 }
 
 TEST_F(SelectionTest, BootLoaderOutsideMcuRangeChangesNothing) {
   for (int8_t mcu : {int8_t{mcuUnknown}, int8_t{mcuH8S2148}, int8_t{8}, int8_t{-1}}) {
     UnitInfo unit = Unit(mcu, unitTypeDisplay, 4);
     unit.flashBlockSize = 77;
-    EXPECT_FALSE(SelectBootLoaderImage(rt, unit));
+    EXPECT_FALSE(SelectBootLoaderImage(runtime, unit));
     EXPECT_EQ(unit.flashBlockSize, 77);
     EXPECT_EQ(unit.bootLoaderImage, nullptr);
   }
   UnitInfo h8 = Unit(mcuH8S2145, unitTypeTransmitter, 3);
-  ASSERT_TRUE(SelectBootLoaderImage(rt, h8));
+  ASSERT_TRUE(SelectBootLoaderImage(runtime, h8));
   EXPECT_EQ(h8.flashBlockSize, 128);
   EXPECT_EQ(h8.bootLoaderImage, nullptr);
   EXPECT_FALSE(h8.backupEnabled);
@@ -336,7 +322,7 @@ TEST_F(SelectionTest, ChecksumComparisonLines) {
   UnitInfo unit = Unit(mcuLPC1768, unitTypeTransmitter, 4);
   unit.softwareChecksum = 0xAA30E654;
   unit.softwareCrc = 0x5F8A;
-  EXPECT_FALSE(CompareSoftwareChecksum(rt, unit));
+  EXPECT_FALSE(CompareSoftwareChecksum(runtime, unit));
   EXPECT_EQ(Lines(),
             (std::vector<std::string>{"New software checksum=AA30E654 CRC=5F8A",
                                       "Current software checksum=AA30E654 CRC=5F8A",
@@ -347,7 +333,7 @@ TEST_F(SelectionTest, ChecksumComparisonLines) {
   UnitInfo display = Unit(mcuLPC4337, unitTypeDisplay, 4);
   display.softwareChecksum = 0x1CD6C5F0;
   display.softwareCrc = 0x0001;
-  EXPECT_TRUE(CompareSoftwareChecksum(rt, display));
+  EXPECT_TRUE(CompareSoftwareChecksum(runtime, display));
   EXPECT_EQ(Lines(),
             (std::vector<std::string>{"New software checksum=1CD6C5F0 CRC=26D1",
                                       "Current software checksum=1CD6C5F0 CRC=0001",
@@ -356,7 +342,7 @@ TEST_F(SelectionTest, ChecksumComparisonLines) {
   UnitInfo ioUnit = Unit(mcuLPC1768, unitTypeIOUnit, 4);
   ioUnit.softwareChecksum = 0x46199723;
   ioUnit.softwareCrc = 0x687D;
-  EXPECT_TRUE(CompareSoftwareChecksum(rt, ioUnit));
+  EXPECT_TRUE(CompareSoftwareChecksum(runtime, ioUnit));
 }
 
 TEST_F(SelectionTest, ChecksumOfUnsupportedUnitIsFatalWithItsSite) {
@@ -368,7 +354,7 @@ TEST_F(SelectionTest, ChecksumOfUnsupportedUnitIsFatalWithItsSite) {
       {Unit(mcuLPC1768, unitTypeUnknown, 4), "Unsupported unit L153"},
   };
   for (const auto& [unit, message] : cases) {
-    EXPECT_EQ(FatalOf([&] { CompareSoftwareChecksum(rt, unit); }), message);
+    EXPECT_EQ(FatalOf([&] { CompareSoftwareChecksum(runtime, unit); }), message);
   }
 }
 

@@ -10,9 +10,6 @@ namespace {
 struct LinkSpeedTest : ::testing::Test, UnitFixture {
   LinkSpeedTest() {
     options.detailedDebug = true;
-    unit.connectionMode = modeApplication;
-    unit.unitAddress = 7;
-    unit.softwareVersion = 610;
     unit.softwareRelease = 57;
     unit.mcuType = mcuLPC1768;
   }
@@ -40,7 +37,7 @@ struct LinkSpeedTest : ::testing::Test, UnitFixture {
     }
     return {};
   }
-  UnitInfo unit;
+  UnitInfo unit = RunningUnit(7);
   int32_t unitSpeed = 19200;
 };
 

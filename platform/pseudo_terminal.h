@@ -44,4 +44,33 @@ bool MakeDeviceLink(const std::string& target, const std::string& link, std::str
 /// Removes a symbolic link made by MakeDeviceLink; leaves anything else alone.
 bool RemoveDeviceLink(const std::string& link);
 
+/// A pseudo-terminal whose slave this same process opens as COM`number`
+/// through SystemSerialPorts(): the slave is linked as comN in a new
+/// temporary folder, and PONDERIXCOMDIR names that folder while the object
+/// lives (the previous value comes back afterwards). For benchmarks and
+/// tests that play the far end of a real serial device in-process.
+class LocalComPort {
+ public:
+  /// Null on failure (then `error` says why), and always on platforms
+  /// without pseudo-terminals.
+  static std::unique_ptr<LocalComPort> Open(int number, std::string& error);
+  ~LocalComPort();
+  LocalComPort(const LocalComPort&) = delete;
+  LocalComPort& operator=(const LocalComPort&) = delete;
+
+  /// The far end: what the program writes to COM`number` is read here.
+  PseudoTerminal& terminal() { return *terminal_; }
+  /// The folder PONDERIXCOMDIR points at.
+  const std::string& folder() const { return folder_; }
+
+ private:
+  LocalComPort() = default;
+
+  std::unique_ptr<PseudoTerminal> terminal_;
+  std::string folder_;
+  std::string link_;
+  std::string savedComDir_;
+  bool hadComDir_ = false;
+};
+
 }  // namespace kel

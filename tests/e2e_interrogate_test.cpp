@@ -11,41 +11,15 @@
 #include <thread>
 
 #include "tests/platform_test_support.h"
+#include "tests/sample_units.h"
 
 namespace kel {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kKt3WithTwoRemotes[] = R"(
-[port]
-number = 3
-[unit kt3]
-place = connected
-card = 648
-circuit = 3
-software = 6.10r57
-boot-loader = 4r18
-modbus = 4
-address = 4
-info = Mixer
-[unit left]
-place = network
-card = 659
-software = 6.10r57
-boot-loader = 4r18
-modbus = 7
-address = 7
-info = Left silo
-[unit right]
-place = network
-card = 659
-software = 6.10r57
-boot-loader = 4r18
-modbus = 9
-address = 9
-info = Right silo
-)";
+// Put before a shared scenario to serve it on COM3.
+constexpr char kOnComThree[] = "\n[port]\nnumber = 3";
 
 // A third transmitter behind the KT3 that never answers.
 constexpr char kSilentRemote[] = R"(
@@ -136,7 +110,7 @@ class InterrogateRun : public ::testing::Test {
 };
 
 TEST_F(InterrogateRun, ReportsAUnitAndTheUnitsBehindIt) {
-  StartSim(std::string(kKt3WithTwoRemotes) + kSilentRemote, 3);
+  StartSim(std::string(kOnComThree) + kKt3WithTwoRemotes + kSilentRemote, 3);
   ASSERT_EQ(Run("-i -y 3"), 0) << output;
   EXPECT_TRUE(Has("COM3 opened\r\n")) << output;
   EXPECT_TRUE(Has("-- interrogating unit\r\n")) << output;
@@ -156,7 +130,7 @@ TEST_F(InterrogateRun, ReportsAUnitAndTheUnitsBehindIt) {
 }
 
 TEST_F(InterrogateRun, PortListsAndTheRememberedPort) {
-  StartSim(kKt3WithTwoRemotes, 3);
+  StartSim(std::string(kOnComThree) + kKt3WithTwoRemotes, 3);
   ASSERT_EQ(Run("-i -y", "PONDERIXPORTLIST='COM2,COM4;3'"), 0) << output;
   EXPECT_TRUE(
       Has("COM2 is not present on this computer\r\nCOM4 is not present on this "
@@ -173,7 +147,7 @@ TEST_F(InterrogateRun, PortListsAndTheRememberedPort) {
 }
 
 TEST_F(InterrogateRun, AGivenUnitIdIsAskedFirst) {
-  StartSim(kKt3WithTwoRemotes, 3);
+  StartSim(std::string(kOnComThree) + kKt3WithTwoRemotes, 3);
   ASSERT_EQ(Run("-i -y -d -u4 3"), 0) << output;
   EXPECT_TRUE(Has("Checking Unit ID...\r\n")) << output;
   EXPECT_TRUE(Has("-- found unit ID = 04\r\n")) << output;

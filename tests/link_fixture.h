@@ -5,16 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
+#include "link/link_state.h"
 #include "link/packet_layer.h"
-#include "platform/console.h"
-#include "platform/environment.h"
 #include "platform/memory_serial.h"
-#include "platform/process_exit.h"
-#include "platform/registry.h"
-#include "platform/virtual_clock.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 
@@ -47,9 +42,20 @@ class ScriptedPeer : public MemorySerialPeer {
   MemorySerialLine& line_;
 };
 
+/// The fake runtime with the whole link stack on top: in-memory COM ports
+/// (no line yet), the port, the packet layer and a Link over them.
+struct LinkStackFixture : RuntimeFixture {
+  MemorySerialPorts ports{clock};
+  CommPort port{runtime, ports};
+  ProxySettings proxy;
+  PacketLayer packets{runtime, port, proxy};
+  LinkState state;
+  Link link{runtime, port, packets, state};
+};
+
 /// A fresh runtime on a virtual clock with COM3 as an in-memory line; debug
 /// and detail output reach the recorded console.
-struct LinkFixture {
+struct LinkFixture : LinkStackFixture {
   LinkFixture() {
     options.debug = true;
     options.detailedDebug = true;
@@ -57,7 +63,6 @@ struct LinkFixture {
     out.errorReportLevel = 1;
   }
 
-  std::string Console() const { return console.output(); }
   /// `payload` followed by its CRC, low byte first.
   static std::vector<uint8_t> Framed(std::vector<uint8_t> payload) {
     const uint16_t wire = Crc16OfBuffer(payload.data(), payload.size());
@@ -66,20 +71,8 @@ struct LinkFixture {
     return payload;
   }
 
-  Options options;
-  VirtualClock clock;
-  ScriptedConsole console;
-  Output out{console, clock, options};
-  MapEnvironment env;
-  MapRegistry registry;
-  ThrowingExit exit;
-  Runtime runtime{options, out, clock, console, env, registry, exit, {}};
-  MemorySerialPorts ports{clock};
   MemorySerialLine& line = ports.AddLine(3);
   ScriptedPeer peer{line};
-  CommPort port{runtime, ports};
-  ProxySettings proxy;
-  PacketLayer packets{runtime, port, proxy};
 };
 
 }  // namespace kel

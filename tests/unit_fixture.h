@@ -9,6 +9,7 @@
 
 #include "platform/memory_serial.h"
 #include "tests/link_fixture.h"
+#include "unit/unit_info.h"
 
 namespace kel {
 
@@ -115,6 +116,15 @@ struct UnitFixture : LinkStackFixture {
     out.errorReportLevel = 1;
     port.OpenPort();
     console.ClearOutput();
+  }
+
+  /// A unit running its application software 6.10 at `address`.
+  static UnitInfo RunningUnit(uint8_t address) {
+    UnitInfo unit;
+    unit.connectionMode = modeApplication;
+    unit.unitAddress = address;
+    unit.softwareVersion = 610;
+    return unit;
   }
 
   MemorySerialLine& line = ports.AddLine(3);

@@ -9,16 +9,10 @@
 namespace kel {
 namespace {
 
-void Connect(ConnectFixture& f) {
-  ASSERT_TRUE(f.Open(3));
-  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
-  ASSERT_TRUE(ConnectToUnit(f.link, f.unit));
-}
-
 TEST(InitialiseForUpdate, RestartsRunningSoftwareIntoItsBootLoader) {
   ConnectFixture f;
   f.Serve(3, std::string(kLoneKt5) + "boot-loader = 4r18\nbuffer-size = 512\n");
-  Connect(f);
+  f.Connect();
   ASSERT_TRUE(InitialiseForUpdate(f.link, f.unit));
   EXPECT_EQ(f.unit.connectionMode, modePonderixBootLoader);
   EXPECT_EQ(f.unit.bootLoaderRelease, 18);
@@ -35,7 +29,7 @@ TEST(InitialiseForUpdate, RestartsRunningSoftwareIntoItsBootLoader) {
 TEST(InitialiseForUpdate, OlderSoftwareKeepsItsSpeedBeforeTheRestart) {
   ConnectFixture f;
   f.Serve(3, std::string(kLoneKt5) + "software = 5.90r10\n");
-  Connect(f);
+  f.Connect();
   ASSERT_TRUE(InitialiseForUpdate(f.link, f.unit));
   EXPECT_EQ(f.unit.connectionMode, modePonderixBootLoader);
   EXPECT_EQ(f.Console().find("Ponderix baud rate"), std::string::npos);
@@ -44,7 +38,7 @@ TEST(InitialiseForUpdate, OlderSoftwareKeepsItsSpeedBeforeTheRestart) {
 TEST(InitialiseForUpdate, NoReplyToGotoBootLoaderAsksForAPowerCycle) {
   ConnectFixture f;
   sim::SimNetwork& network = f.Serve(3, std::string(kLoneKt5) + "software = 5.90r10\n");
-  Connect(f);
+  f.Connect();
   network.SetUnplugged(true);
   EXPECT_FALSE(InitialiseForUpdate(f.link, f.unit));
   const std::string out = f.Console();

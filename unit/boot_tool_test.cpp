@@ -6,7 +6,7 @@
 
 #include "flash/boot_tool_programmer.h"
 #include "platform/files.h"
-#include "tests/app_fixture.h"
+#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
@@ -31,14 +31,14 @@ TEST(BootToolCommandLine, SplitsAtSpacesAndKeepsQuotedPartsWhole) {
 }
 
 TEST(BootToolCommandLine, PassesTheRunsDebugAndSilentSwitchesOn) {
-  AppFixture f;
+  RuntimeFixture f;
   f.options.debug = f.options.detailedDebug = f.options.silent = true;
-  EXPECT_EQ(BootToolCommandLine(f.rt, "/t/KelBoot.exe", "COM3 -l -s"),
+  EXPECT_EQ(BootToolCommandLine(f.runtime, "/t/KelBoot.exe", "COM3 -l -s"),
             "\"/t/KelBoot.exe\" COM3 -l -s -dd -y -s");
   f.options.detailedDebug = f.options.silent = false;
-  EXPECT_EQ(BootToolCommandLine(f.rt, "k", "x"), "\"k\" x -d -y");
+  EXPECT_EQ(BootToolCommandLine(f.runtime, "k", "x"), "\"k\" x -d -y");
   f.options.debug = false;
-  EXPECT_EQ(BootToolCommandLine(f.rt, "k", "x"), "\"k\" x -y");
+  EXPECT_EQ(BootToolCommandLine(f.runtime, "k", "x"), "\"k\" x -y");
 }
 
 TEST(BootToolProgrammerRequest, DescribesTheUnitInOneQuotedArgument) {
@@ -52,36 +52,36 @@ TEST(BootToolProgrammerRequest, DescribesTheUnitInOneQuotedArgument) {
   EXPECT_EQ(ProgrammerRequestArgument(unit, "T/KelUdpater0000ABCD.tmp"),
             "\"-gT/KelUdpater0000ABCD.tmp;mcu=5,bootversion=4,bootflags=82,unitflags=0B,"
             "cardnumber=0288,buffersize=1024\"");
-  AppFixture f;
+  RuntimeFixture f;
   f.env.Set("TEMP", "C:\\Temp");
   f.clock.Advance(0xABCD - f.clock.Ticks());
-  EXPECT_EQ(BootToolTempFile(f.rt),
+  EXPECT_EQ(BootToolTempFile(f.runtime),
             std::string("C:\\Temp") + PathSeparator() + "KelUdpater0000ABCD.tmp");
   f.env.Set("TEMP", "C:\\Temp\\");
-  EXPECT_EQ(BootToolTempFile(f.rt), "C:\\Temp\\KelUdpater0000ABCD.tmp");
+  EXPECT_EQ(BootToolTempFile(f.runtime), "C:\\Temp\\KelUdpater0000ABCD.tmp");
 }
 
 TEST(FindBootTool, UsesTheConfiguredPathOrTheHomeFolder) {
   TemporaryFolder folder;
-  AppFixture f;
+  RuntimeFixture f;
   f.options.parameterFile = folder.File("job.ini");
   ASSERT_TRUE(WriteTextFile(f.options.parameterFile, "KelBootEXE=/no/such/KelBoot.exe\r\n"));
   // A configured tool is taken as it is, even when it does not exist.
-  EXPECT_EQ(FindBootTool(f.rt), "/no/such/KelBoot.exe");
+  EXPECT_EQ(FindBootTool(f.runtime), "/no/such/KelBoot.exe");
 
   ASSERT_TRUE(WriteTextFile(f.options.parameterFile, "PonderixHomeDir=" + folder.path() + "\r\n"));
   const std::string bin = folder.File("bin");
-  EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.rt); }), 2);
+  EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.runtime); }), 2);
   EXPECT_NE(f.console.output().find("Fatal Error: Cannot find KelBoot in " + bin),
             std::string::npos);
 
   std::filesystem::create_directories(bin);
   const std::string tool = bin + PathSeparator() + "KelBoot.exe";
   ASSERT_TRUE(WriteTextFile(tool, ""));
-  EXPECT_EQ(FindBootTool(f.rt), tool);
+  EXPECT_EQ(FindBootTool(f.runtime), tool);
   // The environment's home folder comes before the parameter file's.
   f.env.Set("PONDERIXPATH", folder.File("elsewhere"));
-  EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.rt); }), 2);
+  EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.runtime); }), 2);
 }
 
 #if !defined(_WIN32)
@@ -98,16 +98,16 @@ std::string InstallTool(const TemporaryFolder& folder, const std::string& body) 
 TEST(RunBootTool, TheToolsFailureBecomesTheExitCode) {
   TemporaryFolder folder;
   const std::string tool = InstallTool(folder, "echo \"$@\" > \"$(dirname \"$0\")/args\"; exit 3");
-  AppFixture f;
+  RuntimeFixture f;
   f.options.yesToPrompts = true;
-  EXPECT_EQ(f.ExitCodeOf([&] { RunBootTool(f.rt, tool, "COM3 -l -s"); }), 3);
+  EXPECT_EQ(f.ExitCodeOf([&] { RunBootTool(f.runtime, tool, "COM3 -l -s"); }), 3);
   f.out.FinishConsole();
   EXPECT_NE(f.console.output().find("KelBoot returned an error: 3\r\n"), std::string::npos);
   EXPECT_EQ(ReadTextFile(folder.File("bin") + "/args"), "COM3 -l -s -y\n");
 
   const std::string ok = InstallTool(folder, "exit 0");
-  RunBootTool(f.rt, ok, "COM3");  // returns
-  EXPECT_EQ(f.ExitCodeOf([&] { RunBootTool(f.rt, folder.File("missing"), "COM3"); }), 1);
+  RunBootTool(f.runtime, ok, "COM3");  // returns
+  EXPECT_EQ(f.ExitCodeOf([&] { RunBootTool(f.runtime, folder.File("missing"), "COM3"); }), 1);
   EXPECT_NE(f.console.output().find("Fatal Error: FAILURE - cannot run KelBoot: \"" +
                                     folder.File("missing") + "\" COM3 -y"),
             std::string::npos);
@@ -122,7 +122,7 @@ struct ProgrammerRun {
     f.env.Set("TEMP", folder.path());
   }
   TemporaryFolder folder;
-  AppFixture f;
+  RuntimeFixture f;
   UnitInfo unit;
   BootToolProgrammer programmer;
 };
@@ -134,7 +134,7 @@ constexpr char kGoodImage[] =
 
 TEST(LoadProgrammerFromBootTool, TakesAWellFormedProgrammerAndDeletesTheFile) {
   ProgrammerRun run(kGoodImage);
-  LoadProgrammerFromBootTool(run.f.rt, run.unit, run.programmer);
+  LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer);
   ASSERT_NE(run.unit.flashProgrammer, nullptr);
   EXPECT_EQ(run.unit.flashProgrammer->size, 22u);
   for (const auto& entry : std::filesystem::directory_iterator(run.folder.path())) {
@@ -146,7 +146,7 @@ TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
   for (const std::string& bytes : {std::string(), std::string(kGoodImage).substr(0, 60)}) {
     ProgrammerRun run(bytes);
     EXPECT_EQ(
-        run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.rt, run.unit, run.programmer); }),
+        run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer); }),
         1);
     EXPECT_NE(run.f.console.output().find(
                   "Fatal Error: KelBoot did not produce a usable flash programmer"),
@@ -156,7 +156,7 @@ TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
   ProgrammerRun silent("");
   InstallTool(silent.folder, "exit 0");  // writes no file at all
   EXPECT_EQ(silent.f.ExitCodeOf(
-                [&] { LoadProgrammerFromBootTool(silent.f.rt, silent.unit, silent.programmer); }),
+                [&] { LoadProgrammerFromBootTool(silent.f.runtime, silent.unit, silent.programmer); }),
             1);
 }
 

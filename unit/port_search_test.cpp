@@ -31,7 +31,7 @@ TEST(PortSearch, EnvironmentListIsTriedInOrderAndIgnoresThePortVariable) {
   f.env.Set("PONDERIXPORT", "7");
   ConnectUnit(f.link, f.unit);
   EXPECT_EQ(f.options.portNumber, 5);
-  EXPECT_TRUE(f.commPort.isOpen());
+  EXPECT_TRUE(f.port.isOpen());
   EXPECT_EQ(f.unit.connectionMode, modeApplication);
   EXPECT_EQ(f.unit.unitAddress, 5);
   EXPECT_EQ(f.options.unitId, 5);
@@ -94,7 +94,7 @@ TEST(PortSearch, WithNoUnitAnywhereTheOperatorTypesThePort) {
       std::string::npos);
   EXPECT_NE(out.find("-- COM12 entered by user\r\n"), std::string::npos);
   EXPECT_NE(out.find("COM12 is not present on this computer\r\n"), std::string::npos);
-  EXPECT_FALSE(f.commPort.isOpen());
+  EXPECT_FALSE(f.port.isOpen());
   // The operator's port is opened at the starting speed, not a probe speed.
   EXPECT_EQ(f.options.initialBaudRate, 19200);
 }

@@ -21,9 +21,7 @@ std::string Unit(const std::string& name, const std::string& place, int card, in
 
 void Connect(ConnectFixture& f, const std::string& scenario) {
   f.Serve(3, scenario);
-  ASSERT_TRUE(f.Open(3));
-  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
-  ASSERT_TRUE(ConnectToUnit(f.link, f.unit));
+  ASSERT_NO_FATAL_FAILURE(f.Connect());
   ReadExtendedInfo(f.link, f.unit);
   ReadAdvancedInfo(f.link, f.unit);
   f.console.ClearOutput();
@@ -152,7 +150,7 @@ TEST(SearchForMatchingProxyUnit, AnotherKindBehindTheJigClosesTheProxy) {
   EXPECT_FALSE(f.proxy.on);
   EXPECT_EQ(f.options.unitId, 10);
   // The jig's own link is the connection again.
-  EXPECT_EQ(f.state.savedBaudRate, f.commPort.settings().baudRate);
+  EXPECT_EQ(f.state.savedBaudRate, f.port.settings().baudRate);
   EXPECT_NE(f.Console().find("RPC: CloseKelUpdaterProxy\r\n"), std::string::npos);
 
   // Only a connected test jig can proxy.

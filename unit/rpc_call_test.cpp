@@ -10,12 +10,7 @@ namespace kel {
 namespace {
 
 struct RpcCallTest : ::testing::Test, UnitFixture {
-  RpcCallTest() {
-    unit.connectionMode = modeApplication;
-    unit.unitAddress = 0xF0;
-    unit.softwareVersion = 610;
-  }
-  UnitInfo unit;
+  UnitInfo unit = RunningUnit(0xF0);
 };
 
 TEST_F(RpcCallTest, WrongCommandEchoIsRetriedFourTimesThenFails) {

@@ -10,11 +10,6 @@ namespace kel {
 namespace {
 
 struct IdentificationTest : ::testing::Test, UnitFixture {
-  IdentificationTest() {
-    unit.connectionMode = modeApplication;
-    unit.unitAddress = 5;
-    unit.softwareVersion = 610;
-  }
   /// Answers every request for `command` with `fields`; other requests get no answer.
   void Answer(uint16_t command, std::vector<uint8_t> fields) {
     answers[command] = std::move(fields);
@@ -25,7 +20,7 @@ struct IdentificationTest : ::testing::Test, UnitFixture {
       return wire::Reply(request[0], it->first, it->second);
     };
   }
-  UnitInfo unit;
+  UnitInfo unit = RunningUnit(5);
   std::map<uint16_t, std::vector<uint8_t>> answers;
 };
 

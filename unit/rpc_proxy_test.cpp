@@ -9,12 +9,7 @@ namespace kel {
 namespace {
 
 struct NetworkCallTest : ::testing::Test, UnitFixture {
-  NetworkCallTest() {
-    options.unitId = 0x10;
-    unit.connectionMode = modeApplication;
-    unit.unitAddress = 0x10;
-    unit.softwareVersion = 610;
-  }
+  NetworkCallTest() { options.unitId = 0x10; }
   void AnswerWith(std::vector<uint8_t> fields) {
     peer.answer = [fields](const std::vector<uint8_t>& request) {
       return wire::Reply(request[0], wire::Command(request), fields);
@@ -25,7 +20,7 @@ struct NetworkCallTest : ::testing::Test, UnitFixture {
     for (size_t i = 0; i < count * width; ++i) fields.push_back(static_cast<uint8_t>(i + 1));
     return fields;
   }
-  UnitInfo unit;
+  UnitInfo unit = RunningUnit(0x10);
 };
 
 TEST_F(NetworkCallTest, ListRemoteUnitsKeepsTheAddresses) {

@@ -38,22 +38,15 @@ serial = 901
 info = Right silo
 )";
 
-// Connects the fixture to the unit served on COM3 the way main does.
-void Connect(ConnectFixture& f) {
-  ASSERT_TRUE(f.Open(3));
-  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
-  ASSERT_TRUE(ConnectToUnit(f.link, f.unit));
-}
-
 TEST(ConnectToUnit, ReadsTheIdentityAndSettlesOnTheLongTimeout) {
   ConnectFixture f;
   f.Serve(3, kLoneKt5);
-  Connect(f);
+  f.Connect();
   EXPECT_EQ(f.unit.cardNumber, 659);
   EXPECT_EQ(f.unit.unitType, unitTypeTransmitter);
   EXPECT_EQ(f.unit.softwareVersion, 610);
   EXPECT_TRUE(f.state.software604OrLater);
-  EXPECT_EQ(f.commPort.settings().receiveTimeoutMs, kLongTimeoutMs);
+  EXPECT_EQ(f.port.settings().receiveTimeoutMs, kLongTimeoutMs);
   EXPECT_NE(f.Console().find("Connecting to Ponderix unit...\r\n"), std::string::npos);
 }
 
@@ -67,7 +60,7 @@ TEST(ConnectToUnit, FailsAtOnceWithoutAnOpenPort) {
 TEST(ConnectToUnit, ABootLoaderIsReadThroughItsOwnCalls) {
   ConnectFixture f;
   f.Serve(3, std::string(kLoneKt5) + "role = boot-loader\nboot-loader = 4r18\n");
-  Connect(f);
+  f.Connect();
   EXPECT_EQ(f.unit.connectionMode, modePonderixBootLoader);
   EXPECT_EQ(f.unit.mcuType, mcuLPC4337);
   EXPECT_EQ(f.unit.bootLoaderVersion, 4);
@@ -77,20 +70,20 @@ TEST(ConnectToUnit, ABootLoaderIsReadThroughItsOwnCalls) {
 TEST(ReconnectUnit, FindsTheDirectUnitAgainAfterItsRestart) {
   ConnectFixture f;
   f.Serve(3, kLoneKt5);
-  Connect(f);
+  f.Connect();
   ASSERT_TRUE(Reset(f.link, f.unit));
   EXPECT_EQ(f.unit.connectionMode, modeUnknown);
   ASSERT_TRUE(ReconnectUnit(f.link, f.unit));
   EXPECT_EQ(f.unit.connectionMode, modeApplication);
   EXPECT_EQ(f.unit.serialNumber, 4711);
   EXPECT_NE(f.Console().find("Reconnecting to unit 5\r\n"), std::string::npos);
-  EXPECT_EQ(f.commPort.settings().receiveTimeoutMs, kLongTimeoutMs);
+  EXPECT_EQ(f.port.settings().receiveTimeoutMs, kLongTimeoutMs);
 }
 
 TEST(ReconnectUnit, GivesUpOnASilentUnitAfterAMinute) {
   ConnectFixture f;
   sim::SimNetwork& network = f.Serve(3, kLoneKt5);
-  Connect(f);
+  f.Connect();
   network.SetUnplugged(true);
   const uint32_t start = f.clock.Ticks();
   EXPECT_FALSE(ReconnectUnit(f.link, f.unit));
@@ -102,7 +95,7 @@ TEST(ReconnectUnit, GivesUpOnASilentUnitAfterAMinute) {
 TEST(ReconnectUnit, FindsARemoteUnitOfTheSameKindInTheListing) {
   ConnectFixture f;
   f.Serve(3, kDisplayWithTwoTransmitters);
-  Connect(f);
+  f.Connect();
   UnitInfo remote;
   remote.connectionMode = modeApplication;
   remote.unitAddress = 7;
@@ -115,7 +108,7 @@ TEST(ReconnectUnit, FindsARemoteUnitOfTheSameKindInTheListing) {
 TEST(ReconnectUnit, TwoMatchingRemoteUnitsEndTheRun) {
   ConnectFixture f;
   f.Serve(3, kDisplayWithTwoTransmitters);
-  Connect(f);
+  f.Connect();
   // The restarted transmitter came back at an address the listing lacks,
   // and both transmitters on the network are of its kind.
   UnitInfo remote;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/app_fixture.h"
+#include "tests/runtime_fixture.h"
 #include "unit/card_table.h"
 #include "unit/update_acceptance.h"
 #include "unit/version_text.h"
@@ -33,14 +33,13 @@ UnitInfo Kt3() {
   return unit;
 }
 
-struct ReportTest : ::testing::Test, AppFixture {
+struct ReportTest : ::testing::Test, RuntimeFixture {
   ReportTest() { options.debug = true; }
-  std::string Text() const { return console.output(); }
 };
 
 TEST_F(ReportTest, TransmitterAtCurrentSoftware) {
   PrintUnitInfo(out, Kt3());
-  EXPECT_EQ(Text(),
+  EXPECT_EQ(Console(),
             "   Unit Type       : KT3 Transmitter\r\n"
             "   Card            : c648r5A2\r\n"
             "   Software        : v6.10r57\r\n"
@@ -65,7 +64,7 @@ TEST_F(ReportTest, DisplayInBootLoaderWithJtagWarning) {
   unit.bootFlags = 0x42;
   unit.mcuType = mcuLPC4337;
   PrintUnitInfo(out, unit);
-  EXPECT_EQ(Text(),
+  EXPECT_EQ(Console(),
             "   Unit Type       : KD4/KP4 Display\r\n"
             "   Card            : c653r2\r\n"
             "   Software        : v6.05r03\r\n"
@@ -79,7 +78,7 @@ TEST_F(ReportTest, ShortReportStopsAfterTheMcuLine) {
   UnitInfo unit = Kt3();
   unit.cardSuffixLetter = 0;
   PrintUnitInfo(out, unit, true);
-  EXPECT_EQ(Text(),
+  EXPECT_EQ(Console(),
             "   Unit Type       : KT3 Transmitter\r\n"
             "   Card            : c648r5-2\r\n"
             "   MCU Type        : LPC1768");
@@ -101,7 +100,7 @@ TEST_F(ReportTest, OldH8UnitAndPreProductionBoard) {
   unit.informationText = "bench";
   unit.mcuType = mcuH8S2145;
   PrintUnitInfo(out, unit);
-  const std::string text = Text();
+  const std::string text = Console();
   EXPECT_NE(text.find("   Card            : 620\r\n   Circuit code    : 2\r\n"
                       "   Software        : v6.10\r\n"),
             std::string::npos)
@@ -121,7 +120,7 @@ TEST_F(ReportTest, SilentRunKeepsTheReportOffTheConsole) {
   options.silent = true;
   options.debug = false;
   PrintUnitInfo(out, Kt3());
-  EXPECT_EQ(Text(), "");
+  EXPECT_EQ(Console(), "");
 }
 
 TEST(CardTable, McuTypeFollowsTheCircuitCode) {
@@ -160,7 +159,7 @@ TEST(CardTable, NamesAndVersionText) {
   EXPECT_EQ(FormatVersionNumber(-5), "-0.05");
 }
 
-struct AcceptanceTest : ::testing::Test, AppFixture {
+struct AcceptanceTest : ::testing::Test, RuntimeFixture {
   AcceptanceTest() { options.debug = true; }
 };
 

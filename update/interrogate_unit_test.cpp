@@ -10,40 +10,9 @@
 namespace kel {
 namespace {
 
-// A KT3 transmitter at 6.10r57 at address 4 with two KT5 transmitters behind it.
-constexpr char kKt3WithTwoRemotes[] = R"(
-[unit kt3]
-place = connected
-card = 648
-circuit = 3
-software = 6.10r57
-boot-loader = 4r18
-modbus = 4
-address = 4
-info = Mixer
-[unit left]
-place = network
-card = 659
-software = 6.10r57
-boot-loader = 4r18
-modbus = 7
-address = 7
-info = Left silo
-[unit right]
-place = network
-card = 659
-software = 6.10r57
-boot-loader = 4r18
-modbus = 9
-address = 9
-info = Right silo
-)";
-
 void Interrogate(ConnectFixture& f, const std::string& scenario) {
   f.Serve(3, scenario);
-  ASSERT_TRUE(f.Open(3));
-  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
-  ASSERT_TRUE(ConnectToUnit(f.link, f.unit));
+  ASSERT_NO_FATAL_FAILURE(f.Connect());
   ReadExtendedInfo(f.link, f.unit);
   f.console.ClearOutput();
   InterrogateUnit(f.link, f.unit);
@@ -121,9 +90,7 @@ address = 4
 TEST(InterrogateUnit, AUnitThatNeverReachesItsBootLoaderEndsTheRun) {
   ConnectFixture f;
   sim::SimNetwork& network = f.Serve(3, std::string(kLoneKt5) + "software = 5.90r10\n");
-  ASSERT_TRUE(f.Open(3));
-  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
-  ASSERT_TRUE(ConnectToUnit(f.link, f.unit));
+  ASSERT_NO_FATAL_FAILURE(f.Connect());
   network.SetUnplugged(true);
   EXPECT_EQ(f.ExitCodeOf([&] { InterrogateUnit(f.link, f.unit); }), 1);
   EXPECT_NE(f.Console().find("Fatal Error: Unable to initialise Ponderix unit"), std::string::npos);

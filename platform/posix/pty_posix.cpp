@@ -155,4 +155,43 @@ bool RemoveDeviceLink(const std::string& link) {
   return unlink(link.c_str()) == 0;
 }
 
+std::unique_ptr<LocalComPort> LocalComPort::Open(int number, std::string& error) {
+  if (number < 1 || number > 255) {
+    error = "COM port numbers run from 1 to 255";
+    return nullptr;
+  }
+  std::unique_ptr<LocalComPort> port(new LocalComPort());
+  port->terminal_ = OpenPseudoTerminal(error);
+  if (!port->terminal_) return nullptr;
+  char folder[] = "/tmp/kel-com-XXXXXX";
+  if (!mkdtemp(folder)) {
+    error = std::string("cannot make a temporary folder: ") + std::strerror(errno);
+    return nullptr;
+  }
+  port->folder_ = folder;
+  const std::string link = port->folder_ + "/com" + std::to_string(number);
+  if (!MakeDeviceLink(port->terminal_->slavePath(), link, error)) {
+    rmdir(folder);
+    port->folder_.clear();
+    return nullptr;
+  }
+  port->link_ = link;
+  const char* old = getenv("PONDERIXCOMDIR");
+  port->hadComDir_ = old != nullptr;
+  if (old) port->savedComDir_ = old;
+  setenv("PONDERIXCOMDIR", folder, 1);
+  return port;
+}
+
+LocalComPort::~LocalComPort() {
+  if (folder_.empty()) return;
+  if (hadComDir_) {
+    setenv("PONDERIXCOMDIR", savedComDir_.c_str(), 1);
+  } else {
+    unsetenv("PONDERIXCOMDIR");
+  }
+  RemoveDeviceLink(link_);
+  rmdir(folder_.c_str());
+}
+
 }  // namespace kel

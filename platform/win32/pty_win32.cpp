@@ -18,4 +18,11 @@ bool MakeDeviceLink(const std::string&, const std::string&, std::string& error) 
 
 bool RemoveDeviceLink(const std::string&) { return false; }
 
+std::unique_ptr<LocalComPort> LocalComPort::Open(int, std::string& error) {
+  error = "pseudo-terminals are not available on this platform";
+  return nullptr;
+}
+
+LocalComPort::~LocalComPort() = default;
+
 }  // namespace kel

@@ -20,6 +20,22 @@ constexpr size_t kRingBytes = 65535;        // bytes in flight at most
 constexpr DWORD kDriverQueueBytes = 20000;  // each direction
 constexpr DWORD kWriteConstantMs = 1000;
 
+// The line settings every configuration shares: 8 data bits in binary mode,
+// DTR and RTS held on, no DSR or software flow control, and errors never
+// abort pending reads and writes.
+void SetFixedLineFlags(DCB& dcb) {
+  dcb.ByteSize = 8;
+  dcb.fBinary = TRUE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fAbortOnError = FALSE;
+}
+
 struct WriteRecord {
   OVERLAPPED ov{};
   std::vector<uint8_t> data;
@@ -187,19 +203,10 @@ class Win32SerialDevice : public SerialDevice {
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h_, &dcb)) return Fail() == 0;
     dcb.BaudRate = static_cast<DWORD>(baudRate);
-    dcb.ByteSize = 8;
     dcb.StopBits = TWOSTOPBITS;
-    dcb.fBinary = TRUE;
     dcb.fParity = FALSE;
     dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fAbortOnError = FALSE;
+    SetFixedLineFlags(dcb);
     if (!SetCommState(h_, &dcb)) return Fail() == 0;
     return true;
   }
@@ -294,20 +301,11 @@ class Win32SerialPorts : public SerialPortOpener {
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) return false;
     dcb.BaudRate = static_cast<DWORD>(config.baudRate);
-    dcb.ByteSize = 8;
     dcb.Parity = config.parityOn ? (config.evenParity ? EVENPARITY : ODDPARITY) : NOPARITY;
     dcb.StopBits = config.stopBits == 1 ? ONESTOPBIT : TWOSTOPBITS;
-    dcb.fBinary = TRUE;
     dcb.fParity = config.parityOn ? TRUE : FALSE;
     dcb.fOutxCtsFlow = config.ctsFlow ? TRUE : FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fAbortOnError = FALSE;
+    SetFixedLineFlags(dcb);
     if (!SetCommState(h, &dcb)) return false;
 
     // Reads return at once with what is buffered; a write may take 1 ms a
