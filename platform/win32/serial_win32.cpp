@@ -19,6 +19,7 @@ constexpr size_t kMaxOutstandingWrites = 255;
 constexpr size_t kRingBytes = 65535;        // bytes in flight at most
 constexpr DWORD kDriverQueueBytes = 20000;  // each direction
 constexpr DWORD kWriteConstantMs = 1000;
+constexpr DWORD kReadCompletionMs = 1000;  // a read of queued bytes ends well before
 
 // The line settings every configuration shares: 8 data bits in binary mode,
 // DTR and RTS held on, no DSR or software flow control, and errors never
@@ -63,23 +64,34 @@ class Win32SerialDevice : public SerialDevice {
   int Read(uint8_t* data, size_t max) override {
     ReapCompleted();
     if (max == 0) return 0;
+    // Ask only for what the driver already holds. A read for more may stay
+    // pending until bytes come on some drivers (wine's serial ports on a
+    // pseudo-terminal among them) despite the return-at-once timeouts.
+    DWORD queued = 0;
+    if (!QueuedInput(queued)) return Fail();
+    if (queued == 0) return 0;
     OVERLAPPED ov{};
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!ov.hEvent) return Fail();
     DWORD got = 0;
-    const DWORD ask = max > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(max);
+    DWORD ask = max > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(max);
+    if (ask > queued) ask = queued;
     int result = 0;
     if (ReadFile(h_, data, ask, &got, &ov)) {
       result = static_cast<int>(got);
     } else {
       DWORD err = GetLastError();
       if (err == ERROR_IO_PENDING) {
-        // With the read interval at its maximum the read returns at once.
+        // The bytes are there, so this ends at once; the bound only keeps
+        // a misbehaving driver from holding the program for good.
+        if (WaitForSingleObject(ov.hEvent, kReadCompletionMs) != WAIT_OBJECT_0) {
+          CancelIo(h_);
+        }
         if (GetOverlappedResult(h_, &ov, &got, TRUE)) {
           result = static_cast<int>(got);
         } else {
           err = GetLastError();
-          result = err == ERROR_HANDLE_EOF ? 0 : -1;
+          result = err == ERROR_HANDLE_EOF || err == ERROR_OPERATION_ABORTED ? 0 : -1;
         }
       } else {
         result = err == ERROR_HANDLE_EOF ? 0 : -1;
@@ -117,8 +129,13 @@ class Win32SerialDevice : public SerialDevice {
       if (r == WAIT_OBJECT_0 + 1) ExitIfStopRequested();
       if (r == WAIT_OBJECT_0) {
         DWORD ignored = 0;
-        GetOverlappedResult(h_, &waitOv_, &ignored, FALSE);
+        const BOOL ok = GetOverlappedResult(h_, &waitOv_, &ignored, FALSE);
         waitPending_ = false;
+        // A wait that ends without an event (or fails) would end the same
+        // way at once each time: some drivers cannot wait on a line without
+        // modem signals, such as wine's on a pseudo-terminal. Short sleeps
+        // do instead, rather than a busy loop.
+        if (!ok || eventMask_ == 0) canWaitEvents_ = false;
       }
     }
   }
@@ -228,11 +245,17 @@ class Win32SerialDevice : public SerialDevice {
   // ClearCommError also clears the error bits; they are kept for the next
   // TakeLineErrors so that a wait never hides a line error.
   bool InputWaiting() {
+    DWORD queued = 0;
+    return QueuedInput(queued) && queued > 0;
+  }
+
+  bool QueuedInput(DWORD& queued) {
     DWORD bits = 0;
     COMSTAT stat{};
     if (!ClearCommError(h_, &bits, &stat)) return false;
     heldErrorBits_ |= bits;
-    return stat.cbInQue > 0;
+    queued = stat.cbInQue;
+    return true;
   }
 
   void ReapCompleted() {
