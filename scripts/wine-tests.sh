@@ -2,12 +2,16 @@
 # Runs the Windows build under wine: the unit tests (kel_tests.exe) and
 # checks of KelUpdater.exe itself (banner, usage text, exit codes, the
 # parameter file's "Message", the log file beside the program).
-# Usage: wine-tests.sh <Windows build folder>
+# Usage: wine-tests.sh <Windows build folder> [native ponderix-sim]
+# The native simulator serves units to the Windows program; without the
+# second argument it is taken from the native Debug build beside the
+# Windows one (test-debug), and built there if missing.
 # Prints "N passed, M failed" last and exits non-zero on any failure.
 set -euo pipefail
 
-build="${1:?usage: wine-tests.sh <Windows build folder>}"
+build="${1:?usage: wine-tests.sh <Windows build folder> [native ponderix-sim]}"
 build="$(cd "$build" && pwd)"
+sim="${2:-${KEL_SIM_PROGRAM:-$(dirname "$build")/test-debug/ponderix-sim}}"
 
 work="$(mktemp -d /tmp/kel-wine.XXXXXX)"
 # A throw-away wine prefix, headless and quiet.
@@ -64,6 +68,40 @@ if [ -f "$serial_script" ]; then
   rc=0
   timeout 600 bash "$serial_script" "$build/kel_tests.exe" </dev/null >"$work/serial.log" 2>&1 || rc=$?
   count_gtest "serial tests" "$rc" "$work/serial.log"
+fi
+
+# --- KelUpdater.exe -i against the simulator --------------------------------
+# count_summary <name> <exit code> <log>: adds a script's "N passed, M failed".
+count_summary() {
+  local name="$1" rc="$2" log="$3" line
+  # All of it when something failed: the checks show the program's output.
+  if [ "$rc" -ne 0 ]; then cat "$log"; else grep -E '^(PASS|FAIL): ' "$log" || true; fi
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || true)
+  if [ -n "$line" ]; then
+    passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
+    failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+  fi
+  if [ "$rc" -ne 0 ] && { [ -z "$line" ] || [ "$(cut -d' ' -f3 <<<"$line")" -eq 0 ]; }; then
+    fail "$name ended with exit code $rc"
+  fi
+}
+
+interrogate_script="$(dirname "${BASH_SOURCE[0]}")/wine-interrogate-test.sh"
+if [ -f "$interrogate_script" ]; then
+  echo "== KelUpdater.exe -i against the simulator"
+  if [ ! -x "$sim" ]; then
+    # Build the native simulator where the native Debug build lives.
+    (
+      source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+      native="$(dirname "$sim")"
+      mkdir -p "$native"
+      KEL_TARGETS=ponderix-sim kel_build "$native" -DCMAKE_BUILD_TYPE=Debug
+    ) >"$work/sim-build.log" 2>&1 || { tail -30 "$work/sim-build.log"; true; }
+  fi
+  rc=0
+  timeout 600 bash "$interrogate_script" "$build/KelUpdater.exe" "$sim" </dev/null \
+    >"$work/interrogate.log" 2>&1 || rc=$?
+  count_summary "interrogation under wine" "$rc" "$work/interrogate.log"
 fi
 
 # --- KelUpdater.exe ---------------------------------------------------------
