@@ -1,6 +1,7 @@
 #include "sim/application_role.h"
 
 #include "sim/payload_writer.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
@@ -58,14 +59,8 @@ bool HandleCommand(SimUnit& unit, const std::vector<uint8_t>& p,
   switch (p[3]) {
     case kReadUnitInfo: {
       if (p.size() != 4) return false;
-      // Newer software reports its build increment in the last word; older
-      // software sends the product word there.
-      const uint16_t last = version >= kNetworkSoftware
-                                ? static_cast<uint16_t>((static_cast<uint8_t>(unit.buildIncrement) << 8) |
-                                                        unit.softwareRelease)
-                                : unit.productWord;
-      w.U16(unit.cardNumber).U16(unit.circuitCode).U16(static_cast<uint16_t>(unit.softwareVersion)).U16(last);
-      break;
+      Reply(replies, UnitInfoReply(unit, p, unit.softwareVersion));
+      return true;
     }
     case kGotoBootLoader:
       if (p.size() != 4) return false;

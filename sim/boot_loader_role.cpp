@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sim/role_reply.h"
 #include "sim/sim_unit.h"
 #include "sim/software_checksum.h"
 #include "sim/wire_bytes.h"
@@ -11,24 +12,16 @@ namespace kel::sim {
 namespace {
 
 constexpr uint8_t kService = 0x45;
-constexpr size_t kHead = 4;            // address, service, 0x10, command
-constexpr size_t kMaxSmallWrite = 128;
-constexpr size_t kMaxRecord = 16384;   // the largest record an image may hold
-constexpr uint32_t kProgrammerBaud = 115200;
+constexpr size_t kHead = kRequestHead;
 
 // Boot loaders before release 11 answer the older codes of these two calls;
 // before release 15 their speed codes include 128000.
 constexpr uint8_t kOldCodesBelowRelease = 11;
 constexpr uint8_t kOldSpeedTableBelowRelease = 15;
+// Boot flag bit 0: no application software.
+constexpr uint8_t kNoSoftwareFlag = 0x01;
 
-SimReply Reply(std::vector<uint8_t> payload, uint32_t delayMs = 0) {
-  SimReply reply;
-  reply.payload = std::move(payload);
-  reply.delayMs = delayMs;
-  return reply;
-}
-
-size_t TransferBufferSize(const SimUnit& unit) { return std::max<size_t>(unit.bufferSize, kMaxSmallWrite); }
+SimReply Reply(std::vector<uint8_t> payload) { return MakeReply(std::move(payload)); }
 
 uint8_t ReadMemoryByte(const SimUnit& unit, uint32_t address) {
   const auto at = unit.ram.find(address);
@@ -40,18 +33,12 @@ void WriteRam(SimUnit& unit, uint32_t address, const uint8_t* data, size_t count
 }
 
 bool HandleWriteMemory(SimUnit& unit, const std::vector<uint8_t>& payload, bool large, SimReplies& replies) {
-  const size_t fields = large ? 10 : 9;
-  if (payload.size() < fields) return false;
-  const uint32_t address = ReadBe32(payload, 4);
-  const size_t length = large ? ReadBe16(payload, 8) : payload[8];
   // A request whose data does not match its length field, or that the unit's
   // buffer cannot hold, is dropped as the boot loader drops a bad frame.
-  if (payload.size() != fields + length) return false;
-  if (!large && length > kMaxSmallWrite) return false;
-  if (large && (length > TransferBufferSize(unit) || length > kMaxRecord)) return false;
-  if (uint64_t{address} + length > 0x100000000ull) return false;
-  WriteRam(unit, address, payload.data() + fields, length);
-  replies.push_back(Reply(EchoHead(payload, fields)));
+  BlockRequest block;
+  if (!ParseBlockRequest(unit, payload, large, block) || !FitsAddressSpace(block.address, block.length)) return false;
+  WriteRam(unit, block.address, payload.data() + block.dataAt, block.length);
+  replies.push_back(Reply(EchoHead(payload, block.dataAt)));
   return true;
 }
 
@@ -59,7 +46,7 @@ bool HandleExamineMemory(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
   if (payload.size() != 9) return false;
   const uint32_t address = ReadBe32(payload, 4);
   const uint8_t count = payload[8];
-  if (count > kMaxSmallWrite || uint64_t{address} + count > 0x100000000ull) return false;
+  if (count > kMaxSmallWrite || !FitsAddressSpace(address, count)) return false;
   std::vector<uint8_t> out = EchoHead(payload, 9);
   for (uint32_t i = 0; i < count; ++i) out.push_back(ReadMemoryByte(unit, address + i));
   replies.push_back(Reply(std::move(out)));
@@ -70,7 +57,7 @@ bool HandleBufferedCommit(SimUnit& unit, const std::vector<uint8_t>& payload, Si
   if (payload.size() != 10) return false;
   const uint32_t address = ReadBe32(payload, 4);
   const size_t length = ReadBe16(payload, 8);
-  if (length > unit.scratch.size() || uint64_t{address} + length > 0x100000000ull) return false;
+  if (length > unit.scratch.size() || !FitsAddressSpace(address, length)) return false;
   WriteRam(unit, address, unit.scratch.data(), length);
   replies.push_back(Reply(EchoHead(payload, 10)));
   return true;
@@ -152,6 +139,15 @@ bool HandleReset(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies&
 bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() < kHead || payload[1] != kService || payload[2] != 0x10) return false;
   switch (payload[3]) {
+    case 0x10: {
+      // ReadUnitInfo: the boot loader keeps the card number and circuit code
+      // of its board and reads the version from the application it would
+      // start; with no application (boot flag bit 0) the version is 0.
+      if (payload.size() != kHead) return false;
+      const bool application = unit.softwarePresent && (unit.bootFlags & kNoSoftwareFlag) == 0;
+      replies.push_back(Reply(UnitInfoReply(unit, payload, application ? unit.softwareVersion : int16_t{0})));
+      return true;
+    }
     case 0x12: {  // ReadBootLoaderVersion: MCU type in the high nibble
       if (payload.size() != kHead) return false;
       std::vector<uint8_t> out = EchoHead(payload, kHead);

@@ -9,7 +9,8 @@ namespace kel::sim {
 
 struct SimUnit;
 
-/// The unit's boot loader at address 1: ReadBootLoaderVersion (0x1012),
+/// The unit's boot loader at address 1: ReadUnitInfo (0x1010; the version
+/// is 0 when there is no application), ReadBootLoaderVersion (0x1012),
 /// ReadBootLoaderRelease (0x1013), GetBufferSize (0x101F, or 0x1091 below
 /// release 11), write memory into RAM (0x1020, 0x1024), examine memory
 /// (0x1021), buffered chunks and commit (0x1038, 0x1039), set programmer speed

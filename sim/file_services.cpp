@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sim/role_reply.h"
 #include "sim/sim_unit.h"
 #include "sim/wire_bytes.h"
 
@@ -23,11 +24,7 @@ constexpr int16_t kFastBlocksFromVersion = 604;
 constexpr uint32_t kBlockMs = 1;
 
 SimReply Reply(std::vector<uint8_t> payload, bool lengthFramed = false) {
-  SimReply reply;
-  reply.payload = std::move(payload);
-  reply.delayMs = kBlockMs;
-  reply.lengthFramed = lengthFramed;
-  return reply;
+  return MakeReply(std::move(payload), kBlockMs, lengthFramed);
 }
 
 // Head of the RPC replies: address, 0x45, command, drive, file.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "sim/boot_loader_role.h"
+#include "sim/role_reply.h"
 #include "sim/sim_unit.h"
 #include "sim/wire_bytes.h"
 
@@ -10,11 +11,8 @@ namespace kel::sim {
 
 namespace {
 
-constexpr size_t kHead = 4;
-constexpr size_t kMaxSmallWrite = 128;
-constexpr size_t kMaxRecord = 16384;
+constexpr size_t kHead = kRequestHead;
 constexpr uint16_t kSequenceMask = 0x7FFF;
-constexpr uint32_t kProgrammerBaud = 115200;
 constexpr uint32_t kSoftwareOffset = 0x4000;  // the boot loader owns the first 16 KiB
 
 // Processing times of the programmer, in milliseconds.
@@ -24,12 +22,7 @@ constexpr uint32_t kEraseMs = 20;
 // than odd ones, so that each pair of replies arrives swapped.
 constexpr uint32_t kLateMs = 40;
 
-SimReply Reply(std::vector<uint8_t> payload, uint32_t delayMs = 0) {
-  SimReply reply;
-  reply.payload = std::move(payload);
-  reply.delayMs = delayMs;
-  return reply;
-}
+SimReply Reply(std::vector<uint8_t> payload, uint32_t delayMs = 0) { return MakeReply(std::move(payload), delayMs); }
 
 // Calls `visit` for each flash sector that overlaps first..last, skipping the
 // gap between banks.
@@ -51,15 +44,10 @@ void NoteWrite(SimUnit& unit, uint32_t first, uint32_t last) {
 }
 
 bool HandleProgram(SimUnit& unit, const std::vector<uint8_t>& payload, bool large, SimReplies& replies) {
-  const size_t fields = large ? 10 : 9;
-  if (payload.size() < fields) return false;
-  const uint32_t address = ReadBe32(payload, 4);
-  const size_t length = large ? ReadBe16(payload, 8) : payload[8];
-  if (payload.size() != fields + length) return false;
-  if (!large && length > kMaxSmallWrite) return false;
-  if (large && (length > std::max<size_t>(unit.bufferSize, kMaxSmallWrite) || length > kMaxRecord)) return false;
-  std::vector<uint8_t> out = EchoHead(payload, fields);
-  out.push_back(ProgramFlash(unit, address, payload.data() + fields, length));
+  BlockRequest block;
+  if (!ParseBlockRequest(unit, payload, large, block)) return false;
+  std::vector<uint8_t> out = EchoHead(payload, block.dataAt);
+  out.push_back(ProgramFlash(unit, block.address, payload.data() + block.dataAt, block.length));
   replies.push_back(Reply(std::move(out), kProgramMs));
   return true;
 }

@@ -25,6 +25,7 @@ RoleHandlers DefaultRoleHandlers() {
   h.files = HandleFileRequest;
   h.applyUpdates = ApplyPendingUpdates;
   h.refreshSoftwareCheck = RefreshSoftwareCheck;
+  h.softwarePresent = SoftwareInFlash;
   return h;
 }
 

@@ -20,6 +20,9 @@ struct RoleHandlers {
   void (*applyUpdates)(SimUnit& unit) = nullptr;
   /// Fills the unit's reported software checksum and CRC from its flash.
   void (*refreshSoftwareCheck)(SimUnit& unit) = nullptr;
+  /// True when the unit's flash holds application software to start; asked
+  /// at a restart after the software area was erased or written.
+  bool (*softwarePresent)(const SimUnit& unit) = nullptr;
 };
 
 /// The simulator's own handlers.

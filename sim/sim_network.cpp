@@ -22,6 +22,8 @@ constexpr uint32_t kFrameGapMs = 20;
 constexpr uint32_t kDefaultLateMs = 1500;
 constexpr uint8_t kDefaultFailure = 1;
 constexpr uint8_t kGarbageByte = 0xA5;
+// Boot flag bit 0: the boot loader found no application software.
+constexpr uint8_t kNoSoftwareFlag = 0x01;
 
 uint32_t LineTimeMs(size_t bytes, int32_t baud) {
   if (baud <= 0) return 0;
@@ -456,6 +458,15 @@ void SimNetwork::StartRestart(SimUnit& unit, uint32_t at, SimRole role) {
 
 void SimNetwork::FinishRestart(SimUnit& unit) {
   unit.restarting = false;
+  // The boot loader starts the application only when there is one: after
+  // the software area was erased or rewritten it looks again, and with
+  // nothing there it keeps control and reports "no application software".
+  if (unit.flash.softwareWritten && handlers_.softwarePresent) {
+    unit.softwarePresent = handlers_.softwarePresent(unit);
+    unit.bootFlags = static_cast<uint8_t>(unit.softwarePresent ? unit.bootFlags & ~kNoSoftwareFlag
+                                                               : unit.bootFlags | kNoSoftwareFlag);
+  }
+  if (unit.restartRole == SimRole::kApplication && !unit.softwarePresent) unit.restartRole = SimRole::kBootLoader;
   unit.role = unit.restartRole;
   unit.ram.clear();
   unit.scratch.clear();

@@ -98,6 +98,11 @@ struct SimUnit {
   bool restarting = false;         ///< silent until `restartDoneAt`
   uint32_t restartDoneAt = 0;
   uint32_t readyAt = 0;            ///< readiness poll answers ready from this tick
+  /// The application software is in flash. Starts true (the scenario's
+  /// software is installed); checked again at each restart after the
+  /// programmer erased or wrote the software area. Without it a restart
+  /// comes up in the boot loader, with boot flag bit 0 set.
+  bool softwarePresent = true;
   uint32_t now = 0;                ///< tick of the request being handled
 
   // ---- memory ----

@@ -105,6 +105,13 @@ SoftwareCheck ComputeSoftwareCheck(const FlashMemory& flash, const std::vector<F
   return {crc32, crc16};
 }
 
+bool SoftwareInFlash(const SimUnit& unit) {
+  for (const FlashRange& region : SoftwareRegions(UnitTypeOfCard(unit.cardNumber), unit.mcuType)) {
+    if (unit.flash.HasData(region.first, region.last)) return true;
+  }
+  return false;
+}
+
 SoftwareCheck ReportedSoftwareCheck(const SimUnit& unit) {
   const uint8_t unitType = UnitTypeOfCard(unit.cardNumber);
   // A megabyte of flash takes tens of milliseconds to check, and the value is

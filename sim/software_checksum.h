@@ -33,6 +33,10 @@ SoftwareCheck ComputeSoftwareCheck(const FlashMemory& flash, const std::vector<F
 bool IdentifySoftware(uint8_t unitType, uint8_t mcuType, const SoftwareCheck& check, int16_t& version,
                       uint8_t& release);
 
+/// True when any byte of the unit's software regions is programmed. A unit
+/// whose regions hold nothing has no application to start.
+bool SoftwareInFlash(const SimUnit& unit);
+
 /// What the unit reports: computed from its flash when any byte of its
 /// software regions is programmed, otherwise the scenario's values (a unit
 /// that starts with software installed but no flash contents).

@@ -1,0 +1,48 @@
+#pragma once
+
+// Request parsing and reply building that the boot loader, the RAM
+// programmer, the file services and the application share.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sim/sim_reply.h"
+
+namespace kel::sim {
+
+struct SimUnit;
+
+constexpr size_t kRequestHead = 4;        ///< address, 0x45, 0x10, command
+constexpr size_t kMaxSmallWrite = 128;    ///< data of a one-byte-length request
+constexpr size_t kMaxRecord = 16384;      ///< the largest record an image may hold
+constexpr int32_t kProgrammerBaud = 115200;
+
+/// A reply with the unit's processing time and framing.
+SimReply MakeReply(std::vector<uint8_t> payload, uint32_t delayMs = 0, bool lengthFramed = false);
+
+/// The transfer buffer a write may fill: the unit's buffer size, never below 128.
+size_t TransferBufferSize(const SimUnit& unit);
+
+/// True when `length` bytes from `address` stay below 4 GiB.
+bool FitsAddressSpace(uint32_t address, size_t length);
+
+/// A write request: address (4), length (1, or 2 when large), data.
+struct BlockRequest {
+  uint32_t address = 0;
+  size_t length = 0;
+  size_t dataAt = 0;  ///< index of the first data byte in the payload
+};
+
+/// Parses a write-memory or program-flash request. False (the unit drops
+/// the frame) when the data does not match the length field, a small one
+/// exceeds 128 bytes, or a large one exceeds the unit's buffer. Where the
+/// block lies is left to the caller.
+bool ParseBlockRequest(const SimUnit& unit, const std::vector<uint8_t>& payload, bool large, BlockRequest& out);
+
+/// The ReadUnitInfo (0x1010) reply: card number, circuit code, `version`,
+/// and a last word that from version 6.00 on carries the build increment
+/// and release, and before it the product word.
+std::vector<uint8_t> UnitInfoReply(const SimUnit& unit, const std::vector<uint8_t>& request, int16_t version);
+
+}  // namespace kel::sim
