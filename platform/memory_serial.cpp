@@ -1,6 +1,8 @@
 #include "platform/memory_serial.h"
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 namespace kel {
 
@@ -79,6 +81,16 @@ class MemorySerialDevice : public SerialDevice {
 }  // namespace
 
 void MemorySerialLine::SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt) {
+  if (deliverInTimeOrder) {
+    // After every byte due no later than this batch, so batches stay whole.
+    auto at = toHost_.end();
+    while (at != toHost_.begin() && static_cast<int32_t>(deliverAt - std::prev(at)->deliverAt) < 0) --at;
+    std::vector<Pending> batch;
+    for (size_t i = 0; i < length; ++i) batch.push_back({deliverAt, data[i]});
+    toHost_.insert(at, batch.begin(), batch.end());
+    bytesToHost += length;
+    return;
+  }
   // Deliveries stay in time order even if a peer stamps a later batch earlier.
   if (!toHost_.empty() && static_cast<int32_t>(deliverAt - toHost_.back().deliverAt) < 0) {
     deliverAt = toHost_.back().deliverAt;

@@ -43,6 +43,11 @@ class MemorySerialLine {
 
   /// Peer side: bytes that reach the program at tick `deliverAt`.
   void SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt);
+  /// Peer side: false (the default) keeps deliveries in the order sent, a
+  /// batch stamped earlier than the one before it waiting for that one;
+  /// true places each batch by its tick, for a peer whose answers may
+  /// overtake earlier ones (a unit that answers some requests late).
+  bool deliverInTimeOrder = false;
 
   /// Program side (used by the device).
   void HostWrite(const uint8_t* data, size_t length);

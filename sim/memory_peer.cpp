@@ -5,6 +5,9 @@ namespace kel::sim {
 MemoryPeer::MemoryPeer(SimNetwork& network, MemorySerialLine& line) : network_(network), line_(line) {
   network_.PowerOn(line_.clock().Ticks());
   line_.AttachPeer(this);
+  // Each reply is stamped with the tick it leaves the unit; a late one is
+  // overtaken by the replies the unit sends meanwhile.
+  line_.deliverInTimeOrder = true;
 }
 
 MemoryPeer::~MemoryPeer() {
