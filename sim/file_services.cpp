@@ -27,6 +27,14 @@ SimReply Reply(std::vector<uint8_t> payload, bool lengthFramed = false) {
   return MakeReply(std::move(payload), kBlockMs, lengthFramed);
 }
 
+// The drive byte and file number of a request, from `at` on (checked by the
+// caller against the payload size).
+struct FileRef {
+  uint8_t drive;
+  uint16_t file;
+};
+FileRef FileAt(const std::vector<uint8_t>& payload, size_t at) { return {payload[at], ReadBe16(payload, at + 1)}; }
+
 // Head of the RPC replies: address, 0x45, command, drive, file.
 std::vector<uint8_t> FileHead(const std::vector<uint8_t>& payload) { return EchoHead(payload, 7); }
 
@@ -38,8 +46,7 @@ void ReplyResult(const std::vector<uint8_t>& payload, uint8_t result, SimReplies
 
 bool HandleOpenOrCreate(SimUnit& unit, const std::vector<uint8_t>& payload, bool create, SimReplies& replies) {
   if (payload.size() != 7) return false;
-  const uint8_t drive = payload[4];
-  const uint16_t file = ReadBe16(payload, 5);
+  const auto [drive, file] = FileAt(payload, 4);
   uint8_t result = FileStore::kResultOk;
   if (!unit.files.HasDrive(drive)) {
     result = FileStore::kResultNoDrive;
@@ -63,8 +70,7 @@ bool HandleOpenOrCreate(SimUnit& unit, const std::vector<uint8_t>& payload, bool
 
 bool HandleClose(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() != 7) return false;
-  const uint8_t drive = payload[4];
-  const uint16_t file = ReadBe16(payload, 5);
+  const auto [drive, file] = FileAt(payload, 4);
   const OpenFileState& open = unit.files.open;
   if (open.mode != OpenFileState::Mode::kClosed && open.drive == drive && open.file == file) {
     unit.files.open = OpenFileState();
@@ -78,8 +84,7 @@ bool HandleSetProperties(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
   if (payload.size() < 8) return false;
   const size_t length = payload[7];
   if (payload.size() != 8 + length) return false;
-  const uint8_t drive = payload[4];
-  const uint16_t file = ReadBe16(payload, 5);
+  const auto [drive, file] = FileAt(payload, 4);
   uint8_t result = unit.hardwareFailure;
   if (result == 0 && length > kMaxPropertiesSize) result = FileStore::kResultFull;
   if (result == 0 && !unit.files.SetProperties(drive, file, std::vector<uint8_t>(payload.begin() + 8, payload.end()))) {
@@ -91,8 +96,7 @@ bool HandleSetProperties(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
 
 bool HandleReadBlock(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() != 12) return false;
-  const uint8_t drive = payload[4];
-  const uint16_t file = ReadBe16(payload, 5);
+  const auto [drive, file] = FileAt(payload, 4);
   const uint32_t offset = ReadBe32(payload, 7);
   const size_t wanted = std::min<size_t>(payload[11], kFileBlockSize);
   std::vector<uint8_t> out = EchoHead(payload, 11);
@@ -109,8 +113,7 @@ bool HandleReadBlock(SimUnit& unit, const std::vector<uint8_t>& payload, SimRepl
 
 bool HandleAttributes(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() != 11) return false;
-  const uint8_t drive = payload[4];
-  const uint16_t file = ReadBe16(payload, 5);
+  const auto [drive, file] = FileAt(payload, 4);
   SimFileAttributes attributes;
   const bool found = unit.files.Attributes(drive, file, attributes);
   std::vector<uint8_t> out = FileHead(payload);
@@ -140,8 +143,7 @@ std::vector<uint8_t> Acknowledgement(uint8_t address, uint8_t status, uint8_t dr
 // `body` is the index of the drive byte: 3 in the "G" form, 4 in the "H" form.
 bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t body, SimReplies& replies) {
   if (payload.size() < body + 8) return false;
-  const uint8_t drive = payload[body];
-  const uint16_t file = ReadBe16(payload, body + 1);
+  const auto [drive, file] = FileAt(payload, body);
   const uint32_t offset = ReadBe32(payload, body + 3);
   const uint8_t length = payload[body + 7];
   if (length > kFileBlockSize || payload.size() != body + 8 + length) return false;
@@ -173,8 +175,7 @@ bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t
 
 bool HandleReadRequest(SimUnit& unit, const std::vector<uint8_t>& payload, size_t body, SimReplies& replies) {
   if (payload.size() != body + 8) return false;
-  const uint8_t drive = payload[body];
-  const uint16_t file = ReadBe16(payload, body + 1);
+  const auto [drive, file] = FileAt(payload, body);
   const uint32_t offset = ReadBe32(payload, body + 3);
   const size_t wanted = std::min<size_t>(payload[body + 7], kFileBlockSize);
   std::vector<uint8_t> out = EchoHead(payload, body);

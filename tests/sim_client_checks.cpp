@@ -94,6 +94,25 @@ void CheckDemoIdentification(SimClient& client) {
   // An address nobody has stays silent.
   Bytes reply;
   EXPECT_FALSE(client.Call({7, 0x45, 0x10, 0x10}, 12, reply, 4, 150));
+
+  // The display hears only its own line settings: not with even parity,
+  // and at 57600 only after it was asked to move there.
+  const Bytes ping = {kDisplay, 0x41};
+  ASSERT_TRUE(client.Open(19200, true));
+  EXPECT_FALSE(client.Call(ping, 2, reply, 2, 150));
+  ASSERT_TRUE(client.Open(57600));
+  EXPECT_FALSE(client.Call(ping, 2, reply, 2, 150));
+  ASSERT_TRUE(client.Open(19200));
+  Bytes setSpeed = {kDisplay, 0x45, 0x10, 0x30};
+  PutBe32(setSpeed, 57600);
+  EXPECT_TRUE(client.Call(setSpeed, 4, reply));
+  ASSERT_TRUE(client.Open(57600));
+  EXPECT_TRUE(client.Ping(kDisplay));
+  setSpeed.resize(4);
+  PutBe32(setSpeed, 19200);
+  EXPECT_TRUE(client.Call(setSpeed, 4, reply));
+  ASSERT_TRUE(client.Open(19200));
+  EXPECT_TRUE(client.Ping(kDisplay));
 }
 
 void CheckDemoFileWrites(SimClient& client) {
