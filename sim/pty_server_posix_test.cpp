@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -39,7 +40,10 @@ class PtyServerTest : public ::testing::Test {
   std::vector<uint8_t> Exchange(SerialDevice& port, const std::vector<uint8_t>& request, size_t want) {
     port.Write(request.data(), request.size());
     std::vector<uint8_t> got;
-    for (int i = 0; i < 100 && got.size() < want; ++i) {
+    // Bounded by time, not by steps: a wait may end early (a stop signal
+    // left pending in the test process ends the system clock's waits).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
       server.Step(5);
       uint8_t buffer[64];
       const int n = port.Read(buffer, sizeof buffer);
