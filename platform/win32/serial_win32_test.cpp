@@ -65,6 +65,38 @@ TEST(Win32Serial, DeviceOpensWritesReadsAndChangesSpeed) {
   EXPECT_TRUE(device->TakeLineErrors(errors));
 }
 
+// A quiet line: waits must end at their timeout (some drivers end every
+// event wait at once with no event, which must not turn into a hang or a
+// busy loop), reads of an empty queue return nothing at once, and a byte
+// that comes after such waits is still seen.
+TEST(Win32Serial, QuietLineWaitsEndOnTimeAndLaterBytesArrive) {
+  const int port = EchoPort();
+  if (port == 0) GTEST_SKIP() << "no echoing COM port mapped (KEL_WINE_COM_PORT)";
+  unsigned long error = 0;
+  SerialConfig config;
+  config.baudRate = 115200;
+  auto device = SystemSerialPorts().Open(port, config, error);
+  ASSERT_NE(device, nullptr) << error;
+  EXPECT_TRUE(device->Purge());
+
+  for (int round = 0; round < 3; ++round) {
+    const uint32_t start = SystemClock().Ticks();
+    EXPECT_FALSE(device->WaitReadable(150));
+    const uint32_t spent = SystemClock().Ticks() - start;
+    EXPECT_GE(spent, 140u);
+    EXPECT_LT(spent, 1500u);
+    uint8_t buf[16];
+    const uint32_t readStart = SystemClock().Ticks();
+    EXPECT_EQ(device->Read(buf, sizeof buf), 0);
+    EXPECT_LT(SystemClock().Ticks() - readStart, 500u);
+  }
+
+  const uint8_t byte = 0x3F;
+  EXPECT_EQ(device->Write(&byte, 1), 1);
+  EXPECT_TRUE(device->WaitReadable(2000));
+  EXPECT_EQ(ReadFor(*device, 1), "?");
+}
+
 TEST(Win32Serial, CommPortExchangesAndReopens) {
   const int port = EchoPort();
   if (port == 0) GTEST_SKIP() << "no echoing COM port mapped (KEL_WINE_COM_PORT)";
