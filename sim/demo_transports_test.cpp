@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,20 @@ namespace kel::sim {
 namespace {
 
 using simclient::MemoryTransport;
+
+// The client's reference for the file checksums, on the worked example and
+// on a file that spans a block boundary.
+TEST(SimClientChecksums, FollowTheFileChecksumRule) {
+  EXPECT_EQ(simclient::FileChecksums({'a', 'b', 'c'}), (std::array<uint32_t, 4>{0x00636261, 0x00C6C4C2, 0, 0}));
+  EXPECT_EQ(simclient::FileChecksums({}), (std::array<uint32_t, 4>{0, 0, 0, 0}));
+  simclient::Bytes twoBlocks(260, 0);
+  twoBlocks[0] = 1;    // word 0 of block 0
+  twoBlocks[256] = 2;  // word 0 of block 1
+  const auto sums = simclient::FileChecksums(twoBlocks);
+  EXPECT_EQ(sums[0], 3u);
+  EXPECT_EQ(sums[1], 6u);  // 1 rotated left once, then (2 ^ 1) rotated left once
+  EXPECT_EQ(sums[3], 0u);
+}
 
 class DemoTransports : public ::testing::Test {
  protected:

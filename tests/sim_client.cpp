@@ -65,6 +65,31 @@ uint32_t GetBe32(const Bytes& in, size_t at) {
   return at + 4 <= in.size() ? (uint32_t{GetBe16(in, at)} << 16) | GetBe16(in, at + 2) : 0;
 }
 
+std::array<uint32_t, 4> FileChecksums(const Bytes& data) {
+  std::array<uint32_t, 4> sums{0, 0, 0, 0};
+  const auto rotate = [](uint32_t v) { return (v >> 1) | (v << 31); };
+  for (size_t block = 0; block < data.size(); block += 256) {
+    for (size_t j = 0; j < 64; ++j) {
+      uint32_t w = 0;
+      for (size_t k = 0; k < 4; ++k) {
+        const size_t at = block + 4 * j + k;
+        if (at < data.size()) w |= uint32_t{data[at]} << (8 * k);
+      }
+      if (j % 2 == 0) {
+        sums[0] += w;
+      } else {
+        sums[3] += w;
+      }
+      if (j % 4 == 0 || j % 4 == 3) {
+        sums[1] = w ^ rotate(sums[1]);
+      } else {
+        sums[2] = w ^ rotate(sums[2]);
+      }
+    }
+  }
+  return sums;
+}
+
 bool SimClient::Open(int32_t baud, bool evenParity) {
   port_.reset();
   received_.clear();

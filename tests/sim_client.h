@@ -7,6 +7,7 @@
 // runs on any SerialPortOpener: an in-memory line with a virtual clock, or
 // the pseudo-terminal the simulator program serves.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -39,6 +40,13 @@ struct FileAttributes {
   uint32_t checksum[4] = {0, 0, 0, 0};
   Bytes properties;
 };
+
+/// The four file checksums a unit reports in GetFileAttributes: the bytes
+/// in 256-byte blocks (the last padded with zeros), each of 64
+/// little-endian words; even words add into the first, odd ones into the
+/// fourth, words 0 and 3 of each four are XORed into the second and words 1
+/// and 2 into the third, each after rotating it right by one bit.
+std::array<uint32_t, 4> FileChecksums(const Bytes& data);
 
 /// How a programmer image or a flash image is carried to the unit.
 enum class MemoryTransport : uint8_t { kSmall, kLarge, kWindowed, kBuffered };
