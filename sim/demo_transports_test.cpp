@@ -87,6 +87,30 @@ TEST_F(DemoTransports, WindowedProgrammingCopesWithLateOutOfOrderReplies) {
   simclient::CheckDemoFlashSession(client, MemoryTransport::kWindowed, MemoryTransport::kWindowed, 9, true);
 }
 
+// Lost windowed program requests and replies, and a lost file block: the
+// unit takes pieces only in order and answers repeats without writing them
+// again, and NACKs blocks after a gap, so sending again from the oldest
+// brings both transfers through intact.
+TEST_F(DemoTransports, LostWindowedPiecesAndFileBlocksAreSentAgain) {
+  auto rule = [](FaultKind kind, int service, int command, uint32_t at) {
+    FaultRule r;
+    r.kind = kind;
+    r.service = service;
+    r.command = command;
+    r.atPacket = at;
+    return r;
+  };
+  network.faults().Add(rule(FaultKind::kDropRequest, 0x45, 0x1041, 3));
+  network.faults().Add(rule(FaultKind::kDropReply, 0x45, 0x1041, 7));
+  network.faults().Add(rule(FaultKind::kDropRequest, 0x47, '2', 2));
+  network.faults().Add(rule(FaultKind::kDropReply, 0x48, '2', 4));
+  simclient::CheckDemoFileWrites(client);
+  const int staleBefore = client.staleReplies();
+  simclient::CheckDemoFlashSession(client, MemoryTransport::kWindowed, MemoryTransport::kWindowed, 5);
+  EXPECT_GT(client.staleReplies(), staleBefore);
+  for (const FaultRule& r : network.faults().rules()) EXPECT_EQ(r.fired, 1u);
+}
+
 // A unit whose software area was erased restarts into its boot loader,
 // which says so in boot flag bit 0 and still identifies the board; once
 // software is programmed again a reset starts it.
