@@ -62,7 +62,7 @@ int LatencyOverPty(int rounds) {
   std::string error;
   std::unique_ptr<kel::LocalComPort> com = kel::LocalComPort::Open(1, error);
   if (!com) {
-    std::printf("reply to RecvPacket over a pty: not supported on this platform (%s)\n",
+    std::printf("reply to RecvPacket over a pty: not measured here (%s)\n",
                 error.c_str());
     return 0;
   }
