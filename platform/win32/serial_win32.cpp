@@ -113,7 +113,10 @@ class Win32SerialDevice : public SerialDevice {
       if (canWaitEvents_ && !waitPending_) {
         ResetEvent(waitOv_.hEvent);
         eventMask_ = 0;
-        if (WaitCommEvent(h_, &eventMask_, &waitOv_)) continue;
+        if (WaitCommEvent(h_, &eventMask_, &waitOv_)) {
+          if (eventMask_ == 0) canWaitEvents_ = false;  // event-less, as explained below
+          continue;
+        }
         if (GetLastError() == ERROR_IO_PENDING) {
           waitPending_ = true;
         } else {
