@@ -92,14 +92,19 @@ TEST(ReconnectUnit, GivesUpOnASilentUnitAfterAMinute) {
   EXPECT_NE(f.Console().find(".\r\n"), std::string::npos);  // progress dots, then the line end
 }
 
-TEST(ReconnectUnit, FindsARemoteUnitOfTheSameKindInTheListing) {
-  ConnectFixture f;
+// Connects to the display and reads the left transmitter behind it into `remote`.
+void ReadLeftTransmitter(ConnectFixture& f, UnitInfo& remote) {
   f.Serve(3, kDisplayWithTwoTransmitters);
   f.Connect();
-  UnitInfo remote;
   remote.connectionMode = modeApplication;
   remote.unitAddress = 7;
   ASSERT_TRUE(ReadUnitInfo(f.link, remote));
+}
+
+TEST(ReconnectUnit, FindsARemoteUnitOfTheSameKindInTheListing) {
+  ConnectFixture f;
+  UnitInfo remote;
+  ASSERT_NO_FATAL_FAILURE(ReadLeftTransmitter(f, remote));
   ASSERT_TRUE(ReconnectUnit(f.link, remote));
   EXPECT_EQ(remote.unitAddress, 7);
   EXPECT_EQ(remote.serialNumber, 701);
@@ -107,14 +112,10 @@ TEST(ReconnectUnit, FindsARemoteUnitOfTheSameKindInTheListing) {
 
 TEST(ReconnectUnit, TwoMatchingRemoteUnitsEndTheRun) {
   ConnectFixture f;
-  f.Serve(3, kDisplayWithTwoTransmitters);
-  f.Connect();
+  UnitInfo remote;
+  ASSERT_NO_FATAL_FAILURE(ReadLeftTransmitter(f, remote));
   // The restarted transmitter came back at an address the listing lacks,
   // and both transmitters on the network are of its kind.
-  UnitInfo remote;
-  remote.connectionMode = modeApplication;
-  remote.unitAddress = 7;
-  ASSERT_TRUE(ReadUnitInfo(f.link, remote));
   remote.unitAddress = 30;
   EXPECT_EQ(f.ExitCodeOf([&] { ReconnectUnit(f.link, remote); }), 1);
   const std::string out = f.Console();
