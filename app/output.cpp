@@ -116,8 +116,10 @@ void Output::LogPut(char c) {
   std::fputc(c, logFile_);
   if (c == '\r') {
     uint32_t elapsed = clock_.Ticks() - logStartTicks_;
-    std::string stamp = "\n" + ZeroPadded(elapsed, kStampDigits) + ": ";
-    std::fwrite(stamp.data(), 1, stamp.size(), logFile_);
+    const std::string digits = ZeroPadded(elapsed, kStampDigits);
+    std::fputc('\n', logFile_);
+    std::fwrite(digits.data(), 1, digits.size(), logFile_);
+    std::fputs(": ", logFile_);
   }
 }
 

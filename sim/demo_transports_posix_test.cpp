@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 
-#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -39,7 +39,7 @@ class DemoOverPty : public ::testing::Test {
 #if !defined(KEL_SIM_PATH)
     GTEST_SKIP() << "the simulator program is not part of this build";
 #else
-    dir = fs::temp_directory_path() / ("demo-pty-" + std::to_string(::getpid()) + "-" +
+    dir = fs::temp_directory_path() / ("demo-pty-" + std::to_string(std::random_device{}()) + "-" +
                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir / "com");

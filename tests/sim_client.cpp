@@ -36,6 +36,7 @@ uint16_t Crc16(const uint8_t* data, size_t length) {
 
 Bytes Frame(const Bytes& payload, bool lengthHeader) {
   Bytes wire;
+  wire.reserve(payload.size() + 4);
   if (lengthHeader) {
     wire.push_back(0xF1);
     wire.push_back(static_cast<uint8_t>(payload.size() + 2));

@@ -24,12 +24,16 @@ TEST(RegistryPosixTest, ValuesGoUnderXdgConfigHomeElseHomeConfig) {
     // Unset or relative: $HOME/.config.
     setenv("XDG_CONFIG_HOME", "relative", 1);
     setenv("HOME", dir.File("home").c_str(), 1);
-    seen += "[" + SystemRegistry().ReadString(kCommPort) + "] ";
+    seen += '[';
+    seen += SystemRegistry().ReadString(kCommPort);
+    seen += "] ";
     unsetenv("XDG_CONFIG_HOME");
     SystemRegistry().WriteString(kCommPort, "4");
     seen += ReadTextFile(dir.File("home/.config/Arkwend/Ponderix/CommPort")) + " ";
     SystemRegistry().WriteString(kCommPort, "");
-    seen += "[" + SystemRegistry().ReadString(kCommPort) + "]";
+    seen += '[';
+    seen += SystemRegistry().ReadString(kCommPort);
+    seen += ']';
     WriteAll(report, seen);
   });
   EXPECT_EQ(child.report, "12 12 [] 4 []");
