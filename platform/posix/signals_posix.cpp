@@ -17,9 +17,17 @@ namespace {
 volatile sig_atomic_t gStopRequested = 0;
 // The self-pipe: the handler writes one byte so that poll() loops wake.
 int gStopPipe[2] = {-1, -1};
+// The process that made the pipe. A forked child shares its parent's pipe,
+// so a stop byte written in one would wake the other: a child makes its own.
+pid_t gStopPipeOwner = -1;
 
 bool MakeStopPipe() {
-  if (gStopPipe[0] >= 0) return true;
+  if (gStopPipe[0] >= 0 && gStopPipeOwner == getpid()) return true;
+  if (gStopPipe[0] >= 0) {
+    close(gStopPipe[0]);
+    close(gStopPipe[1]);
+    gStopPipe[0] = gStopPipe[1] = -1;
+  }
   EnsureStandardDescriptors();
   int fds[2];
   if (pipe(fds) != 0) return false;
@@ -29,6 +37,7 @@ bool MakeStopPipe() {
   }
   gStopPipe[0] = fds[0];
   gStopPipe[1] = fds[1];
+  gStopPipeOwner = getpid();
   return true;
 }
 
