@@ -58,6 +58,21 @@ void PutBe32(Bytes& out, uint32_t value) {
   PutBe16(out, value);
 }
 
+// A memory request: command, address, length in `lengthBytes` bytes, then
+// the data (none for a commit, which names a block already sent).
+Bytes BlockRequest(uint8_t command, uint32_t address, size_t length, int lengthBytes,
+                   const Bytes* data) {
+  Bytes request = Command(kBootAddress, command);
+  PutBe32(request, address);
+  if (lengthBytes == 1) {
+    request.push_back(static_cast<uint8_t>(length));
+  } else {
+    PutBe16(request, static_cast<uint32_t>(length));
+  }
+  if (data != nullptr) request.insert(request.end(), data->begin(), data->end());
+  return request;
+}
+
 uint16_t GetBe16(const Bytes& in, size_t at) {
   return at + 2 <= in.size() ? static_cast<uint16_t>((in[at] << 8) | in[at + 1]) : 0;
 }
@@ -376,10 +391,7 @@ bool SimClient::WriteMemory(const std::vector<Record>& records, MemoryTransport 
       case MemoryTransport::kSmall:
       case MemoryTransport::kWindowed:
         if (length > kPiece) return false;
-        request = Command(kBootAddress, 0x20);
-        PutBe32(request, record.address);
-        request.push_back(static_cast<uint8_t>(length));
-        request.insert(request.end(), record.data.begin(), record.data.end());
+        request = BlockRequest(0x20, record.address, length, 1, &record.data);
         if (transport == MemoryTransport::kSmall) {
           if (!Call(request, 9, reply, 9)) return false;
           break;
@@ -389,17 +401,12 @@ bool SimClient::WriteMemory(const std::vector<Record>& records, MemoryTransport 
         window.push_back({std::move(request), false});
         break;
       case MemoryTransport::kLarge:
-        request = Command(kBootAddress, 0x24);
-        PutBe32(request, record.address);
-        PutBe16(request, static_cast<uint32_t>(length));
-        request.insert(request.end(), record.data.begin(), record.data.end());
+        request = BlockRequest(0x24, record.address, length, 2, &record.data);
         if (!Call(request, 10, reply, 10)) return false;
         break;
       case MemoryTransport::kBuffered:
         if (!Chunks(record.data)) return false;
-        request = Command(kBootAddress, 0x39);
-        PutBe32(request, record.address);
-        PutBe16(request, static_cast<uint32_t>(length));
+        request = BlockRequest(0x39, record.address, length, 2, nullptr);
         if (!Call(request, 10, reply, 10)) return false;
         break;
     }
@@ -471,17 +478,11 @@ bool SimClient::ProgramFlash(const std::vector<Record>& records, MemoryTransport
     switch (transport) {
       case MemoryTransport::kSmall:
         if (length > kPiece) return false;
-        request = Command(kBootAddress, 0x40);
-        PutBe32(request, record.address);
-        request.push_back(static_cast<uint8_t>(length));
-        request.insert(request.end(), record.data.begin(), record.data.end());
+        request = BlockRequest(0x40, record.address, length, 1, &record.data);
         if (!Call(request, 10, reply, 9) || reply[9] != 0) return false;
         break;
       case MemoryTransport::kLarge:
-        request = Command(kBootAddress, 0x42);
-        PutBe32(request, record.address);
-        PutBe16(request, static_cast<uint32_t>(length));
-        request.insert(request.end(), record.data.begin(), record.data.end());
+        request = BlockRequest(0x42, record.address, length, 2, &record.data);
         if (!Call(request, 11, reply, 10) || reply[10] != 0) return false;
         break;
       case MemoryTransport::kWindowed:
@@ -503,9 +504,7 @@ bool SimClient::ProgramFlash(const std::vector<Record>& records, MemoryTransport
         break;
       case MemoryTransport::kBuffered:
         if (!Chunks(record.data)) return false;
-        request = Command(kBootAddress, 0x3A);
-        PutBe32(request, record.address);
-        PutBe16(request, static_cast<uint32_t>(length));
+        request = BlockRequest(0x3A, record.address, length, 2, nullptr);
         if (!Call(request, 11, reply, 10) || reply[10] != 0) return false;
         break;
     }
