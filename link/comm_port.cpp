@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/debugger_trace.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
+#include "runtime/debugger_trace.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

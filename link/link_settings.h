@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/options.h"
+#include "runtime/options.h"
 
 namespace kel {
 

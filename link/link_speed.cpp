@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
 #include "link/packet_layer.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 #include "unit/rpc_identification.h"

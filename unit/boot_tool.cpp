@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/output.h"
-#include "app/parameter_file.h"
-#include "app/text_format.h"
 #include "flash/boot_tool_programmer.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "runtime/output.h"
+#include "runtime/parameter_file.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/runtime.h"
+#include "runtime/runtime.h"
 #include "unit/unit_info.h"
 
 namespace kel {

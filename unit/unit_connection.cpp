@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
 #include "link/link_speed.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 #include "unit/boot_loader_entry.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_identification.h"
