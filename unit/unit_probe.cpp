@@ -3,11 +3,11 @@
 #include <string>
 
 #include "link/comm_port.h"
-#include "link/link_speed.h"
 #include "platform/system_error.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 #include "runtime/text_format.h"
+#include "unit/link_speed.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 #include "unit/rpc_identification.h"
