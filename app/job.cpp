@@ -49,6 +49,7 @@ void RunJob(Runtime& rt) { RunJob(rt, SystemSerialPorts()); }
 
 void RunJob(Runtime& rt, SerialPortOpener& ports) {
   CommPort port(rt, ports);
+  port.RegisterClosePort();
   ProxySettings proxy;
   PacketLayer packets(rt, port, proxy);
   LinkState state;

@@ -30,17 +30,20 @@ bool InUse(unsigned long code) {
 CommPort::CommPort(Runtime& runtime, SerialPortOpener& opener)
     : runtime_(runtime),
       opener_(opener),
-      settings_(runtime.options),
+      settings_(runtime.options.liveLink()),
       receive_(kBufferSize),
-      transmit_(kBufferSize) {
+      transmit_(kBufferSize) {}
+
+void CommPort::RegisterClosePort() {
   runtime_.closePort = [this] { ClosePort(); };
+  closePortRegistered_ = true;
 }
 
 CommPort::~CommPort() {
   // main closes the port itself; this only keeps a forgotten port from
   // leaving its lock marker behind, and the runtime from calling a dead object.
   if (isOpen() || !settings_.lockFilePath.empty()) ClosePort();
-  runtime_.closePort = nullptr;
+  if (closePortRegistered_) runtime_.closePort = nullptr;
 }
 
 // ---- Opening and closing -------------------------------------------------
