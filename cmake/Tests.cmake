@@ -23,7 +23,7 @@ endif()
 
 add_executable(kel_tests ${KEL_TEST_SOURCES})
 target_compile_options(kel_tests PRIVATE ${KEL_WARNINGS})
-target_link_libraries(kel_tests PRIVATE kel_core ${KEL_GTEST_LIBS})
+target_link_libraries(kel_tests PRIVATE kel_app ${KEL_GTEST_LIBS})
 if(TARGET ponderix_sim)
   target_link_libraries(kel_tests PRIVATE ponderix_sim)
 endif()
@@ -43,3 +43,4 @@ if(NOT CMAKE_CROSSCOMPILING)
   include(GoogleTest)
   gtest_discover_tests(kel_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endif()
+
