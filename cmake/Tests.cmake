@@ -44,3 +44,16 @@ if(NOT CMAKE_CROSSCOMPILING)
   gtest_discover_tests(kel_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endif()
 
+# The layer order: no source includes a folder above its own. The second
+# test feeds the check a tree with one upward include, beside allowed ones.
+if(NOT CMAKE_CROSSCOMPILING)
+  set(KEL_INCLUDE_CHECK ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_includes.py)
+  add_test(NAME IncludeCheck.NoSourceIncludesUpward
+           COMMAND Python3::Interpreter ${KEL_INCLUDE_CHECK} ${CMAKE_CURRENT_SOURCE_DIR})
+  add_test(NAME IncludeCheck.ReportsAnUpwardInclude
+           COMMAND Python3::Interpreter ${KEL_INCLUDE_CHECK}
+                   ${CMAKE_CURRENT_SOURCE_DIR}/scripts/include_check_fixture)
+  set_tests_properties(IncludeCheck.ReportsAnUpwardInclude PROPERTIES
+    PASS_REGULAR_EXPRESSION "link/upward\\.h:3: #include \"unit/unit_info\\.h\""
+    FAIL_REGULAR_EXPRESSION "downward|upward_test")
+endif()
