@@ -13,8 +13,9 @@ else()
 endif()
 
 file(GLOB_RECURSE KEL_TEST_SOURCES CONFIGURE_DEPENDS
-  app/*_test.cpp runtime/*_test.cpp link/*_test.cpp unit/*_test.cpp flash/*_test.cpp files/*_test.cpp
-  update/*_test.cpp images/*_test.cpp platform/*_test.cpp sim/*_test.cpp tests/*.cpp)
+  app/*_test.cpp runtime/*_test.cpp link/*_test.cpp unit/*_test.cpp flash/*_test.cpp
+  files/*_test.cpp update/*_test.cpp images/*_test.cpp platform/*_test.cpp sim/*_test.cpp
+  tests/*.cpp)
 if(WIN32)
   list(FILTER KEL_TEST_SOURCES EXCLUDE REGEX "/posix/|_posix_test\\.cpp$|/tests/e2e/")
 else()
