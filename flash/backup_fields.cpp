@@ -1,9 +1,9 @@
 #include "flash/backup_fields.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "flash/transfer_state.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_programmer.h"
 

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "flash/backup_copy.h"
 #include "flash/program_block.h"
 #include "flash/record_image.h"
@@ -12,6 +9,9 @@
 #include "flash/transfer_meter.h"
 #include "flash/transfer_mode.h"
 #include "flash/transfer_state.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_programmer.h"
 

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text_format.h"
 #include "flash/backup_fields.h"
 #include "flash/image_selection.h"
 #include "flash/programmer_control.h"
+#include "runtime/text_format.h"
 #include "sim/wire_bytes.h"
 #include "tests/flash_fixture.h"
 

@@ -1,7 +1,7 @@
 #include "flash/hardware_failure.h"
 
-#include "app/output.h"
-#include "app/text_format.h"
+#include "runtime/output.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

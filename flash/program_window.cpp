@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "flash/hardware_failure.h"
 #include "flash/reply_report.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 #include "unit/rpc_programmer.h"

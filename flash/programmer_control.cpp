@@ -1,12 +1,12 @@
 #include "flash/programmer_control.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "flash/programmer_speed.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
 #include "link/packet_layer.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
+#include "unit/link_speed.h"
 #include "unit/rpc_boot_loader.h"
 #include "unit/rpc_call.h"
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text_format.h"
 #include "flash/memory_writer.h"
 #include "flash/programmer_speed.h"
+#include "runtime/text_format.h"
 #include "tests/flash_fixture.h"
 
 namespace kel {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "unit/link_speed.h"
 #include "unit/rpc_boot_loader.h"
 #include "unit/rpc_call.h"
 

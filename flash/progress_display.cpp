@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/output.h"
+#include "runtime/output.h"
 
 namespace kel {
 

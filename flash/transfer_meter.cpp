@@ -1,7 +1,7 @@
 #include "flash/transfer_meter.h"
 
-#include "app/output.h"
 #include "link/comm_port.h"
+#include "runtime/output.h"
 
 namespace kel {
 

@@ -1,11 +1,11 @@
 #include "flash/transfer_mode.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "flash/transfer_state.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
 #include "link/packet_layer.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "unit/link_speed.h"
 
 namespace kel {
 

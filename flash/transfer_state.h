@@ -2,12 +2,12 @@
 
 #include <cstddef>
 
-#include "app/options.h"
 #include "flash/backup_copy.h"
 #include "flash/chunk_window.h"
 #include "flash/program_window.h"
 #include "flash/progress_display.h"
 #include "flash/write_window.h"
+#include "runtime/options.h"
 
 namespace kel {
 
