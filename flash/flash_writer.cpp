@@ -12,6 +12,7 @@
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 #include "runtime/text_format.h"
+#include "unit/link_speed.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_programmer.h"
 
@@ -25,6 +26,11 @@ constexpr uint16_t kDefaultBlockSize = 128;
 // erased as a range: the programmer erases the sectors it writes.
 constexpr uint32_t kBankOffsetMask = 0xFFFFFF;
 constexpr uint32_t kEraseAbove = 0x4000;
+// Erasing takes about 100 ms a sector, seconds for a whole software range:
+// longer than the reply timeout of the transfer. A request sent again would
+// only queue a second erase behind the first, and the late replies would
+// then be taken for those of the first writes; the erase is waited for.
+constexpr uint32_t kEraseTimeoutMs = 10000;
 
 // Every record must fit the unit's buffer, or be cut into windowed pieces;
 // whether overlapped transfer is still on at a record follows the records
@@ -47,7 +53,10 @@ bool EraseImageRange(Link& link, const RecordImage& image) {
   const uint32_t first = records.front().address;
   const uint32_t last = records.back().address + records.back().length - 1;
   if ((last & kBankOffsetMask) <= kEraseAbove) return true;
-  return rpc::EraseRange(link, first, last);
+  SetReceiveTimeout(link, kEraseTimeoutMs);
+  const bool erased = rpc::EraseRange(link, first, last);
+  SetReceiveTimeout(link, kLongTimeoutMs);
+  return erased;
 }
 
 // The write-back hook: armed once a piece of the MCU's first flash block is

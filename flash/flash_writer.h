@@ -17,7 +17,8 @@ using WriteBackHook = std::function<bool(UnitInfo&)>;
 
 /// Writes a boot-loader or software image into the MCU's flash through the
 /// running programmer: erases the image's range when it reaches past the
-/// first 16 KiB (a boot-loader image is not erased here), then programs
+/// first 16 KiB (a boot-loader image is not erased here; the erase, which
+/// takes seconds, is waited for up to 10 s an attempt), then programs
 /// every record in the transport in use, records longer than the unit's
 /// buffer in pieces while overlapped, with progress dots and the
 /// statistics line. With `writeBack` given it runs after the first flash
