@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/memory_serial.h"
 #include "platform/signals.h"
 
 namespace kel::sim {
@@ -16,10 +17,14 @@ constexpr size_t kTranscriptKept = 10000;
 
 const char* RoleName(SimRole role) {
   switch (role) {
-    case SimRole::kApplication: return "application";
-    case SimRole::kBootLoader: return "boot loader";
-    case SimRole::kProgrammer: return "programmer";
-    case SimRole::kBlankChip: return "blank chip";
+    case SimRole::kApplication:
+      return "application";
+    case SimRole::kBootLoader:
+      return "boot loader";
+    case SimRole::kProgrammer:
+      return "programmer";
+    case SimRole::kBlankChip:
+      return "blank chip";
   }
   return "?";
 }
@@ -92,7 +97,8 @@ std::vector<std::string> PtyServer::Describe() const {
                       u->evenParity ? " even parity" : "");
       }
       char text[320];
-      std::snprintf(text, sizeof text, "  %s: card %u at address %u, %s, software %d.%02dr%02u, %s, %s",
+      std::snprintf(text, sizeof text,
+                    "  %s: card %u at address %u, %s, software %d.%02dr%02u, %s, %s",
                     u->name.c_str(), u->cardNumber, u->unitAddress, RoleName(u->role),
                     u->softwareVersion / 100, u->softwareVersion % 100, u->softwareRelease, speed,
                     PlaceName(*u, net, net.jigPortUnit()));
@@ -106,7 +112,8 @@ void PtyServer::SetTranscriptFile(std::FILE* file) {
   transcriptFile_ = file;
   for (auto& p : ports_) {
     p->transcriptFile = file;
-    p->network->transcript().SetListener(file ? WriteTranscript : nullptr, file ? p.get() : nullptr);
+    p->network->transcript().SetListener(file ? WriteTranscript : nullptr,
+                                         file ? p.get() : nullptr);
   }
 }
 
@@ -130,20 +137,32 @@ size_t PtyServer::ServeInput(Port& port) {
     port.network->Feed(buffer, static_cast<size_t>(n), line, clock_.Ticks());
     total += static_cast<size_t>(n);
   }
+  TakeOutput(port);
+  return total;
+}
+
+void PtyServer::TakeOutput(Port& port) {
   for (auto& out : port.network->TakeOutput()) {
-    auto at = std::upper_bound(port.pending.begin() + (port.written > 0 ? 1 : 0), port.pending.end(), out,
-                               [](const TimedOutput& a, const TimedOutput& b) {
-                                 return static_cast<int32_t>(a.deliverAt - b.deliverAt) < 0;
-                               });
+    auto at =
+        std::upper_bound(port.pending.begin() + (port.written > 0 ? 1 : 0), port.pending.end(), out,
+                         [](const TimedOutput& a, const TimedOutput& b) {
+                           return static_cast<int32_t>(a.deliverAt - b.deliverAt) < 0;
+                         });
     port.pending.insert(at, std::move(out));
   }
-  return total;
 }
 
 void PtyServer::ServeOutput(Port& port, uint32_t now) {
   port.network->Advance(now);
+  TakeOutput(port);
   while (!port.pending.empty() && static_cast<int32_t>(now - port.pending.front().deliverAt) >= 0) {
     TimedOutput& out = port.pending.front();
+    // Bytes the program reads at other settings than they were sent with
+    // arrive garbled, as a UART would read them.
+    SerialConfig heard;
+    if (port.written == 0 && port.pty->LineSettings(heard) && LineSettingsDiffer(out.line, heard)) {
+      for (uint8_t& b : out.bytes) b = GarbledByte(b);
+    }
     const int n = port.pty->Write(out.bytes.data() + port.written, out.bytes.size() - port.written);
     if (n < 0) {
       // Nobody can take it: drop it, as a line with no listener does.
@@ -161,6 +180,11 @@ void PtyServer::ServeOutput(Port& port, uint32_t now) {
 uint32_t PtyServer::NextDue(uint32_t now, uint32_t waitMs) const {
   uint32_t wait = std::min(waitMs, kMaxWaitMs);
   for (const auto& p : ports_) {
+    uint32_t event = 0;
+    if (p->network->NextEvent(event)) {
+      const int32_t due = static_cast<int32_t>(event - now);
+      wait = std::min<uint32_t>(wait, due > 0 ? static_cast<uint32_t>(due) : 0);
+    }
     if (p->pending.empty()) continue;
     const int32_t due = static_cast<int32_t>(p->pending.front().deliverAt - now);
     wait = std::min<uint32_t>(wait, due > 0 ? static_cast<uint32_t>(due) : 0);

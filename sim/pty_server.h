@@ -59,6 +59,7 @@ class PtyServer {
   };
 
   size_t ServeInput(Port& port);
+  void TakeOutput(Port& port);
   void ServeOutput(Port& port, uint32_t now);
   uint32_t NextDue(uint32_t now, uint32_t waitMs) const;
   static void WriteTranscript(const TranscriptEntry& entry, void* context);

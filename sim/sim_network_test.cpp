@@ -40,14 +40,17 @@ class DisplayNetworkTest : public ::testing::Test {
     network.AddUnit(Unit("kt5-b", 659, 12), SimNetwork::Place::kNetwork);
     bench = std::make_unique<Bench>(network);
   }
-  std::vector<uint8_t> Send(const std::vector<uint8_t>& wire) { return bench->Send(wire, Line(19200)); }
+  std::vector<uint8_t> Send(const std::vector<uint8_t>& wire) {
+    return bench->Send(wire, Line(19200));
+  }
 
   SimNetwork network;
   std::unique_ptr<Bench> bench;
 };
 
 TEST_F(DisplayNetworkTest, ListsAndRelaysToTheUnitsBehindTheConnectedOne) {
-  EXPECT_EQ(Send(WithCrc({0x0A, 0x45, 0x10, 0x17})), WithCrc({0x0A, 0x45, 0x10, 0x17, 0x02, 0x03, 0x0C}));
+  EXPECT_EQ(Send(WithCrc({0x0A, 0x45, 0x10, 0x17})),
+            WithCrc({0x0A, 0x45, 0x10, 0x17, 0x02, 0x03, 0x0C}));
   EXPECT_EQ(Send(Ping(3)), Pong(3));
   EXPECT_EQ(Send(WithCrc({0x0C, 0x45, 0x10, 0x10})),
             WithCrc({0x0C, 0x45, 0x10, 0x10, 0x02, 0x93, 0x00, 0x01, 0x02, 0x62, 0x00, 0x39}));
@@ -146,16 +149,6 @@ TEST_F(DisplayNetworkTest, EachFaultKindDoesWhatItSays) {
   EXPECT_TRUE(Send(request).empty());
   EXPECT_TRUE(Send(Ping(10)).empty());
   EXPECT_TRUE(network.unplugged());
-}
-
-TEST_F(DisplayNetworkTest, TheLineModelPacesRepliesAtElevenBitsAByte) {
-  network.SetLineModel(true);
-  network.SetProcessingMs(5);
-  const uint32_t sent = bench->now();
-  const auto reply = Send(WithCrc({0x0A, 0x45, 0x10, 0x10}));
-  ASSERT_EQ(reply.size(), 14u);
-  // 14 bytes x 11 bits at 19200 baud = 8.02 ms, rounded up, after 5 ms processing.
-  EXPECT_EQ(bench->lastDelivery(), sent + 5 + 9);
 }
 
 TEST(SimJig, ForwardsProxiedFramesToTheUnitOnItsSecondPort) {
