@@ -66,6 +66,9 @@ TEST(SimProgrammer, DownloadThroughBootLoaderThenFlashWriteLeavesTheImageInFlash
   ASSERT_EQ(unit.role, SimRole::kProgrammer);
 
   EXPECT_EQ(Ask(unit, Command(0x31).Take()), (std::vector<uint8_t>{1, 0x45, 0x10, 0x31, 3, 0}));
+  unit.programmerBufferSize = 8192;  // the programmer's own, not the boot loader's 1024
+  EXPECT_EQ(Ask(unit, Command(0x1F).Take()),
+            (std::vector<uint8_t>{1, 0x45, 0x10, 0x1F, 0x20, 0x00}));
   EXPECT_EQ(Ask(unit, Command(0x23).U8(8).Take()).size(), 4u);  // new table: 921600
   EXPECT_EQ(unit.nextBaudRate, 921600);
 

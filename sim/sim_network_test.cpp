@@ -61,6 +61,32 @@ TEST_F(DisplayNetworkTest, ListsAndRelaysToTheUnitsBehindTheConnectedOne) {
   EXPECT_EQ(Send(WithCrc({0x03, 0x45, 0x10, 0x17})), WithCrc({0x03, 0x45, 0x10, 0x17, 0x00}));
 }
 
+// "H" blocks reach a unit behind the connected one only when the connected
+// unit's software (6.04 on) relays them; "G" blocks always do.
+TEST(SimRelay, HBlocksNeedConnectedSoftwareThatKnowsThem) {
+  for (int16_t connectedVersion : {603, 604}) {
+    SimNetwork network;
+    SimUnit display = Unit("kd4", 653, 10);
+    display.softwareVersion = connectedVersion;
+    network.AddUnit(display, SimNetwork::Place::kConnected);
+    network.AddUnit(Unit("kt5", 659, 3), SimNetwork::Place::kNetwork);
+    Bench bench(network);
+    ASSERT_EQ(bench.Call({3, 0x45, 0x10, 0x29, 1, 0x01, 0xE0}, Line(19200)).size(), 10u);
+    auto block = [](std::vector<uint8_t> payload) {
+      std::vector<uint8_t> wire = {0xF1, static_cast<uint8_t>(payload.size() + 2)};
+      const auto body = WithCrc(std::move(payload));
+      wire.insert(wire.end(), body.begin(), body.end());
+      return wire;
+    };
+    const auto h =
+        bench.Send(block({3, 0x48, 0x04, '2', 1, 0x01, 0xE0, 0, 0, 0, 0, 1, 'x'}), Line(19200));
+    EXPECT_EQ(h.empty(), connectedVersion < 604) << connectedVersion;
+    const auto g =
+        bench.Send(block({3, 0x47, '2', 1, 0x01, 0xE0, 0, 0, 0, 1, 1, 'y'}), Line(19200));
+    EXPECT_FALSE(g.empty()) << connectedVersion;
+  }
+}
+
 TEST_F(DisplayNetworkTest, WrongSpeedOrParityIsSilenceAndLeavesNoHalfFrame) {
   EXPECT_TRUE(bench->Send(Ping(10), Line(9600)).empty());
   EXPECT_TRUE(bench->Send(Ping(10), Line(19200, true)).empty());
