@@ -1,6 +1,7 @@
 #include "sim/unit_preload.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -36,9 +37,9 @@ bool ReadBinary(const std::string& path, std::vector<uint8_t>& out, std::string&
 }
 
 std::string Resolve(const std::string& baseDir, const std::string& path) {
-  if (path.empty() || path[0] == '/' || baseDir.empty()) return path;
-  if (path.size() > 1 && path[1] == ':') return path;  // a Windows drive
-  return baseDir.back() == '/' ? baseDir + path : baseDir + "/" + path;
+  const std::filesystem::path p(path);
+  if (baseDir.empty() || p.is_absolute()) return path;
+  return (std::filesystem::path(baseDir) / p).string();
 }
 
 bool ParseHex(const std::string& text, std::vector<uint8_t>& out) {

@@ -62,13 +62,16 @@ class SimClient {
   SimClient(SerialPortOpener& ports, int portNumber, Clock& clock)
       : ports_(ports), portNumber_(portNumber), clock_(clock) {}
 
-  /// (Re)opens the port at `baud` with no or even parity; pending input is dropped.
-  bool Open(int32_t baud, bool evenParity = false);
+  /// (Re)opens the port at `baud` with no or even parity, and with
+  /// hardware flow control when asked; pending input is dropped.
+  bool Open(int32_t baud, bool evenParity = false, bool ctsFlow = false);
   void Close() { port_.reset(); }
   /// Lets `ms` pass (a unit restarting, say) without reading.
   void Pause(uint32_t ms);
-  /// Forgets every byte received and not yet taken.
-  void Discard();
+  /// Forgets every byte received and not yet taken; returns how many.
+  size_t Discard();
+  /// The CTS line as the port sees it.
+  bool Cts() { return port_ && port_->Cts(); }
 
   // ---- frames ----
   void Send(const Bytes& payload, bool lengthHeader = false);
@@ -79,7 +82,8 @@ class SimClient {
   bool Receive(Bytes& payload, size_t size, uint32_t timeoutMs = 500,
                const std::function<size_t(const Bytes&)>& more = nullptr);
   /// Send, then receive a reply that must echo the request's first `echo` bytes.
-  bool Call(const Bytes& request, size_t replySize, Bytes& reply, size_t echo = 4, uint32_t timeoutMs = 500);
+  bool Call(const Bytes& request, size_t replySize, Bytes& reply, size_t echo = 4,
+            uint32_t timeoutMs = 500);
 
   // ---- identification ----
   bool Ping(uint8_t address);
@@ -91,11 +95,13 @@ class SimClient {
   /// OpenFile (0x1026) or CreateFile (0x1029); returns the result byte, 0xFF when no reply.
   uint8_t OpenFile(uint8_t address, uint8_t drive, uint16_t file, bool create);
   uint8_t CloseFile(uint8_t address, uint8_t drive, uint16_t file);
-  bool GetFileAttributes(uint8_t address, uint8_t drive, uint16_t file, uint32_t newSize, FileAttributes& out);
+  bool GetFileAttributes(uint8_t address, uint8_t drive, uint16_t file, uint32_t newSize,
+                         FileAttributes& out);
   /// Sends `data` in blocks of 128 ("G", or "H" when `highSpeed`), up to 8
   /// in flight, retiring them on cumulative "3" acknowledgements and
   /// resending from the oldest on a "4" or a missing one.
-  bool WriteFileData(uint8_t address, uint8_t drive, uint16_t file, const Bytes& data, bool highSpeed);
+  bool WriteFileData(uint8_t address, uint8_t drive, uint16_t file, const Bytes& data,
+                     bool highSpeed);
   /// Reads a whole open file with "G" read requests, 128 bytes each.
   bool ReadFileData(uint8_t address, uint8_t drive, uint16_t file, Bytes& data);
 
