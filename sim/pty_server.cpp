@@ -1,9 +1,14 @@
 #include "sim/pty_server.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "platform/memory_serial.h"
 #include "platform/signals.h"
+#include "sim/control_channel.h"
 
 namespace kel::sim {
 
@@ -12,6 +17,8 @@ namespace {
 constexpr size_t kReadChunk = 4096;
 // The longest single wait; keeps the loop responsive to time-outs.
 constexpr uint32_t kMaxWaitMs = 50;
+// Bytes of a control file read at most (the channel takes 64 KiB).
+constexpr size_t kControlLimit = 64 * 1024 + 1;
 // Frames kept in memory per port while serving; the file gets them all.
 constexpr size_t kTranscriptKept = 10000;
 
@@ -192,6 +199,27 @@ uint32_t PtyServer::NextDue(uint32_t now, uint32_t waitMs) const {
   return wait;
 }
 
+void PtyServer::PollControl() {
+  if (controlFile_.empty()) return;
+  std::ifstream in(controlFile_, std::ios::binary);
+  if (!in) return;
+  // A little more than the channel takes, so that an oversized file is refused.
+  std::string text(kControlLimit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  in.close();
+  std::remove(controlFile_.c_str());
+  std::map<int, SimNetwork*> ports;
+  for (auto& p : ports_) ports[p->number] = p->network.get();
+  const std::string replies =
+      RunControlCommands(text, ports, std::filesystem::path(controlFile_).parent_path().string());
+  const std::string reply = controlFile_ + ".reply";
+  const std::string part = reply + ".part";
+  std::ofstream(part, std::ios::binary | std::ios::trunc) << replies;
+  std::remove(reply.c_str());  // rename does not replace a file everywhere
+  std::rename(part.c_str(), reply.c_str());
+}
+
 size_t PtyServer::Step(uint32_t waitMs) {
   std::vector<PseudoTerminal*> terminals;
   for (auto& p : ports_) terminals.push_back(p->pty.get());
@@ -200,6 +228,7 @@ size_t PtyServer::Step(uint32_t waitMs) {
   for (auto& p : ports_) read += ServeInput(*p);
   const uint32_t now = clock_.Ticks();
   for (auto& p : ports_) ServeOutput(*p, now);
+  PollControl();
   return read;
 }
 

@@ -141,6 +141,15 @@ size_t SimClient::Discard() {
   return count;
 }
 
+void SimClient::SendRaw(const Bytes& bytes) {
+  if (port_) port_->Write(bytes.data(), bytes.size());
+}
+
+bool SimClient::ReceiveRaw(Bytes& bytes, size_t count, uint32_t timeoutMs) {
+  bytes.clear();
+  return ReadExact(bytes, count, clock_.Ticks() + timeoutMs);
+}
+
 void SimClient::Send(const Bytes& payload, bool lengthHeader) {
   if (!port_) return;
   const Bytes wire = Frame(payload, lengthHeader);

@@ -73,6 +73,10 @@ class SimClient {
   /// The CTS line as the port sees it.
   bool Cts() { return port_ && port_->Cts(); }
 
+  // ---- raw bytes (a blank chip's ROM talks text) ----
+  void SendRaw(const Bytes& bytes);
+  bool ReceiveRaw(Bytes& bytes, size_t count, uint32_t timeoutMs = 500);
+
   // ---- frames ----
   void Send(const Bytes& payload, bool lengthHeader = false);
   /// Receives one frame of `size` payload bytes (the 0xF1 header, when
