@@ -122,7 +122,7 @@ TEST_F(DemoTransports, ErasedSoftwareKeepsTheUnitInItsBootLoader) {
   ASSERT_TRUE(client.Open(115200));
   Bytes info;
   ASSERT_TRUE(client.ReadUnitInfo(1, info));
-  EXPECT_EQ(info, (Bytes{1, 0x45, 0x10, 0x10, 0x02, 0x8D, 0x00, 0x02, 0x02, 0x60, 0x04, 0x0C}));
+  EXPECT_EQ(info, (Bytes{1, 0x45, 0x10, 0x10, 0x02, 0x8D, 0x00, 0x02, 0x02, 0x60, 0x01, 0x0C}));
   const simclient::Record programmer{0x10000000, Bytes(64, 0xAA)};
   ASSERT_TRUE(client.WriteMemory({programmer}, MemoryTransport::kSmall));
   ASSERT_TRUE(client.TransferToRam(0x10000000));
