@@ -63,7 +63,24 @@ class MemorySerialDevice : public SerialDevice {
     line_.HostWrite(data, length);
     return static_cast<int>(length);
   }
-  bool Drain(uint32_t) override { return true; }
+  bool Drain(uint32_t timeoutMs) override {
+    // A peer that puts the bytes on a line of its own speed lets them
+    // leave in their time; waiting for that moves the clock.
+    uint32_t leaveAt = 0;
+    if (!line_.peer() || !line_.peer()->HostBytesLeaveAt(leaveAt)) return true;
+    Clock& clock = line_.clock();
+    const int32_t wait = static_cast<int32_t>(leaveAt - clock.Ticks());
+    if (wait <= 0) return true;
+    if (static_cast<uint32_t>(wait) > timeoutMs) {
+      if (timeoutMs > 0) clock.Sleep(timeoutMs);
+      Tell();
+      lastError_ = kSerialWriteTimeout;
+      return false;
+    }
+    clock.Sleep(static_cast<uint32_t>(wait));
+    Tell();
+    return true;
+  }
   bool Purge() override {
     line_.HostPurge();
     return true;

@@ -35,6 +35,12 @@ class MemorySerialPeer {
     (void)tick;
     return false;
   }
+  /// The tick at which the bytes the program has written so far have all
+  /// left on the line; false when they leave at once (no line time).
+  virtual bool HostBytesLeaveAt(uint32_t& tick) {
+    (void)tick;
+    return false;
+  }
 };
 
 /// True when bytes sent at `sent` cannot be read intact at `heard`: the

@@ -28,6 +28,8 @@ void MemoryPeer::OnTime(uint32_t now) {
 
 bool MemoryPeer::NextEvent(uint32_t& tick) { return network_.NextEvent(tick); }
 
+bool MemoryPeer::HostBytesLeaveAt(uint32_t& tick) { return network_.HostBytesLeaveAt(tick); }
+
 void MemoryPeer::OnOpen(bool open, const SerialConfig& line) {
   (void)line;
   if (open) network_.PortOpened(line_.clock().Ticks());

@@ -23,6 +23,7 @@ class MemoryPeer : public MemorySerialPeer {
   void OnOpen(bool open, const SerialConfig& line) override;
   bool Cts() override;
   bool NextEvent(uint32_t& tick) override;
+  bool HostBytesLeaveAt(uint32_t& tick) override;
 
   SimNetwork& network() { return network_; }
 

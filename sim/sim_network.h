@@ -70,6 +70,13 @@ class SimNetwork {
   bool NextEvent(uint32_t& tick) const;
   /// Takes the bytes the units have sent since the last call, in delivery order.
   std::vector<TimedOutput> TakeOutput();
+  /// With the line model: the tick by which the program's bytes written so
+  /// far have all left on the line; false without it (they leave at once).
+  bool HostBytesLeaveAt(uint32_t& tick) const {
+    if (!lineModel_) return false;
+    tick = ToTick(hostToUnit_.freeAt());
+    return true;
+  }
   /// The CTS line as the connected unit drives it.
   bool Cts(uint32_t now) const;
 

@@ -152,6 +152,15 @@ bool SimClient::ReceiveRaw(Bytes& bytes, size_t count, uint32_t timeoutMs) {
 
 void SimClient::Send(const Bytes& payload, bool lengthHeader) {
   if (!port_) return;
+  if (Proxied()) {
+    // jig address, "G", ">", port, size, then the payload; one check value
+    // over both, behind the length header.
+    Bytes body = {proxyAddress_, 0x47, '>', proxyPort_, static_cast<uint8_t>(payload.size())};
+    body.insert(body.end(), payload.begin(), payload.end());
+    const Bytes wire = Frame(body, true);
+    port_->Write(wire.data(), wire.size());
+    return;
+  }
   const Bytes wire = Frame(payload, lengthHeader);
   port_->Write(wire.data(), wire.size());
 }
@@ -195,6 +204,9 @@ bool SimClient::Receive(Bytes& payload, size_t size, uint32_t timeoutMs,
   }
   const bool good = Crc16(frame.data(), frame.size()) == 0;
   payload.assign(frame.begin(), frame.end() - 2);
+  // A reply through the jig comes behind jig address, "G", "?", port, size.
+  if (Proxied() && payload.size() >= 5 && payload[1] == 0x47 && payload[2] == '?')
+    payload.erase(payload.begin(), payload.begin() + 5);
   return good;
 }
 
@@ -203,6 +215,13 @@ bool SimClient::Call(const Bytes& request, size_t replySize, Bytes& reply, size_
   Send(request);
   return Receive(reply, replySize, timeoutMs) && reply.size() == replySize &&
          Echoes(reply, request, echo);
+}
+
+bool SimClient::CallLarge(const Bytes& request, size_t replySize, Bytes& reply, size_t echo) {
+  constexpr uint32_t kLeaveMs = 60000;
+  Send(request);
+  if (port_ && !port_->Drain(kLeaveMs)) return false;
+  return Receive(reply, replySize) && reply.size() == replySize && Echoes(reply, request, echo);
 }
 
 bool SimClient::Ping(uint8_t address) {
@@ -430,7 +449,7 @@ bool SimClient::WriteMemory(const std::vector<Record>& records, MemoryTransport 
         break;
       case MemoryTransport::kLarge:
         request = BlockRequest(0x24, record.address, length, 2, &record.data);
-        if (!Call(request, 10, reply, 10)) return false;
+        if (!CallLarge(request, 10, reply, 10)) return false;
         break;
       case MemoryTransport::kBuffered:
         if (!Chunks(record.data)) return false;
@@ -470,12 +489,12 @@ bool SimClient::GetProgrammerVersion(Bytes& reply) {
   return Call(Command(kBootAddress, 0x31), 6, reply);
 }
 
-bool SimClient::EraseRange(uint32_t first, uint32_t last) {
+bool SimClient::EraseRange(uint32_t first, uint32_t last, uint32_t timeoutMs) {
   Bytes request = Command(kBootAddress, 0x35);
   PutBe32(request, first);
   PutBe32(request, last);
   Bytes reply;
-  return Call(request, 4, reply, 4, 1000);
+  return Call(request, 4, reply, 4, timeoutMs);
 }
 
 bool SimClient::RetireTagged(std::deque<InFlight>& window) {
@@ -515,7 +534,7 @@ bool SimClient::ProgramFlash(const std::vector<Record>& records, MemoryTransport
         break;
       case MemoryTransport::kLarge:
         request = BlockRequest(0x42, record.address, length, 2, &record.data);
-        if (!Call(request, 11, reply, 10) || reply[10] != 0) return false;
+        if (!CallLarge(request, 11, reply, 10) || reply[10] != 0) return false;
         break;
       case MemoryTransport::kWindowed:
         // Records are cut into pieces of 128; the first piece of each

@@ -72,6 +72,13 @@ class SimClient {
   size_t Discard();
   /// The CTS line as the port sees it.
   bool Cts() { return port_ && port_->Cts(); }
+  /// Sends every frame from now on through the test jig at `jigAddress` to
+  /// the unit on its port `jigPort` (behind the proxy header, length-framed),
+  /// and takes the header off the replies; port 0 ends it.
+  void SetProxy(uint8_t jigAddress, uint8_t jigPort) {
+    proxyAddress_ = jigAddress;
+    proxyPort_ = jigPort;
+  }
 
   // ---- raw bytes (a blank chip's ROM talks text) ----
   void SendRaw(const Bytes& bytes);
@@ -88,6 +95,9 @@ class SimClient {
   /// Send, then receive a reply that must echo the request's first `echo` bytes.
   bool Call(const Bytes& request, size_t replySize, Bytes& reply, size_t echo = 4,
             uint32_t timeoutMs = 500);
+  /// The same for a large request: the reply is awaited once the request
+  /// has left the port, as a large request takes long on a slow line.
+  bool CallLarge(const Bytes& request, size_t replySize, Bytes& reply, size_t echo);
 
   // ---- identification ----
   bool Ping(uint8_t address);
@@ -121,7 +131,7 @@ class SimClient {
   bool ExamineMemory(uint32_t address, const Bytes& data);
   bool TransferToRam(uint32_t start);
   bool GetProgrammerVersion(Bytes& reply);
-  bool EraseRange(uint32_t first, uint32_t last);
+  bool EraseRange(uint32_t first, uint32_t last, uint32_t timeoutMs = 1000);
   /// Programs `records` into flash: 0x1040, 0x1042, windowed 0x1041 (tags,
   /// cumulative acknowledgement, resend from the oldest on a timeout) or
   /// buffered 0x1038 chunks with 0x103A.
@@ -150,6 +160,7 @@ class SimClient {
   bool RetireTagged(std::deque<InFlight>& window);
   /// Sends `data` as buffered chunks of up to 128 bytes, 8 in flight.
   bool Chunks(const Bytes& data);
+  bool Proxied() const { return proxyPort_ != 0; }
 
   SerialPortOpener& ports_;
   int portNumber_;
@@ -158,6 +169,8 @@ class SimClient {
   std::deque<uint8_t> received_;
   uint16_t sequence_ = 0;
   int staleReplies_ = 0;
+  uint8_t proxyAddress_ = 0;
+  uint8_t proxyPort_ = 0;
 };
 
 }  // namespace kel::simclient
