@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "app/parameter_file.h"
 #include "link/comm_port.h"
 #include "link/link_state.h"
 #include "link/packet_layer.h"
+#include "runtime/parameter_file.h"
 #include "unit/boot_tool.h"
 #include "unit/port_search.h"
 #include "unit/rpc_identification.h"
@@ -49,6 +49,7 @@ void RunJob(Runtime& rt) { RunJob(rt, SystemSerialPorts()); }
 
 void RunJob(Runtime& rt, SerialPortOpener& ports) {
   CommPort port(rt, ports);
+  port.RegisterClosePort();
   ProxySettings proxy;
   PacketLayer packets(rt, port, proxy);
   LinkState state;

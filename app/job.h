@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/runtime.h"
 #include "platform/serial_device.h"
+#include "runtime/runtime.h"
 
 namespace kel {
 

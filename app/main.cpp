@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "app/log_file.h"
 #include "app/main_flow.h"
 #include "app/options_parser.h"
-#include "app/stop_handler.h"
 #include "platform/process.h"
 #include "platform/signals.h"
+#include "runtime/log_file.h"
+#include "runtime/stop_handler.h"
 
 int main(int argc, char** argv) {
   // These live until the process ends: fatal paths leave through std::exit,

@@ -1,11 +1,11 @@
 #include "app/main_flow.h"
 
 #include "app/job.h"
-#include "app/log_file.h"
 #include "app/options_parser.h"
-#include "app/parameter_file.h"
 #include "app/usage.h"
-#include "app/version.h"
+#include "runtime/log_file.h"
+#include "runtime/parameter_file.h"
+#include "runtime/version.h"
 
 namespace kel {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/runtime.h"
-#include "app/stop_handler.h"
+#include "runtime/runtime.h"
+#include "runtime/stop_handler.h"
 
 namespace kel {
 

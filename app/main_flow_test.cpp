@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/log_file.h"
-#include "app/parameter_file.h"
 #include "platform/files.h"
-#include "tests/runtime_fixture.h"
+#include "runtime/log_file.h"
+#include "runtime/parameter_file.h"
 #include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/text_format.h"
 #include "platform/files.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

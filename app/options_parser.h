@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
+#include "runtime/options.h"
 
 namespace kel {
 

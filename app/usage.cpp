@@ -1,6 +1,6 @@
 #include "app/usage.h"
 
-#include "app/version.h"
+#include "runtime/version.h"
 
 namespace kel {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/output.h"
+#include "runtime/output.h"
 
 namespace kel {
 

@@ -14,8 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
 #include "link/packet_layer.h"
 #include "platform/console.h"
@@ -25,6 +23,8 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
 #include "platform/virtual_clock.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 
 namespace {
 

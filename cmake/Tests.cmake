@@ -13,8 +13,9 @@ else()
 endif()
 
 file(GLOB_RECURSE KEL_TEST_SOURCES CONFIGURE_DEPENDS
-  app/*_test.cpp link/*_test.cpp unit/*_test.cpp flash/*_test.cpp files/*_test.cpp
-  update/*_test.cpp images/*_test.cpp platform/*_test.cpp sim/*_test.cpp tests/*.cpp)
+  app/*_test.cpp runtime/*_test.cpp link/*_test.cpp unit/*_test.cpp flash/*_test.cpp
+  files/*_test.cpp update/*_test.cpp images/*_test.cpp platform/*_test.cpp sim/*_test.cpp
+  tests/*.cpp)
 if(WIN32)
   list(FILTER KEL_TEST_SOURCES EXCLUDE REGEX "/posix/|_posix_test\\.cpp$|/tests/e2e/")
 else()
@@ -23,7 +24,7 @@ endif()
 
 add_executable(kel_tests ${KEL_TEST_SOURCES})
 target_compile_options(kel_tests PRIVATE ${KEL_WARNINGS})
-target_link_libraries(kel_tests PRIVATE kel_core ${KEL_GTEST_LIBS})
+target_link_libraries(kel_tests PRIVATE kel_app ${KEL_GTEST_LIBS})
 if(TARGET ponderix_sim)
   target_link_libraries(kel_tests PRIVATE ponderix_sim)
 endif()
@@ -42,4 +43,18 @@ endif()
 if(NOT CMAKE_CROSSCOMPILING)
   include(GoogleTest)
   gtest_discover_tests(kel_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endif()
+
+# The layer order: no source includes a folder above its own. The second
+# test feeds the check a tree with one upward include, beside allowed ones.
+if(NOT CMAKE_CROSSCOMPILING)
+  set(KEL_INCLUDE_CHECK ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_includes.py)
+  add_test(NAME IncludeCheck.NoSourceIncludesUpward
+           COMMAND Python3::Interpreter ${KEL_INCLUDE_CHECK} ${CMAKE_CURRENT_SOURCE_DIR})
+  add_test(NAME IncludeCheck.ReportsAnUpwardInclude
+           COMMAND Python3::Interpreter ${KEL_INCLUDE_CHECK}
+                   ${CMAKE_CURRENT_SOURCE_DIR}/scripts/include_check_fixture)
+  set_tests_properties(IncludeCheck.ReportsAnUpwardInclude PROPERTIES
+    PASS_REGULAR_EXPRESSION "link/upward\\.h:3: #include \"unit/unit_info\\.h\""
+    FAIL_REGULAR_EXPRESSION "downward|upward_test")
 endif()

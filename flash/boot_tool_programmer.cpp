@@ -1,8 +1,39 @@
 #include "flash/boot_tool_programmer.h"
 
+#include <cstdio>
+#include <memory>
+#include <string>
+
 #include "flash/record_image.h"
+#include "platform/files.h"
+#include "runtime/output.h"
+#include "unit/boot_tool.h"
 
 namespace kel {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Reads at most `capacity` bytes; -1 on a read error, and the count
+// unchanged (-1 here) when the file cannot be opened.
+long ReadFileInto(Runtime& rt, const std::string& path, uint8_t* buffer, size_t capacity) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    rt.out.lastErrorText = "cannot open " + path;
+    return -1;
+  }
+  const size_t count = std::fread(buffer, 1, capacity, file.get());
+  if (std::ferror(file.get())) {
+    rt.out.lastErrorText = "cannot read " + path;
+    return -1;
+  }
+  return static_cast<long>(count);
+}
+
+}  // namespace
 
 const ImageRef* BootToolProgrammer::Accept(long count) {
   ref_ = ImageRef{};
@@ -17,6 +48,24 @@ const ImageRef* BootToolProgrammer::Accept(long count) {
   ref_.bytes = buffer_.data();
   ref_.size = static_cast<uint32_t>(count);
   return &ref_;
+}
+
+void LoadProgrammerFromBootTool(Runtime& rt, UnitInfo& unit, BootToolProgrammer& programmer) {
+  const std::string tool = FindBootTool(rt);
+  const std::string file = BootToolTempFile(rt);
+  RunBootTool(rt, tool, ProgrammerRequestArgument(unit, file));
+
+  const long count = ReadFileInto(rt, file, programmer.buffer(), programmer.capacity());
+  if (!DeleteFileAt(file)) {
+    MakeWritable(file);
+    DeleteFileAt(file);
+  }
+  // Whatever the tool left is checked whole before a byte of it reaches the unit.
+  const ImageRef* image = programmer.Accept(count);
+  if (image == nullptr) {
+    rt.FatalError("KelBoot did not produce a usable flash programmer");
+  }
+  unit.flashProgrammer = image;
 }
 
 }  // namespace kel

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "flash/image_catalogue.h"
+#include "runtime/runtime.h"
+#include "unit/unit_info.h"
 
 namespace kel {
 
@@ -33,5 +35,12 @@ class BootToolProgrammer {
   std::vector<uint8_t> buffer_;
   ImageRef ref_;
 };
+
+/// Has the boot tool write a flash programmer for `unit` (a board with test
+/// software), reads it into `programmer` and makes it the unit's flash
+/// programmer. A file that cannot be read, is empty, fills the whole buffer
+/// or is not a well-formed programmer image ends the run before anything is
+/// sent to the unit. The temporary file is deleted.
+void LoadProgrammerFromBootTool(Runtime& rt, UnitInfo& unit, BootToolProgrammer& programmer);
 
 }  // namespace kel

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/text_format.h"
 #include "flash/image_catalogue.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 namespace {

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/debugger_trace.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
+#include "runtime/debugger_trace.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 
@@ -30,17 +30,20 @@ bool InUse(unsigned long code) {
 CommPort::CommPort(Runtime& runtime, SerialPortOpener& opener)
     : runtime_(runtime),
       opener_(opener),
-      settings_(runtime.options),
+      settings_(runtime.options.liveLink()),
       receive_(kBufferSize),
-      transmit_(kBufferSize) {
+      transmit_(kBufferSize) {}
+
+void CommPort::RegisterClosePort() {
   runtime_.closePort = [this] { ClosePort(); };
+  closePortRegistered_ = true;
 }
 
 CommPort::~CommPort() {
   // main closes the port itself; this only keeps a forgotten port from
   // leaving its lock marker behind, and the runtime from calling a dead object.
   if (isOpen() || !settings_.lockFilePath.empty()) ClosePort();
-  runtime_.closePort = nullptr;
+  if (closePortRegistered_) runtime_.closePort = nullptr;
 }
 
 // ---- Opening and closing -------------------------------------------------

@@ -19,9 +19,9 @@ struct Runtime;
 /// changes by reopening. Every low-level error text and a record of every
 /// transfer go to the output's error hook.
 ///
-/// One instance per run, made by main (a test makes a fresh one). The
-/// constructor sets Runtime::closePort so that a fatal error or the stop
-/// handler can release the port and its lock marker.
+/// One instance per run, made by main (a test makes a fresh one). Its owner
+/// hands it to Runtime::closePort (RegisterClosePort) so that a fatal error
+/// or the stop handler can release the port and its lock marker.
 class CommPort {
  public:
   static constexpr size_t kBufferSize = 65536;  ///< receive and transmit buffers
@@ -35,6 +35,10 @@ class CommPort {
   ~CommPort();
   CommPort(const CommPort&) = delete;
   CommPort& operator=(const CommPort&) = delete;
+
+  /// Makes Runtime::closePort close this port until it is destroyed. The
+  /// port's owner calls it once, right after making the port.
+  void RegisterClosePort();
 
   LinkSettings& settings() { return settings_; }
   const LinkSettings& settings() const { return settings_; }
@@ -120,6 +124,7 @@ class CommPort {
   SerialPortOpener& opener_;
   LinkSettings settings_;
   std::unique_ptr<SerialDevice> device_;
+  bool closePortRegistered_ = false;
   unsigned long lastOpenError_ = 0;
   uint16_t operationTimeoutMs_ = 0;
   std::vector<uint8_t> receive_;  // kBufferSize bytes, allocated once

@@ -3,16 +3,16 @@
 #include <cstdint>
 #include <string>
 
-#include "app/options.h"
+#include "runtime/options.h"
 
 namespace kel {
 
 /// The settings of the serial link. The port number, current speed,
-/// programmer speed and parity flag are the very fields of Options (the
-/// command line sets their starting values and the link operations change
-/// them in place); the rest belongs to the link alone.
+/// programmer speed and parity flag are the very fields of the options' live
+/// link state (the command line sets their starting values and the link
+/// operations change them in place); the rest belongs to the link alone.
 struct LinkSettings {
-  explicit LinkSettings(Options& options)
+  explicit LinkSettings(LiveLinkOptions& options)
       : portNumber(options.portNumber),
         baudRate(options.initialBaudRate),
         programmerBaudRate(options.programmingBaudRate),

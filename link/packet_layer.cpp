@@ -3,9 +3,9 @@
 #include <array>
 #include <cstring>
 
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "link/comm_port.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

@@ -45,6 +45,8 @@ class ScriptedPeer : public MemorySerialPeer {
 /// The fake runtime with the whole link stack on top: in-memory COM ports
 /// (no line yet), the port, the packet layer and a Link over them.
 struct LinkStackFixture : RuntimeFixture {
+  LinkStackFixture() { port.RegisterClosePort(); }
+
   MemorySerialPorts ports{clock};
   CommPort port{runtime, ports};
   ProxySettings proxy;

@@ -3,14 +3,14 @@
 #include <string>
 #include <utility>
 
-#include "app/options.h"
-#include "app/output.h"
-#include "app/runtime.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/process_exit.h"
 #include "platform/registry.h"
 #include "platform/virtual_clock.h"
+#include "runtime/options.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 
 namespace kel {
 

@@ -1,9 +1,9 @@
 #include "unit/boot_loader_entry.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "unit/link_speed.h"
 #include "unit/rpc_buffer_size.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"

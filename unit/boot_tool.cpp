@@ -1,15 +1,12 @@
 #include "unit/boot_tool.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
-#include "app/output.h"
-#include "app/parameter_file.h"
-#include "app/text_format.h"
-#include "flash/boot_tool_programmer.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "runtime/output.h"
+#include "runtime/parameter_file.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 
@@ -23,26 +20,6 @@ constexpr size_t kMaxArguments = 19;
 std::string Join(const std::string& folder, const std::string& name) {
   if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
   return folder + PathSeparator() + name;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Reads at most `capacity` bytes; -1 on a read error, and the count
-// unchanged (-1 here) when the file cannot be opened.
-long ReadFileInto(Runtime& rt, const std::string& path, uint8_t* buffer, size_t capacity) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    rt.out.lastErrorText = "cannot open " + path;
-    return -1;
-  }
-  const size_t count = std::fread(buffer, 1, capacity, file.get());
-  if (std::ferror(file.get())) {
-    rt.out.lastErrorText = "cannot read " + path;
-    return -1;
-  }
-  return static_cast<long>(count);
 }
 
 }  // namespace
@@ -135,24 +112,6 @@ std::string ProgrammerRequestArgument(const UnitInfo& unit, const std::string& f
          ",bootflags=" + Hex(unit.bootFlags, 2) + ",unitflags=" + Hex(unit.unitFlags, 2) +
          ",cardnumber=" + Hex(unit.cardNumber, 4) +
          ",buffersize=" + std::to_string(unit.bufferSize) + "\"";
-}
-
-void LoadProgrammerFromBootTool(Runtime& rt, UnitInfo& unit, BootToolProgrammer& programmer) {
-  const std::string tool = FindBootTool(rt);
-  const std::string file = BootToolTempFile(rt);
-  RunBootTool(rt, tool, ProgrammerRequestArgument(unit, file));
-
-  const long count = ReadFileInto(rt, file, programmer.buffer(), programmer.capacity());
-  if (!DeleteFileAt(file)) {
-    MakeWritable(file);
-    DeleteFileAt(file);
-  }
-  // Whatever the tool left is checked whole before a byte of it reaches the unit.
-  const ImageRef* image = programmer.Accept(count);
-  if (image == nullptr) {
-    rt.FatalError("KelBoot did not produce a usable flash programmer");
-  }
-  unit.flashProgrammer = image;
 }
 
 }  // namespace kel

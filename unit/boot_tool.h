@@ -3,12 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "app/runtime.h"
+#include "runtime/runtime.h"
 #include "unit/unit_info.h"
 
 namespace kel {
-
-class BootToolProgrammer;
 
 /// The full path of the external boot tool: the parameter file's
 /// "KelBootEXE" as given, or "bin/KelBoot.exe" under PONDERIXPATH, the
@@ -40,12 +38,5 @@ std::string BootToolTempFile(Runtime& rt);
 /// The single argument that asks the tool for a flash programmer for `unit`
 /// written into `file`.
 std::string ProgrammerRequestArgument(const UnitInfo& unit, const std::string& file);
-
-/// Has the boot tool write a flash programmer for `unit` (a board with test
-/// software), reads it into `programmer` and makes it the unit's flash
-/// programmer. A file that cannot be read, is empty, fills the whole buffer
-/// or is not a well-formed programmer image ends the run before anything is
-/// sent to the unit. The temporary file is deleted.
-void LoadProgrammerFromBootTool(Runtime& rt, UnitInfo& unit, BootToolProgrammer& programmer);
 
 }  // namespace kel

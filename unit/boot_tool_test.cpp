@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "flash/boot_tool_programmer.h"
 #include "platform/files.h"
-#include "tests/runtime_fixture.h"
+#include "tests/boot_tool_stand_in.h"
 #include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 namespace {
@@ -86,15 +86,6 @@ TEST(FindBootTool, UsesTheConfiguredPathOrTheHomeFolder) {
 
 #if !defined(_WIN32)
 
-// A stand-in boot tool: a shell script that runs `body`.
-std::string InstallTool(const TemporaryFolder& folder, const std::string& body) {
-  std::filesystem::create_directories(folder.File("bin"));
-  const std::string tool = folder.File("bin") + "/KelBoot.exe";
-  EXPECT_TRUE(WriteTextFile(tool, "#!/bin/sh\n" + body + "\n"));
-  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
-  return tool;
-}
-
 TEST(RunBootTool, TheToolsFailureBecomesTheExitCode) {
   TemporaryFolder folder;
   const std::string tool = InstallTool(folder, "echo \"$@\" > \"$(dirname \"$0\")/args\"; exit 3");
@@ -111,53 +102,6 @@ TEST(RunBootTool, TheToolsFailureBecomesTheExitCode) {
   EXPECT_NE(f.console.output().find("Fatal Error: FAILURE - cannot run KelBoot: \"" +
                                     folder.File("missing") + "\" COM3 -y"),
             std::string::npos);
-}
-
-// The tool writes `bytes` (printf escapes) into the file named by -g.
-struct ProgrammerRun {
-  explicit ProgrammerRun(const std::string& bytes) {
-    InstallTool(folder, "f=\"${1#-g}\"; f=\"${f%%;*}\"; printf '" + bytes + "' > \"$f\"");
-    f.options.yesToPrompts = true;
-    f.env.Set("PONDERIXPATH", folder.path());
-    f.env.Set("TEMP", folder.path());
-  }
-  TemporaryFolder folder;
-  RuntimeFixture f;
-  UnitInfo unit;
-  BootToolProgrammer programmer;
-};
-
-constexpr char kGoodImage[] =
-    "\\020\\000\\000\\000\\000\\000\\000\\004"
-    "\\020\\000\\000\\000\\000\\004\\001\\002\\003\\004"
-    "\\377\\377\\377\\377";
-
-TEST(LoadProgrammerFromBootTool, TakesAWellFormedProgrammerAndDeletesTheFile) {
-  ProgrammerRun run(kGoodImage);
-  LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer);
-  ASSERT_NE(run.unit.flashProgrammer, nullptr);
-  EXPECT_EQ(run.unit.flashProgrammer->size, 22u);
-  for (const auto& entry : std::filesystem::directory_iterator(run.folder.path())) {
-    EXPECT_NE(entry.path().extension(), ".tmp");
-  }
-}
-
-TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
-  for (const std::string& bytes : {std::string(), std::string(kGoodImage).substr(0, 60)}) {
-    ProgrammerRun run(bytes);
-    EXPECT_EQ(
-        run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer); }),
-        1);
-    EXPECT_NE(run.f.console.output().find(
-                  "Fatal Error: KelBoot did not produce a usable flash programmer"),
-              std::string::npos);
-    EXPECT_EQ(run.unit.flashProgrammer, nullptr);
-  }
-  ProgrammerRun silent("");
-  InstallTool(silent.folder, "exit 0");  // writes no file at all
-  EXPECT_EQ(silent.f.ExitCodeOf(
-                [&] { LoadProgrammerFromBootTool(silent.f.runtime, silent.unit, silent.programmer); }),
-            1);
 }
 
 #endif

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <string>
 
-#include "app/output.h"
-#include "app/registry_settings.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
 #include "platform/serial_device.h"
 #include "platform/system_error.h"
+#include "runtime/output.h"
+#include "runtime/registry_settings.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
+#include "unit/link_speed.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_probe.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/registry_settings.h"
+#include "runtime/registry_settings.h"
 #include "tests/connect_fixture.h"
 
 namespace kel {

@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
 #include "link/packet_layer.h"
-#include "link/proxy_switch.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
+#include "unit/link_speed.h"
+#include "unit/proxy_switch.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_proxy.h"
 #include "unit/unit_connection.h"

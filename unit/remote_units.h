@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/output.h"
 #include "link/link_state.h"
+#include "runtime/output.h"
 #include "unit/unit_info.h"
 
 namespace kel {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "link/proxy_switch.h"
 #include "tests/connect_fixture.h"
+#include "unit/proxy_switch.h"
 #include "unit/rpc_identification.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_probe.h"

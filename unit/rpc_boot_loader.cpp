@@ -1,7 +1,7 @@
 #include "unit/rpc_boot_loader.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 

@@ -1,8 +1,8 @@
 #include "unit/rpc_call.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/packet_layer.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 #include "unit/rpc_codes.h"
 
 namespace kel {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 #include "unit/rpc_codes.h"
 
 namespace kel {

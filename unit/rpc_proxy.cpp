@@ -1,9 +1,9 @@
 #include "unit/rpc_proxy.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "link/packet_layer.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 

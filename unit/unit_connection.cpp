@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 #include "unit/boot_loader_entry.h"
+#include "unit/link_speed.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_proxy.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/text_format.h"
+#include "runtime/text_format.h"
 #include "unit/card_table.h"
 #include "unit/version_text.h"
 

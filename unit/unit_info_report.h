@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/output.h"
+#include "runtime/output.h"
 #include "unit/unit_info.h"
 
 namespace kel {

@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "app/output.h"
-#include "app/runtime.h"
-#include "app/text_format.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
 #include "platform/system_error.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
+#include "unit/link_speed.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 #include "unit/rpc_identification.h"

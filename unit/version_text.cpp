@@ -1,6 +1,6 @@
 #include "unit/version_text.h"
 
-#include "app/text_format.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "flash/image_selection.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 #include "unit/boot_loader_entry.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_proxy.h"

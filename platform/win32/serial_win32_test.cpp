@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -13,6 +11,8 @@
 #include "platform/process_exit.h"
 #include "platform/registry.h"
 #include "platform/serial_device.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 
 namespace kel {
 namespace {

@@ -1,12 +1,12 @@
-#include "app/log_file.h"
+#include "runtime/log_file.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "platform/files.h"
-#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 namespace {

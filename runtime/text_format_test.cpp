@@ -1,9 +1,9 @@
-#include "app/text_format.h"
+#include "runtime/text_format.h"
 
 #include <gtest/gtest.h>
 
-#include "app/debugger_trace.h"
-#include "app/version.h"
+#include "runtime/debugger_trace.h"
+#include "runtime/version.h"
 
 namespace kel {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/registry_settings.h"
+#include "runtime/registry_settings.h"
 
 namespace kel {
 

@@ -1,9 +1,9 @@
-#include "app/output.h"
+#include "runtime/output.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 namespace {

@@ -1,10 +1,10 @@
-#include "app/debugger_trace.h"
+#include "runtime/debugger_trace.h"
 
 #include <mutex>
 
-#include "app/text_format.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

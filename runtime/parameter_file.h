@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/runtime.h"
+#include "runtime/runtime.h"
 
 namespace kel {
 

@@ -1,8 +1,8 @@
-#include "app/runtime.h"
+#include "runtime/runtime.h"
 
 #include <cstdlib>
 
-#include "app/parameter_file.h"
+#include "runtime/parameter_file.h"
 
 namespace kel {
 

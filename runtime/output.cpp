@@ -1,6 +1,6 @@
-#include "app/output.h"
+#include "runtime/output.h"
 
-#include "app/text_format.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

@@ -1,11 +1,11 @@
-#include "link/link_speed.h"
+#include "unit/link_speed.h"
 
 #include <algorithm>
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
 #include "link/packet_layer.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 #include "unit/rpc_identification.h"

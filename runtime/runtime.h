@@ -3,13 +3,13 @@
 #include <functional>
 #include <string>
 
-#include "app/options.h"
-#include "app/output.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/process_exit.h"
 #include "platform/registry.h"
+#include "runtime/options.h"
+#include "runtime/output.h"
 
 namespace kel {
 

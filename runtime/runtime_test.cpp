@@ -1,11 +1,11 @@
-#include "app/runtime.h"
+#include "runtime/runtime.h"
 
 #include <gtest/gtest.h>
 
-#include "app/parameter_file.h"
-#include "app/stop_handler.h"
-#include "tests/runtime_fixture.h"
+#include "runtime/parameter_file.h"
+#include "runtime/stop_handler.h"
 #include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/stop_handler.h"
+#include "runtime/stop_handler.h"
 
 namespace kel {
 

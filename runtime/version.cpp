@@ -1,6 +1,6 @@
-#include "app/version.h"
+#include "runtime/version.h"
 
-#include "app/text_format.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/runtime.h"
 #include "platform/clock.h"
+#include "runtime/runtime.h"
 
 namespace kel {
 

@@ -1,10 +1,10 @@
-#include "app/parameter_file.h"
+#include "runtime/parameter_file.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
-#include "tests/runtime_fixture.h"
 #include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
 
 namespace kel {
 namespace {

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <type_traits>
 
-#include "app/options.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "runtime/options.h"
 
 namespace kel {
 

@@ -1,10 +1,10 @@
-#include "link/proxy_switch.h"
+#include "unit/proxy_switch.h"
 
-#include "app/output.h"
-#include "app/runtime.h"
 #include "link/comm_port.h"
-#include "link/link_speed.h"
 #include "link/packet_layer.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "unit/link_speed.h"
 
 namespace kel {
 

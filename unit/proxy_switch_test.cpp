@@ -1,4 +1,4 @@
-#include "link/proxy_switch.h"
+#include "unit/proxy_switch.h"
 
 #include <gtest/gtest.h>
 

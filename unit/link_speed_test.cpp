@@ -1,4 +1,4 @@
-#include "link/link_speed.h"
+#include "unit/link_speed.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "app/parameter_file.h"
+#include "runtime/parameter_file.h"
 
 #include <cstdio>
 #include <vector>
 
-#include "app/text_format.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

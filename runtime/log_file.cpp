@@ -1,8 +1,8 @@
-#include "app/log_file.h"
+#include "runtime/log_file.h"
 
-#include "app/text_format.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 

@@ -1,4 +1,4 @@
-#include "app/text_format.h"
+#include "runtime/text_format.h"
 
 #include <cctype>
 

@@ -1,0 +1,3 @@
+#pragma once
+
+#include "unit/unit_info.h"

@@ -1,0 +1,2 @@
+#include "link/upward.h"
+#include "unit/unit_info.h"
