@@ -84,6 +84,30 @@ TEST_F(PtyServerTest, AnswersAtTheUnitsSpeedOnlyAndRemovesItsLink) {
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com4")));
 }
 
+// With the line model a reply takes its line time; read after the program
+// moved to another speed, it arrives garbled rather than intact.
+TEST_F(PtyServerTest, AReplyReadAtAnotherSpeedArrivesGarbled) {
+  server.network(0).SetLineModel(true);
+  SerialConfig config;
+  config.baudRate = 19200;
+  unsigned long error = 0;
+  auto port = SystemSerialPorts().Open(4, config, error);
+  ASSERT_TRUE(port) << error;
+  const auto request = WithCrc({0x05, 0x45, 0x10, 0x10});
+  port->Write(request.data(), request.size());
+  port->Drain(100);
+  server.Step(0);  // taken in; the reply is due some 12 ms later
+  config.baudRate = 9600;
+  port.reset();
+  port = SystemSerialPorts().Open(4, config, error);
+  ASSERT_TRUE(port) << error;
+  const auto got = Exchange(*port, {}, 14);
+  ASSERT_EQ(got.size(), 14u);
+  const auto intact =
+      WithCrc({0x05, 0x45, 0x10, 0x10, 0x02, 0x93, 0x00, 0x01, 0x02, 0x62, 0x00, 0x39});
+  EXPECT_NE(got, intact);
+}
+
 // The control channel: a command file is taken, carried out and answered
 // in the reply file beside it.
 TEST_F(PtyServerTest, TakesCommandsFromTheControlFile) {
