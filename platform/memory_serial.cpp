@@ -24,29 +24,63 @@ class MemorySerialDevice : public SerialDevice {
   }
 
   bool WaitReadable(uint32_t timeoutMs) override {
-    if (line_.HostReadable()) return true;
     Clock& clock = line_.clock();
-    uint32_t next = 0;
-    if (line_.NextDelivery(next)) {
-      uint32_t wait = next - clock.Ticks();
+    const uint32_t deadline = clock.Ticks() + timeoutMs;
+    bool toldNow = false;
+    for (;;) {
+      if (line_.HostReadable()) return true;
+      const uint32_t now = clock.Ticks();
+      uint32_t next = deadline;
+      uint32_t tick = 0;
       // A delivery stamped in the past counts as due now.
-      if (static_cast<int32_t>(wait) <= 0) return true;
-      if (wait <= timeoutMs) {
-        clock.Sleep(wait);
-        Tell();
-        return line_.HostReadable();
+      if (line_.NextDelivery(tick)) {
+        if (static_cast<int32_t>(tick - now) <= 0) return true;
+        if (static_cast<int32_t>(tick - next) < 0) next = tick;
       }
+      // The peer may decide on a reply later: wake for that too, and let
+      // it act at once on a decision already due.
+      if (line_.peer() && line_.peer()->NextEvent(tick)) {
+        if (static_cast<int32_t>(tick - now) <= 0 && !toldNow) {
+          toldNow = true;
+          Tell();
+          continue;
+        }
+        if (static_cast<int32_t>(tick - now) > 0 && static_cast<int32_t>(tick - next) < 0)
+          next = tick;
+      }
+      const int32_t wait = static_cast<int32_t>(next - now);
+      if (wait > 0) {
+        clock.Sleep(static_cast<uint32_t>(wait));
+        toldNow = false;
+      }
+      Tell();
+      if (wait <= 0 || static_cast<int32_t>(clock.Ticks() - deadline) >= 0)
+        return line_.HostReadable();
     }
-    if (timeoutMs > 0) clock.Sleep(timeoutMs);
-    Tell();
-    return line_.HostReadable();
   }
 
   int Write(const uint8_t* data, size_t length) override {
     line_.HostWrite(data, length);
     return static_cast<int>(length);
   }
-  bool Drain(uint32_t) override { return true; }
+  bool Drain(uint32_t timeoutMs) override {
+    // A peer that puts the bytes on a line of its own speed lets them
+    // leave in their time; waiting for that moves the clock.
+    uint32_t leaveAt = 0;
+    if (!line_.peer() || !line_.peer()->HostBytesLeaveAt(leaveAt)) return true;
+    Clock& clock = line_.clock();
+    const int32_t wait = static_cast<int32_t>(leaveAt - clock.Ticks());
+    if (wait <= 0) return true;
+    if (static_cast<uint32_t>(wait) > timeoutMs) {
+      if (timeoutMs > 0) clock.Sleep(timeoutMs);
+      Tell();
+      lastError_ = kSerialWriteTimeout;
+      return false;
+    }
+    clock.Sleep(static_cast<uint32_t>(wait));
+    Tell();
+    return true;
+  }
   bool Purge() override {
     line_.HostPurge();
     return true;
@@ -80,23 +114,61 @@ class MemorySerialDevice : public SerialDevice {
 
 }  // namespace
 
-void MemorySerialLine::SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt) {
+bool LineSettingsDiffer(const SerialConfig& sent, const SerialConfig& heard) {
+  const bool sentParity = sent.parityOn;
+  const bool heardParity = heard.parityOn;
+  if (sent.baudRate != heard.baudRate || sentParity != heardParity) return true;
+  return sentParity && sent.evenParity != heard.evenParity;
+}
+
+uint8_t GarbledByte(uint8_t byte) {
+  // Sampled at the wrong bit times the bits come out shifted and mixed with
+  // start, stop and parity bits; any fixed change that never leaves the
+  // byte intact stands for that.
+  const uint8_t mixed = static_cast<uint8_t>(((byte << 3) | (byte >> 5)) ^ 0xA7);
+  return mixed != byte ? mixed : static_cast<uint8_t>(byte ^ 0xFF);
+}
+
+void MemorySerialLine::SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt,
+                                  const SerialConfig* sentWith) {
+  Pending model{deliverAt, 0};
+  if (sentWith) {
+    model.checked = true;
+    model.sentBaud = sentWith->baudRate;
+    model.sentParity = sentWith->parityOn;
+    model.sentEven = sentWith->evenParity;
+  }
+  std::vector<Pending> batch(length, model);
+  for (size_t i = 0; i < length; ++i) batch[i].byte = data[i];
+  bytesToHost += length;
   if (deliverInTimeOrder) {
     // After every byte due no later than this batch, so batches stay whole.
     auto at = toHost_.end();
-    while (at != toHost_.begin() && static_cast<int32_t>(deliverAt - std::prev(at)->deliverAt) < 0) --at;
-    std::vector<Pending> batch;
-    for (size_t i = 0; i < length; ++i) batch.push_back({deliverAt, data[i]});
+    while (at != toHost_.begin() && static_cast<int32_t>(deliverAt - std::prev(at)->deliverAt) < 0)
+      --at;
     toHost_.insert(at, batch.begin(), batch.end());
-    bytesToHost += length;
     return;
   }
   // Deliveries stay in time order even if a peer stamps a later batch earlier.
   if (!toHost_.empty() && static_cast<int32_t>(deliverAt - toHost_.back().deliverAt) < 0) {
-    deliverAt = toHost_.back().deliverAt;
+    for (Pending& p : batch) p.deliverAt = toHost_.back().deliverAt;
   }
-  for (size_t i = 0; i < length; ++i) toHost_.push_back({deliverAt, data[i]});
-  bytesToHost += length;
+  toHost_.insert(toHost_.end(), batch.begin(), batch.end());
+}
+
+uint8_t MemorySerialLine::Received(const Pending& pending) {
+  if (!pending.checked) return pending.byte;
+  SerialConfig sent;
+  sent.baudRate = pending.sentBaud;
+  sent.parityOn = pending.sentParity;
+  sent.evenParity = pending.sentEven;
+  if (!LineSettingsDiffer(sent, config)) return pending.byte;
+  if (sent.baudRate != config.baudRate) {
+    pendingErrors.framing = true;
+  } else {
+    pendingErrors.parity = true;
+  }
+  return GarbledByte(pending.byte);
 }
 
 void MemorySerialLine::HostWrite(const uint8_t* data, size_t length) {
@@ -109,15 +181,14 @@ size_t MemorySerialLine::HostRead(uint8_t* out, size_t max) {
   size_t n = 0;
   while (n < max && !toHost_.empty() &&
          static_cast<int32_t>(now - toHost_.front().deliverAt) >= 0) {
-    out[n++] = toHost_.front().byte;
+    out[n++] = Received(toHost_.front());
     toHost_.pop_front();
   }
   return n;
 }
 
 bool MemorySerialLine::HostReadable() {
-  return !toHost_.empty() &&
-         static_cast<int32_t>(clock_.Ticks() - toHost_.front().deliverAt) >= 0;
+  return !toHost_.empty() && static_cast<int32_t>(clock_.Ticks() - toHost_.front().deliverAt) >= 0;
 }
 
 bool MemorySerialLine::NextDelivery(uint32_t& tick) const {

@@ -23,10 +23,31 @@ class MemorySerialPeer {
   /// Time has moved to `now`; a peer with delayed output may send it now.
   virtual void OnTime(uint32_t now) { (void)now; }
   /// The port was opened (true) or closed (false) by the program.
-  virtual void OnOpen(bool open, const SerialConfig& line) { (void)open; (void)line; }
+  virtual void OnOpen(bool open, const SerialConfig& line) {
+    (void)open;
+    (void)line;
+  }
   /// The CTS line as the program sees it.
   virtual bool Cts() { return false; }
+  /// The tick of the peer's next own event (a reply it decides on later),
+  /// so that a wait for input wakes for it; false when there is none.
+  virtual bool NextEvent(uint32_t& tick) {
+    (void)tick;
+    return false;
+  }
+  /// The tick at which the bytes the program has written so far have all
+  /// left on the line; false when they leave at once (no line time).
+  virtual bool HostBytesLeaveAt(uint32_t& tick) {
+    (void)tick;
+    return false;
+  }
 };
+
+/// True when bytes sent at `sent` cannot be read intact at `heard`: the
+/// speeds differ, or one side checks a parity bit the other does not send.
+bool LineSettingsDiffer(const SerialConfig& sent, const SerialConfig& heard);
+/// What a UART set to other settings makes of a byte: never the byte itself.
+uint8_t GarbledByte(uint8_t byte);
 
 /// A serial line held in memory. The program's side is a SerialDevice made
 /// by MemorySerialPorts; the peer side is a MemorySerialPeer that answers
@@ -41,8 +62,11 @@ class MemorySerialLine {
   MemorySerialPeer* peer() const { return peer_; }
   Clock& clock() { return clock_; }
 
-  /// Peer side: bytes that reach the program at tick `deliverAt`.
-  void SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt);
+  /// Peer side: bytes that reach the program at tick `deliverAt`. With
+  /// `sentWith`, bytes that the program reads while its own settings differ
+  /// from those come out garbled and flag a framing (or parity) error.
+  void SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt,
+                  const SerialConfig* sentWith = nullptr);
   /// Peer side: false (the default) keeps deliveries in the order sent, a
   /// batch stamped earlier than the one before it waiting for that one;
   /// true places each batch by its tick, for a peer whose answers may
@@ -79,7 +103,12 @@ class MemorySerialLine {
   struct Pending {
     uint32_t deliverAt;
     uint8_t byte;
+    bool checked = false;  ///< sender's settings known
+    int32_t sentBaud = 0;
+    bool sentParity = false;
+    bool sentEven = false;
   };
+  uint8_t Received(const Pending& pending);
   Clock& clock_;
   MemorySerialPeer* peer_ = nullptr;
   std::deque<Pending> toHost_;

@@ -32,11 +32,14 @@ void WriteRam(SimUnit& unit, uint32_t address, const uint8_t* data, size_t count
   for (size_t i = 0; i < count; ++i) unit.ram[static_cast<uint32_t>(address + i)] = data[i];
 }
 
-bool HandleWriteMemory(SimUnit& unit, const std::vector<uint8_t>& payload, bool large, SimReplies& replies) {
+bool HandleWriteMemory(SimUnit& unit, const std::vector<uint8_t>& payload, bool large,
+                       SimReplies& replies) {
   // A request whose data does not match its length field, or that the unit's
   // buffer cannot hold, is dropped as the boot loader drops a bad frame.
   BlockRequest block;
-  if (!ParseBlockRequest(unit, payload, large, block) || !FitsAddressSpace(block.address, block.length)) return false;
+  if (!ParseBlockRequest(unit, payload, large, block) ||
+      !FitsAddressSpace(block.address, block.length))
+    return false;
   WriteRam(unit, block.address, payload.data() + block.dataAt, block.length);
   replies.push_back(Reply(EchoHead(payload, block.dataAt)));
   return true;
@@ -63,14 +66,52 @@ bool HandleBufferedCommit(SimUnit& unit, const std::vector<uint8_t>& payload, Si
   return true;
 }
 
+// The RAM an MCU type has, inclusive ranges; a programmer built for another
+// microcontroller lies (in part) where this one has none. Unknown types take
+// any address.
+struct RamRange {
+  uint8_t mcuType;
+  uint32_t first;
+  uint32_t last;
+};
+constexpr RamRange kRam[] = {
+    {1, 0x00FFC000, 0x00FFEFFF}, {2, 0x00FFC000, 0x00FFEFFF},  // H8S/2148, H8S/2145
+    {3, 0x40000000, 0x4000FFFF},                               // LPC2478
+    {4, 0x10000000, 0x1000FFFF},                               // LPC4078
+    {5, 0x10000000, 0x10007FFF}, {5, 0x2007C000, 0x20083FFF},  // LPC1768
+    {6, 0x10000000, 0x10007FFF}, {6, 0x10080000, 0x10089FFF},  // LPC4337
+    {7, 0x10000000, 0x10007FFF}, {7, 0x10080000, 0x10089FFF},  // LPC4357
+};
+
+bool InRam(uint8_t mcuType, uint32_t address) {
+  bool known = false;
+  for (const RamRange& r : kRam) {
+    if (r.mcuType != mcuType) continue;
+    known = true;
+    if (address >= r.first && address <= r.last) return true;
+  }
+  return !known;
+}
+
+// A programmer fits when its start and every byte written lie in the MCU's RAM.
+bool ProgrammerFits(const SimUnit& unit, uint32_t start) {
+  if (!InRam(unit.mcuType, start)) return false;
+  for (const auto& [address, byte] : unit.ram) {
+    (void)byte;
+    if (!InRam(unit.mcuType, address)) return false;
+  }
+  return true;
+}
+
 bool HandleTransferToRam(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() != 8) return false;
   const uint32_t start = ReadBe32(payload, 4);
   replies.push_back(Reply(EchoHead(payload, kHead)));
-  // Jumping to RAM that was never written would leave the unit hanging; the
-  // simulated one stays in its boot loader instead, so the client sees the
-  // programmer never answering.
-  if (unit.ram.count(start) == 0) return true;
+  // Jumping to RAM that was never written, or into a programmer built for
+  // another microcontroller, would leave the unit hanging; the simulated
+  // one stays in its boot loader instead, so the client sees the programmer
+  // never answering.
+  if (unit.ram.count(start) == 0 || !ProgrammerFits(unit, start)) return true;
   unit.programStart = start;
   unit.role = SimRole::kProgrammer;
   unit.flashSession.Clear();
@@ -85,11 +126,13 @@ bool HandleTransferToRam(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
 }  // namespace
 
 bool IsCommand(const std::vector<uint8_t>& payload, uint8_t command) {
-  return payload.size() >= kHead && payload[1] == kService && payload[2] == 0x10 && payload[3] == command;
+  return payload.size() >= kHead && payload[1] == kService && payload[2] == 0x10 &&
+         payload[3] == command;
 }
 
 int32_t SpeedOfCode(uint8_t code, bool oldTable) {
-  static constexpr int32_t kOld[] = {9600, 19200, 38400, 57600, 115200, 128000, 230400, 460800, 921600};
+  static constexpr int32_t kOld[] = {9600,   19200,  38400,  57600, 115200,
+                                     128000, 230400, 460800, 921600};
   static constexpr int32_t kNew[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
   if (oldTable) return code >= 1 && code <= 9 ? kOld[code - 1] : 0;
   return code >= 1 && code <= 8 ? kNew[code - 1] : 0;
@@ -99,12 +142,13 @@ bool HandleGetBufferSize(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
   const uint8_t command = unit.bootLoaderRelease < kOldCodesBelowRelease ? 0x91 : 0x1F;
   if (!IsCommand(payload, command) || payload.size() != kHead) return false;
   std::vector<uint8_t> out = EchoHead(payload, kHead);
-  AppendBe16(out, unit.bufferSize);
+  AppendBe16(out, BufferSizeOf(unit));
   replies.push_back(Reply(std::move(out)));
   return true;
 }
 
-bool HandleSetSpeed(SimUnit& unit, const std::vector<uint8_t>& payload, bool oldTable, SimReplies& replies) {
+bool HandleSetSpeed(SimUnit& unit, const std::vector<uint8_t>& payload, bool oldTable,
+                    SimReplies& replies) {
   const uint8_t command = unit.bootLoaderRelease < kOldCodesBelowRelease ? 0x90 : 0x23;
   if (!IsCommand(payload, command) || payload.size() != 5) return false;
   const int32_t baud = SpeedOfCode(payload[4], oldTable);
@@ -123,7 +167,8 @@ bool HandleBufferedChunk(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
   if (payload.size() != 7 + length || length > kMaxSmallWrite) return false;
   if (offset + length > TransferBufferSize(unit)) return false;
   if (unit.scratch.size() < offset + length) unit.scratch.resize(offset + length, 0xFF);
-  std::copy_n(payload.begin() + 7, length, unit.scratch.begin() + static_cast<std::ptrdiff_t>(offset));
+  std::copy_n(payload.begin() + 7, length,
+              unit.scratch.begin() + static_cast<std::ptrdiff_t>(offset));
   replies.push_back(Reply(EchoHead(payload, 7)));
   return true;
 }
@@ -136,7 +181,8 @@ bool HandleReset(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies&
   return true;
 }
 
-bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
+bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
+                             SimReplies& replies) {
   if (payload.size() < kHead || payload[1] != kService || payload[2] != 0x10) return false;
   switch (payload[3]) {
     case 0x10: {
@@ -145,7 +191,8 @@ bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
       // start; with no application (boot flag bit 0) the version is 0.
       if (payload.size() != kHead) return false;
       const bool application = unit.softwarePresent && (unit.bootFlags & kNoSoftwareFlag) == 0;
-      replies.push_back(Reply(UnitInfoReply(unit, payload, application ? unit.softwareVersion : int16_t{0})));
+      replies.push_back(
+          Reply(UnitInfoReply(unit, payload, application ? unit.softwareVersion : int16_t{0})));
       return true;
     }
     case 0x12: {  // ReadBootLoaderVersion: MCU type in the high nibble
@@ -181,7 +228,8 @@ bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
       return HandleTransferToRam(unit, payload, replies);
     case 0x23:
     case 0x90:
-      return HandleSetSpeed(unit, payload, unit.bootLoaderRelease < kOldSpeedTableBelowRelease, replies);
+      return HandleSetSpeed(unit, payload, unit.bootLoaderRelease < kOldSpeedTableBelowRelease,
+                            replies);
     case 0x38:
       return HandleBufferedChunk(unit, payload, replies);
     case 0x39:

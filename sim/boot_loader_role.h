@@ -15,10 +15,12 @@ struct SimUnit;
 /// release 11), write memory into RAM (0x1020, 0x1024), examine memory
 /// (0x1021), buffered chunks and commit (0x1038, 0x1039), set programmer speed
 /// (0x1023, or 0x1090 below release 11; the speed codes of releases below 15
-/// include 128000), Transfer to RAM program (0x1022) and Reset (0x1032).
+/// include 128000), Transfer to RAM program (0x1022; a programmer that lies
+/// outside the MCU's RAM is not started) and Reset (0x1032).
 /// Returns false for a request it does not serve or cannot parse (the unit
 /// stays silent); otherwise appends its reply.
-bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies);
+bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
+                             SimReplies& replies);
 
 /// The baud rate of a speed code (0 for an unknown code). The old table has
 /// 128000 as code 6; the new one goes 115200, 230400, 460800, 921600.
@@ -29,7 +31,8 @@ int32_t SpeedOfCode(uint8_t code, bool oldTable);
 /// GetBufferSize with the command code that the unit's boot-loader release uses.
 bool HandleGetBufferSize(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies);
 /// Set speed: replies at the old speed, then moves the line without parity.
-bool HandleSetSpeed(SimUnit& unit, const std::vector<uint8_t>& payload, bool oldTable, SimReplies& replies);
+bool HandleSetSpeed(SimUnit& unit, const std::vector<uint8_t>& payload, bool oldTable,
+                    SimReplies& replies);
 /// Buffered chunk 0x1038 into the unit's transfer buffer (`SimUnit::scratch`).
 bool HandleBufferedChunk(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies);
 /// Reset 0x1032: restart into the application software.

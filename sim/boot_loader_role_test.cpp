@@ -37,7 +37,8 @@ TEST(SimBootLoader, IdentifiesItself) {
   EXPECT_EQ(Ask(unit, Command(0x12).Take()), (std::vector<uint8_t>{1, 0x45, 0x10, 0x12, 0x54}));
   EXPECT_EQ(Ask(unit, Command(0x13).U8(1).Take()),
             (std::vector<uint8_t>{1, 0x45, 0x10, 0x13, 1, 5, 4, 18, 0x11, 0x22, 0x33, 0x44, 0x01}));
-  EXPECT_EQ(Ask(unit, Command(0x1F).Take()), (std::vector<uint8_t>{1, 0x45, 0x10, 0x1F, 0x04, 0x00}));
+  EXPECT_EQ(Ask(unit, Command(0x1F).Take()),
+            (std::vector<uint8_t>{1, 0x45, 0x10, 0x1F, 0x04, 0x00}));
   // Release 18 knows only the new codes; a release-10 unit only the old ones.
   EXPECT_TRUE(Ask(unit, Command(0x91).Take()).empty());
   unit.bootLoaderRelease = 10;
@@ -69,7 +70,8 @@ TEST(SimBootLoader, DownloadsVerifiesAndStartsTheProgrammer) {
   const auto reply20 = Ask(unit, Command(0x20).U32(0x10000200).U8(128).Bytes(small).Take());
   EXPECT_EQ(reply20, (std::vector<uint8_t>{1, 0x45, 0x10, 0x20, 0x10, 0x00, 0x02, 0x00, 0x80}));
   const auto reply24 = Ask(unit, Command(0x24).U32(0x10000280).U16(700).Bytes(large).Take());
-  EXPECT_EQ(reply24, (std::vector<uint8_t>{1, 0x45, 0x10, 0x24, 0x10, 0x00, 0x02, 0x80, 0x02, 0xBC}));
+  EXPECT_EQ(reply24,
+            (std::vector<uint8_t>{1, 0x45, 0x10, 0x24, 0x10, 0x00, 0x02, 0x80, 0x02, 0xBC}));
 
   // Examine reads back what was written.
   const auto examined = Ask(unit, Command(0x21).U32(0x100002F0).U8(16).Take());
@@ -81,6 +83,30 @@ TEST(SimBootLoader, DownloadsVerifiesAndStartsTheProgrammer) {
   EXPECT_EQ(unit.nextBaudRate, 115200);
   EXPECT_FALSE(unit.nextEvenParity);
   for (size_t i = 0; i < large.size(); ++i) ASSERT_EQ(unit.ram.at(0x10000280 + i), large[i]);
+}
+
+// A programmer built for another microcontroller lies where this one has
+// no RAM: the boot loader acknowledges the jump but does not start it.
+TEST(SimBootLoader, StartsOnlyAProgrammerThatFitsItsRam) {
+  struct Case {
+    uint8_t mcuType;
+    uint32_t load;
+    bool starts;
+  };
+  const Case cases[] = {{5, 0x10000000, true},    // LPC1768 programmer on an LPC1768
+                        {5, 0x10080000, false},   // LPC4337 programmer on an LPC1768
+                        {6, 0x10080000, true},    // ... on an LPC4337
+                        {3, 0x10000000, false},   // LPC1768 programmer on an LPC2478
+                        {5, 0x10007F80, false}};  // runs past the end of the LPC1768's RAM
+  for (const Case& c : cases) {
+    SimUnit unit = BootLoaderUnit();
+    unit.mcuType = c.mcuType;
+    ASSERT_EQ(Ask(unit, Command(0x24).U32(c.load).U16(256).Bytes(Pattern(256, 1)).Take()).size(),
+              10u);
+    EXPECT_EQ(Ask(unit, Command(0x22).U32(c.load).Take()).size(), 4u);
+    EXPECT_EQ(unit.role == SimRole::kProgrammer, c.starts)
+        << int(c.mcuType) << " " << std::hex << c.load;
+  }
 }
 
 TEST(SimBootLoader, BufferedChunksThenCommit) {
@@ -102,11 +128,16 @@ TEST(SimBootLoader, BufferedChunksThenCommit) {
 TEST(SimBootLoader, MalformedRequestsAreIgnored) {
   SimUnit unit = BootLoaderUnit();
   const std::vector<uint8_t> data = Pattern(129, 4);
-  EXPECT_TRUE(Ask(unit, Command(0x20).U32(0).U8(129).Bytes(data).Take()).empty());        // too long for 0x20
-  EXPECT_TRUE(Ask(unit, Command(0x20).U32(0).U8(10).Bytes(Pattern(9, 5)).Take()).empty());  // short data
-  EXPECT_TRUE(Ask(unit, Command(0x24).U32(0).U16(2000).Bytes(Pattern(2000, 6)).Take()).empty());  // above buffer
-  EXPECT_TRUE(Ask(unit, Command(0x21).U32(0xFFFFFFF0).U8(128).Take()).empty());  // wraps the address space
-  EXPECT_TRUE(Ask(unit, Command(0x38).U16(1000).U8(100).Bytes(Pattern(100, 7)).Take()).empty());  // past the buffer
+  EXPECT_TRUE(
+      Ask(unit, Command(0x20).U32(0).U8(129).Bytes(data).Take()).empty());  // too long for 0x20
+  EXPECT_TRUE(
+      Ask(unit, Command(0x20).U32(0).U8(10).Bytes(Pattern(9, 5)).Take()).empty());  // short data
+  EXPECT_TRUE(Ask(unit, Command(0x24).U32(0).U16(2000).Bytes(Pattern(2000, 6)).Take())
+                  .empty());  // above buffer
+  EXPECT_TRUE(
+      Ask(unit, Command(0x21).U32(0xFFFFFFF0).U8(128).Take()).empty());  // wraps the address space
+  EXPECT_TRUE(Ask(unit, Command(0x38).U16(1000).U8(100).Bytes(Pattern(100, 7)).Take())
+                  .empty());  // past the buffer
   EXPECT_TRUE(Ask(unit, {1, 0x45, 0x10}).empty());
   EXPECT_TRUE(Ask(unit, {1, 0x45}).empty());
   EXPECT_TRUE(unit.ram.empty());

@@ -22,7 +22,8 @@ using simclient::MemoryTransport;
 // The client's reference for the file checksums, on the worked example and
 // on a file that spans a block boundary.
 TEST(SimClientChecksums, FollowTheFileChecksumRule) {
-  EXPECT_EQ(simclient::FileChecksums({'a', 'b', 'c'}), (std::array<uint32_t, 4>{0x00636261, 0x00C6C4C2, 0, 0}));
+  EXPECT_EQ(simclient::FileChecksums({'a', 'b', 'c'}),
+            (std::array<uint32_t, 4>{0x00636261, 0x00C6C4C2, 0, 0}));
   EXPECT_EQ(simclient::FileChecksums({}), (std::array<uint32_t, 4>{0, 0, 0, 0}));
   simclient::Bytes twoBlocks(260, 0);
   twoBlocks[0] = 1;    // word 0 of block 0
@@ -38,7 +39,9 @@ class DemoTransports : public ::testing::Test {
   void SetUp() override {
     Scenario scenario;
     std::string error;
-    ASSERT_TRUE(LoadScenario(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/demo.scn", scenario, error)) << error;
+    ASSERT_TRUE(
+        LoadScenario(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/demo.scn", scenario, error))
+        << error;
     BuildNetwork(scenario, network);
     peer = std::make_unique<MemoryPeer>(network, ports.AddLine(3));
   }
@@ -70,21 +73,31 @@ TEST_F(DemoTransports, FlashesInEveryTransport) {
                         {MemoryTransport::kBuffered, MemoryTransport::kBuffered}};
   uint32_t previous = 0;
   uint8_t seed = 1;
-  for (const Case& c : cases) {
-    SCOPED_TRACE("transport " + std::to_string(static_cast<int>(c.program)));
-    const uint32_t checksum = simclient::CheckDemoFlashSession(client, c.download, c.program, seed++);
-    EXPECT_NE(checksum, previous);
-    previous = checksum;
-    // What the client read back is what the unit holds.
-    const SimUnit* display = network.connected();
-    EXPECT_EQ(display->role, SimRole::kApplication);
-    EXPECT_EQ(display->reportedChecksum, checksum);
+  // Without the line model, and with line and unit time.
+  for (bool lineModel : {false, true}) {
+    network.SetLineModel(lineModel);
+    for (const Case& c : cases) {
+      SCOPED_TRACE("transport " + std::to_string(static_cast<int>(c.program)) +
+                   (lineModel ? " timed" : ""));
+      const uint32_t checksum =
+          simclient::CheckDemoFlashSession(client, c.download, c.program, seed++);
+      EXPECT_NE(checksum, previous);
+      previous = checksum;
+      // What the client read back is what the unit holds.
+      const SimUnit* display = network.connected();
+      EXPECT_EQ(display->role, SimRole::kApplication);
+      EXPECT_EQ(display->reportedChecksum, checksum);
+    }
   }
 }
 
 TEST_F(DemoTransports, WindowedProgrammingCopesWithLateOutOfOrderReplies) {
   network.connected()->windowedRepliesLate = true;
-  simclient::CheckDemoFlashSession(client, MemoryTransport::kWindowed, MemoryTransport::kWindowed, 9, true);
+  for (bool lineModel : {false, true}) {
+    network.SetLineModel(lineModel);
+    simclient::CheckDemoFlashSession(client, MemoryTransport::kWindowed, MemoryTransport::kWindowed,
+                                     lineModel ? 10 : 9, true);
+  }
 }
 
 // Lost windowed program requests and replies, and a lost file block: the
@@ -106,7 +119,8 @@ TEST_F(DemoTransports, LostWindowedPiecesAndFileBlocksAreSentAgain) {
   network.faults().Add(rule(FaultKind::kDropReply, 0x48, '2', 4));
   simclient::CheckDemoFileWrites(client);
   const int staleBefore = client.staleReplies();
-  simclient::CheckDemoFlashSession(client, MemoryTransport::kWindowed, MemoryTransport::kWindowed, 5);
+  simclient::CheckDemoFlashSession(client, MemoryTransport::kWindowed, MemoryTransport::kWindowed,
+                                   5);
   EXPECT_GT(client.staleReplies(), staleBefore);
   for (const FaultRule& r : network.faults().rules()) EXPECT_EQ(r.fired, 1u);
 }
@@ -122,7 +136,7 @@ TEST_F(DemoTransports, ErasedSoftwareKeepsTheUnitInItsBootLoader) {
   ASSERT_TRUE(client.Open(115200));
   Bytes info;
   ASSERT_TRUE(client.ReadUnitInfo(1, info));
-  EXPECT_EQ(info, (Bytes{1, 0x45, 0x10, 0x10, 0x02, 0x8D, 0x00, 0x02, 0x02, 0x60, 0x04, 0x0C}));
+  EXPECT_EQ(info, (Bytes{1, 0x45, 0x10, 0x10, 0x02, 0x8D, 0x00, 0x02, 0x02, 0x60, 0x01, 0x0C}));
   const simclient::Record programmer{0x10000000, Bytes(64, 0xAA)};
   ASSERT_TRUE(client.WriteMemory({programmer}, MemoryTransport::kSmall));
   ASSERT_TRUE(client.TransferToRam(0x10000000));

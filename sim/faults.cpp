@@ -12,7 +12,9 @@ namespace {
 // ("6.08" has a minor version of 8).
 int Base(const std::string& text) {
   const size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  return text.size() > at + 1 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X') ? 16 : 10;
+  return text.size() > at + 1 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')
+             ? 16
+             : 10;
 }
 
 struct KindName {
@@ -31,6 +33,12 @@ constexpr KindName kKindNames[] = {
     {FaultKind::kHardwareFailure, "hardware-failure"},
     {FaultKind::kUnplug, "unplug"},
     {FaultKind::kRestart, "restart"},
+    {FaultKind::kTruncate, "truncate"},
+    {FaultKind::kJunkAfter, "junk-after"},
+    {FaultKind::kSilence, "silence"},
+    {FaultKind::kPowerLoss, "power-loss"},
+    {FaultKind::kDuplicate, "duplicate"},
+    {FaultKind::kCtsLow, "cts-low"},
 };
 
 // Whole-string unsigned number, decimal or 0x hexadecimal, at most `max`.
@@ -53,8 +61,23 @@ const char* FaultKindName(FaultKind kind) {
   return "?";
 }
 
+bool IsRequestFault(FaultKind kind) {
+  switch (kind) {
+    case FaultKind::kDropRequest:
+    case FaultKind::kUnplug:
+    case FaultKind::kRestart:
+    case FaultKind::kSilence:
+    case FaultKind::kPowerLoss:
+    case FaultKind::kDuplicate:
+    case FaultKind::kCtsLow:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::vector<FaultRule> FaultPlan::Match(const std::vector<uint8_t>& payload,
-                                        const std::string& unitName) {
+                                        const std::string& unitName, uint64_t request) {
   std::vector<FaultRule> hits;
   const int service = payload.size() > 1 ? payload[1] : -1;
   int command = -1;
@@ -65,6 +88,7 @@ std::vector<FaultRule> FaultPlan::Match(const std::vector<uint8_t>& payload,
     if (rule.service >= 0 && rule.service != service) continue;
     if (rule.command >= 0 && rule.command != command) continue;
     if (!rule.unit.empty() && rule.unit != unitName) continue;
+    if (request < rule.fromRequest) continue;
     ++rule.seen;
     if (rule.atPacket != 0 && rule.seen < rule.atPacket) continue;
     if (rule.times != 0 && rule.fired >= rule.times) continue;
@@ -121,6 +145,8 @@ bool ParseFaultRule(const std::string& text, FaultRule& rule, std::string& error
       rule.command = static_cast<int>(n);
     } else if (key == "at") {
       rule.atPacket = n;
+    } else if (key == "request") {
+      rule.fromRequest = n;
     } else if (key == "times") {
       rule.times = n;
     } else if (key == "value") {

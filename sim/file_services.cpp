@@ -33,7 +33,9 @@ struct FileRef {
   uint8_t drive;
   uint16_t file;
 };
-FileRef FileAt(const std::vector<uint8_t>& payload, size_t at) { return {payload[at], ReadBe16(payload, at + 1)}; }
+FileRef FileAt(const std::vector<uint8_t>& payload, size_t at) {
+  return {payload[at], ReadBe16(payload, at + 1)};
+}
 
 // Head of the RPC replies: address, 0x45, command, drive, file.
 std::vector<uint8_t> FileHead(const std::vector<uint8_t>& payload) { return EchoHead(payload, 7); }
@@ -44,7 +46,8 @@ void ReplyResult(const std::vector<uint8_t>& payload, uint8_t result, SimReplies
   replies.push_back(Reply(std::move(out)));
 }
 
-bool HandleOpenOrCreate(SimUnit& unit, const std::vector<uint8_t>& payload, bool create, SimReplies& replies) {
+bool HandleOpenOrCreate(SimUnit& unit, const std::vector<uint8_t>& payload, bool create,
+                        SimReplies& replies) {
   if (payload.size() != 7) return false;
   const auto [drive, file] = FileAt(payload, 4);
   uint8_t result = FileStore::kResultOk;
@@ -75,7 +78,8 @@ bool HandleClose(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies&
   if (open.mode != OpenFileState::Mode::kClosed && open.drive == drive && open.file == file) {
     unit.files.open = OpenFileState();
   }
-  const uint8_t result = unit.files.Find(drive, file) != nullptr ? FileStore::kResultOk : FileStore::kResultNoFile;
+  const uint8_t result =
+      unit.files.Find(drive, file) != nullptr ? FileStore::kResultOk : FileStore::kResultNoFile;
   ReplyResult(payload, result, replies);
   return true;
 }
@@ -87,16 +91,24 @@ bool HandleSetProperties(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
   const auto [drive, file] = FileAt(payload, 4);
   uint8_t result = unit.hardwareFailure;
   if (result == 0 && length > kMaxPropertiesSize) result = FileStore::kResultFull;
-  if (result == 0 && !unit.files.SetProperties(drive, file, std::vector<uint8_t>(payload.begin() + 8, payload.end()))) {
+  if (result == 0 && !unit.files.SetProperties(
+                         drive, file, std::vector<uint8_t>(payload.begin() + 8, payload.end()))) {
     result = FileStore::kResultNoFile;
   }
   ReplyResult(payload, result, replies);
   return true;
 }
 
+// Reads are served only from the file OpenFile opened for reading.
+bool OpenForReading(const SimUnit& unit, uint8_t drive, uint16_t file) {
+  const OpenFileState& open = unit.files.open;
+  return open.mode == OpenFileState::Mode::kReading && open.drive == drive && open.file == file;
+}
+
 bool HandleReadBlock(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() != 12) return false;
   const auto [drive, file] = FileAt(payload, 4);
+  if (!OpenForReading(unit, drive, file)) return false;
   const uint32_t offset = ReadBe32(payload, 7);
   const size_t wanted = std::min<size_t>(payload[11], kFileBlockSize);
   std::vector<uint8_t> out = EchoHead(payload, 11);
@@ -125,13 +137,14 @@ bool HandleAttributes(SimUnit& unit, const std::vector<uint8_t>& payload, SimRep
   AppendBe32(out, attributes.checksum4);
   const size_t length = std::min<size_t>(attributes.properties.size(), kMaxPropertiesSize);
   out.push_back(static_cast<uint8_t>(length));
-  out.insert(out.end(), attributes.properties.begin(), attributes.properties.begin() + static_cast<std::ptrdiff_t>(length));
+  out.insert(out.end(), attributes.properties.begin(),
+             attributes.properties.begin() + static_cast<std::ptrdiff_t>(length));
   replies.push_back(Reply(std::move(out)));
   return true;
 }
 
-std::vector<uint8_t> Acknowledgement(uint8_t address, uint8_t status, uint8_t drive, uint16_t file, uint32_t offset,
-                                     uint8_t length, uint8_t result) {
+std::vector<uint8_t> Acknowledgement(uint8_t address, uint8_t status, uint8_t drive, uint16_t file,
+                                     uint32_t offset, uint8_t length, uint8_t result) {
   std::vector<uint8_t> out{address, kBlockService, status, drive};
   AppendBe16(out, file);
   AppendBe32(out, offset);
@@ -141,7 +154,8 @@ std::vector<uint8_t> Acknowledgement(uint8_t address, uint8_t status, uint8_t dr
 }
 
 // `body` is the index of the drive byte: 3 in the "G" form, 4 in the "H" form.
-bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t body, SimReplies& replies) {
+bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t body,
+                      SimReplies& replies) {
   if (payload.size() < body + 8) return false;
   const auto [drive, file] = FileAt(payload, body);
   const uint32_t offset = ReadBe32(payload, body + 3);
@@ -149,15 +163,19 @@ bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t
   if (length > kFileBlockSize || payload.size() != body + 8 + length) return false;
   OpenFileState& open = unit.files.open;
   const uint8_t address = payload[0];
-  const bool writing = open.mode == OpenFileState::Mode::kWriting && open.drive == drive && open.file == file;
+  const bool writing =
+      open.mode == OpenFileState::Mode::kWriting && open.drive == drive && open.file == file;
   if (!writing || offset > open.acknowledged) {
     // Not open for writing, or a block is missing before this one.
-    replies.push_back(Reply(Acknowledgement(address, kNegative, drive, file, offset, length, 0), true));
+    replies.push_back(
+        Reply(Acknowledgement(address, kNegative, drive, file, offset, length, 0), true));
     return true;
   }
   if (offset < open.acknowledged) {
     // Received before (its acknowledgement was lost): confirm what we hold.
-    replies.push_back(Reply(Acknowledgement(address, kAcknowledged, drive, file, open.lastBlockOffset, length, 0), true));
+    replies.push_back(
+        Reply(Acknowledgement(address, kAcknowledged, drive, file, open.lastBlockOffset, length, 0),
+              true));
     return true;
   }
   uint8_t result = unit.hardwareFailure;
@@ -169,18 +187,22 @@ bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t
     open.lastBlockOffset = offset;
     open.highSpeed = body == 4;
   }
-  replies.push_back(Reply(Acknowledgement(address, kAcknowledged, drive, file, offset, length, result), true));
+  replies.push_back(
+      Reply(Acknowledgement(address, kAcknowledged, drive, file, offset, length, result), true));
   return true;
 }
 
-bool HandleReadRequest(SimUnit& unit, const std::vector<uint8_t>& payload, size_t body, SimReplies& replies) {
+bool HandleReadRequest(SimUnit& unit, const std::vector<uint8_t>& payload, size_t body,
+                       SimReplies& replies) {
   if (payload.size() != body + 8) return false;
   const auto [drive, file] = FileAt(payload, body);
+  if (!OpenForReading(unit, drive, file)) return false;
   const uint32_t offset = ReadBe32(payload, body + 3);
   const size_t wanted = std::min<size_t>(payload[body + 7], kFileBlockSize);
   std::vector<uint8_t> out = EchoHead(payload, body);
   out.back() = kReadReply;
-  out.insert(out.end(), payload.begin() + static_cast<std::ptrdiff_t>(body), payload.begin() + static_cast<std::ptrdiff_t>(body + 7));
+  out.insert(out.end(), payload.begin() + static_cast<std::ptrdiff_t>(body),
+             payload.begin() + static_cast<std::ptrdiff_t>(body + 7));
   if (unit.hardwareFailure != 0) {
     out.push_back(kReadFailed);
   } else {
@@ -196,7 +218,8 @@ bool HandleBlock(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies&
   size_t body = 3;
   if (payload[1] == kFastBlockService) {
     // Application software before 6.04 does not know the "H" form.
-    if (unit.role == SimRole::kApplication && unit.softwareVersion < kFastBlocksFromVersion) return false;
+    if (unit.role == SimRole::kApplication && unit.softwareVersion < kFastBlocksFromVersion)
+      return false;
     if (payload.size() < 4 || (payload[2] & 0x0F) != kFastMarker) return false;
     body = 4;
   }
@@ -214,7 +237,8 @@ bool HandleBlock(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies&
 
 bool HandleFileRequest(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() < 3) return false;
-  if (payload[1] == kBlockService || payload[1] == kFastBlockService) return HandleBlock(unit, payload, replies);
+  if (payload[1] == kBlockService || payload[1] == kFastBlockService)
+    return HandleBlock(unit, payload, replies);
   if (payload.size() < 4 || payload[1] != kCommandService || payload[2] != 0x10) return false;
   switch (payload[3]) {
     case 0x26:

@@ -19,7 +19,9 @@ struct SimUnit;
 /// and read requests answered with "1" replies.
 ///
 /// Blocks must arrive in offset order; a block already received is
-/// acknowledged again with the last good offset. With
+/// acknowledged again with the last good offset. Reads (ReadFileBlock and
+/// "G" or "H" read requests) are answered only for the file open for
+/// reading; others are ignored. With
 /// `SimUnit::hardwareFailure` set, writes acknowledge with that result and
 /// reads answer with the failure count 0xFF.
 bool HandleFileRequest(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies);

@@ -25,9 +25,17 @@ std::vector<uint8_t> Rpc(SimUnit& unit, uint8_t command, uint8_t drive, uint16_t
   return OnlyReply(Send(unit, Command(command, kUnit).U8(drive).U16(file).Take()));
 }
 
-std::vector<uint8_t> GBlock(uint8_t drive, uint16_t file, uint32_t offset, const std::vector<uint8_t>& data) {
+std::vector<uint8_t> GBlock(uint8_t drive, uint16_t file, uint32_t offset,
+                            const std::vector<uint8_t>& data) {
   PayloadWriter w;
-  w.U8(kUnit).U8(0x47).U8('2').U8(drive).U16(file).U32(offset).U8(static_cast<uint32_t>(data.size())).Bytes(data);
+  w.U8(kUnit)
+      .U8(0x47)
+      .U8('2')
+      .U8(drive)
+      .U16(file)
+      .U32(offset)
+      .U8(static_cast<uint32_t>(data.size()))
+      .Bytes(data);
   return w.Take();
 }
 
@@ -49,16 +57,19 @@ Ack ReadAck(const SimReplies& replies) {
 }
 
 uint32_t At32(const std::vector<uint8_t>& p, size_t at) {
-  return (uint32_t{p[at]} << 24) | (uint32_t{p[at + 1]} << 16) | (uint32_t{p[at + 2]} << 8) | p[at + 3];
+  return (uint32_t{p[at]} << 24) | (uint32_t{p[at + 1]} << 16) | (uint32_t{p[at + 2]} << 8) |
+         p[at + 3];
 }
 
 TEST(SimFileServices, FileWrittenInBlocksReadsBackWithItsChecksums) {
   SimUnit unit;
   const std::vector<uint8_t> data = Pattern(1000, 1);
-  EXPECT_EQ(Rpc(unit, 0x29, 1, 0x1E0), (std::vector<uint8_t>{kUnit, 0x45, 0x10, 0x29, 1, 0x01, 0xE0, 0}));
+  EXPECT_EQ(Rpc(unit, 0x29, 1, 0x1E0),
+            (std::vector<uint8_t>{kUnit, 0x45, 0x10, 0x29, 1, 0x01, 0xE0, 0}));
   for (uint32_t offset = 0; offset < 1000; offset += 128) {
     const uint32_t n = std::min<uint32_t>(128, 1000 - offset);
-    const SimReplies replies = Send(unit, GBlock(1, 0x1E0, offset, {data.begin() + offset, data.begin() + offset + n}));
+    const SimReplies replies =
+        Send(unit, GBlock(1, 0x1E0, offset, {data.begin() + offset, data.begin() + offset + n}));
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_TRUE(replies[0].lengthFramed);
     const Ack ack = ReadAck(replies);
@@ -67,10 +78,14 @@ TEST(SimFileServices, FileWrittenInBlocksReadsBackWithItsChecksums) {
     EXPECT_EQ(ack.result, 0);
   }
   // Properties item 1: a CRC number stored with the file.
-  EXPECT_EQ(Send(unit, Command(0x2B, kUnit).U8(1).U16(0x1E0).U8(4).U8(0x01).U8(0x42).U16(0x4957).Take()).size(), 1u);
+  EXPECT_EQ(
+      Send(unit, Command(0x2B, kUnit).U8(1).U16(0x1E0).U8(4).U8(0x01).U8(0x42).U16(0x4957).Take())
+          .size(),
+      1u);
   EXPECT_EQ(Rpc(unit, 0x2C, 1, 0x1E0).back(), 0);
 
-  const auto attributes = OnlyReply(Send(unit, Command(0x2F, kUnit).U8(1).U16(0x1E0).U32(1000).Take()));
+  const auto attributes =
+      OnlyReply(Send(unit, Command(0x2F, kUnit).U8(1).U16(0x1E0).U32(1000).Take()));
   ASSERT_EQ(attributes.size(), 29u + 4);
   const FileChecksums sums = ComputeFileChecksums(data.data(), data.size());
   EXPECT_EQ(attributes[7], 0);
@@ -96,7 +111,8 @@ TEST(SimFileServices, FileWrittenInBlocksReadsBackWithItsChecksums) {
     back.insert(back.end(), reply.begin() + 11, reply.end());
   }
   EXPECT_EQ(back, data);
-  const auto block = OnlyReply(Send(unit, Command(0x27, kUnit).U8(1).U16(0x1E0).U32(896).U8(128).Take()));
+  const auto block =
+      OnlyReply(Send(unit, Command(0x27, kUnit).U8(1).U16(0x1E0).U32(896).U8(128).Take()));
   ASSERT_EQ(block.size(), 12u + 104);
   EXPECT_EQ(block[11], 104);
   EXPECT_TRUE(std::equal(block.begin() + 12, block.end(), data.begin() + 896));
@@ -144,7 +160,11 @@ TEST(SimFileServices, HighSpeedBlocksAndFailures) {
   const Ack failed = ReadAck(Send(unit, GBlock(1, 0x1E0, 3, {4})));
   EXPECT_EQ(failed.result, 0x01);
   EXPECT_EQ(failed.offset, 3u);
-  const auto read = OnlyReply(Send(unit, Command(0x27, kUnit).U8(1).U16(0x1E0).U32(0).U8(128).Take()));
+  // Reads are answered only for the file open for reading.
+  EXPECT_TRUE(Send(unit, Command(0x27, kUnit).U8(1).U16(0x1E0).U32(0).U8(128).Take()).empty());
+  EXPECT_EQ(Rpc(unit, 0x26, 1, 0x1E0).back(), 0);
+  const auto read =
+      OnlyReply(Send(unit, Command(0x27, kUnit).U8(1).U16(0x1E0).U32(0).U8(128).Take()));
   ASSERT_EQ(read.size(), 12u);
   EXPECT_EQ(read[11], 0xFF);
   unit.hardwareFailure = 0;
@@ -152,7 +172,8 @@ TEST(SimFileServices, HighSpeedBlocksAndFailures) {
   // Missing files and drives, bad lengths.
   EXPECT_EQ(Rpc(unit, 0x26, 1, 0x999).back(), FileStore::kResultNoFile);
   EXPECT_EQ(Rpc(unit, 0x29, 5, 1).back(), FileStore::kResultNoDrive);
-  EXPECT_EQ(OnlyReply(Send(unit, Command(0x2F, kUnit).U8(1).U16(0x999).U32(0).Take()))[7], FileStore::kResultNoFile);
+  EXPECT_EQ(OnlyReply(Send(unit, Command(0x2F, kUnit).U8(1).U16(0x999).U32(0).Take()))[7],
+            FileStore::kResultNoFile);
   EXPECT_TRUE(Send(unit, Command(0x2B, kUnit).U8(1).U16(0x1E0).U8(10).U8(1).Take()).empty());
   auto oversize = GBlock(1, 0x1E0, 3, Pattern(129, 1));
   EXPECT_TRUE(Send(unit, oversize).empty());

@@ -25,27 +25,70 @@ size_t CommandRequestSize(const uint8_t* d, size_t n) {
   };
   auto plus = [](size_t base, size_t len) { return len == SIZE_MAX ? 0 : base + len; };
   switch (d[3]) {
-    case 0x10: case 0x11: case 0x12: case 0x14: case 0x15: case 0x16: case 0x17:
-    case 0x18: case 0x1B: case 0x1C: case 0x1F: case 0x91: case 0x31: case 0x32:
-    case 0x33: case 0x34: case 0x3C: case 0x3E: case 0x3F:
+    case 0x10:
+    case 0x11:
+    case 0x12:
+    case 0x14:
+    case 0x15:
+    case 0x16:
+    case 0x17:
+    case 0x18:
+    case 0x1B:
+    case 0x1C:
+    case 0x1F:
+    case 0x91:
+    case 0x31:
+    case 0x32:
+    case 0x33:
+    case 0x34:
+    case 0x3C:
+    case 0x3E:
+    case 0x3F:
       return 4;
-    case 0x13: case 0x23: case 0x90: case 0x3B: return 5;
-    case 0x20: case 0x40: return plus(9, len8(8));
-    case 0x21: case 0x51: return 9;
-    case 0x22: case 0x30: return 8;
-    case 0x24: case 0x42: return plus(10, len16(8));
-    case 0x26: case 0x29: case 0x2C: return 7;
-    case 0x27: return 12;
-    case 0x2B: return plus(8, len8(7));
-    case 0x2F: return 11;
-    case 0x35: return 12;
-    case 0x36: return 8;
-    case 0x38: return plus(7, len8(6));
-    case 0x39: case 0x3A: return 10;
-    case 0x3D: return 9;
-    case 0x41: return plus(11, len8(10));
-    case 0x50: return 137;
-    default: return 0;
+    case 0x13:
+    case 0x23:
+    case 0x90:
+    case 0x3B:
+      return 5;
+    case 0x20:
+    case 0x40:
+      return plus(9, len8(8));
+    case 0x21:
+    case 0x51:
+      return 9;
+    case 0x22:
+    case 0x30:
+      return 8;
+    case 0x24:
+    case 0x42:
+      return plus(10, len16(8));
+    case 0x26:
+    case 0x29:
+    case 0x2C:
+      return 7;
+    case 0x27:
+      return 12;
+    case 0x2B:
+      return plus(8, len8(7));
+    case 0x2F:
+      return 11;
+    case 0x35:
+      return 12;
+    case 0x36:
+      return 8;
+    case 0x38:
+      return plus(7, len8(6));
+    case 0x39:
+    case 0x3A:
+      return 10;
+    case 0x3D:
+      return 9;
+    case 0x41:
+      return plus(11, len8(10));
+    case 0x50:
+      return 137;
+    default:
+      return 0;
   }
 }
 
@@ -102,11 +145,13 @@ void FrameDecoder::Push(const uint8_t* data, size_t length) {
     const size_t drop = buffer_.size() - kMaxPending;
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(drop));
     skipped_ += drop;
+    consumed_ += drop;
   }
 }
 
 void FrameDecoder::DropPending() {
   skipped_ += buffer_.size();
+  consumed_ += buffer_.size();
   buffer_.clear();
 }
 
@@ -144,6 +189,7 @@ bool FrameDecoder::Emit(size_t start, size_t length, bool lengthFramed, DecodedF
   frame.payload.assign(frame.raw.begin() + static_cast<std::ptrdiff_t>(body),
                        frame.raw.begin() + static_cast<std::ptrdiff_t>(end));
   skipped_ += start;
+  consumed_ += start + length;
   buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start + length));
   return true;
 }
@@ -162,7 +208,8 @@ bool FrameDecoder::TryAt(size_t start, DecodedFrame& frame) {
   }
   if (known != 0) return false;  // a known request still arriving, or noise
   // Only the services a unit knows start a frame; anything else is noise.
-  if (d[1] != kPing && d[1] != kCommand && d[1] != kFileBlock && d[1] != kFastFileBlock) return false;
+  if (d[1] != kPing && d[1] != kCommand && d[1] != kFileBlock && d[1] != kFastFileBlock)
+    return false;
   // A command the unit does not know: the shortest run that checks good is the frame.
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < n && i < kMaxUnknownFrame; ++i) {

@@ -24,7 +24,7 @@ struct DecodedFrame {
   bool lengthFramed = false;     ///< arrived with the 0xF1 length header
   bool proxied = false;          ///< carried a proxy header
   ProxyHeader proxy;
-  std::vector<uint8_t> raw;      ///< every byte of the frame as it came
+  std::vector<uint8_t> raw;  ///< every byte of the frame as it came
 };
 
 /// The number of payload bytes a request with this start must have, judged
@@ -57,6 +57,9 @@ class FrameDecoder {
   /// Forgets unfinished bytes (the line went quiet in the middle of them).
   void DropPending();
   size_t pending() const { return buffer_.size(); }
+  /// Bytes taken out of the stream so far (frames, noise and dropped bytes):
+  /// the stream position just past the last frame returned.
+  uint64_t consumed() const { return consumed_; }
   /// Bytes skipped as noise since the last call.
   size_t TakeSkipped();
 
@@ -66,6 +69,7 @@ class FrameDecoder {
 
   std::vector<uint8_t> buffer_;
   size_t skipped_ = 0;
+  uint64_t consumed_ = 0;
 };
 
 }  // namespace kel::sim

@@ -8,21 +8,26 @@
 
 #include "platform/clock.h"
 #include "platform/signals.h"
+#include "sim/faults.h"
 #include "sim/pty_server.h"
 #include "sim/scenario.h"
+#include "sim/state_dump.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "usage: ponderix-sim --scenario FILE [--scenario FILE ...] --comdir DIR [--port N]\n"
     "                    [--wineprefix DIR] [--exit-after-idle SECONDS] [--transcript FILE]\n"
-    "                    [--line-model]\n";
+    "                    [--line-model] [--fault RULE ...] [--dump DIR] [--control FILE]\n";
 
 struct Arguments {
   std::vector<std::string> scenarios;
   std::string comDir;
   std::string winePrefix;
   std::string transcript;
+  std::string dumpDir;
+  std::string controlFile;
+  std::vector<kel::sim::FaultRule> faults;
   int port = 0;
   unsigned long idleSeconds = 0;
   bool lineModel = false;
@@ -77,6 +82,21 @@ bool ParseArguments(int argc, char** argv, Arguments& args, std::string& error) 
       args.idleSeconds = n;
     } else if (a == "--line-model") {
       args.lineModel = true;
+    } else if (a == "--fault") {
+      if (!value(v)) return false;
+      kel::sim::FaultRule rule;
+      std::string why;
+      if (!kel::sim::ParseFaultRule(v, rule, why)) {
+        error = "--fault " + std::string(v) + ": " + why;
+        return false;
+      }
+      args.faults.push_back(rule);
+    } else if (a == "--dump") {
+      if (!value(v)) return false;
+      args.dumpDir = v;
+    } else if (a == "--control") {
+      if (!value(v)) return false;
+      args.controlFile = v;
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -94,6 +114,20 @@ bool ParseArguments(int argc, char** argv, Arguments& args, std::string& error) 
     return false;
   }
   return true;
+}
+
+// Writes each port's units into DIR/comN (see state_dump.h).
+bool Dump(kel::sim::PtyServer& server, const std::string& dir) {
+  bool good = true;
+  for (size_t i = 0; i < server.portCount(); ++i) {
+    std::string error;
+    const std::string folder = dir + "/com" + std::to_string(server.portNumber(i));
+    if (!kel::sim::DumpNetwork(server.network(i), folder, error)) {
+      std::fprintf(stderr, "ponderix-sim: %s\n", error.c_str());
+      good = false;
+    }
+  }
+  return good;
 }
 
 }  // namespace
@@ -123,6 +157,8 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (args.lineModel) scenario.lineModel = true;
+    // Faults from the command line apply to every port, after the scenario's own.
+    scenario.faults.insert(scenario.faults.end(), args.faults.begin(), args.faults.end());
     // --port names the first scenario's port; later ones keep their own.
     const int number = i == 0 && args.port != 0 ? args.port : scenario.portNumber;
     if (!server.AddPort(number, scenario, args.comDir, args.winePrefix, error)) {
@@ -130,11 +166,14 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  server.SetControlFile(args.controlFile);
   for (const auto& line : server.Describe()) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   server.Run(static_cast<uint32_t>(args.idleSeconds * 1000));
   server.RemoveLinks();
   if (transcript) std::fclose(transcript);
+  // At the end of the run, whether idle, stopped by a signal or done.
+  const bool dumped = args.dumpDir.empty() || Dump(server, args.dumpDir);
   std::printf("ponderix-sim: stopped\n");
-  return 0;
+  return dumped ? 0 : 1;
 }

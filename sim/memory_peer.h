@@ -17,10 +17,13 @@ class MemoryPeer : public MemorySerialPeer {
   MemoryPeer(const MemoryPeer&) = delete;
   MemoryPeer& operator=(const MemoryPeer&) = delete;
 
-  void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& line, uint32_t now) override;
+  void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& line,
+                   uint32_t now) override;
   void OnTime(uint32_t now) override;
   void OnOpen(bool open, const SerialConfig& line) override;
   bool Cts() override;
+  bool NextEvent(uint32_t& tick) override;
+  bool HostBytesLeaveAt(uint32_t& tick) override;
 
   SimNetwork& network() { return network_; }
 

@@ -13,6 +13,7 @@ namespace {
 
 constexpr size_t kHead = kRequestHead;
 constexpr uint16_t kSequenceMask = 0x7FFF;
+constexpr uint16_t kFirstPieceFlag = 0x8000;
 constexpr uint32_t kSoftwareOffset = 0x4000;  // the boot loader owns the first 16 KiB
 
 // Processing times of the programmer, in milliseconds.
@@ -22,7 +23,9 @@ constexpr uint32_t kEraseMs = 20;
 // than odd ones, so that each pair of replies arrives swapped.
 constexpr uint32_t kLateMs = 40;
 
-SimReply Reply(std::vector<uint8_t> payload, uint32_t delayMs = 0) { return MakeReply(std::move(payload), delayMs); }
+SimReply Reply(std::vector<uint8_t> payload, uint32_t delayMs = 0) {
+  return MakeReply(std::move(payload), delayMs);
+}
 
 // Calls `visit` for each flash sector that overlaps first..last, skipping the
 // gap between banks.
@@ -43,7 +46,8 @@ void NoteWrite(SimUnit& unit, uint32_t first, uint32_t last) {
   if (last >= base + kSoftwareOffset) unit.flash.softwareWritten = true;
 }
 
-bool HandleProgram(SimUnit& unit, const std::vector<uint8_t>& payload, bool large, SimReplies& replies) {
+bool HandleProgram(SimUnit& unit, const std::vector<uint8_t>& payload, bool large,
+                   SimReplies& replies) {
   BlockRequest block;
   if (!ParseBlockRequest(unit, payload, large, block)) return false;
   std::vector<uint8_t> out = EchoHead(payload, block.dataAt);
@@ -58,8 +62,11 @@ bool HandleProgram(SimUnit& unit, const std::vector<uint8_t>& payload, bool larg
 // one taken. A piece already taken is answered again without being written
 // (its reply was lost); a piece after a gap is dropped unanswered, so the
 // client's timeout makes it send the missing pieces again in order. A reply
-// acknowledges its sequence and, cumulatively, every one before it.
-bool HandleWindowedProgram(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
+// acknowledges its sequence and, cumulatively, every one before it. A piece
+// without bit 15 continues the record of the piece before it; one that does
+// not (a first piece sent without the bit) is refused with a failure result.
+bool HandleWindowedProgram(SimUnit& unit, const std::vector<uint8_t>& payload,
+                           SimReplies& replies) {
   if (payload.size() < 11) return false;
   const uint16_t tag = ReadBe16(payload, 4);
   const uint32_t address = ReadBe32(payload, 6);
@@ -67,25 +74,34 @@ bool HandleWindowedProgram(SimUnit& unit, const std::vector<uint8_t>& payload, S
   if (payload.size() != 11 + length || length > kMaxSmallWrite) return false;
   const uint16_t sequence = tag & kSequenceMask;
   FlashSession& session = unit.flashSession;
-  const bool next = sequence == 0 || (session.haveSequence && sequence == ((session.lastSequence + 1) & kSequenceMask));
+  const bool next = sequence == 0 || (session.haveSequence &&
+                                      sequence == ((session.lastSequence + 1) & kSequenceMask));
   const bool repeated = !next && session.haveSequence && sequence <= session.lastSequence;
   if (!next && !repeated) return true;  // out of order: silently dropped
   uint8_t result = 0;
   if (next) {
-    result = ProgramFlash(unit, address, payload.data() + 11, length);
+    const bool firstPiece = (tag & kFirstPieceFlag) != 0;
+    const bool continues =
+        !firstPiece && sequence != 0 && session.inRecord && address == session.nextAddress;
+    result = firstPiece || continues ? ProgramFlash(unit, address, payload.data() + 11, length)
+                                     : kResultNotInRecord;
     if (result == 0) {
       session.haveSequence = true;
       session.lastSequence = sequence;
+      session.inRecord = true;
+      session.nextAddress = static_cast<uint32_t>(address + length);
     }
   }
   std::vector<uint8_t> out = EchoHead(payload, 11);
   out.push_back(result);
-  const uint32_t delay = kProgramMs + (unit.windowedRepliesLate && sequence % 2 == 0 ? kLateMs : 0);
-  replies.push_back(Reply(std::move(out), delay));
+  SimReply reply = Reply(std::move(out), kProgramMs);
+  if (unit.windowedRepliesLate && sequence % 2 == 0) reply.lateMs = kLateMs;
+  replies.push_back(std::move(reply));
   return true;
 }
 
-bool HandleProgramFromBuffer(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
+bool HandleProgramFromBuffer(SimUnit& unit, const std::vector<uint8_t>& payload,
+                             SimReplies& replies) {
   if (payload.size() != 10) return false;
   const uint32_t address = ReadBe32(payload, 4);
   const size_t length = ReadBe16(payload, 8);
@@ -107,7 +123,8 @@ bool HandleEraseRange(SimUnit& unit, const std::vector<uint8_t>& payload, SimRep
 }
 
 bool HandleEraseFms(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
-  if (payload.size() != 8 || payload[5] != 'F' || payload[6] != 'M' || payload[7] != 'S') return false;
+  if (payload.size() != 8 || payload[5] != 'F' || payload[6] != 'M' || payload[7] != 'S')
+    return false;
   const uint8_t drive = payload[4];
   uint8_t result = unit.hardwareFailure;
   if (result == 0 && !unit.files.HasDrive(drive)) result = FileStore::kResultNoDrive;
@@ -166,17 +183,19 @@ uint8_t ProgramFlash(SimUnit& unit, uint32_t address, const uint8_t* data, size_
   if (!inside || !FlashMemory::InFlash(unit.mcuType, last)) return kResultBadAddress;
   // The first write into a sector this session erases the whole sector.
   ForEachSector(unit.mcuType, address, last, [&](const FlashRange& sector) {
-    if (unit.flashSession.erasedSectors.insert(sector.first).second) unit.flash.Erase(sector.first, sector.last);
+    if (unit.flashSession.erasedSectors.insert(sector.first).second)
+      unit.flash.Erase(sector.first, sector.last);
   });
   unit.flash.Write(address, data, count);
   NoteWrite(unit, address, last);
   return 0;
 }
 
-bool HandleProgrammerRequest(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
+bool HandleProgrammerRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
+                             SimReplies& replies) {
   if (payload.size() < kHead || payload[1] != 0x45 || payload[2] != 0x10) return false;
   switch (payload[3]) {
-    case 0x31: {  // GetProgrammerVersion
+    case 0x31: {  // GetProgrammerVersion: the programmer's own version, from the scenario
       if (payload.size() != kHead) return false;
       std::vector<uint8_t> out = EchoHead(payload, kHead);
       out.push_back(unit.programmerVersionMajor);

@@ -26,18 +26,26 @@ SimUnit ProgrammerUnit() {
   return unit;
 }
 
-std::vector<uint8_t> Ask(SimUnit& unit, const std::vector<uint8_t>& request, uint32_t* delay = nullptr) {
+std::vector<uint8_t> Ask(SimUnit& unit, const std::vector<uint8_t>& request,
+                         uint32_t* delay = nullptr) {
   SimReplies replies;
   if (!HandleProgrammerRequest(unit, request, replies)) return {};
-  if (delay != nullptr && replies.size() == 1) *delay = replies[0].delayMs;
+  if (delay != nullptr && replies.size() == 1) *delay = replies[0].delayMs + replies[0].lateMs;
   return OnlyReply(replies);
 }
 
 std::vector<uint8_t> Windowed(uint16_t tag, uint32_t address, const std::vector<uint8_t>& data) {
-  return Command(0x41).U16(tag).U32(address).U8(static_cast<uint32_t>(data.size())).Bytes(data).Take();
+  return Command(0x41)
+      .U16(tag)
+      .U32(address)
+      .U8(static_cast<uint32_t>(data.size()))
+      .Bytes(data)
+      .Take();
 }
 
-uint16_t ReplyTag(const std::vector<uint8_t>& reply) { return static_cast<uint16_t>((reply[4] << 8) | reply[5]); }
+uint16_t ReplyTag(const std::vector<uint8_t>& reply) {
+  return static_cast<uint16_t>((reply[4] << 8) | reply[5]);
+}
 
 TEST(SimProgrammer, DownloadThroughBootLoaderThenFlashWriteLeavesTheImageInFlash) {
   SimUnit unit = ProgrammerUnit();
@@ -49,20 +57,25 @@ TEST(SimProgrammer, DownloadThroughBootLoaderThenFlashWriteLeavesTheImageInFlash
   for (const auto& r : records) {
     SimReplies replies;
     ASSERT_TRUE(HandleBootLoaderRequest(
-        unit, Command(0x20).U32(r.address).U8(static_cast<uint32_t>(r.data.size())).Bytes(r.data).Take(), replies));
+        unit,
+        Command(0x20).U32(r.address).U8(static_cast<uint32_t>(r.data.size())).Bytes(r.data).Take(),
+        replies));
   }
   SimReplies started;
   ASSERT_TRUE(HandleBootLoaderRequest(unit, Command(0x22).U32(0x100002CD).Take(), started));
   ASSERT_EQ(unit.role, SimRole::kProgrammer);
 
   EXPECT_EQ(Ask(unit, Command(0x31).Take()), (std::vector<uint8_t>{1, 0x45, 0x10, 0x31, 3, 0}));
+  unit.programmerBufferSize = 8192;  // the programmer's own, not the boot loader's 1024
+  EXPECT_EQ(Ask(unit, Command(0x1F).Take()),
+            (std::vector<uint8_t>{1, 0x45, 0x10, 0x1F, 0x20, 0x00}));
   EXPECT_EQ(Ask(unit, Command(0x23).U8(8).Take()).size(), 4u);  // new table: 921600
   EXPECT_EQ(unit.nextBaudRate, 921600);
 
   // Software: a large record, a small one and a gap, then erase and program.
   unit.flash.Write(0x5800, Pattern(64, 9));  // old software in an erased sector
-  const std::vector<uint8_t> softwareImage =
-      BuildRecordImage(0, {{0x4000, Pattern(1000, 3)}, {0x43E8, Pattern(100, 4)}, {0x5000, Pattern(1024, 5)}});
+  const std::vector<uint8_t> softwareImage = BuildRecordImage(
+      0, {{0x4000, Pattern(1000, 3)}, {0x43E8, Pattern(100, 4)}, {0x5000, Pattern(1024, 5)}});
   ASSERT_TRUE(ParseRecordImage(softwareImage.data(), softwareImage.size(), records));
   EXPECT_EQ(Ask(unit, Command(0x35).U32(0x4000).U32(0x53FF).Take()).size(), 4u);
   for (const auto& r : records) {
@@ -107,8 +120,11 @@ TEST(SimProgrammer, WindowedWritesFollowTheirSequence) {
     return both;
   }());
 
-  // Sequence 0 starts a new image after a reset of the sequence.
-  EXPECT_EQ(ReplyTag(Ask(unit, Windowed(0, 0x5000, a))), 0);
+  // Sequence 0 starts a new image after a reset of the sequence; a piece
+  // without bit 15 must continue the record of the piece before it.
+  EXPECT_EQ(ReplyTag(Ask(unit, Windowed(0x8000, 0x5000, a))), 0x8000);
+  EXPECT_EQ(Ask(unit, Windowed(1, 0x6000, b)).back(), kResultNotInRecord);
+  EXPECT_FALSE(unit.flash.HasData(0x6000, 0x607F));
   EXPECT_EQ(ReplyTag(Ask(unit, Windowed(1, 0x5080, b))), 1);
 
   // Late replies: even sequences are held back past the odd one after them.
@@ -148,14 +164,17 @@ TEST(SimProgrammer, FailuresAnswerWithResultCodes) {
   SimUnit unit = ProgrammerUnit();
   // Outside the MCU's flash.
   EXPECT_EQ(Ask(unit, Command(0x40).U32(0x7FFF0).U8(16).Bytes(Pattern(16, 1)).Take()).back(), 0);
-  EXPECT_EQ(Ask(unit, Command(0x40).U32(0x7FFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(), kResultBadAddress);
-  EXPECT_EQ(Ask(unit, Command(0x40).U32(0xFFFFFFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(), kResultBadAddress);
+  EXPECT_EQ(Ask(unit, Command(0x40).U32(0x7FFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(),
+            kResultBadAddress);
+  EXPECT_EQ(Ask(unit, Command(0x40).U32(0xFFFFFFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(),
+            kResultBadAddress);
 
   unit.files.Put(1, 0x1E0, {1, 2, 3});
   unit.hardwareFailure = 0x05;
   EXPECT_EQ(Ask(unit, Command(0x40).U32(0x4000).U8(16).Bytes(Pattern(16, 2)).Take()).back(), 0x05);
-  EXPECT_EQ(Ask(unit, Windowed(0, 0x4000, Pattern(16, 2))).back(), 0x05);
-  EXPECT_EQ(Ask(unit, Command(0x36).U8(1).Text("FMS").Take()), (std::vector<uint8_t>{1, 0x45, 0x10, 0x36, 1, 0x05}));
+  EXPECT_EQ(Ask(unit, Windowed(0x8000, 0x4000, Pattern(16, 2))).back(), 0x05);
+  EXPECT_EQ(Ask(unit, Command(0x36).U8(1).Text("FMS").Take()),
+            (std::vector<uint8_t>{1, 0x45, 0x10, 0x36, 1, 0x05}));
   EXPECT_FALSE(unit.flash.HasData(0x4000, 0x4FFF));
   EXPECT_NE(unit.files.Find(1, 0x1E0), nullptr);
 
@@ -171,7 +190,11 @@ TEST(SimProgrammer, BufferedChunksProgramFlash) {
   const std::vector<uint8_t> data = Pattern(300, 20);
   for (uint32_t offset = 0; offset < 300; offset += 128) {
     const uint32_t n = std::min<uint32_t>(128, 300 - offset);
-    Ask(unit, Command(0x38).U16(offset).U8(n).Bytes(std::vector<uint8_t>(data.begin() + offset, data.begin() + offset + n)).Take());
+    Ask(unit, Command(0x38)
+                  .U16(offset)
+                  .U8(n)
+                  .Bytes(std::vector<uint8_t>(data.begin() + offset, data.begin() + offset + n))
+                  .Take());
   }
   const auto reply = Ask(unit, Command(0x3A).U32(0x1A000).U16(300).Take());
   ASSERT_EQ(reply.size(), 11u);
@@ -188,9 +211,9 @@ namespace {
 // Requests cut short, padded or filled with noise after a valid head: every
 // handler must answer or ignore them without reading past the payload.
 TEST(SimProgrammer, TruncatedAndNoisyRequestsAreSafeInEveryRole) {
-  const uint8_t commands[] = {0x12, 0x13, 0x1F, 0x91, 0x20, 0x21, 0x22, 0x23, 0x24, 0x26, 0x27, 0x29,
-                              0x2B, 0x2C, 0x2F, 0x31, 0x32, 0x33, 0x35, 0x36, 0x38, 0x39, 0x3A, 0x3B,
-                              0x40, 0x41, 0x42, 0x50, 0x51, 0x90};
+  const uint8_t commands[] = {0x12, 0x13, 0x1F, 0x91, 0x20, 0x21, 0x22, 0x23, 0x24, 0x26,
+                              0x27, 0x29, 0x2B, 0x2C, 0x2F, 0x31, 0x32, 0x33, 0x35, 0x36,
+                              0x38, 0x39, 0x3A, 0x3B, 0x40, 0x41, 0x42, 0x50, 0x51, 0x90};
   uint32_t x = 12345;
   auto next = [&x] { return x = x * 1103515245u + 12345u, static_cast<uint8_t>(x >> 16); };
   SimUnit unit = ProgrammerUnit();
@@ -200,7 +223,8 @@ TEST(SimProgrammer, TruncatedAndNoisyRequestsAreSafeInEveryRole) {
     if (form == 0) {
       request = {1, 0x45, 0x10, commands[next() % sizeof commands]};
     } else {
-      request = {1, static_cast<uint8_t>(form == 1 ? 0x47 : 0x48), static_cast<uint8_t>(form == 1 ? '2' : 0x04)};
+      request = {1, static_cast<uint8_t>(form == 1 ? 0x47 : 0x48),
+                 static_cast<uint8_t>(form == 1 ? '2' : 0x04)};
       if (form == 2) request.push_back(next() % 2 ? '2' : '0');
       request.push_back(1);  // drive
     }

@@ -1,8 +1,14 @@
 #include "sim/pty_server.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
+#include "platform/memory_serial.h"
 #include "platform/signals.h"
+#include "sim/control_channel.h"
 
 namespace kel::sim {
 
@@ -11,15 +17,21 @@ namespace {
 constexpr size_t kReadChunk = 4096;
 // The longest single wait; keeps the loop responsive to time-outs.
 constexpr uint32_t kMaxWaitMs = 50;
+// Bytes of a control file read at most (the channel takes 64 KiB).
+constexpr size_t kControlLimit = 64 * 1024 + 1;
 // Frames kept in memory per port while serving; the file gets them all.
 constexpr size_t kTranscriptKept = 10000;
 
 const char* RoleName(SimRole role) {
   switch (role) {
-    case SimRole::kApplication: return "application";
-    case SimRole::kBootLoader: return "boot loader";
-    case SimRole::kProgrammer: return "programmer";
-    case SimRole::kBlankChip: return "blank chip";
+    case SimRole::kApplication:
+      return "application";
+    case SimRole::kBootLoader:
+      return "boot loader";
+    case SimRole::kProgrammer:
+      return "programmer";
+    case SimRole::kBlankChip:
+      return "blank chip";
   }
   return "?";
 }
@@ -92,7 +104,8 @@ std::vector<std::string> PtyServer::Describe() const {
                       u->evenParity ? " even parity" : "");
       }
       char text[320];
-      std::snprintf(text, sizeof text, "  %s: card %u at address %u, %s, software %d.%02dr%02u, %s, %s",
+      std::snprintf(text, sizeof text,
+                    "  %s: card %u at address %u, %s, software %d.%02dr%02u, %s, %s",
                     u->name.c_str(), u->cardNumber, u->unitAddress, RoleName(u->role),
                     u->softwareVersion / 100, u->softwareVersion % 100, u->softwareRelease, speed,
                     PlaceName(*u, net, net.jigPortUnit()));
@@ -106,7 +119,8 @@ void PtyServer::SetTranscriptFile(std::FILE* file) {
   transcriptFile_ = file;
   for (auto& p : ports_) {
     p->transcriptFile = file;
-    p->network->transcript().SetListener(file ? WriteTranscript : nullptr, file ? p.get() : nullptr);
+    p->network->transcript().SetListener(file ? WriteTranscript : nullptr,
+                                         file ? p.get() : nullptr);
   }
 }
 
@@ -130,20 +144,32 @@ size_t PtyServer::ServeInput(Port& port) {
     port.network->Feed(buffer, static_cast<size_t>(n), line, clock_.Ticks());
     total += static_cast<size_t>(n);
   }
+  TakeOutput(port);
+  return total;
+}
+
+void PtyServer::TakeOutput(Port& port) {
   for (auto& out : port.network->TakeOutput()) {
-    auto at = std::upper_bound(port.pending.begin() + (port.written > 0 ? 1 : 0), port.pending.end(), out,
-                               [](const TimedOutput& a, const TimedOutput& b) {
-                                 return static_cast<int32_t>(a.deliverAt - b.deliverAt) < 0;
-                               });
+    auto at =
+        std::upper_bound(port.pending.begin() + (port.written > 0 ? 1 : 0), port.pending.end(), out,
+                         [](const TimedOutput& a, const TimedOutput& b) {
+                           return static_cast<int32_t>(a.deliverAt - b.deliverAt) < 0;
+                         });
     port.pending.insert(at, std::move(out));
   }
-  return total;
 }
 
 void PtyServer::ServeOutput(Port& port, uint32_t now) {
   port.network->Advance(now);
+  TakeOutput(port);
   while (!port.pending.empty() && static_cast<int32_t>(now - port.pending.front().deliverAt) >= 0) {
     TimedOutput& out = port.pending.front();
+    // Bytes the program reads at other settings than they were sent with
+    // arrive garbled, as a UART would read them.
+    SerialConfig heard;
+    if (port.written == 0 && port.pty->LineSettings(heard) && LineSettingsDiffer(out.line, heard)) {
+      for (uint8_t& b : out.bytes) b = GarbledByte(b);
+    }
     const int n = port.pty->Write(out.bytes.data() + port.written, out.bytes.size() - port.written);
     if (n < 0) {
       // Nobody can take it: drop it, as a line with no listener does.
@@ -161,11 +187,37 @@ void PtyServer::ServeOutput(Port& port, uint32_t now) {
 uint32_t PtyServer::NextDue(uint32_t now, uint32_t waitMs) const {
   uint32_t wait = std::min(waitMs, kMaxWaitMs);
   for (const auto& p : ports_) {
+    uint32_t event = 0;
+    if (p->network->NextEvent(event)) {
+      const int32_t due = static_cast<int32_t>(event - now);
+      wait = std::min<uint32_t>(wait, due > 0 ? static_cast<uint32_t>(due) : 0);
+    }
     if (p->pending.empty()) continue;
     const int32_t due = static_cast<int32_t>(p->pending.front().deliverAt - now);
     wait = std::min<uint32_t>(wait, due > 0 ? static_cast<uint32_t>(due) : 0);
   }
   return wait;
+}
+
+void PtyServer::PollControl() {
+  if (controlFile_.empty()) return;
+  std::ifstream in(controlFile_, std::ios::binary);
+  if (!in) return;
+  // A little more than the channel takes, so that an oversized file is refused.
+  std::string text(kControlLimit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  in.close();
+  std::remove(controlFile_.c_str());
+  std::map<int, SimNetwork*> ports;
+  for (auto& p : ports_) ports[p->number] = p->network.get();
+  const std::string replies =
+      RunControlCommands(text, ports, std::filesystem::path(controlFile_).parent_path().string());
+  const std::string reply = controlFile_ + ".reply";
+  const std::string part = reply + ".part";
+  std::ofstream(part, std::ios::binary | std::ios::trunc) << replies;
+  std::remove(reply.c_str());  // rename does not replace a file everywhere
+  std::rename(part.c_str(), reply.c_str());
 }
 
 size_t PtyServer::Step(uint32_t waitMs) {
@@ -176,6 +228,7 @@ size_t PtyServer::Step(uint32_t waitMs) {
   for (auto& p : ports_) read += ServeInput(*p);
   const uint32_t now = clock_.Ticks();
   for (auto& p : ports_) ServeOutput(*p, now);
+  PollControl();
   return read;
 }
 

@@ -34,6 +34,12 @@ class PtyServer {
   std::vector<std::string> Describe() const;
   /// Writes every frame to `file` (not owned) as it happens.
   void SetTranscriptFile(std::FILE* file);
+  /// Watches `path` for commands of a stand-in boot tool (control_channel.h):
+  /// once the file exists it is read, removed and carried out, and the
+  /// replies are written to `path`.reply (by a rename, so that a reader
+  /// never sees half of it). The tool should likewise write the commands
+  /// under another name and rename them to `path`.
+  void SetControlFile(const std::string& path) { controlFile_ = path; }
   /// Serves until a stop signal arrives or, when `idleExitMs` is not 0, no
   /// byte has come from the program for that long.
   void Run(uint32_t idleExitMs);
@@ -43,6 +49,7 @@ class PtyServer {
   void RemoveLinks();
 
   size_t portCount() const { return ports_.size(); }
+  int portNumber(size_t index) const { return ports_[index]->number; }
   SimNetwork& network(size_t index) { return *ports_[index]->network; }
   const std::string& slavePath(size_t index) const { return ports_[index]->pty->slavePath(); }
 
@@ -59,13 +66,16 @@ class PtyServer {
   };
 
   size_t ServeInput(Port& port);
+  void TakeOutput(Port& port);
   void ServeOutput(Port& port, uint32_t now);
   uint32_t NextDue(uint32_t now, uint32_t waitMs) const;
+  void PollControl();
   static void WriteTranscript(const TranscriptEntry& entry, void* context);
 
   Clock& clock_;
   std::vector<std::unique_ptr<Port>> ports_;
   std::FILE* transcriptFile_ = nullptr;
+  std::string controlFile_;
 };
 
 }  // namespace kel::sim

@@ -1,13 +1,13 @@
-#include "sim/pty_server.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/clock.h"
 #include "platform/serial_device.h"
+#include "sim/pty_server.h"
 #include "sim/sim_test_support.h"
 
 namespace kel::sim {
@@ -20,7 +20,9 @@ using testing::WithCrc;
 class PtyServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() / ("simcore-pty-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    dir = std::filesystem::temp_directory_path() /
+          ("simcore-pty-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
     std::filesystem::create_directories(dir);
     const char* old = std::getenv("PONDERIXCOMDIR");
     if (old) saved = old;
@@ -28,16 +30,20 @@ class PtyServerTest : public ::testing::Test {
     setenv("PONDERIXCOMDIR", dir.c_str(), 1);
     Scenario s;
     std::string error;
-    ASSERT_TRUE(ParseScenario("[unit kt5]\ncard = 659\nmodbus = 5\nbaud = 19200\n", s, error)) << error;
+    ASSERT_TRUE(ParseScenario("[unit kt5]\ncard = 659\nmodbus = 5\nbaud = 19200\n", s, error))
+        << error;
     ASSERT_TRUE(server.AddPort(4, s, dir.string(), "", error)) << error;
   }
   void TearDown() override {
     server.RemoveLinks();
-    if (hadOld) setenv("PONDERIXCOMDIR", saved.c_str(), 1);
-    else unsetenv("PONDERIXCOMDIR");
+    if (hadOld)
+      setenv("PONDERIXCOMDIR", saved.c_str(), 1);
+    else
+      unsetenv("PONDERIXCOMDIR");
     std::filesystem::remove_all(dir);
   }
-  std::vector<uint8_t> Exchange(SerialDevice& port, const std::vector<uint8_t>& request, size_t want) {
+  std::vector<uint8_t> Exchange(SerialDevice& port, const std::vector<uint8_t>& request,
+                                size_t want) {
     port.Write(request.data(), request.size());
     std::vector<uint8_t> got;
     // Bounded by time, not by steps: a wait may end early (a stop signal
@@ -76,6 +82,44 @@ TEST_F(PtyServerTest, AnswersAtTheUnitsSpeedOnlyAndRemovesItsLink) {
   }
   server.RemoveLinks();
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com4")));
+}
+
+// With the line model a reply takes its line time; read after the program
+// moved to another speed, it arrives garbled rather than intact.
+TEST_F(PtyServerTest, AReplyReadAtAnotherSpeedArrivesGarbled) {
+  server.network(0).SetLineModel(true);
+  SerialConfig config;
+  config.baudRate = 19200;
+  unsigned long error = 0;
+  auto port = SystemSerialPorts().Open(4, config, error);
+  ASSERT_TRUE(port) << error;
+  const auto request = WithCrc({0x05, 0x45, 0x10, 0x10});
+  port->Write(request.data(), request.size());
+  port->Drain(100);
+  server.Step(0);  // taken in; the reply is due some 12 ms later
+  config.baudRate = 9600;
+  port.reset();
+  port = SystemSerialPorts().Open(4, config, error);
+  ASSERT_TRUE(port) << error;
+  const auto got = Exchange(*port, {}, 14);
+  ASSERT_EQ(got.size(), 14u);
+  const auto intact =
+      WithCrc({0x05, 0x45, 0x10, 0x10, 0x02, 0x93, 0x00, 0x01, 0x02, 0x62, 0x00, 0x39});
+  EXPECT_NE(got, intact);
+}
+
+// The control channel: a command file is taken, carried out and answered
+// in the reply file beside it.
+TEST_F(PtyServerTest, TakesCommandsFromTheControlFile) {
+  const std::string control = (dir / "control").string();
+  server.SetControlFile(control);
+  std::ofstream(control) << "boot-loader COM4 4r18\n";
+  server.Step(0);
+  EXPECT_FALSE(std::filesystem::exists(control));
+  std::ifstream reply(control + ".reply");
+  std::string line;
+  std::getline(reply, line);
+  EXPECT_EQ(line, "error: line 1: COM4: holds no blank chip");
 }
 
 }  // namespace

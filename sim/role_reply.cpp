@@ -21,11 +21,22 @@ SimReply MakeReply(std::vector<uint8_t> payload, uint32_t delayMs, bool lengthFr
   return reply;
 }
 
-size_t TransferBufferSize(const SimUnit& unit) { return std::max<size_t>(unit.bufferSize, kMaxSmallWrite); }
+uint16_t BufferSizeOf(const SimUnit& unit) {
+  return unit.role == SimRole::kProgrammer && unit.programmerBufferSize != 0
+             ? unit.programmerBufferSize
+             : unit.bufferSize;
+}
 
-bool FitsAddressSpace(uint32_t address, size_t length) { return uint64_t{address} + length <= 0x100000000ull; }
+size_t TransferBufferSize(const SimUnit& unit) {
+  return std::max<size_t>(BufferSizeOf(unit), kMaxSmallWrite);
+}
 
-bool ParseBlockRequest(const SimUnit& unit, const std::vector<uint8_t>& payload, bool large, BlockRequest& out) {
+bool FitsAddressSpace(uint32_t address, size_t length) {
+  return uint64_t{address} + length <= 0x100000000ull;
+}
+
+bool ParseBlockRequest(const SimUnit& unit, const std::vector<uint8_t>& payload, bool large,
+                       BlockRequest& out) {
   const size_t fields = large ? 10 : 9;
   if (payload.size() < fields) return false;
   out.address = ReadBe32(payload, 4);
@@ -37,13 +48,15 @@ bool ParseBlockRequest(const SimUnit& unit, const std::vector<uint8_t>& payload,
   return true;
 }
 
-std::vector<uint8_t> UnitInfoReply(const SimUnit& unit, const std::vector<uint8_t>& request, int16_t version) {
+std::vector<uint8_t> UnitInfoReply(const SimUnit& unit, const std::vector<uint8_t>& request,
+                                   int16_t version) {
   std::vector<uint8_t> out = EchoHead(request, kRequestHead);
   AppendBe16(out, unit.cardNumber);
   AppendBe16(out, unit.circuitCode);
   AppendBe16(out, static_cast<uint16_t>(version));
   AppendBe16(out, version >= kBuildWordFromVersion
-                      ? static_cast<uint16_t>((static_cast<uint8_t>(unit.buildIncrement) << 8) | unit.softwareRelease)
+                      ? static_cast<uint16_t>((static_cast<uint8_t>(unit.buildIncrement) << 8) |
+                                              unit.softwareRelease)
                       : unit.productWord);
   return out;
 }

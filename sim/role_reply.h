@@ -13,15 +13,19 @@ namespace kel::sim {
 
 struct SimUnit;
 
-constexpr size_t kRequestHead = 4;        ///< address, 0x45, 0x10, command
-constexpr size_t kMaxSmallWrite = 128;    ///< data of a one-byte-length request
-constexpr size_t kMaxRecord = 16384;      ///< the largest record an image may hold
+constexpr size_t kRequestHead = 4;      ///< address, 0x45, 0x10, command
+constexpr size_t kMaxSmallWrite = 128;  ///< data of a one-byte-length request
+constexpr size_t kMaxRecord = 16384;    ///< the largest record an image may hold
 constexpr int32_t kProgrammerBaud = 115200;
 
 /// A reply with the unit's processing time and framing.
 SimReply MakeReply(std::vector<uint8_t> payload, uint32_t delayMs = 0, bool lengthFramed = false);
 
-/// The transfer buffer a write may fill: the unit's buffer size, never below 128.
+/// The buffer size the unit's present role reports: the programmer's own
+/// when the scenario gives one, else the boot loader's.
+uint16_t BufferSizeOf(const SimUnit& unit);
+
+/// The transfer buffer a write may fill: the role's buffer size, never below 128.
 size_t TransferBufferSize(const SimUnit& unit);
 
 /// True when `length` bytes from `address` stay below 4 GiB.
@@ -38,11 +42,13 @@ struct BlockRequest {
 /// the frame) when the data does not match the length field, a small one
 /// exceeds 128 bytes, or a large one exceeds the unit's buffer. Where the
 /// block lies is left to the caller.
-bool ParseBlockRequest(const SimUnit& unit, const std::vector<uint8_t>& payload, bool large, BlockRequest& out);
+bool ParseBlockRequest(const SimUnit& unit, const std::vector<uint8_t>& payload, bool large,
+                       BlockRequest& out);
 
 /// The ReadUnitInfo (0x1010) reply: card number, circuit code, `version`,
 /// and a last word that from version 6.00 on carries the build increment
 /// and release, and before it the product word.
-std::vector<uint8_t> UnitInfoReply(const SimUnit& unit, const std::vector<uint8_t>& request, int16_t version);
+std::vector<uint8_t> UnitInfoReply(const SimUnit& unit, const std::vector<uint8_t>& request,
+                                   int16_t version);
 
 }  // namespace kel::sim

@@ -8,22 +8,18 @@
 #include <set>
 #include <sstream>
 
+#include "sim/scenario_values.h"
+
 namespace kel::sim {
 
 namespace {
-
-// Numbers are decimal, or hexadecimal with 0x; a leading zero is not octal
-// ("6.08" has a minor version of 8).
-int Base(const std::string& text) {
-  const size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  return text.size() > at + 1 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X') ? 16 : 10;
-}
 
 // Limits that keep a hostile file from costing much.
 constexpr size_t kMaxScenarioBytes = 4u * 1024u * 1024u;
 constexpr size_t kMaxLineLength = 4096;
 constexpr size_t kMaxUnits = 120;
 constexpr size_t kMaxDebugLogs = 255;
+constexpr uint8_t kNoSoftwareFlag = 0x01;
 
 struct McuName {
   const char* name;
@@ -31,104 +27,6 @@ struct McuName {
 };
 constexpr McuName kMcuNames[] = {{"H8S2148", 1}, {"H8S2145", 2}, {"LPC2478", 3}, {"LPC4078", 4},
                                  {"LPC1768", 5}, {"LPC4337", 6}, {"LPC4357", 7}};
-
-std::string Trim(const std::string& s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& out) {
-  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, Base(text));
-  if (errno != 0 || *end != '\0' || v > max) return false;
-  out = v;
-  return true;
-}
-
-bool ParseSigned(const std::string& text, int64_t min, int64_t max, int64_t& out) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, Base(text));
-  if (errno != 0 || end == text.c_str() || *end != '\0' || v < min || v > max) return false;
-  out = v;
-  return true;
-}
-
-bool ParseYesNo(const std::string& text, bool& out) {
-  const std::string v = Lower(text);
-  if (v == "yes" || v == "true" || v == "1" || v == "on") {
-    out = true;
-    return true;
-  }
-  if (v == "no" || v == "false" || v == "0" || v == "off") {
-    out = false;
-    return true;
-  }
-  return false;
-}
-
-// "6.10r57" or "6.10": version in hundredths and release.
-bool ParseVersion(const std::string& text, int16_t& version, uint8_t& release) {
-  const size_t dot = text.find('.');
-  if (dot == std::string::npos || dot == 0) return false;
-  const size_t r = text.find_first_of("rR", dot);
-  const std::string major = text.substr(0, dot);
-  const std::string minor = text.substr(dot + 1, r == std::string::npos ? std::string::npos : r - dot - 1);
-  uint64_t ma = 0;
-  uint64_t mi = 0;
-  uint64_t re = 0;
-  if (minor.size() != 2 || !ParseUnsigned(major, 327, ma) || !ParseUnsigned(minor, 99, mi)) return false;
-  if (r != std::string::npos && !ParseUnsigned(text.substr(r + 1), 255, re)) return false;
-  version = static_cast<int16_t>(ma * 100 + mi);
-  release = static_cast<uint8_t>(re);
-  return true;
-}
-
-// "4r18": boot-loader version and release.
-bool ParseBootLoader(const std::string& text, uint8_t& version, uint8_t& release) {
-  const size_t r = text.find_first_of("rR");
-  uint64_t v = 0;
-  uint64_t re = 0;
-  if (r == std::string::npos || !ParseUnsigned(text.substr(0, r), 15, v) ||
-      !ParseUnsigned(text.substr(r + 1), 127, re)) {
-    return false;
-  }
-  version = static_cast<uint8_t>(v);
-  release = static_cast<uint8_t>(re);
-  return true;
-}
-
-// "2026-01-15 12:30:00" into yy mm dd hh mm ss.
-bool ParseBuildTime(const std::string& text, std::array<uint8_t, 6>& out) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
-  if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 ||
-      mi < 0 || s < 0) {
-    return false;
-  }
-  out = {static_cast<uint8_t>(y - 2000), static_cast<uint8_t>(mo), static_cast<uint8_t>(d),
-         static_cast<uint8_t>(h), static_cast<uint8_t>(mi), static_cast<uint8_t>(s)};
-  return true;
-}
-
-bool ParseSpeed(const std::string& text, int32_t& out) {
-  uint64_t v = 0;
-  if (!ParseUnsigned(text, 4000000, v) || v < 300) return false;
-  out = static_cast<int32_t>(v);
-  return true;
-}
 
 class Parser {
  public:
@@ -162,6 +60,18 @@ class Parser {
       su.unit.baudRate = su.unit.applicationBaud;
       su.unit.evenParity = su.unit.applicationEvenParity;
       su.unit.role = su.unit.startRole;
+      // Boot flag bit 0 says the unit holds no application software.
+      if (su.unit.bootFlags & kNoSoftwareFlag) {
+        if (su.unit.startRole == SimRole::kApplication) {
+          return FailAt(error, su.line,
+                        "boot flag bit 0 (no software) on a unit that starts in its application");
+        }
+        su.unit.softwarePresent = false;
+      }
+      for (const auto& [line, step] : su.preload) {
+        std::string why;
+        if (!ApplyPreload(step, s_.baseDir, su.unit, why)) return FailAt(error, line, why);
+      }
     }
     int connected = 0;
     const ScenarioUnit* jig = nullptr;
@@ -181,7 +91,8 @@ class Parser {
           return FailAt(error, su.line, "a unit on the network must start in its application");
         }
         if (!networkAddresses.insert(su.unit.unitAddress).second) {
-          return FailAt(error, su.line, "two network units share address " + std::to_string(su.unit.unitAddress));
+          return FailAt(error, su.line,
+                        "two network units share address " + std::to_string(su.unit.unitAddress));
         }
       }
     }
@@ -193,19 +104,24 @@ class Parser {
       error = "more than one unit with 'place = connected'";
       return false;
     }
-    if (behind && !jig) return FailAt(error, behind->line, "'place = jig-port' needs a connected unit with 'jig = yes'");
+    if (behind && !jig)
+      return FailAt(error, behind->line,
+                    "'place = jig-port' needs a connected unit with 'jig = yes'");
     return true;
   }
 
  private:
   enum class Section { kNone, kPort, kUnit };
 
-  bool Fail(std::string& error, const std::string& message) { return FailAt(error, line_, message); }
+  bool Fail(std::string& error, const std::string& message) {
+    return FailAt(error, line_, message);
+  }
   bool FailAt(std::string& error, int line, const std::string& message) {
     error = "line " + std::to_string(line) + ": " + message;
     return false;
   }
-  bool BadValue(std::string& error, const std::string& key, const std::string& value, const char* want) {
+  bool BadValue(std::string& error, const std::string& key, const std::string& value,
+                const char* want) {
     return Fail(error, "bad value '" + value + "' for '" + key + "' (" + want + ")");
   }
 
@@ -223,7 +139,8 @@ class Parser {
       section_ = Section::kPort;
       return true;
     }
-    if (kind != "unit") return Fail(error, "unknown section '" + kind + "' (use [port] or [unit NAME])");
+    if (kind != "unit")
+      return Fail(error, "unknown section '" + kind + "' (use [port] or [unit NAME])");
     if (name.empty()) return Fail(error, "[unit] needs a name");
     if (!names_.insert(name).second) return Fail(error, "unit name '" + name + "' used twice");
     if (s_.units.size() >= kMaxUnits) return Fail(error, "too many units");
@@ -279,16 +196,24 @@ class Parser {
     };
     if (key == "place") {
       const std::string v = Lower(value);
-      if (v == "connected") su.place = SimNetwork::Place::kConnected;
-      else if (v == "network") su.place = SimNetwork::Place::kNetwork;
-      else if (v == "jig-port") su.place = SimNetwork::Place::kJigPort;
-      else return BadValue(error, key, value, "connected, network or jig-port");
+      if (v == "connected")
+        su.place = SimNetwork::Place::kConnected;
+      else if (v == "network")
+        su.place = SimNetwork::Place::kNetwork;
+      else if (v == "jig-port")
+        su.place = SimNetwork::Place::kJigPort;
+      else
+        return BadValue(error, key, value, "connected, network or jig-port");
     } else if (key == "role") {
       const std::string v = Lower(value);
-      if (v == "application") u.startRole = SimRole::kApplication;
-      else if (v == "boot-loader") u.startRole = SimRole::kBootLoader;
-      else if (v == "blank-chip") u.startRole = SimRole::kBlankChip;
-      else return BadValue(error, key, value, "application, boot-loader or blank-chip");
+      if (v == "application")
+        u.startRole = SimRole::kApplication;
+      else if (v == "boot-loader")
+        u.startRole = SimRole::kBootLoader;
+      else if (v == "blank-chip")
+        u.startRole = SimRole::kBlankChip;
+      else
+        return BadValue(error, key, value, "application, boot-loader or blank-chip");
     } else if (key == "card") {
       return u16(u.cardNumber);
     } else if (key == "circuit") {
@@ -297,9 +222,11 @@ class Parser {
       // "B1": letter (or "-" for none) and number.
       if (value.empty()) return BadValue(error, key, value, "letter A-Z or '-', then a number");
       const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
-      if (c != '-' && (c < 'A' || c > 'Z')) return BadValue(error, key, value, "letter A-Z or '-', then a number");
+      if (c != '-' && (c < 'A' || c > 'Z'))
+        return BadValue(error, key, value, "letter A-Z or '-', then a number");
       const std::string rest = value.substr(1);
-      if (!rest.empty() && !ParseUnsigned(rest, 255, n)) return BadValue(error, key, value, "number 0 to 255");
+      if (!rest.empty() && !ParseUnsigned(rest, 255, n))
+        return BadValue(error, key, value, "number 0 to 255");
       u.suffixLetter = c == '-' ? 0 : static_cast<uint8_t>(c - 'A' + 1);
       u.suffixNumber = rest.empty() ? 0 : static_cast<uint8_t>(n);
     } else if (key == "product") {
@@ -312,7 +239,8 @@ class Parser {
       if (!ParseSigned(value, -128, 127, sn)) return BadValue(error, key, value, "-128 to 127");
       u.buildIncrement = static_cast<int8_t>(sn);
     } else if (key == "serial") {
-      if (!ParseSigned(value, INT32_MIN, INT32_MAX, sn)) return BadValue(error, key, value, "a 32-bit number");
+      if (!ParseSigned(value, INT32_MIN, INT32_MAX, sn))
+        return BadValue(error, key, value, "a 32-bit number");
       u.serialNumber = static_cast<int32_t>(sn);
     } else if (key == "modbus") {
       return u8(u.modbusAddress);
@@ -322,16 +250,19 @@ class Parser {
     } else if (key == "flags") {
       return u8(u.unitFlags);
     } else if (key == "built") {
-      if (!ParseBuildTime(value, u.buildTime)) return BadValue(error, key, value, "like 2026-01-15 12:30:00");
+      if (!ParseBuildTime(value, u.buildTime))
+        return BadValue(error, key, value, "like 2026-01-15 12:30:00");
     } else if (key == "info") {
-      if (value.size() > 255) return BadValue(error, key, value.substr(0, 20) + "...", "at most 255 characters");
+      if (value.size() > 255)
+        return BadValue(error, key, value.substr(0, 20) + "...", "at most 255 characters");
       u.informationText = value;
     } else if (key == "debug-logs") {
       std::istringstream in(value);
       std::string word;
       u.debugLogFiles.clear();
       while (in >> word) {
-        if (!ParseUnsigned(word, 0xFFFF, n)) return BadValue(error, key, word, "file numbers 0 to 0xFFFF");
+        if (!ParseUnsigned(word, 0xFFFF, n))
+          return BadValue(error, key, word, "file numbers 0 to 0xFFFF");
         if (u.debugLogFiles.size() >= kMaxDebugLogs) return Fail(error, "more than 255 debug logs");
         u.debugLogFiles.push_back(static_cast<uint16_t>(n));
       }
@@ -345,6 +276,33 @@ class Parser {
       return u8(u.bootInfoByte);
     } else if (key == "buffer-size") {
       return u16(u.bufferSize);
+    } else if (key == "programmer-buffer-size") {
+      return u16(u.programmerBufferSize);
+    } else if (key == "programmer-version") {
+      // "3.0": major and minor as GetProgrammerVersion answers them.
+      const size_t dot = value.find('.');
+      uint64_t major = 0;
+      uint64_t minor = 0;
+      if (dot == std::string::npos || !ParseUnsigned(value.substr(0, dot), 255, major) ||
+          !ParseUnsigned(value.substr(dot + 1), 255, minor)) {
+        return BadValue(error, key, value, "major.minor, like 3.0");
+      }
+      u.programmerVersionMajor = static_cast<uint8_t>(major);
+      u.programmerVersionMinor = static_cast<uint8_t>(minor);
+    } else if (key == "request-us") {
+      if (!ParseUnsigned(value, 1000000, n)) return BadValue(error, key, value, "0 to 1000000 us");
+      u.timing.requestUs = static_cast<uint32_t>(n);
+    } else if (key == "program-page-us") {
+      if (!ParseUnsigned(value, 1000000, n)) return BadValue(error, key, value, "0 to 1000000 us");
+      u.timing.programPageUs = static_cast<uint32_t>(n);
+    } else if (key == "erase-sector-ms") {
+      if (!ParseUnsigned(value, 10000, n)) return BadValue(error, key, value, "0 to 10000 ms");
+      u.timing.eraseSectorMs = static_cast<uint32_t>(n);
+    } else if (key == "flash" || key == "backup" || key == "file-bin") {
+      PreloadStep step;
+      std::string why;
+      if (!ParsePreload(key, value, step, why)) return Fail(error, why);
+      su.preload.emplace_back(line_, std::move(step));
     } else if (key == "mcu") {
       mcuGiven_.insert(index);
       for (const auto& m : kMcuNames) {
@@ -353,15 +311,20 @@ class Parser {
           return true;
         }
       }
-      if (!ParseUnsigned(value, 15, n)) return BadValue(error, key, value, "an MCU name or 0 to 15");
+      if (!ParseUnsigned(value, 15, n))
+        return BadValue(error, key, value, "an MCU name or 0 to 15");
       u.mcuType = static_cast<uint8_t>(n);
     } else if (key == "baud") {
-      if (!ParseSpeed(value, u.applicationBaud)) return BadValue(error, key, value, "300 to 4000000");
+      if (!ParseSpeed(value, u.applicationBaud))
+        return BadValue(error, key, value, "300 to 4000000");
     } else if (key == "parity") {
       const std::string v = Lower(value);
-      if (v == "none") u.applicationEvenParity = false;
-      else if (v == "even") u.applicationEvenParity = true;
-      else return BadValue(error, key, value, "none or even");
+      if (v == "none")
+        u.applicationEvenParity = false;
+      else if (v == "even")
+        u.applicationEvenParity = true;
+      else
+        return BadValue(error, key, value, "none or even");
     } else if (key == "vcom") {
       if (!ParseYesNo(value, u.vcom)) return BadValue(error, key, value, "yes or no");
     } else if (key == "cts") {
@@ -381,7 +344,8 @@ class Parser {
     } else if (key == "not-ready-ms") {
       return ms(u.notReadyMs);
     } else if (key == "checksum") {
-      if (!ParseUnsigned(value, 0xFFFFFFFF, n)) return BadValue(error, key, value, "a 32-bit number");
+      if (!ParseUnsigned(value, 0xFFFFFFFF, n))
+        return BadValue(error, key, value, "a 32-bit number");
       u.softwareChecksum = static_cast<uint32_t>(n);
     } else if (key == "crc") {
       return u16(u.softwareCrc);
@@ -394,7 +358,8 @@ class Parser {
     } else if (key == "flash-failure") {
       return u8(u.hardwareFailure);
     } else if (key == "late-windowed") {
-      if (!ParseYesNo(value, u.windowedRepliesLate)) return BadValue(error, key, value, "yes or no");
+      if (!ParseYesNo(value, u.windowedRepliesLate))
+        return BadValue(error, key, value, "yes or no");
     } else if (key == "file") {
       // "DRIVE FILE text": a file in one of the unit's drives.
       std::istringstream in(value);
@@ -442,18 +407,29 @@ class Parser {
 
 uint8_t McuTypeOfCard(uint16_t card, uint16_t circuit) {
   switch (card) {
-    case 611: case 620: return 2;
-    case 647: return circuit <= 4 ? 3 : circuit >= 6 ? 7 : 0;
-    case 648: return circuit <= 5 ? 5 : 4;
-    case 649: return 5;
-    case 652: return 7;
-    case 653: case 659: return 6;
-    default: return 0;
+    case 611:
+    case 620:
+      return 2;
+    case 647:
+      return circuit <= 4 ? 3 : circuit >= 6 ? 7 : 0;
+    case 648:
+      return circuit <= 5 ? 5 : 4;
+    case 649:
+      return 5;
+    case 652:
+      return 7;
+    case 653:
+    case 659:
+      return 6;
+    default:
+      return 0;
   }
 }
 
-bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error) {
+bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error,
+                   const std::string& baseDir) {
   scenario = Scenario();
+  scenario.baseDir = baseDir;
   if (text.size() > kMaxScenarioBytes) {
     error = "scenario larger than 4 MiB";
     return false;
@@ -487,7 +463,10 @@ bool LoadScenario(const std::string& path, Scenario& scenario, std::string& erro
       return false;
     }
   }
-  if (!ParseScenario(text, scenario, error)) {
+  const size_t slash = path.find_last_of("/\\");
+  const std::string baseDir =
+      slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  if (!ParseScenario(text, scenario, error, baseDir)) {
     error = path + ": " + error;
     return false;
   }

@@ -23,8 +23,10 @@ TEST(SimScenario, ReadsEveryFieldOfAUnit) {
       "software = 6.06r35\nbuild = -3\nserial = 123456\nmodbus = 9\nflags = 0xC1\n"
       "built = 2025-12-31 23:59:58\ninfo =  Silo 2 \ndebug-logs = 0x200 513\n"
       "boot-loader = 3r14\nboot-flags = 0x82\nbuffer-size = 512\nbaud = 38400\nparity = even\n"
-      "vcom = yes\ncts = 250\nrestart-ms = 50\nnot-ready-ms = 70\nchecksum = 0xAA30E654\ncrc = 0x5F8A\n"
-      "file = 1 0x0131 a\\nb\n";
+      "vcom = yes\ncts = 250\nrestart-ms = 50\nnot-ready-ms = 70\nchecksum = 0xAA30E654\ncrc = "
+      "0x5F8A\n"
+      "file = 1 0x0131 a\\nb\nprogrammer-buffer-size = 8192\nprogrammer-version = 4.2\n"
+      "request-us = 40\nprogram-page-us = 1100\nerase-sector-ms = 90\n";
   Scenario s;
   std::string error;
   ASSERT_TRUE(ParseScenario(text, s, error)) << error;
@@ -52,13 +54,22 @@ TEST(SimScenario, ReadsEveryFieldOfAUnit) {
   EXPECT_EQ(u.ctsDelayMs, 250u);
   ASSERT_NE(u.files.Find(1, 0x131), nullptr);
   EXPECT_EQ(u.files.Find(1, 0x131)->data, (std::vector<uint8_t>{'a', '\r', '\n', 'b'}));
+  EXPECT_EQ(u.bufferSize, 512);
+  EXPECT_EQ(u.programmerBufferSize, 8192);
+  EXPECT_EQ(u.programmerVersionMajor, 4);
+  EXPECT_EQ(u.programmerVersionMinor, 2);
+  EXPECT_EQ(u.timing.requestUs, 40u);
+  EXPECT_EQ(u.timing.programPageUs, 1100u);
+  EXPECT_EQ(u.timing.eraseSectorMs, 90u);
 }
 
 TEST(SimScenario, RejectsBadInputNamingTheLine) {
   EXPECT_EQ(ErrorOf("[unit a]\nplace = connected\nbud = 9600\n"), "line 3: unknown key 'bud'");
   EXPECT_EQ(ErrorOf("card = 648\n"), "line 1: 'card' outside a section");
-  EXPECT_EQ(ErrorOf("[unit a]\ncard = 70000\n"), "line 2: bad value '70000' for 'card' (0 to 65535)");
-  EXPECT_EQ(ErrorOf("[unit a]\nsoftware = 6.1\n"), "line 2: bad value '6.1' for 'software' (like 6.10r57)");
+  EXPECT_EQ(ErrorOf("[unit a]\ncard = 70000\n"),
+            "line 2: bad value '70000' for 'card' (0 to 65535)");
+  EXPECT_EQ(ErrorOf("[unit a]\nsoftware = 6.1\n"),
+            "line 2: bad value '6.1' for 'software' (like 6.10r57)");
   EXPECT_EQ(ErrorOf("[unit a]\nserial = 99999999999\n"),
             "line 2: bad value '99999999999' for 'serial' (a 32-bit number)");
   EXPECT_EQ(ErrorOf("[unit a]\nmodbus = -1\n"), "line 2: bad value '-1' for 'modbus' (0 to 255)");
@@ -72,15 +83,18 @@ TEST(SimScenario, RejectsBadInputNamingTheLine) {
             "line 2: 'place = jig-port' needs a connected unit with 'jig = yes'");
   EXPECT_EQ(ErrorOf("[unit a]\n[unit b]\nplace = network\n[unit c]\nplace = network\n"),
             "line 4: two network units share address 1");
-  EXPECT_EQ(ErrorOf(std::string("[unit a]\ninfo = x\0y\n", 19)), "scenario contains a NUL byte (not a text file?)");
-  EXPECT_EQ(ErrorOf("[unit a]\ninfo = " + std::string(5000, 'x') + "\n"), "line 2: line longer than 4096 characters");
+  EXPECT_EQ(ErrorOf(std::string("[unit a]\ninfo = x\0y\n", 19)),
+            "scenario contains a NUL byte (not a text file?)");
+  EXPECT_EQ(ErrorOf("[unit a]\ninfo = " + std::string(5000, 'x') + "\n"),
+            "line 2: line longer than 4096 characters");
 }
 
 TEST(SimScenario, ShippedScenariosLoad) {
   for (const char* name : {"demo", "kt3_network", "boot_loader", "blank_chip", "kj3_jig"}) {
     Scenario s;
     std::string error;
-    EXPECT_TRUE(LoadScenario(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/" + name + ".scn", s, error))
+    EXPECT_TRUE(
+        LoadScenario(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/" + name + ".scn", s, error))
         << error;
   }
   Scenario s;

@@ -40,14 +40,17 @@ class DisplayNetworkTest : public ::testing::Test {
     network.AddUnit(Unit("kt5-b", 659, 12), SimNetwork::Place::kNetwork);
     bench = std::make_unique<Bench>(network);
   }
-  std::vector<uint8_t> Send(const std::vector<uint8_t>& wire) { return bench->Send(wire, Line(19200)); }
+  std::vector<uint8_t> Send(const std::vector<uint8_t>& wire) {
+    return bench->Send(wire, Line(19200));
+  }
 
   SimNetwork network;
   std::unique_ptr<Bench> bench;
 };
 
 TEST_F(DisplayNetworkTest, ListsAndRelaysToTheUnitsBehindTheConnectedOne) {
-  EXPECT_EQ(Send(WithCrc({0x0A, 0x45, 0x10, 0x17})), WithCrc({0x0A, 0x45, 0x10, 0x17, 0x02, 0x03, 0x0C}));
+  EXPECT_EQ(Send(WithCrc({0x0A, 0x45, 0x10, 0x17})),
+            WithCrc({0x0A, 0x45, 0x10, 0x17, 0x02, 0x03, 0x0C}));
   EXPECT_EQ(Send(Ping(3)), Pong(3));
   EXPECT_EQ(Send(WithCrc({0x0C, 0x45, 0x10, 0x10})),
             WithCrc({0x0C, 0x45, 0x10, 0x10, 0x02, 0x93, 0x00, 0x01, 0x02, 0x62, 0x00, 0x39}));
@@ -56,6 +59,32 @@ TEST_F(DisplayNetworkTest, ListsAndRelaysToTheUnitsBehindTheConnectedOne) {
   EXPECT_TRUE(Send(Ping(4)).empty());
   // A remote unit lists no units of its own.
   EXPECT_EQ(Send(WithCrc({0x03, 0x45, 0x10, 0x17})), WithCrc({0x03, 0x45, 0x10, 0x17, 0x00}));
+}
+
+// "H" blocks reach a unit behind the connected one only when the connected
+// unit's software (6.04 on) relays them; "G" blocks always do.
+TEST(SimRelay, HBlocksNeedConnectedSoftwareThatKnowsThem) {
+  for (int16_t connectedVersion : {603, 604}) {
+    SimNetwork network;
+    SimUnit display = Unit("kd4", 653, 10);
+    display.softwareVersion = connectedVersion;
+    network.AddUnit(display, SimNetwork::Place::kConnected);
+    network.AddUnit(Unit("kt5", 659, 3), SimNetwork::Place::kNetwork);
+    Bench bench(network);
+    ASSERT_EQ(bench.Call({3, 0x45, 0x10, 0x29, 1, 0x01, 0xE0}, Line(19200)).size(), 10u);
+    auto block = [](std::vector<uint8_t> payload) {
+      std::vector<uint8_t> wire = {0xF1, static_cast<uint8_t>(payload.size() + 2)};
+      const auto body = WithCrc(std::move(payload));
+      wire.insert(wire.end(), body.begin(), body.end());
+      return wire;
+    };
+    const auto h =
+        bench.Send(block({3, 0x48, 0x04, '2', 1, 0x01, 0xE0, 0, 0, 0, 0, 1, 'x'}), Line(19200));
+    EXPECT_EQ(h.empty(), connectedVersion < 604) << connectedVersion;
+    const auto g =
+        bench.Send(block({3, 0x47, '2', 1, 0x01, 0xE0, 0, 0, 0, 1, 1, 'y'}), Line(19200));
+    EXPECT_FALSE(g.empty()) << connectedVersion;
+  }
 }
 
 TEST_F(DisplayNetworkTest, WrongSpeedOrParityIsSilenceAndLeavesNoHalfFrame) {
@@ -146,16 +175,6 @@ TEST_F(DisplayNetworkTest, EachFaultKindDoesWhatItSays) {
   EXPECT_TRUE(Send(request).empty());
   EXPECT_TRUE(Send(Ping(10)).empty());
   EXPECT_TRUE(network.unplugged());
-}
-
-TEST_F(DisplayNetworkTest, TheLineModelPacesRepliesAtElevenBitsAByte) {
-  network.SetLineModel(true);
-  network.SetProcessingMs(5);
-  const uint32_t sent = bench->now();
-  const auto reply = Send(WithCrc({0x0A, 0x45, 0x10, 0x10}));
-  ASSERT_EQ(reply.size(), 14u);
-  // 14 bytes x 11 bits at 19200 baud = 8.02 ms, rounded up, after 5 ms processing.
-  EXPECT_EQ(bench->lastDelivery(), sent + 5 + 9);
 }
 
 TEST(SimJig, ForwardsProxiedFramesToTheUnitOnItsSecondPort) {

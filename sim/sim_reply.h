@@ -11,8 +11,9 @@ namespace kel::sim {
 /// replies, or replies that come late, so handlers return a list.
 struct SimReply {
   std::vector<uint8_t> payload;
-  uint32_t delayMs = 0;        ///< processing time before the reply leaves
-  bool lengthFramed = false;   ///< send with the 0xF1 length header
+  uint32_t delayMs = 0;       ///< processing time before the reply leaves (without the line model)
+  uint32_t lateMs = 0;        ///< held back this much longer, so that later replies overtake it
+  bool lengthFramed = false;  ///< send with the 0xF1 length header
 };
 
 using SimReplies = std::vector<SimReply>;

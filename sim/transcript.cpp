@@ -30,7 +30,9 @@ std::string Transcript::Format(const TranscriptEntry& entry) {
     std::snprintf(hex, sizeof hex, " %02X", b);
     line += hex;
   }
-  if (!entry.note.empty()) line += "  ; " + entry.note;
+  if (entry.request != 0 || !entry.note.empty()) line += "  ;";
+  if (entry.request != 0) line += " #" + std::to_string(entry.request);
+  if (!entry.note.empty()) line += " " + entry.note;
   return line;
 }
 

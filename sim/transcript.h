@@ -14,11 +14,12 @@ struct TranscriptEntry {
     kFromUnit,  ///< a unit sent it
     kLost,      ///< bytes no unit could read (wrong speed, noise, unit silent)
   };
-  uint32_t time = 0;           ///< tick of receipt, or of delivery for replies
+  uint32_t time = 0;  ///< tick of receipt, or of delivery for replies
   int32_t baudRate = 0;
   bool evenParity = false;
   Direction direction = Direction::kToUnit;
   std::vector<uint8_t> bytes;  ///< the frame as on the wire
+  uint64_t request = 0;        ///< the port's number of the request it is or answers (0 none)
   std::string note;            ///< unit name, fault applied, ...
 };
 
@@ -31,7 +32,8 @@ class Transcript {
   void Clear() { entries_.clear(); }
   /// Entries of one direction.
   std::vector<TranscriptEntry> Filter(TranscriptEntry::Direction direction) const;
-  /// One line per entry: time, speed, direction, hex bytes, note.
+  /// One line per entry: time, speed, direction, hex bytes, then the
+  /// request number ("#12") and the note.
   static std::string Format(const TranscriptEntry& entry);
   /// Keeps at most this many entries (oldest dropped) so a long run stays small.
   void SetLimit(size_t limit) { limit_ = limit; }

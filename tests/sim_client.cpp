@@ -8,8 +8,8 @@ namespace {
 
 constexpr uint8_t kBootAddress = 1;
 constexpr uint8_t kService = 0x45;
-constexpr uint8_t kBlock = 0x47;       // "G"
-constexpr uint8_t kFastBlock = 0x48;   // "H"
+constexpr uint8_t kBlock = 0x47;      // "G"
+constexpr uint8_t kFastBlock = 0x48;  // "H"
 constexpr size_t kPiece = 128;
 constexpr size_t kWindow = 8;
 constexpr int kAttempts = 20;
@@ -17,8 +17,8 @@ constexpr int kAttempts = 20;
 Bytes Command(uint8_t address, uint8_t command) { return {address, kService, 0x10, command}; }
 
 bool Echoes(const Bytes& reply, const Bytes& request, size_t count) {
-  return reply.size() >= count && request.size() >= count && std::equal(request.begin(), request.begin() + count,
-                                                                         reply.begin());
+  return reply.size() >= count && request.size() >= count &&
+         std::equal(request.begin(), request.begin() + count, reply.begin());
 }
 
 uint16_t SequenceOf(const Bytes& request) { return GetBe16(request, 4) & 0x7FFF; }
@@ -29,7 +29,8 @@ uint16_t Crc16(const uint8_t* data, size_t length) {
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < length; ++i) {
     crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
   }
   return crc;
 }
@@ -106,13 +107,14 @@ std::array<uint32_t, 4> FileChecksums(const Bytes& data) {
   return sums;
 }
 
-bool SimClient::Open(int32_t baud, bool evenParity) {
+bool SimClient::Open(int32_t baud, bool evenParity, bool ctsFlow) {
   port_.reset();
   received_.clear();
   SerialConfig config;
   config.baudRate = baud;
   config.parityOn = evenParity;
   config.evenParity = evenParity;
+  config.ctsFlow = ctsFlow;
   unsigned long error = 0;
   port_ = ports_.Open(portNumber_, config, error);
   return port_ != nullptr;
@@ -122,21 +124,43 @@ void SimClient::Pause(uint32_t ms) {
   // A clock's sleep may end early (a stop signal pending in the test
   // process ends the system clock's waits); the unit's timing does not.
   const uint32_t until = clock_.Ticks() + ms;
-  for (int32_t left = static_cast<int32_t>(ms); left > 0; left = static_cast<int32_t>(until - clock_.Ticks())) {
+  for (int32_t left = static_cast<int32_t>(ms); left > 0;
+       left = static_cast<int32_t>(until - clock_.Ticks())) {
     clock_.Sleep(static_cast<uint32_t>(left));
   }
 }
 
-void SimClient::Discard() {
+size_t SimClient::Discard() {
+  size_t count = received_.size();
   received_.clear();
-  if (!port_) return;
+  if (!port_) return count;
   uint8_t buffer[256];
-  while (port_->Read(buffer, sizeof buffer) > 0) {
+  for (int n = port_->Read(buffer, sizeof buffer); n > 0; n = port_->Read(buffer, sizeof buffer)) {
+    count += static_cast<size_t>(n);
   }
+  return count;
+}
+
+void SimClient::SendRaw(const Bytes& bytes) {
+  if (port_) port_->Write(bytes.data(), bytes.size());
+}
+
+bool SimClient::ReceiveRaw(Bytes& bytes, size_t count, uint32_t timeoutMs) {
+  bytes.clear();
+  return ReadExact(bytes, count, clock_.Ticks() + timeoutMs);
 }
 
 void SimClient::Send(const Bytes& payload, bool lengthHeader) {
   if (!port_) return;
+  if (Proxied()) {
+    // jig address, "G", ">", port, size, then the payload; one check value
+    // over both, behind the length header.
+    Bytes body = {proxyAddress_, 0x47, '>', proxyPort_, static_cast<uint8_t>(payload.size())};
+    body.insert(body.end(), payload.begin(), payload.end());
+    const Bytes wire = Frame(body, true);
+    port_->Write(wire.data(), wire.size());
+    return;
+  }
   const Bytes wire = Frame(payload, lengthHeader);
   port_->Write(wire.data(), wire.size());
 }
@@ -151,7 +175,8 @@ bool SimClient::ReadExact(Bytes& into, size_t count, uint32_t deadline) {
     if (n < 0) return false;
     received_.insert(received_.end(), buffer, buffer + n);
   }
-  into.insert(into.end(), received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
+  into.insert(into.end(), received_.begin(),
+              received_.begin() + static_cast<std::ptrdiff_t>(count));
   received_.erase(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
   return true;
 }
@@ -171,19 +196,32 @@ bool SimClient::Receive(Bytes& payload, size_t size, uint32_t timeoutMs,
   } else {
     if (!ReadExact(frame, size + 1, deadline)) return false;
     if (more) {
-      const Bytes head(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(std::min(size, frame.size())));
+      const Bytes head(frame.begin(),
+                       frame.begin() + static_cast<std::ptrdiff_t>(std::min(size, frame.size())));
       const size_t extra = more(head);
       if (extra > 0 && !ReadExact(frame, extra, deadline)) return false;
     }
   }
   const bool good = Crc16(frame.data(), frame.size()) == 0;
   payload.assign(frame.begin(), frame.end() - 2);
+  // A reply through the jig comes behind jig address, "G", "?", port, size.
+  if (Proxied() && payload.size() >= 5 && payload[1] == 0x47 && payload[2] == '?')
+    payload.erase(payload.begin(), payload.begin() + 5);
   return good;
 }
 
-bool SimClient::Call(const Bytes& request, size_t replySize, Bytes& reply, size_t echo, uint32_t timeoutMs) {
+bool SimClient::Call(const Bytes& request, size_t replySize, Bytes& reply, size_t echo,
+                     uint32_t timeoutMs) {
   Send(request);
-  return Receive(reply, replySize, timeoutMs) && reply.size() == replySize && Echoes(reply, request, echo);
+  return Receive(reply, replySize, timeoutMs) && reply.size() == replySize &&
+         Echoes(reply, request, echo);
+}
+
+bool SimClient::CallLarge(const Bytes& request, size_t replySize, Bytes& reply, size_t echo) {
+  constexpr uint32_t kLeaveMs = 60000;
+  Send(request);
+  if (port_ && !port_->Drain(kLeaveMs)) return false;
+  return Receive(reply, replySize) && reply.size() == replySize && Echoes(reply, request, echo);
 }
 
 bool SimClient::Ping(uint8_t address) {
@@ -192,7 +230,9 @@ bool SimClient::Ping(uint8_t address) {
   return Receive(reply, 2) && reply == Bytes{address, 0x42};
 }
 
-bool SimClient::ReadUnitInfo(uint8_t address, Bytes& reply) { return Call(Command(address, 0x10), 12, reply); }
+bool SimClient::ReadUnitInfo(uint8_t address, Bytes& reply) {
+  return Call(Command(address, 0x10), 12, reply);
+}
 
 bool SimClient::ReadAdvancedInfo(uint8_t address, Bytes& reply) {
   const Bytes request = Command(address, 0x14);
@@ -210,7 +250,8 @@ bool SimClient::ListRemoteUnits(uint8_t address, Bytes& addresses) {
   const Bytes request = Command(address, 0x17);
   Send(request);
   Bytes reply;
-  if (!Receive(reply, 5, 500, [](const Bytes& head) { return size_t{head[4]}; }) || !Echoes(reply, request, 4)) {
+  if (!Receive(reply, 5, 500, [](const Bytes& head) { return size_t{head[4]}; }) ||
+      !Echoes(reply, request, 4)) {
     return false;
   }
   addresses.assign(reply.begin() + 5, reply.end());
@@ -241,7 +282,8 @@ bool SimClient::GetFileAttributes(uint8_t address, uint8_t drive, uint16_t file,
   PutBe32(request, newSize);
   Send(request);
   Bytes reply;
-  if (!Receive(reply, 29, 500, [](const Bytes& head) { return size_t{head[28]}; }) || !Echoes(reply, request, 7)) {
+  if (!Receive(reply, 29, 500, [](const Bytes& head) { return size_t{head[28]}; }) ||
+      !Echoes(reply, request, 7)) {
     return false;
   }
   out.result = reply[7];
@@ -251,7 +293,8 @@ bool SimClient::GetFileAttributes(uint8_t address, uint8_t drive, uint16_t file,
   return out.properties.size() == reply[28];
 }
 
-bool SimClient::WriteFileData(uint8_t address, uint8_t drive, uint16_t file, const Bytes& data, bool highSpeed) {
+bool SimClient::WriteFileData(uint8_t address, uint8_t drive, uint16_t file, const Bytes& data,
+                              bool highSpeed) {
   struct Block {
     uint32_t offset;
     Bytes request;
@@ -263,8 +306,8 @@ bool SimClient::WriteFileData(uint8_t address, uint8_t drive, uint16_t file, con
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
       Bytes ack;
       const bool got = Receive(ack, 12, 1000);
-      const bool valid = got && ack.size() == 12 && ack[0] == address && ack[1] == kBlock && ack[3] == drive &&
-                         GetBe16(ack, 4) == file;
+      const bool valid = got && ack.size() == 12 && ack[0] == address && ack[1] == kBlock &&
+                         ack[3] == drive && GetBe16(ack, 4) == file;
       if (valid && ack[11] != 0) return false;  // the unit's flash failed
       if (valid && ack[2] == '3') {
         const uint32_t upTo = GetBe32(ack, 6);
@@ -312,7 +355,9 @@ bool SimClient::ReadFileData(uint8_t address, uint8_t drive, uint16_t file, Byte
     request.push_back(static_cast<uint8_t>(kPiece));
     Send(request, true);
     Bytes reply;
-    if (!Receive(reply, 11, 500) || reply.size() < 11 || reply[2] != '1' || GetBe32(reply, 6) != offset) return false;
+    if (!Receive(reply, 11, 500) || reply.size() < 11 || reply[2] != '1' ||
+        GetBe32(reply, 6) != offset)
+      return false;
     const size_t count = reply[10];
     if (count > kPiece || reply.size() != 11 + count) return false;
     data.insert(data.end(), reply.begin() + 11, reply.end());
@@ -338,7 +383,8 @@ bool SimClient::ReadBootLoaderRelease(Bytes& reply) {
   return Call(request, 13, reply);
 }
 
-bool SimClient::RetireEcho(std::deque<InFlight>& window, size_t replySize, size_t keyAt, size_t keyLength) {
+bool SimClient::RetireEcho(std::deque<InFlight>& window, size_t replySize, size_t keyAt,
+                           size_t keyLength) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (window.front().acknowledged) {
       window.pop_front();
@@ -353,7 +399,8 @@ bool SimClient::RetireEcho(std::deque<InFlight>& window, size_t replySize, size_
     }
     for (InFlight& slot : window) {
       if (Echoes(reply, slot.request, 4) &&
-          std::equal(reply.begin() + keyAt, reply.begin() + keyAt + keyLength, slot.request.begin() + keyAt)) {
+          std::equal(reply.begin() + keyAt, reply.begin() + keyAt + keyLength,
+                     slot.request.begin() + keyAt)) {
         slot.acknowledged = true;
         break;
       }
@@ -402,7 +449,7 @@ bool SimClient::WriteMemory(const std::vector<Record>& records, MemoryTransport 
         break;
       case MemoryTransport::kLarge:
         request = BlockRequest(0x24, record.address, length, 2, &record.data);
-        if (!Call(request, 10, reply, 10)) return false;
+        if (!CallLarge(request, 10, reply, 10)) return false;
         break;
       case MemoryTransport::kBuffered:
         if (!Chunks(record.data)) return false;
@@ -425,7 +472,8 @@ bool SimClient::ExamineMemory(uint32_t address, const Bytes& data) {
     request.push_back(static_cast<uint8_t>(count));
     Bytes reply;
     if (!Call(request, 9 + count, reply, 9)) return false;
-    if (!std::equal(reply.begin() + 9, reply.end(), data.begin() + static_cast<std::ptrdiff_t>(at))) return false;
+    if (!std::equal(reply.begin() + 9, reply.end(), data.begin() + static_cast<std::ptrdiff_t>(at)))
+      return false;
   }
   return true;
 }
@@ -437,14 +485,16 @@ bool SimClient::TransferToRam(uint32_t start) {
   return Call(request, 4, reply);
 }
 
-bool SimClient::GetProgrammerVersion(Bytes& reply) { return Call(Command(kBootAddress, 0x31), 6, reply); }
+bool SimClient::GetProgrammerVersion(Bytes& reply) {
+  return Call(Command(kBootAddress, 0x31), 6, reply);
+}
 
-bool SimClient::EraseRange(uint32_t first, uint32_t last) {
+bool SimClient::EraseRange(uint32_t first, uint32_t last, uint32_t timeoutMs) {
   Bytes request = Command(kBootAddress, 0x35);
   PutBe32(request, first);
   PutBe32(request, last);
   Bytes reply;
-  return Call(request, 4, reply, 4, 1000);
+  return Call(request, 4, reply, 4, timeoutMs);
 }
 
 bool SimClient::RetireTagged(std::deque<InFlight>& window) {
@@ -462,7 +512,8 @@ bool SimClient::RetireTagged(std::deque<InFlight>& window) {
       ++staleReplies_;  // a late reply to a request already retired
       continue;
     }
-    while (!window.empty() && SequenceOf(window.front().request) <= acknowledged) window.pop_front();
+    while (!window.empty() && SequenceOf(window.front().request) <= acknowledged)
+      window.pop_front();
     return reply[11] == 0;
   }
   return false;
@@ -483,7 +534,7 @@ bool SimClient::ProgramFlash(const std::vector<Record>& records, MemoryTransport
         break;
       case MemoryTransport::kLarge:
         request = BlockRequest(0x42, record.address, length, 2, &record.data);
-        if (!Call(request, 11, reply, 10) || reply[10] != 0) return false;
+        if (!CallLarge(request, 11, reply, 10) || reply[10] != 0) return false;
         break;
       case MemoryTransport::kWindowed:
         // Records are cut into pieces of 128; the first piece of each
@@ -524,7 +575,8 @@ bool SimClient::ReadFlash(uint32_t address, size_t length, Bytes& data) {
     Bytes reply;
     if (!Call(request, 9 + kPiece, reply, 9)) return false;
     const size_t take = std::min(kPiece, length - at);
-    data.insert(data.end(), reply.begin() + 9, reply.begin() + 9 + static_cast<std::ptrdiff_t>(take));
+    data.insert(data.end(), reply.begin() + 9,
+                reply.begin() + 9 + static_cast<std::ptrdiff_t>(take));
   }
   return true;
 }

@@ -62,13 +62,27 @@ class SimClient {
   SimClient(SerialPortOpener& ports, int portNumber, Clock& clock)
       : ports_(ports), portNumber_(portNumber), clock_(clock) {}
 
-  /// (Re)opens the port at `baud` with no or even parity; pending input is dropped.
-  bool Open(int32_t baud, bool evenParity = false);
+  /// (Re)opens the port at `baud` with no or even parity, and with
+  /// hardware flow control when asked; pending input is dropped.
+  bool Open(int32_t baud, bool evenParity = false, bool ctsFlow = false);
   void Close() { port_.reset(); }
   /// Lets `ms` pass (a unit restarting, say) without reading.
   void Pause(uint32_t ms);
-  /// Forgets every byte received and not yet taken.
-  void Discard();
+  /// Forgets every byte received and not yet taken; returns how many.
+  size_t Discard();
+  /// The CTS line as the port sees it.
+  bool Cts() { return port_ && port_->Cts(); }
+  /// Sends every frame from now on through the test jig at `jigAddress` to
+  /// the unit on its port `jigPort` (behind the proxy header, length-framed),
+  /// and takes the header off the replies; port 0 ends it.
+  void SetProxy(uint8_t jigAddress, uint8_t jigPort) {
+    proxyAddress_ = jigAddress;
+    proxyPort_ = jigPort;
+  }
+
+  // ---- raw bytes (a blank chip's ROM talks text) ----
+  void SendRaw(const Bytes& bytes);
+  bool ReceiveRaw(Bytes& bytes, size_t count, uint32_t timeoutMs = 500);
 
   // ---- frames ----
   void Send(const Bytes& payload, bool lengthHeader = false);
@@ -79,7 +93,11 @@ class SimClient {
   bool Receive(Bytes& payload, size_t size, uint32_t timeoutMs = 500,
                const std::function<size_t(const Bytes&)>& more = nullptr);
   /// Send, then receive a reply that must echo the request's first `echo` bytes.
-  bool Call(const Bytes& request, size_t replySize, Bytes& reply, size_t echo = 4, uint32_t timeoutMs = 500);
+  bool Call(const Bytes& request, size_t replySize, Bytes& reply, size_t echo = 4,
+            uint32_t timeoutMs = 500);
+  /// The same for a large request: the reply is awaited once the request
+  /// has left the port, as a large request takes long on a slow line.
+  bool CallLarge(const Bytes& request, size_t replySize, Bytes& reply, size_t echo);
 
   // ---- identification ----
   bool Ping(uint8_t address);
@@ -91,11 +109,13 @@ class SimClient {
   /// OpenFile (0x1026) or CreateFile (0x1029); returns the result byte, 0xFF when no reply.
   uint8_t OpenFile(uint8_t address, uint8_t drive, uint16_t file, bool create);
   uint8_t CloseFile(uint8_t address, uint8_t drive, uint16_t file);
-  bool GetFileAttributes(uint8_t address, uint8_t drive, uint16_t file, uint32_t newSize, FileAttributes& out);
+  bool GetFileAttributes(uint8_t address, uint8_t drive, uint16_t file, uint32_t newSize,
+                         FileAttributes& out);
   /// Sends `data` in blocks of 128 ("G", or "H" when `highSpeed`), up to 8
   /// in flight, retiring them on cumulative "3" acknowledgements and
   /// resending from the oldest on a "4" or a missing one.
-  bool WriteFileData(uint8_t address, uint8_t drive, uint16_t file, const Bytes& data, bool highSpeed);
+  bool WriteFileData(uint8_t address, uint8_t drive, uint16_t file, const Bytes& data,
+                     bool highSpeed);
   /// Reads a whole open file with "G" read requests, 128 bytes each.
   bool ReadFileData(uint8_t address, uint8_t drive, uint16_t file, Bytes& data);
 
@@ -111,7 +131,7 @@ class SimClient {
   bool ExamineMemory(uint32_t address, const Bytes& data);
   bool TransferToRam(uint32_t start);
   bool GetProgrammerVersion(Bytes& reply);
-  bool EraseRange(uint32_t first, uint32_t last);
+  bool EraseRange(uint32_t first, uint32_t last, uint32_t timeoutMs = 1000);
   /// Programs `records` into flash: 0x1040, 0x1042, windowed 0x1041 (tags,
   /// cumulative acknowledgement, resend from the oldest on a timeout) or
   /// buffered 0x1038 chunks with 0x103A.
@@ -140,6 +160,7 @@ class SimClient {
   bool RetireTagged(std::deque<InFlight>& window);
   /// Sends `data` as buffered chunks of up to 128 bytes, 8 in flight.
   bool Chunks(const Bytes& data);
+  bool Proxied() const { return proxyPort_ != 0; }
 
   SerialPortOpener& ports_;
   int portNumber_;
@@ -148,6 +169,8 @@ class SimClient {
   std::deque<uint8_t> received_;
   uint16_t sequence_ = 0;
   int staleReplies_ = 0;
+  uint8_t proxyAddress_ = 0;
+  uint8_t proxyPort_ = 0;
 };
 
 }  // namespace kel::simclient

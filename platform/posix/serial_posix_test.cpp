@@ -1,10 +1,9 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -61,13 +60,13 @@ class PtyPort : public ::testing::Test {
   // Some kernels force pseudo-terminals to no parity; parity can only be
   // checked where the setting sticks.
   bool ParityVisible() {
-    termios tio {};
+    termios tio{};
     if (tcgetattr(master_, &tio) != 0) return false;
     if (tio.c_cflag & PARENB) return true;
     termios probe = tio;
     probe.c_cflag |= PARENB;
     tcsetattr(master_, TCSANOW, &probe);
-    termios back {};
+    termios back{};
     tcgetattr(master_, &back);
     const bool kept = (back.c_cflag & PARENB) != 0;
     tcsetattr(master_, TCSANOW, &tio);
@@ -89,7 +88,7 @@ TEST_F(PtyPort, OpensConfiguresAndMovesBytesBothWays) {
   int32_t speed = 0;
   ASSERT_TRUE(GetLineSpeed(master_, speed));  // a pty's ends share the slave's settings
   EXPECT_EQ(speed, 250000);
-  termios tio {};
+  termios tio{};
   ASSERT_EQ(tcgetattr(master_, &tio), 0);
   if (ParityVisible()) {
     EXPECT_TRUE(tio.c_cflag & PARENB);
@@ -118,6 +117,19 @@ TEST_F(PtyPort, OpensConfiguresAndMovesBytesBothWays) {
   LineErrors errors;
   EXPECT_TRUE(device->TakeLineErrors(errors));
   EXPECT_FALSE(errors.any());
+}
+
+// A pseudo-terminal has no modem lines: CTS reads low, unless PONDERIXCTS=1
+// (read when the port opens) says such a port counts as raising it.
+TEST_F(PtyPort, CtsOfAPortWithoutModemLinesFollowsPonderixCts) {
+  unsigned long error = 0;
+  for (const char* value : {static_cast<const char*>(nullptr), "0", "1"}) {
+    SetProcessEnvironment("PONDERIXCTS", value);
+    auto device = Open(5, SerialConfig{}, error);
+    ASSERT_NE(device, nullptr) << error;
+    EXPECT_EQ(device->Cts(), value != nullptr && value[0] == '1') << (value ? value : "unset");
+  }
+  SetProcessEnvironment("PONDERIXCTS", nullptr);
 }
 
 TEST_F(PtyPort, MissingAndBusyPortsGiveTheirCodes) {
@@ -158,7 +170,7 @@ TEST_F(PtyPort, CommPortOverAPseudoTerminal) {
   int32_t speed = 0;
   ASSERT_TRUE(GetLineSpeed(master_, speed));
   EXPECT_EQ(speed, 115200);
-  termios tio {};
+  termios tio{};
   ASSERT_EQ(tcgetattr(master_, &tio), 0);
   if (ParityVisible()) {
     EXPECT_TRUE(tio.c_cflag & PARENB);

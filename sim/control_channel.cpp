@@ -1,0 +1,137 @@
+#include "sim/control_channel.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim/scenario_values.h"
+#include "sim/sim_network.h"
+
+namespace kel::sim {
+
+namespace {
+
+constexpr size_t kMaxText = 64 * 1024;
+constexpr size_t kMaxCommands = 100;
+constexpr size_t kMaxImageBytes = 1024 * 1024;
+constexpr uint32_t kBootAreaSize = 0x4000;  // the boot loader owns the first 16 KiB of flash
+constexpr uint8_t kNoSoftwareFlag = 0x01;
+
+bool ReadImage(const std::string& path, std::vector<ImageRecord>& records, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::vector<uint8_t> bytes;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+    if (bytes.size() > kMaxImageBytes) {
+      error = path + " is larger than 1 MiB";
+      return false;
+    }
+  }
+  if (!ParseRecordImage(bytes.data(), bytes.size(), records)) {
+    error = path + " is not an image container";
+    return false;
+  }
+  return true;
+}
+
+// "COM3" (any case) into 3.
+bool ParsePort(const std::string& text, int& port) {
+  uint64_t n = 0;
+  if (text.size() < 4 || Lower(text.substr(0, 3)) != "com" ||
+      !ParseUnsigned(text.substr(3), 255, n) || n == 0) {
+    return false;
+  }
+  port = static_cast<int>(n);
+  return true;
+}
+
+std::string RunOne(const std::string& line, const std::map<int, SimNetwork*>& ports,
+                   const std::string& baseDir) {
+  std::istringstream in(line);
+  std::string command, portText, versionText, option;
+  in >> command >> portText >> versionText;
+  if (command != "boot-loader") return "unknown command '" + command + "'";
+  int port = 0;
+  if (!ParsePort(portText, port)) return "expected a port like COM3, not '" + portText + "'";
+  uint8_t version = 0, release = 0;
+  if (!ParseBootLoader(versionText, version, release))
+    return "expected a boot loader like 4r18, not '" + versionText + "'";
+  std::vector<ImageRecord> image;
+  while (in >> option) {
+    if (option.rfind("image=", 0) != 0) return "unknown option '" + option + "'";
+    std::filesystem::path path(option.substr(6));
+    if (!baseDir.empty() && path.is_relative()) path = std::filesystem::path(baseDir) / path;
+    std::string error;
+    if (!ReadImage(path.string(), image, error)) return error;
+  }
+  const auto at = ports.find(port);
+  SimUnit* unit = at != ports.end() && at->second ? at->second->connected() : nullptr;
+  if (!unit) return "COM" + std::to_string(port) + " is not served";
+  std::string error;
+  if (!InstallBootLoader(*unit, version, release, image, error))
+    return "COM" + std::to_string(port) + ": " + error;
+  return "";
+}
+
+}  // namespace
+
+bool InstallBootLoader(SimUnit& unit, uint8_t version, uint8_t release,
+                       const std::vector<ImageRecord>& image, std::string& error) {
+  if (unit.role != SimRole::kBlankChip || unit.restarting) {
+    error = "holds no blank chip";
+    return false;
+  }
+  const uint64_t bootEnd = uint64_t{FlashMemory::FlashBase(unit.mcuType)} + kBootAreaSize;
+  for (const ImageRecord& r : image) {
+    const uint64_t last = uint64_t{r.address} + r.data.size();
+    if (r.data.empty()) continue;
+    if (last > bootEnd || !FlashMemory::InFlash(unit.mcuType, r.address)) {
+      error = "the image has records outside the boot-loader area";
+      return false;
+    }
+  }
+  for (const ImageRecord& r : image) unit.flash.Write(r.address, r.data);
+  unit.bootLoaderVersion = version;
+  unit.bootLoaderRelease = release;
+  unit.bootFlags = kNoSoftwareFlag;
+  unit.softwarePresent = false;
+  unit.startRole = SimRole::kBootLoader;
+  unit.role = SimRole::kBootLoader;
+  unit.autoBaud = true;
+  unit.baudRate = 9600;
+  unit.evenParity = false;
+  unit.ispSynchronized = unit.ispAutobaudSeen = unit.ispFrequencySet = false;
+  unit.ispInput.clear();
+  unit.ram.clear();
+  unit.inbox.Clear();
+  return true;
+}
+
+std::string RunControlCommands(const std::string& text, const std::map<int, SimNetwork*>& ports,
+                               const std::string& baseDir) {
+  if (text.size() > kMaxText) return "error: commands longer than 64 KiB\n";
+  std::istringstream in(text);
+  std::string line;
+  std::string replies;
+  size_t commands = 0;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string t = Trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    if (++commands > kMaxCommands) {
+      replies += "error: line " + std::to_string(number) + ": more than 100 commands\n";
+      break;
+    }
+    const std::string why = RunOne(t, ports, baseDir);
+    replies += why.empty() ? "ok " + t + "\n"
+                           : "error: line " + std::to_string(number) + ": " + why + "\n";
+  }
+  return replies;
+}
+
+}  // namespace kel::sim

@@ -1,0 +1,100 @@
+#include "sim/reply_faults.h"
+
+#include <algorithm>
+
+namespace kel::sim {
+
+namespace {
+
+constexpr uint32_t kDefaultLateMs = 1500;
+constexpr uint8_t kDefaultFailure = 1;
+constexpr uint32_t kDefaultJunkBytes = 4;
+constexpr uint8_t kGarbageByte = 0xA5;
+constexpr uint8_t kJunkByte = 0x5A;
+// Noise a rule may add at most, so that a hostile value costs little.
+constexpr size_t kMaxNoise = 4096;
+
+// Puts a failure code into the result field of a flash or file reply. The
+// result is the last field of these replies except for the attribute
+// record, and a block read reports failure with the count 0xFF.
+void InjectFailure(std::vector<uint8_t>& p, uint8_t code) {
+  if (p.size() < 5) return;
+  if (p[1] == 0x45 && p[2] == 0x10 && p[3] == 0x2F && p.size() > 7) {
+    p[7] = code;
+  } else if (p[1] == 0x45 && p[2] == 0x10 && p[3] == 0x27 && p.size() > 11) {
+    p[11] = 0xFF;
+    p.resize(12);
+  } else {
+    p.back() = code;
+  }
+}
+
+void ChangeCommand(std::vector<uint8_t>& p) {
+  if (p.size() < 2) return;
+  if (p[1] == 0x42) {
+    p[1] = 0x43;
+  } else if (p[1] == 0x45 && p.size() >= 4) {
+    p[3] ^= 0x01;
+  } else if (p.size() >= 3) {
+    p[2] ^= 0x01;
+  }
+}
+
+}  // namespace
+
+void ApplyPayloadFaults(std::vector<uint8_t>& payload, const std::vector<FaultRule>& hits) {
+  for (const FaultRule& f : hits) {
+    if (f.kind == FaultKind::kWrongCommand) ChangeCommand(payload);
+    if (f.kind == FaultKind::kHardwareFailure)
+      InjectFailure(payload, static_cast<uint8_t>(FaultValue(f, kDefaultFailure)));
+  }
+}
+
+FaultedReply ApplyWireFaults(std::vector<uint8_t> wire, const std::vector<FaultRule>& hits) {
+  FaultedReply out;
+  size_t garbage = 0;
+  size_t junk = 0;
+  for (const FaultRule& f : hits) {
+    switch (f.kind) {
+      case FaultKind::kDropReply:
+        out.copies = 0;
+        break;
+      case FaultKind::kDoubleReply:
+        out.copies = out.copies == 0 ? 0 : 2;
+        break;
+      case FaultKind::kLateReply:
+        out.lateMs += FaultValue(f, kDefaultLateMs);
+        break;
+      case FaultKind::kPrependGarbage:
+        garbage += FaultValue(f, 1);
+        break;
+      case FaultKind::kJunkAfter:
+        junk += FaultValue(f, kDefaultJunkBytes);
+        break;
+      case FaultKind::kCorruptByte:
+        if (!wire.empty()) wire[f.hasValue ? f.value % wire.size() : wire.size() / 2] ^= 0x55;
+        break;
+      case FaultKind::kTruncate:
+        wire.resize(
+            std::min<size_t>(wire.size(), FaultValue(f, static_cast<uint32_t>(wire.size() / 2))));
+        break;
+      default:
+        break;
+    }
+  }
+  if (garbage > 0) wire.insert(wire.begin(), std::min(garbage, kMaxNoise), kGarbageByte);
+  if (junk > 0) wire.insert(wire.end(), std::min(junk, kMaxNoise), kJunkByte);
+  out.wire = std::move(wire);
+  return out;
+}
+
+std::string FaultNotes(const std::vector<FaultRule>& hits, bool requestSide) {
+  std::string note;
+  for (const FaultRule& f : hits) {
+    if (IsRequestFault(f.kind) == requestSide)
+      note += std::string(" [") + FaultKindName(f.kind) + "]";
+  }
+  return note;
+}
+
+}  // namespace kel::sim
