@@ -66,10 +66,13 @@ struct FlashFixture : ConnectFixture {
     console.ClearOutput();
   }
 
-  /// Downloads a small programmer and starts it, so that flash can be written.
+  /// Downloads a small programmer into the RAM of the unit's MCU and starts
+  /// it, so that flash can be written.
   void StartProgrammer() {
-    programmerBytes =
-        sim::testing::BuildRecordImage(kRamStart, {{kRamStart, sim::testing::Pattern(64, 1)}});
+    const uint32_t ram = unit.mcuType == mcuLPC2478                                 ? 0x40000000
+                         : unit.mcuType == mcuLPC4337 || unit.mcuType == mcuLPC4357 ? 0x10080000
+                                                                                    : kRamStart;
+    programmerBytes = sim::testing::BuildRecordImage(ram, {{ram, sim::testing::Pattern(64, 1)}});
     programmer = {"test programmer", programmerBytes.data(),
                   static_cast<uint32_t>(programmerBytes.size())};
     ASSERT_TRUE(DownloadProgrammer(link, transfer, unit, &programmer, ""));
