@@ -43,16 +43,17 @@ TEST_P(CatalogueWriteTest, EveryImageLandsInFlash) {
   for (const CatalogueImageEntry& entry : FlashImages()) {
     SCOPED_TRACE(entry.image);
     FlashFixture f;
-    ASSERT_NO_FATAL_FAILURE(f.Reach(c.transport, 18,
-                                    "mcu = " + std::to_string(entry.mcuType) + "\nbuffer-size = " +
-                                        (c.cut == Cut::kSmall ? "128" : "8192")));
+    // A unit that takes windowed writes has room for a window of them; the
+    // updater still sends at most 128 bytes a request.
+    const bool cut = c.cut == Cut::kSmall && c.transport == Transport::kDirect;
+    ASSERT_NO_FATAL_FAILURE(f.Reach(c.transport, 18, entry.mcuType, cut ? 128 : 8192));
     ASSERT_NO_FATAL_FAILURE(f.StartProgrammer());
     const ImageRef* ref = CatalogueImage(entry.image);
     RecordImage image;
     ASSERT_TRUE(ref && image.Parse(ref->bytes, ref->size));
     std::vector<uint8_t> small;
     ImageRef written = *ref;
-    if (c.cut == Cut::kSmall && c.transport == Transport::kDirect) {
+    if (cut) {
       small = Recut(image, 128);
       written = {entry.image, small.data(), static_cast<uint32_t>(small.size())};
     }
@@ -97,8 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct Programming : FlashFixture {
   /// An LPC1768 transmitter's programmer running, reached in `transport`.
   void Start(Transport transport, int bufferSize = 8192) {
-    ASSERT_NO_FATAL_FAILURE(
-        Reach(transport, 18, "mcu = 5\nbuffer-size = " + std::to_string(bufferSize)));
+    ASSERT_NO_FATAL_FAILURE(Reach(transport, 18, mcuLPC1768, bufferSize));
     ASSERT_NO_FATAL_FAILURE(StartProgrammer());
     unit.unitType = unitTypeTransmitter;
   }
@@ -214,8 +214,7 @@ class BackupTest : public ::testing::TestWithParam<BackupCase> {};
 TEST_P(BackupTest, FieldsSurviveABootLoaderRewrite) {
   const BackupCase& c = GetParam();
   FlashFixture f;
-  ASSERT_NO_FATAL_FAILURE(
-      f.Reach(c.transport, 18, "mcu = " + std::to_string(c.mcuType) + "\nbuffer-size = 8192"));
+  ASSERT_NO_FATAL_FAILURE(f.Reach(c.transport, 18, c.mcuType, 8192));
   ASSERT_NO_FATAL_FAILURE(f.StartProgrammer());
   const std::vector<uint8_t> fields = sim::testing::Pattern(c.regionSize, 11);
   f.target->flash.Write(c.regionStart, fields);

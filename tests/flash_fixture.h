@@ -33,19 +33,23 @@ struct FlashFixture : ConnectFixture {
   static constexpr uint8_t kJig = 1;
   static constexpr uint32_t kRamStart = 0x10000000;
 
-  /// Serves one unit in its boot loader at release `release`, with the
-  /// scenario `keys` added, and reaches it as the connection step leaves
-  /// it: directly at 115200 baud, or behind a test jig through its proxy
-  /// with buffered transfer. The unit record is read from the boot loader.
-  void Reach(Transport transport, int release, const std::string& keys) {
+  /// Serves one unit with an `mcu` in its boot loader at release
+  /// `release`, whose transfer buffer holds `bufferSize` bytes, on a line
+  /// that takes its time (the simulator's line model), and reaches it as
+  /// the connection step leaves it: directly at 115200 baud, or behind a
+  /// test jig through its proxy with buffered transfer. The unit record is
+  /// read from the boot loader.
+  void Reach(Transport transport, int release, int mcu, int bufferSize) {
     const std::string unitKeys = "role = boot-loader\nboot-loader = 4r" + std::to_string(release) +
-                                 "\nboot-flags = 0\n" + keys;
+                                 "\nboot-flags = 0\nmcu = " + std::to_string(mcu) +
+                                 "\nbuffer-size = " + std::to_string(bufferSize) + "\n";
+    const std::string port = "[port]\nline-model = yes\n";
     if (transport == Transport::kBuffered) {
-      network = &Serve(3,
-                       "[unit jig]\nplace = connected\njig = yes\ncard = 652\n"
-                       "modbus = 1\nbaud = 38400\nproxy-baud = 115200\n"
-                       "[unit target]\nplace = jig-port\n" +
-                           unitKeys);
+      network = &Serve(3, port +
+                              "[unit jig]\nplace = connected\njig = yes\ncard = 652\n"
+                              "modbus = 1\nbaud = 38400\nproxy-baud = 115200\n"
+                              "[unit target]\nplace = jig-port\n" +
+                              unitKeys);
       target = network->jigPortUnit();
       options.initialBaudRate = 38400;
       ASSERT_TRUE(Open(3));
@@ -53,7 +57,7 @@ struct FlashFixture : ConnectFixture {
       TurnProxyOn(link, kJig, 2, 115200, state.bootLoaderAddress);
       state.bufferedTransfer = true;
     } else {
-      network = &Serve(3, "[unit target]\nplace = connected\n" + unitKeys);
+      network = &Serve(3, port + "[unit target]\nplace = connected\n" + unitKeys);
       target = network->connected();
       options.initialBaudRate = 115200;
       ASSERT_TRUE(Open(3));
