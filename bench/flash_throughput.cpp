@@ -264,7 +264,8 @@ Bound ModelBound(Transport transport, const std::vector<Record>& sent,
           const size_t n = std::min(kPiece, r.length - at);
           chunks.push_back(path(Request(0x38, 3 + n).U16(at).U8(n).Data(r.data + at, n), 7));
         }
-        bound.Add(Pipelined(chunks), false);
+        // The commit leaves once the last chunk is acknowledged.
+        bound.Add(Pipelined(chunks), true);
         bound.Add(Serial(path(Request(0x3A, 6).U32(r.address).U16(r.length), 11)), true);
         break;
       }
