@@ -47,7 +47,9 @@ TEST_P(CatalogueDownloadTest, EveryProgrammerLandsInRamAndAnswers) {
     EXPECT_EQ(f.target->role, sim::SimRole::kProgrammer);
     EXPECT_EQ(f.target->programStart, image.startAddress());
     EXPECT_EQ(f.unit.connectionMode, modeFlashProgrammer);
-    EXPECT_EQ(f.unit.programmerVersion[0], 3);
+    EXPECT_EQ(f.unit.programmerVersion[0], f.target->programmerVersionMajor);
+    // Through a proxy the programmer is told so.
+    EXPECT_EQ(f.target->programmerConfig, c.transport == Transport::kBuffered ? 1 : 0);
     EXPECT_TRUE(f.transfer.writeWindow.empty() && f.transfer.downloadChunks.empty());
     EXPECT_EQ(f.out.errorReportLevel, 1);
     EXPECT_FALSE(f.port.settings().hardwareHandshake);
