@@ -83,10 +83,6 @@ struct FlashSession {
   std::set<uint32_t> erasedSectors;  ///< first addresses of sectors erased this session
   bool haveSequence = false;         ///< a windowed write has been accepted
   uint16_t lastSequence = 0;         ///< sequence (15 bits) of the last accepted windowed write
-  /// The record the windowed writes are in: a piece without tag bit 15
-  /// must continue it at `nextAddress`.
-  bool inRecord = false;
-  uint32_t nextAddress = 0;
 
   void Clear() { *this = FlashSession(); }
 };

@@ -57,14 +57,14 @@ bool HandleProgram(SimUnit& unit, const std::vector<uint8_t>& payload, bool larg
 }
 
 // Windowed programming: tag (sequence in bits 0..14, bit 15 on the first piece
-// of a record), address, length, data. The programmer takes the pieces in
-// sequence order: sequence 0 starts an image, any other must follow the last
-// one taken. A piece already taken is answered again without being written
-// (its reply was lost); a piece after a gap is dropped unanswered, so the
-// client's timeout makes it send the missing pieces again in order. A reply
-// acknowledges its sequence and, cumulatively, every one before it. A piece
-// without bit 15 continues the record of the piece before it; one that does
-// not (a first piece sent without the bit) is refused with a failure result.
+// of a record split into several requests), address, length, data. The
+// programmer takes the pieces in sequence order: sequence 0 starts an image,
+// any other must follow the last one taken. A piece already taken is
+// answered again without being written (its reply was lost); a piece after a
+// gap is dropped unanswered, so the client's timeout makes it send the
+// missing pieces again in order. A reply acknowledges its sequence and,
+// cumulatively, every one before it. Every piece carries its own address, so
+// a record short enough to go whole needs no bit 15.
 bool HandleWindowedProgram(SimUnit& unit, const std::vector<uint8_t>& payload,
                            SimReplies& replies) {
   if (payload.size() < 11) return false;
@@ -80,16 +80,10 @@ bool HandleWindowedProgram(SimUnit& unit, const std::vector<uint8_t>& payload,
   if (!next && !repeated) return true;  // out of order: silently dropped
   uint8_t result = 0;
   if (next) {
-    const bool firstPiece = (tag & kFirstPieceFlag) != 0;
-    const bool continues =
-        !firstPiece && sequence != 0 && session.inRecord && address == session.nextAddress;
-    result = firstPiece || continues ? ProgramFlash(unit, address, payload.data() + 11, length)
-                                     : kResultNotInRecord;
+    result = ProgramFlash(unit, address, payload.data() + 11, length);
     if (result == 0) {
       session.haveSequence = true;
       session.lastSequence = sequence;
-      session.inRecord = true;
-      session.nextAddress = static_cast<uint32_t>(address + length);
     }
   }
   std::vector<uint8_t> out = EchoHead(payload, 11);

@@ -15,7 +15,7 @@ struct SimUnit;
 /// (0x103B), ResetProgrammer (0x1033, back to 115200), GetBufferSize, set
 /// speed (new speed codes), EraseRange (0x1035), EraseFMS (0x1036), program
 /// flash (0x1040, 0x1042, windowed 0x1041 with tags and cumulative replies;
-/// tag bit 15 marks the first piece of each record),
+/// tag bit 15 marks the first piece of a record sent in several pieces),
 /// buffered chunks 0x1038 with program-from-buffer 0x103A, read and write
 /// 128 bytes (0x1051, 0x1050) and Reset. The file services are answered by
 /// `HandleFileRequest`.
@@ -29,9 +29,6 @@ bool HandleProgrammerRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
 
 /// Result answered for a write outside the MCU's flash.
 constexpr uint8_t kResultBadAddress = 0x07;
-/// Result answered for a windowed piece without tag bit 15 that does not
-/// continue the record of the piece before it.
-constexpr uint8_t kResultNotInRecord = 0x08;
 
 /// Programs bytes into flash the way the programmer does (erase rule, address
 /// check, failure setting) and returns the result code (0 = success).
