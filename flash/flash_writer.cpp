@@ -104,13 +104,14 @@ bool ProgramRecord(Link& link, TransferState& transfer, const UnitInfo& unit,
   } else {
     piece = std::min<size_t>(unit.bufferSize, rpc::kSmallBlock);
   }
+  const bool whole = piece == record.length;
   for (size_t done = 0; done < record.length; done += piece) {
     const uint32_t address = static_cast<uint32_t>(record.address + done);
     const size_t length = std::min(piece, record.length - done);
     out.Print(Sink::kDebug, "Programming ", HexAddress(address), "(", length, ")\r\n");
-    // Bit 15 of a windowed tag tells the programmer where a record starts,
-    // so a record sent whole carries it too.
-    if (!ProgramBlock(link, transfer, address, record.data + done, length, done == 0)) {
+    // Bit 15 of a windowed tag marks the first piece of a record that is
+    // cut up; a record sent whole carries its own address and goes without.
+    if (!ProgramBlock(link, transfer, address, record.data + done, length, !whole && done == 0)) {
       return false;
     }
     writeBack.Written(address);
