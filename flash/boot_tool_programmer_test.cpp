@@ -45,9 +45,9 @@ TEST(LoadProgrammerFromBootTool, TakesAWellFormedProgrammerAndDeletesTheFile) {
 TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
   for (const std::string& bytes : {std::string(), std::string(kGoodImage).substr(0, 60)}) {
     ProgrammerRun run(bytes);
-    EXPECT_EQ(run.f.ExitCodeOf(
-                  [&] { LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer); }),
-              1);
+    EXPECT_EQ(
+        run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer); }),
+        1);
     EXPECT_NE(run.f.console.output().find(
                   "Fatal Error: KelBoot did not produce a usable flash programmer"),
               std::string::npos);
@@ -55,9 +55,8 @@ TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
   }
   ProgrammerRun silent("");
   InstallTool(silent.folder, "exit 0");  // writes no file at all
-  EXPECT_EQ(silent.f.ExitCodeOf([&] {
-    LoadProgrammerFromBootTool(silent.f.runtime, silent.unit, silent.programmer);
-  }),
+  EXPECT_EQ(silent.f.ExitCodeOf(
+                [&] { LoadProgrammerFromBootTool(silent.f.runtime, silent.unit, silent.programmer); }),
             1);
 }
 
