@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "link/port_open_messages.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
 #include "runtime/debugger_trace.h"
@@ -21,9 +22,10 @@ constexpr const char* kLockFilePrefix = "lockPonderixCommPort";
 constexpr uint32_t kWriteWaitMs = 1000 + CommPort::kBufferSize;
 constexpr size_t kRecordBytes = 17;  // bytes shown in a transfer record
 
-bool InUse(unsigned long code) {
-  return code == kSerialAccessDenied || code == kSerialSharingViolation;
-}
+bool InUse(const SerialOpenError& error) { return error.outcome == SerialOpenOutcome::kInUse; }
+
+// Said when a transfer is asked of a port that is not open.
+constexpr char kNotOpenText[] = "the port is not open";
 
 }  // namespace
 
@@ -52,7 +54,7 @@ bool CommPort::OpenCommPort(int portNumber, int32_t speed, int stopBits, bool pa
                             bool evenParity, bool ctsFlow, uint16_t operationTimeoutMs) {
   device_.reset();
   operationTimeoutMs_ = operationTimeoutMs;
-  lastOpenError_ = kSerialOk;
+  lastOpenError_ = SerialOpenError{};
 
   SerialConfig config;
   config.baudRate = speed;
@@ -65,17 +67,19 @@ bool CommPort::OpenCommPort(int portNumber, int32_t speed, int stopBits, bool pa
                                     " StopBits=" + std::to_string(config.stopBits) +
                                     " Parity=" + std::to_string(parityOn ? 1 : 0));
 
-  unsigned long error = kSerialOk;
-  device_ = opener_.Open(portNumber, config, error);
+  device_ = opener_.Open(portNumber, config, lastOpenError_);
   if (!device_) {
-    // A device without an error code would loop the busy retries for nothing.
-    lastOpenError_ = error == kSerialOk ? kSerialNotPresent : error;
+    // An opener that failed without saying why must not pass for success.
+    if (lastOpenError_.outcome == SerialOpenOutcome::kOpened) {
+      lastOpenError_.outcome = SerialOpenOutcome::kOther;
+    }
     return false;
   }
   // A fresh port starts with empty queues and no stale line errors.
   if (!device_->Purge()) {
-    lastOpenError_ = device_->LastError();
-    ReportSystemError(lastOpenError_);
+    lastOpenError_.outcome = SerialOpenOutcome::kOther;
+    lastOpenError_.systemText = device_->LastFailure().systemText;
+    ReportSystemError(lastOpenError_.systemText);
     device_.reset();
     return false;
   }
@@ -155,34 +159,22 @@ bool CommPort::ChangeBaudRate() {
     out.Print(Sink::kDetail, "ChangeBaudRate", " opening comm port: ", port, " ",
               settings_.baudRate, "\r\n");
     if (OpenAt(settings_.baudRate)) return true;
-    const unsigned long code = lastOpenError_;
     out.Print(Sink::kDebug, "Error re-opening port: ");
-    ReportOpenError(code);
-    if (code == kSerialBadSetting) return false;
-    if (attempt >= kReopenAttempts) runtime_.FatalError("Error: " + SystemErrorText(code));
+    ReportOpenError(lastOpenError_);
+    if (lastOpenError_.outcome == SerialOpenOutcome::kBadSetting) return false;
+    if (attempt >= kReopenAttempts) {
+      // The port is named: a device that went away mid-run (a USB adapter
+      // pulled out) should say which one.
+      runtime_.FatalError("Error re-opening port: " +
+                          PortOpenMessage(port, lastOpenError_, OpenMessageUse::kFatal));
+    }
     runtime_.clock.Sleep(kReopenPauseMs);
   }
 }
 
-void CommPort::ReportOpenError(unsigned long code) {
-  Output& out = runtime_.out;
-  const int16_t port = settings_.portNumber;
-  switch (code) {
-    case kSerialNotPresent:
-      out.Print(Sink::kDebug, "COM", port, " is not present on this computer\r\n");
-      break;
-    case kSerialAccessDenied:
-    case kSerialSharingViolation:
-      out.Print(Sink::kDebug, "COM", port, " is being used by another application\r\n");
-      break;
-    case kSerialBadSetting:
-      out.Print(Sink::kDebug, "COM", port, " does not support requested baud rate\r\n");
-      break;
-    default:
-      out.Print(Sink::kDebug, "COM", port, ":", code, ":", "Error: ", SystemErrorText(code),
-                "\r\n");
-      break;
-  }
+void CommPort::ReportOpenError(const SerialOpenError& error) {
+  runtime_.out.Print(Sink::kDebug,
+                     PortOpenMessage(settings_.portNumber, error, OpenMessageUse::kTrace), "\r\n");
 }
 
 // ---- Lock marker ---------------------------------------------------------
@@ -222,15 +214,15 @@ void CommPort::DeleteLockFile(const char* who) {
 
 // ---- Error reports -------------------------------------------------------
 
-void CommPort::ReportSystemError(unsigned long code) {
-  runtime_.out.ErrorHook("Error: " + SystemErrorText(code));
+void CommPort::ReportSystemError(const std::string& systemText) {
+  runtime_.out.ErrorHook("Error: " + systemText);
 }
 
 void CommPort::ReportLineErrors() {
   if (!device_) return;
   LineErrors errors;
   if (!device_->TakeLineErrors(errors)) {
-    ReportSystemError(device_->LastError());
+    ReportSystemError(device_->LastFailure().systemText);
     return;
   }
   // Only the first error that applies is reported, in this order.
@@ -259,7 +251,7 @@ void CommPort::ReportTransfer(char open, const char* name, char close, const uin
 void CommPort::PurgeAndReportErrors() {
   if (!device_) return;
   if (!device_->Purge()) {
-    ReportSystemError(device_->LastError());
+    ReportSystemError(device_->LastFailure().systemText);
     return;
   }
   ReportLineErrors();
@@ -280,7 +272,7 @@ size_t CommPort::TransmitBlock(const uint8_t* data, size_t length) {
 
 int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
   if (!device_) {
-    ReportSystemError(kSerialNotPresent);
+    ReportSystemError(kNotOpenText);
     return -1;
   }
   Clock& clock = runtime_.clock;
@@ -289,12 +281,12 @@ int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
   while (queued < length) {
     if (operationTimeoutMs_ != 0 && clock.Ticks() - start > operationTimeoutMs_) break;
     const int n = device_->Write(data + queued, length - queued);
-    if (n < 0 && device_->LastError() == kSerialWriteTimeout) {
+    if (n < 0 && device_->LastFailure().timedOut) {
       runtime_.out.ErrorHook("Write error: TIMEOUT");
       return -1;
     }
     if (n < 0) {
-      ReportSystemError(device_->LastError());
+      ReportSystemError(device_->LastFailure().systemText);
       ReportLineErrors();
       return -1;
     }
@@ -315,12 +307,12 @@ int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
 
 int CommPort::ReadCommPortOverlapped(uint8_t* data, size_t max) {
   if (!device_) {
-    ReportSystemError(kSerialNotPresent);
+    ReportSystemError(kNotOpenText);
     return -1;
   }
   const int n = device_->Read(data, max);
   if (n < 0) {
-    ReportSystemError(device_->LastError());
+    ReportSystemError(device_->LastFailure().systemText);
     ReportLineErrors();
     return -1;
   }
@@ -406,7 +398,7 @@ bool CommPort::FlushPendingWrites() {
 bool CommPort::SetSpeedInPlace(int32_t baudRate) {
   if (!device_) return false;
   if (device_->SetSpeedInPlace(baudRate)) return true;
-  ReportSystemError(device_->LastError());
+  ReportSystemError(device_->LastFailure().systemText);
   return false;
 }
 

@@ -113,7 +113,7 @@ bool SimClient::Open(int32_t baud, bool evenParity) {
   config.baudRate = baud;
   config.parityOn = evenParity;
   config.evenParity = evenParity;
-  unsigned long error = 0;
+  SerialOpenError error;
   port_ = ports_.Open(portNumber_, config, error);
   return port_ != nullptr;
 }
