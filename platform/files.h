@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ bool ListFolder(const std::string& folder, const std::string& pattern,
 /// The file is left open until CloseExclusiveFile; returns a handle >= 0 or -1.
 int CreateExclusiveFile(const std::string& path);
 void CloseExclusiveFile(int handle);
+/// Creates a file that must not exist yet and opens it for writing in
+/// binary mode. Whatever already stands at the path (a file, a link, a
+/// device) is left alone: then null with `nameTaken` set; any other failure
+/// gives null with the system's text in `error`.
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error);
 bool DeleteFileAt(const std::string& path);
 /// Gives the owner read and write permission.
 bool MakeWritable(const std::string& path);

@@ -1,5 +1,6 @@
 #include "runtime/output.h"
 
+#include "platform/files.h"
 #include "runtime/text_format.h"
 
 namespace kel {
@@ -135,9 +136,9 @@ void Output::ErrorHook(std::string_view line) {
   LogPut('\n');
 }
 
-bool Output::OpenLogFile(const std::string& path) {
+bool Output::OpenLogFile(const std::string& path, bool& nameTaken, std::string& error) {
   if (logFile_ != nullptr) std::fclose(logFile_);
-  logFile_ = std::fopen(path.c_str(), "wb");
+  logFile_ = CreateNewFileForWriting(path, nameTaken, error);
   if (logFile_ == nullptr) return false;
   logStartTicks_ = clock_.Ticks();
   return true;

@@ -54,9 +54,11 @@ class Output {
   /// while chipProbeCounter is above 0 (console under -d, always the log).
   void ErrorHook(std::string_view line);
 
-  /// Log lifecycle. OpenLogFile creates `path` (replacing it); false when it
-  /// cannot be created. CloseLog writes "\r\n" through the log writer first.
-  bool OpenLogFile(const std::string& path);
+  /// Log lifecycle. OpenLogFile creates `path`, which must not exist yet:
+  /// whatever stands there is never replaced. False when it cannot be
+  /// created, with `nameTaken` set when the name is in use and the system's
+  /// text in `error`. CloseLog writes "\r\n" through the log writer first.
+  bool OpenLogFile(const std::string& path, bool& nameTaken, std::string& error);
   void CloseLog();
   bool logOpen() const { return logFile_ != nullptr; }
   /// Writes straight to the log file, bypassing stamps (the log header).

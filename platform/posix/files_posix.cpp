@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/system_error.h"
 #include "platform/wildcard_match.h"
 
 namespace kel {
@@ -64,7 +65,25 @@ bool ListFolder(const std::string& folder, const std::string& pattern,
 }
 
 int CreateExclusiveFile(const std::string& path) {
-  return open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+  return open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
+}
+
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error) {
+  nameTaken = false;
+  // O_EXCL never follows a link at the path, and never opens what is there.
+  const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    nameTaken = errno == EEXIST;
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    close(fd);
+    unlink(path.c_str());
+  }
+  return file;
 }
 
 void CloseExclusiveFile(int handle) {

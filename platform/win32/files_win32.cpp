@@ -6,6 +6,7 @@
 #undef ReplaceFile
 
 #include "platform/files.h"
+#include "platform/system_error.h"
 #include "platform/wildcard_match.h"
 
 namespace kel {
@@ -86,6 +87,30 @@ int CreateExclusiveFile(const std::string& path) {
   int handle = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR);
   if (handle < 0) CloseHandle(file);
   return handle;
+}
+
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error) {
+  nameTaken = false;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    nameTaken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+    error = SystemErrorText(code);
+    return nullptr;
+  }
+  const int handle = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  std::FILE* stream = handle >= 0 ? _fdopen(handle, "wb") : nullptr;
+  if (stream == nullptr) {
+    error = SystemErrorText(GetLastError());
+    if (handle >= 0) {
+      _close(handle);
+    } else {
+      CloseHandle(file);
+    }
+    DeleteFileA(path.c_str());
+  }
+  return stream;
 }
 
 void CloseExclusiveFile(int handle) {
