@@ -15,8 +15,9 @@ void RegisterExitHandler(void (*handler)());
 /// key read), which calls ExitIfStopRequested. A SIGABRT the process raised
 /// itself cannot wait for that: it ends the process at once, after putting
 /// the terminal back, letting the serial port go and deleting the file
-/// named by RemoveFileOnAbort. SIGPIPE is ignored, so that output to a
-/// reader that has gone fails quietly instead of ending the run.
+/// named by RemoveFileOnAbort. SIGPIPE and SIGXFSZ are ignored, so that
+/// output to a reader that has gone, or a log beyond the file size limit,
+/// fails as a write instead of ending the run.
 void InstallStopSignals();
 
 /// Names the file a self-raised abort deletes (the port's lock marker);

@@ -58,6 +58,8 @@ class Output {
   /// whatever stands there is never replaced. False when it cannot be
   /// created, with `nameTaken` set when the name is in use and the system's
   /// text in `error`. CloseLog writes "\r\n" through the log writer first.
+  /// A log that cannot be written (a full disk) is said once on the console
+  /// with the system's words; the run goes on without it.
   bool OpenLogFile(const std::string& path, bool& nameTaken, std::string& error);
   void CloseLog();
   bool logOpen() const { return logFile_ != nullptr; }
@@ -91,6 +93,9 @@ class Output {
 
   void ConsolePut(char c);
   void LogPut(char c);
+  /// Checks the result of a write to the log; on the first failure tells
+  /// the operator and stops writing the log.
+  void CheckLogWrite(bool written);
   bool ToConsole(Sink sink) const;
 
   Console& console_;
@@ -100,6 +105,8 @@ class Output {
   bool pendingLf_ = false;
   bool promptAnswered_ = false;
   std::FILE* logFile_ = nullptr;
+  std::string logPath_;
+  bool logFailed_ = false;
   uint32_t logStartTicks_ = 0;
 };
 

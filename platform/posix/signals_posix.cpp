@@ -95,12 +95,14 @@ void InstallStopSignals() {
   // the run like Ctrl-C, so the port, its lock marker and the log are let go.
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT})
     sigaction(signal, &action, nullptr);
-  // Output to a pipe whose reader has gone (| head) fails with EPIPE
-  // instead of killing the process; the run goes on and ends as it would.
+  // Output to a pipe whose reader has gone (| head) fails with EPIPE, and a
+  // log beyond the file size limit with EFBIG, instead of killing the
+  // process; the run goes on and ends as it would.
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 void RemoveFileOnAbort(const std::string& path) {
