@@ -6,6 +6,7 @@
 
 #include "link/port_open_messages.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "platform/system_error.h"
 #include "runtime/debugger_trace.h"
 #include "runtime/runtime.h"
@@ -105,7 +106,6 @@ void CommPort::CloseForReopen(const char* who) {
 bool CommPort::OpenPort() {
   Output& out = runtime_.out;
   const int16_t port = settings_.portNumber;
-  CreateLockFile();
 
   // Opening at a fast programmer speed first proves the port can do it
   // before any unit traffic depends on it.
@@ -141,9 +141,11 @@ bool CommPort::OpenPort() {
     opened = OpenAt(settings_.baudRate);
     if (!opened) ReportOpenError(lastOpenError_);
   }
-  if (opened) return true;
-  DeleteLockFile("OpenPort");
-  return false;
+  // The marker is made once the port is this run's: a run that finds the
+  // port busy (or is stopped during its dots) never touches the marker of
+  // the run that holds it.
+  if (opened) CreateLockFile();
+  return opened;
 }
 
 void CommPort::ClosePort() {
@@ -181,7 +183,7 @@ void CommPort::ReportOpenError(const SerialOpenError& error) {
 
 void CommPort::CreateLockFile() {
   const std::string dir = runtime_.env.Get(kLockDirVariable);
-  if (dir.empty()) return;
+  if (dir.empty() || !settings_.lockFilePath.empty()) return;
   Output& out = runtime_.out;
   out.Print(Sink::kDetail, "OpenPort", " creating lock file: ", dir, "\r\n");
   std::string path = dir;
@@ -190,14 +192,18 @@ void CommPort::CreateLockFile() {
   // the file name instead of naming the folder.
   if (last != '/' && last != ':' && last != '\\') path += PathSeparator();
   path += kLockFilePrefix + std::to_string(settings_.portNumber);
-  settings_.lockFilePath = path;
-  std::FILE* file = std::fopen(path.c_str(), "w+b");
-  if (!file) {
-    const std::string why = LastCErrorText();
+  // Created new and never through a link: a link planted at the name in a
+  // shared lock folder must not lead the run to truncate what it names. A
+  // leftover marker of this user's (a run that was killed) is replaced;
+  // anything else stays, and the run goes on without a marker of its own.
+  std::string why;
+  if (!CreateFreshFile(path, std::string(), std::string(), why)) {
     out.Print(Sink::kDebug, "Cannot create lock file ", path, "\r\n", "Error: ", why, "\r\n");
     return;
   }
-  std::fclose(file);
+  // Only the marker this run made is ever deleted by it.
+  settings_.lockFilePath = path;
+  RemoveFileOnAbort(path);
 }
 
 void CommPort::DeleteLockFile(const char* who) {
@@ -205,11 +211,12 @@ void CommPort::DeleteLockFile(const char* who) {
   Output& out = runtime_.out;
   const std::string path = settings_.lockFilePath;
   out.Print(Sink::kDetail, who, " deleting lock file: ", path, "\r\n");
-  if (std::remove(path.c_str()) != 0) {
+  if (!DeleteFileAt(path)) {
     const std::string why = LastCErrorText();
     out.Print(Sink::kDebug, "Cannot delete lock file ", path, "\r\n", why, "\r\n");
   }
   settings_.lockFilePath.clear();
+  RemoveFileOnAbort(std::string());
 }
 
 // ---- Error reports -------------------------------------------------------

@@ -44,14 +44,16 @@ class CommPort {
   const LinkSettings& settings() const { return settings_; }
   bool isOpen() const { return device_ != nullptr; }
 
-  /// Opens COM n from the settings, creating the lock marker first (in
-  /// PONDERIXLOCKDIR when set). A busy port is retried 100 times, 100 ms
+  /// Opens COM n from the settings. A busy port is retried 100 times, 100 ms
   /// apart, with a dot per attempt; any other failure (a port the user may
   /// not open among them) fails at once. A programmer speed above 115200 is
-  /// proved first by opening at it. True when open at the current speed;
-  /// on failure the lock marker is deleted again.
+  /// proved first by opening at it. True when open at the current speed.
+  /// Once the port is open, the lock marker is created in PONDERIXLOCKDIR
+  /// (when set): new, never through a link, replacing only a leftover
+  /// regular file of this user; a failed open never touches a marker.
   bool OpenPort();
-  /// Waits for queued writes, purges, closes; then deletes the lock marker.
+  /// Waits for queued writes, purges, closes; then deletes the lock marker
+  /// if this run created it.
   void ClosePort();
   /// Closes and reopens at the current speed and parity. False at once when
   /// the port refuses the speed; ends the run after 20 failed attempts.

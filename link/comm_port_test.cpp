@@ -55,7 +55,7 @@ TEST_F(CommPortTest, LockMarkerExistsOnlyWhileOpen) {
   EXPECT_FALSE(FileExists(marker));
   EXPECT_TRUE(port.settings().lockFilePath.empty());
 
-  // A failed open removes the marker it created.
+  // A failed open makes no marker.
   options.portNumber = 4;
   EXPECT_FALSE(port.OpenPort());
   EXPECT_FALSE(FileExists(dir.File("lockPonderixCommPort4")));
@@ -91,6 +91,20 @@ TEST_F(CommPortTest, BusyPortIsRetriedWithDots) {
   EXPECT_FALSE(port.OpenPort());
   EXPECT_EQ(Count(Console(), "."), 100u);
   EXPECT_FALSE(port.isOpen());
+}
+
+// Only the run that made the marker deletes it: a run that finds the port
+// busy (or is stopped during its dots) leaves the holder's marker alone.
+TEST_F(CommPortTest, ARunOnABusyPortLeavesTheHoldersMarker) {
+  TemporaryFolder dir;
+  env.Set("PONDERIXLOCKDIR", dir.path());
+  const std::string marker = dir.File("lockPonderixCommPort3");
+  ASSERT_TRUE(WriteTextFile(marker, "held"));
+  line.busyUntil = clock.Ticks() + 100000;
+  EXPECT_FALSE(port.OpenPort());
+  port.ClosePort();
+  EXPECT_EQ(ReadTextFile(marker), "held");
+  EXPECT_TRUE(port.settings().lockFilePath.empty());
 }
 
 TEST_F(CommPortTest, SecondOpenerOfAnOpenLineIsRefusedAsBusy) {
