@@ -5,7 +5,6 @@
 // units on pseudo-terminals linked as comN in a folder of its own.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
