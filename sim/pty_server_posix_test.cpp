@@ -68,16 +68,16 @@ TEST_F(PtyServerTest, AnswersAtTheUnitsSpeedOnlyAndRemovesItsLink) {
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "com4"));
   SerialConfig config;
   config.baudRate = 19200;
-  unsigned long error = 0;
+  SerialOpenError error;
   {
     auto port = SystemSerialPorts().Open(4, config, error);
-    ASSERT_TRUE(port) << error;
+    ASSERT_TRUE(port) << error.systemText;
     EXPECT_EQ(Exchange(*port, WithCrc({0x05, 0x41}), 4), WithCrc({0x05, 0x42}));
   }
   config.baudRate = 9600;
   {
     auto port = SystemSerialPorts().Open(4, config, error);
-    ASSERT_TRUE(port) << error;
+    ASSERT_TRUE(port) << error.systemText;
     EXPECT_TRUE(Exchange(*port, WithCrc({0x05, 0x41}), 4).empty());
   }
   server.RemoveLinks();
