@@ -90,7 +90,8 @@ class MemorySerialDevice : public SerialDevice {
     if (static_cast<uint32_t>(wait) > timeoutMs) {
       if (timeoutMs > 0) clock.Sleep(timeoutMs);
       Tell();
-      lastError_ = kSerialWriteTimeout;
+      failure_.timedOut = true;
+      failure_.systemText.clear();
       return false;
     }
     clock.Sleep(static_cast<uint32_t>(wait));
