@@ -23,6 +23,36 @@ namespace {
 // of pretending to have done their work.
 constexpr char kNotAvailable[] = "Function not available in this build: ";
 
+// The jobs a run can be asked for.
+enum class Job { kManufacturingUpdate, kManufacturingReport, kInterrogate, kExtractLogs, kUpdate };
+
+Job ChosenJob(Runtime& rt) {
+  const Options& options = rt.options;
+  if (options.manufacturingMode) {
+    return GetParamBool(rt, options.parameterFile, kParamProgram) ? Job::kManufacturingUpdate
+                                                                  : Job::kManufacturingReport;
+  }
+  if (options.interrogate) return Job::kInterrogate;
+  if (options.extractLogs) return Job::kExtractLogs;
+  return Job::kUpdate;
+}
+
+// The name of `job` when this build cannot do it; null when it can.
+const char* MissingFromThisBuild(Job job) {
+  switch (job) {
+    case Job::kManufacturingUpdate:
+      return "manufacturing update";
+    case Job::kExtractLogs:
+      return "log extraction";
+    case Job::kUpdate:
+      return "update";
+    case Job::kManufacturingReport:
+    case Job::kInterrogate:
+      break;
+  }
+  return nullptr;
+}
+
 // A blank LPC chip is programmed by the boot tool, which needs the port to
 // itself; afterwards the port is probed again.
 void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
@@ -34,20 +64,17 @@ void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
   if (link.port.OpenPort()) CheckUnitId(link, unit);
 }
 
-void RunManufacturingJob(Runtime& rt, UnitInfo& unit) {
-  if (GetParamBool(rt, rt.options.parameterFile, kParamProgram)) {
-    rt.out.Print(Sink::kDebug, "-- updating ponderix software (manufacturing)\r\n");
-    rt.FatalError(std::string(kNotAvailable) + "manufacturing update");
-  }
-  PrintUnitInfo(rt.out, unit);
-  rt.out.Print(Sink::kInfo, "-- nothing to do\r\n");
-}
-
 }  // namespace
 
 void RunJob(Runtime& rt) { RunJob(rt, SystemSerialPorts()); }
 
 void RunJob(Runtime& rt, SerialPortOpener& ports) {
+  // Said before the port search, not after a search and a power-cycle wait.
+  const Job job = ChosenJob(rt);
+  if (const char* missing = MissingFromThisBuild(job)) {
+    rt.FatalError(std::string(kNotAvailable) + missing);
+  }
+
   CommPort port(rt, ports);
   port.RegisterClosePort();
   ProxySettings proxy;
@@ -68,15 +95,19 @@ void RunJob(Runtime& rt, SerialPortOpener& ports) {
   ReadExtendedInfo(link, unit);
   ReadAdvancedInfo(link, unit);
 
-  if (rt.options.manufacturingMode) {
-    RunManufacturingJob(rt, unit);
-  } else if (rt.options.interrogate) {
-    rt.out.Print(Sink::kInfo, "-- interrogating unit\r\n");
-    InterrogateUnit(link, unit);
-  } else if (rt.options.extractLogs) {
-    rt.FatalError(std::string(kNotAvailable) + "log extraction");
-  } else {
-    rt.FatalError(std::string(kNotAvailable) + "update");
+  switch (job) {
+    case Job::kManufacturingReport:
+      PrintUnitInfo(rt.out, unit);
+      rt.out.Print(Sink::kInfo, "-- nothing to do\r\n");
+      break;
+    case Job::kInterrogate:
+      rt.out.Print(Sink::kInfo, "-- interrogating unit\r\n");
+      InterrogateUnit(link, unit);
+      break;
+    case Job::kManufacturingUpdate:
+    case Job::kExtractLogs:
+    case Job::kUpdate:
+      break;  // refused above
   }
   port.ClosePort();
 }

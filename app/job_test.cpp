@@ -7,19 +7,20 @@
 namespace kel {
 namespace {
 
-TEST(RunJob, JobsOutsideThisBuildEndTheRunInsteadOfPassingSilently) {
+TEST(RunJob, JobsOutsideThisBuildAreRefusedBeforeThePortSearch) {
   for (bool extract : {false, true}) {
     ConnectFixture f;
     f.Serve(3, kLoneKt5);
-    f.options.portNumber = 3;
     f.options.extractLogs = extract;
+    const uint32_t start = f.clock.Ticks();
     EXPECT_EQ(f.ExitCodeOf([&] { RunJob(f.runtime, f.ports); }), 1);
     EXPECT_NE(f.Console().find(
                   extract ? "Fatal Error: Function not available in this build: log extraction"
                           : "Fatal Error: Function not available in this build: update"),
               std::string::npos);
-    // The unit was reached first.
-    EXPECT_NE(f.Console().find("COM3 opened\r\n"), std::string::npos);
+    // No port was searched or opened, and no power cycle waited for.
+    EXPECT_EQ(f.Console().find("COM3"), std::string::npos);
+    EXPECT_EQ(f.clock.Ticks(), start);
   }
 }
 

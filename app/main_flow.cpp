@@ -10,6 +10,11 @@
 namespace kel {
 
 int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start) {
+  // Before anything is printed or asked: a closed output pipe must not end
+  // the run, and a stop at the very first prompt (the usage text's) must
+  // still put the terminal back through the orderly exit. The stop handler
+  // itself acts only once armed, when there is a port and a log to release.
+  if (start.installStopSignals) start.installStopSignals();
   rt.out.Print(Sink::kConsole, kProgramName, " ",
                ProgramVersionText(kProgramVersion, kProgramRelease), "\r\n");
 
@@ -32,7 +37,6 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
   OpenRunLog(rt, start.logFolder, start.arguments);
 
   stopHandler.Arm();
-  if (start.installStopSignals) start.installStopSignals();
 
   if (start.job) {
     start.job(rt);

@@ -17,7 +17,8 @@ struct ProgramStart {
   std::string logFolder;
   /// Whether "/" starts an option cluster (Windows) or a file path (POSIX).
   bool slashStartsOptions = false;
-  /// Installs the stop-signal handlers; empty in tests.
+  /// Installs the stop-signal handlers (first thing, before any prompt);
+  /// empty in tests.
   std::function<void()> installStopSignals;
   /// Connects and runs the job; RunJob when empty. Tests put a stand-in here.
   std::function<void(Runtime&)> job;

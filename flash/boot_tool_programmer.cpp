@@ -1,7 +1,6 @@
 #include "flash/boot_tool_programmer.h"
 
-#include <cstdio>
-#include <memory>
+#include <cstring>
 #include <string>
 
 #include "flash/record_image.h"
@@ -13,24 +12,19 @@ namespace kel {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Reads at most `capacity` bytes; -1 on a read error, and the count
-// unchanged (-1 here) when the file cannot be opened.
+// Reads at most `capacity` bytes (a longer file gives `capacity`, which the
+// caller refuses); -1 when the file cannot be read. Only a regular file is
+// read: a FIFO or a device left at the name would block or never end.
 long ReadFileInto(Runtime& rt, const std::string& path, uint8_t* buffer, size_t capacity) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    rt.out.lastErrorText = "cannot open " + path;
-    return -1;
-  }
-  const size_t count = std::fread(buffer, 1, capacity, file.get());
-  if (std::ferror(file.get())) {
+  std::string content;
+  const FileRead read = ReadRegularFile(path, capacity, content);
+  if (read.outcome == ReadOutcome::kTooLarge) return static_cast<long>(capacity);
+  if (read.outcome != ReadOutcome::kRead) {
     rt.out.lastErrorText = "cannot read " + path;
     return -1;
   }
-  return static_cast<long>(count);
+  std::memcpy(buffer, content.data(), content.size());
+  return static_cast<long>(content.size());
 }
 
 }  // namespace

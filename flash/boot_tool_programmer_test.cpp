@@ -53,11 +53,16 @@ TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
               std::string::npos);
     EXPECT_EQ(run.unit.flashProgrammer, nullptr);
   }
-  ProgrammerRun silent("");
-  InstallTool(silent.folder, "exit 0");  // writes no file at all
-  EXPECT_EQ(silent.f.ExitCodeOf(
-                [&] { LoadProgrammerFromBootTool(silent.f.runtime, silent.unit, silent.programmer); }),
-            1);
+  // No file at all, and a FIFO where the file should be (never opened).
+  for (const char* tool : {"exit 0", "f=\"${1#-g}\"; mkfifo \"${f%%;*}\""}) {
+    ProgrammerRun silent("");
+    InstallTool(silent.folder, tool);
+    EXPECT_EQ(silent.f.ExitCodeOf([&] {
+      LoadProgrammerFromBootTool(silent.f.runtime, silent.unit, silent.programmer);
+    }),
+              1)
+        << tool;
+  }
 }
 
 #endif

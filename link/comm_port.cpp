@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "link/port_open_messages.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "platform/system_error.h"
 #include "runtime/debugger_trace.h"
 #include "runtime/runtime.h"
@@ -21,9 +23,10 @@ constexpr const char* kLockFilePrefix = "lockPonderixCommPort";
 constexpr uint32_t kWriteWaitMs = 1000 + CommPort::kBufferSize;
 constexpr size_t kRecordBytes = 17;  // bytes shown in a transfer record
 
-bool InUse(unsigned long code) {
-  return code == kSerialAccessDenied || code == kSerialSharingViolation;
-}
+bool InUse(const SerialOpenError& error) { return error.outcome == SerialOpenOutcome::kInUse; }
+
+// Said when a transfer is asked of a port that is not open.
+constexpr char kNotOpenText[] = "the port is not open";
 
 }  // namespace
 
@@ -52,7 +55,7 @@ bool CommPort::OpenCommPort(int portNumber, int32_t speed, int stopBits, bool pa
                             bool evenParity, bool ctsFlow, uint16_t operationTimeoutMs) {
   device_.reset();
   operationTimeoutMs_ = operationTimeoutMs;
-  lastOpenError_ = kSerialOk;
+  lastOpenError_ = SerialOpenError{};
 
   SerialConfig config;
   config.baudRate = speed;
@@ -65,17 +68,19 @@ bool CommPort::OpenCommPort(int portNumber, int32_t speed, int stopBits, bool pa
                                     " StopBits=" + std::to_string(config.stopBits) +
                                     " Parity=" + std::to_string(parityOn ? 1 : 0));
 
-  unsigned long error = kSerialOk;
-  device_ = opener_.Open(portNumber, config, error);
+  device_ = opener_.Open(portNumber, config, lastOpenError_);
   if (!device_) {
-    // A device without an error code would loop the busy retries for nothing.
-    lastOpenError_ = error == kSerialOk ? kSerialNotPresent : error;
+    // An opener that failed without saying why must not pass for success.
+    if (lastOpenError_.outcome == SerialOpenOutcome::kOpened) {
+      lastOpenError_.outcome = SerialOpenOutcome::kOther;
+    }
     return false;
   }
   // A fresh port starts with empty queues and no stale line errors.
   if (!device_->Purge()) {
-    lastOpenError_ = device_->LastError();
-    ReportSystemError(lastOpenError_);
+    lastOpenError_.outcome = SerialOpenOutcome::kOther;
+    lastOpenError_.systemText = device_->LastFailure().systemText;
+    ReportSystemError(lastOpenError_.systemText);
     device_.reset();
     return false;
   }
@@ -101,7 +106,6 @@ void CommPort::CloseForReopen(const char* who) {
 bool CommPort::OpenPort() {
   Output& out = runtime_.out;
   const int16_t port = settings_.portNumber;
-  CreateLockFile();
 
   // Opening at a fast programmer speed first proves the port can do it
   // before any unit traffic depends on it.
@@ -137,9 +141,11 @@ bool CommPort::OpenPort() {
     opened = OpenAt(settings_.baudRate);
     if (!opened) ReportOpenError(lastOpenError_);
   }
-  if (opened) return true;
-  DeleteLockFile("OpenPort");
-  return false;
+  // The marker is made once the port is this run's: a run that finds the
+  // port busy (or is stopped during its dots) never touches the marker of
+  // the run that holds it.
+  if (opened) CreateLockFile();
+  return opened;
 }
 
 void CommPort::ClosePort() {
@@ -155,41 +161,29 @@ bool CommPort::ChangeBaudRate() {
     out.Print(Sink::kDetail, "ChangeBaudRate", " opening comm port: ", port, " ",
               settings_.baudRate, "\r\n");
     if (OpenAt(settings_.baudRate)) return true;
-    const unsigned long code = lastOpenError_;
     out.Print(Sink::kDebug, "Error re-opening port: ");
-    ReportOpenError(code);
-    if (code == kSerialBadSetting) return false;
-    if (attempt >= kReopenAttempts) runtime_.FatalError("Error: " + SystemErrorText(code));
+    ReportOpenError(lastOpenError_);
+    if (lastOpenError_.outcome == SerialOpenOutcome::kBadSetting) return false;
+    if (attempt >= kReopenAttempts) {
+      // The port is named: a device that went away mid-run (a USB adapter
+      // pulled out) should say which one.
+      runtime_.FatalError("Error re-opening port: " +
+                          PortOpenMessage(port, lastOpenError_, OpenMessageUse::kFatal));
+    }
     runtime_.clock.Sleep(kReopenPauseMs);
   }
 }
 
-void CommPort::ReportOpenError(unsigned long code) {
-  Output& out = runtime_.out;
-  const int16_t port = settings_.portNumber;
-  switch (code) {
-    case kSerialNotPresent:
-      out.Print(Sink::kDebug, "COM", port, " is not present on this computer\r\n");
-      break;
-    case kSerialAccessDenied:
-    case kSerialSharingViolation:
-      out.Print(Sink::kDebug, "COM", port, " is being used by another application\r\n");
-      break;
-    case kSerialBadSetting:
-      out.Print(Sink::kDebug, "COM", port, " does not support requested baud rate\r\n");
-      break;
-    default:
-      out.Print(Sink::kDebug, "COM", port, ":", code, ":", "Error: ", SystemErrorText(code),
-                "\r\n");
-      break;
-  }
+void CommPort::ReportOpenError(const SerialOpenError& error) {
+  runtime_.out.Print(Sink::kDebug,
+                     PortOpenMessage(settings_.portNumber, error, OpenMessageUse::kTrace), "\r\n");
 }
 
 // ---- Lock marker ---------------------------------------------------------
 
 void CommPort::CreateLockFile() {
   const std::string dir = runtime_.env.Get(kLockDirVariable);
-  if (dir.empty()) return;
+  if (dir.empty() || !settings_.lockFilePath.empty()) return;
   Output& out = runtime_.out;
   out.Print(Sink::kDetail, "OpenPort", " creating lock file: ", dir, "\r\n");
   std::string path = dir;
@@ -198,14 +192,18 @@ void CommPort::CreateLockFile() {
   // the file name instead of naming the folder.
   if (last != '/' && last != ':' && last != '\\') path += PathSeparator();
   path += kLockFilePrefix + std::to_string(settings_.portNumber);
-  settings_.lockFilePath = path;
-  std::FILE* file = std::fopen(path.c_str(), "w+b");
-  if (!file) {
-    const std::string why = LastCErrorText();
+  // Created new and never through a link: a link planted at the name in a
+  // shared lock folder must not lead the run to truncate what it names. A
+  // leftover marker of this user's (a run that was killed) is replaced;
+  // anything else stays, and the run goes on without a marker of its own.
+  std::string why;
+  if (!CreateFreshFile(path, std::string(), std::string(), why)) {
     out.Print(Sink::kDebug, "Cannot create lock file ", path, "\r\n", "Error: ", why, "\r\n");
     return;
   }
-  std::fclose(file);
+  // Only the marker this run made is ever deleted by it.
+  settings_.lockFilePath = path;
+  RemoveFileOnAbort(path);
 }
 
 void CommPort::DeleteLockFile(const char* who) {
@@ -213,24 +211,25 @@ void CommPort::DeleteLockFile(const char* who) {
   Output& out = runtime_.out;
   const std::string path = settings_.lockFilePath;
   out.Print(Sink::kDetail, who, " deleting lock file: ", path, "\r\n");
-  if (std::remove(path.c_str()) != 0) {
+  if (!DeleteFileAt(path)) {
     const std::string why = LastCErrorText();
     out.Print(Sink::kDebug, "Cannot delete lock file ", path, "\r\n", why, "\r\n");
   }
   settings_.lockFilePath.clear();
+  RemoveFileOnAbort(std::string());
 }
 
 // ---- Error reports -------------------------------------------------------
 
-void CommPort::ReportSystemError(unsigned long code) {
-  runtime_.out.ErrorHook("Error: " + SystemErrorText(code));
+void CommPort::ReportSystemError(const std::string& systemText) {
+  runtime_.out.ErrorHook("Error: " + systemText);
 }
 
 void CommPort::ReportLineErrors() {
   if (!device_) return;
   LineErrors errors;
   if (!device_->TakeLineErrors(errors)) {
-    ReportSystemError(device_->LastError());
+    ReportSystemError(device_->LastFailure().systemText);
     return;
   }
   // Only the first error that applies is reported, in this order.
@@ -259,7 +258,7 @@ void CommPort::ReportTransfer(char open, const char* name, char close, const uin
 void CommPort::PurgeAndReportErrors() {
   if (!device_) return;
   if (!device_->Purge()) {
-    ReportSystemError(device_->LastError());
+    ReportSystemError(device_->LastFailure().systemText);
     return;
   }
   ReportLineErrors();
@@ -280,7 +279,7 @@ size_t CommPort::TransmitBlock(const uint8_t* data, size_t length) {
 
 int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
   if (!device_) {
-    ReportSystemError(kSerialNotPresent);
+    ReportSystemError(kNotOpenText);
     return -1;
   }
   Clock& clock = runtime_.clock;
@@ -289,12 +288,12 @@ int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
   while (queued < length) {
     if (operationTimeoutMs_ != 0 && clock.Ticks() - start > operationTimeoutMs_) break;
     const int n = device_->Write(data + queued, length - queued);
-    if (n < 0 && device_->LastError() == kSerialWriteTimeout) {
+    if (n < 0 && device_->LastFailure().timedOut) {
       runtime_.out.ErrorHook("Write error: TIMEOUT");
       return -1;
     }
     if (n < 0) {
-      ReportSystemError(device_->LastError());
+      ReportSystemError(device_->LastFailure().systemText);
       ReportLineErrors();
       return -1;
     }
@@ -315,12 +314,12 @@ int CommPort::WriteCommPortOverlapped(const uint8_t* data, size_t length) {
 
 int CommPort::ReadCommPortOverlapped(uint8_t* data, size_t max) {
   if (!device_) {
-    ReportSystemError(kSerialNotPresent);
+    ReportSystemError(kNotOpenText);
     return -1;
   }
   const int n = device_->Read(data, max);
   if (n < 0) {
-    ReportSystemError(device_->LastError());
+    ReportSystemError(device_->LastFailure().systemText);
     ReportLineErrors();
     return -1;
   }
@@ -406,7 +405,7 @@ bool CommPort::FlushPendingWrites() {
 bool CommPort::SetSpeedInPlace(int32_t baudRate) {
   if (!device_) return false;
   if (device_->SetSpeedInPlace(baudRate)) return true;
-  ReportSystemError(device_->LastError());
+  ReportSystemError(device_->LastFailure().systemText);
   return false;
 }
 

@@ -44,24 +44,28 @@ class CommPort {
   const LinkSettings& settings() const { return settings_; }
   bool isOpen() const { return device_ != nullptr; }
 
-  /// Opens COM n from the settings, creating the lock marker first (in
-  /// PONDERIXLOCKDIR when set). A busy port is retried 100 times, 100 ms
-  /// apart, with a dot per attempt. A programmer speed above 115200 is
-  /// proved first by opening at it. True when open at the current speed;
-  /// on failure the lock marker is deleted again.
+  /// Opens COM n from the settings. A busy port is retried 100 times, 100 ms
+  /// apart, with a dot per attempt; any other failure (a port the user may
+  /// not open among them) fails at once. A programmer speed above 115200 is
+  /// proved first by opening at it. True when open at the current speed.
+  /// Once the port is open, the lock marker is created in PONDERIXLOCKDIR
+  /// (when set): new, never through a link, replacing only a leftover
+  /// regular file of this user; a failed open never touches a marker.
   bool OpenPort();
-  /// Waits for queued writes, purges, closes; then deletes the lock marker.
+  /// Waits for queued writes, purges, closes; then deletes the lock marker
+  /// if this run created it.
   void ClosePort();
   /// Closes and reopens at the current speed and parity. False at once when
   /// the port refuses the speed; ends the run after 20 failed attempts.
   bool ChangeBaudRate();
 
-  /// The low-level open and configuration. False on failure with the system
-  /// error code in lastOpenError() (2 missing, 5/32 in use, 87 bad setting);
-  /// nothing is reported.
+  /// The low-level open and configuration. False on failure, with the
+  /// reason in lastOpenError(); nothing is reported.
   bool OpenCommPort(int portNumber, int32_t speed, int stopBits, bool parityOn, bool evenParity,
                     bool ctsFlow, uint16_t operationTimeoutMs);
-  unsigned long lastOpenError() const { return lastOpenError_; }
+  /// Why the last open failed (not present, in use, permission denied, bad
+  /// setting, other), with the system's own text.
+  const SerialOpenError& lastOpenError() const { return lastOpenError_; }
   /// Closes the device without any wait, purge or trace (after a failed open).
   void CloseDevice();
 
@@ -112,8 +116,8 @@ class CommPort {
   void CreateLockFile();
   void DeleteLockFile(const char* who);
   void CloseForReopen(const char* who);
-  void ReportOpenError(unsigned long code);
-  void ReportSystemError(unsigned long code);
+  void ReportOpenError(const SerialOpenError& error);
+  void ReportSystemError(const std::string& systemText);
   void ReportLineErrors();
   uint32_t PollInterval(uint32_t elapsed, bool first) const;
   void WaitForInput(uint32_t ms);
@@ -125,7 +129,7 @@ class CommPort {
   LinkSettings settings_;
   std::unique_ptr<SerialDevice> device_;
   bool closePortRegistered_ = false;
-  unsigned long lastOpenError_ = 0;
+  SerialOpenError lastOpenError_;
   uint16_t operationTimeoutMs_ = 0;
   std::vector<uint8_t> receive_;  // kBufferSize bytes, allocated once
   size_t receiveCount_ = 0;

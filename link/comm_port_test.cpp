@@ -25,17 +25,16 @@ class FlakyOpener : public SerialPortOpener {
  public:
   explicit FlakyOpener(Clock& clock) : ports_(clock) { ports_.AddLine(3); }
   std::unique_ptr<SerialDevice> Open(int port, const SerialConfig& config,
-                                     unsigned long& error) override {
+                                     SerialOpenError& error) override {
     ++attempts;
     if (failures > 0) {
       --failures;
-      error = code;
+      error.outcome = SerialOpenOutcome::kInUse;
       return nullptr;
     }
     return ports_.Open(port, config, error);
   }
   int failures = 0;
-  unsigned long code = kSerialSharingViolation;
   int attempts = 0;
 
  private:
@@ -56,7 +55,7 @@ TEST_F(CommPortTest, LockMarkerExistsOnlyWhileOpen) {
   EXPECT_FALSE(FileExists(marker));
   EXPECT_TRUE(port.settings().lockFilePath.empty());
 
-  // A failed open removes the marker it created.
+  // A failed open makes no marker.
   options.portNumber = 4;
   EXPECT_FALSE(port.OpenPort());
   EXPECT_FALSE(FileExists(dir.File("lockPonderixCommPort4")));
@@ -94,12 +93,39 @@ TEST_F(CommPortTest, BusyPortIsRetriedWithDots) {
   EXPECT_FALSE(port.isOpen());
 }
 
+// Only the run that made the marker deletes it: a run that finds the port
+// busy (or is stopped during its dots) leaves the holder's marker alone.
+TEST_F(CommPortTest, ARunOnABusyPortLeavesTheHoldersMarker) {
+  TemporaryFolder dir;
+  env.Set("PONDERIXLOCKDIR", dir.path());
+  const std::string marker = dir.File("lockPonderixCommPort3");
+  ASSERT_TRUE(WriteTextFile(marker, "held"));
+  line.busyUntil = clock.Ticks() + 100000;
+  EXPECT_FALSE(port.OpenPort());
+  port.ClosePort();
+  EXPECT_EQ(ReadTextFile(marker), "held");
+  EXPECT_TRUE(port.settings().lockFilePath.empty());
+}
+
 TEST_F(CommPortTest, SecondOpenerOfAnOpenLineIsRefusedAsBusy) {
   ASSERT_TRUE(port.OpenPort());
-  unsigned long error = 0;
+  SerialOpenError error;
   SerialConfig config;
   EXPECT_EQ(ports.Open(3, config, error), nullptr);
-  EXPECT_EQ(error, static_cast<unsigned long>(kSerialSharingViolation));
+  EXPECT_EQ(error.outcome, SerialOpenOutcome::kInUse);
+}
+
+TEST_F(CommPortTest, APortTheUserMayNotOpenFailsAtOnceWithoutDots) {
+  line.openFailure = SerialOpenOutcome::kPermissionDenied;
+  line.openFailureText = "Permission denied";
+  const uint32_t start = clock.Ticks();
+  EXPECT_FALSE(port.OpenPort());
+  EXPECT_EQ(clock.Ticks(), start);
+  EXPECT_EQ(port.lastOpenError().outcome, SerialOpenOutcome::kPermissionDenied);
+  EXPECT_EQ(Count(Console(), "OpenPort opening comm port"), 1u);  // tried once, no dots
+  EXPECT_NE(Console().find("COM3 cannot be opened: Permission denied (memory line 3). To use it, "
+                           "add the user to the group that owns it"),
+            std::string::npos);
 }
 
 TEST_F(CommPortTest, ProgrammerRateIsProvedAtOpen) {
@@ -142,11 +168,24 @@ TEST(CommPortReopen, TwentyFailedReopensAreFatal) {
   opener.attempts = 0;
   EXPECT_THROW(port.ChangeBaudRate(), ExitRequested);
   EXPECT_EQ(opener.attempts, 20);
-  EXPECT_NE(f.Console().find("is being used by another application"), std::string::npos);
+  EXPECT_NE(f.Console().find("Fatal Error: Error re-opening port: COM3 is being used by another "
+                             "application\r\n"),
+            std::string::npos);
 
   // A reopen that succeeds after a few failures goes on.
   opener.failures = 3;
   EXPECT_TRUE(port.ChangeBaudRate());
+}
+
+TEST_F(CommPortTest, APortThatGoesAwayMidRunIsNamedWhenTheRunEnds) {
+  ASSERT_TRUE(port.OpenPort());
+  line.unplugged = true;
+  uint8_t got[4];
+  EXPECT_EQ(port.ReadCommPortOverlapped(got, 4), -1);
+  EXPECT_EQ(ExitCodeOf([&] { port.ChangeBaudRate(); }), 1);
+  EXPECT_NE(Console().find("Fatal Error: Error re-opening port: COM3 is not present on this "
+                           "computer\r\n"),
+            std::string::npos);
 }
 
 TEST_F(CommPortTest, ReceiveBlockKeepsSurplusAndHonoursTheTimeout) {

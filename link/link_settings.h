@@ -27,7 +27,7 @@ struct LinkSettings {
   bool hardwareHandshake = false;  ///< transmitter waits for CTS; takes effect at the next open
   uint8_t stopBits = 2;            ///< always 2
   uint32_t receiveTimeoutMs = 100; ///< overall wait of ReceiveBlock and ReadCommPortExact
-  std::string lockFilePath;        ///< the lock marker while the port is open; empty otherwise
+  std::string lockFilePath;        ///< the lock marker this run created; empty otherwise
 };
 
 }  // namespace kel

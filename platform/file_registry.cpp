@@ -1,7 +1,5 @@
 #include "platform/file_registry.h"
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "platform/files.h"
@@ -51,12 +49,10 @@ std::string FileRegistry::ValueFile(const std::string& fullPath) const {
 std::string FileRegistry::ReadString(const std::string& fullPath) {
   std::string file = ValueFile(fullPath);
   if (file.empty()) return {};
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
+  // Only a regular file, and no more than a value holds: a FIFO, a device
+  // or a huge file there is no value this program wrote.
   std::string value;
-  char c;
-  while (value.size() <= kRegistryValueMax && in.get(c)) value += c;
-  if (value.size() > kRegistryValueMax) return {};  // not a value this program wrote
+  if (ReadRegularFile(file, kRegistryValueMax, value).outcome != ReadOutcome::kRead) return {};
   // Hand-edited files usually end with a line break; it is not part of the value.
   while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
   // A zero byte ends a registry string.
@@ -66,24 +62,21 @@ std::string FileRegistry::ReadString(const std::string& fullPath) {
 void FileRegistry::WriteString(const std::string& fullPath, const std::string& value) {
   std::string file = ValueFile(fullPath);
   if (file.empty()) return;
+  // Only a value file of our own making is replaced or deleted; anything
+  // else standing there (a link, a FIFO, a folder) is left as it is.
+  const PathKind kind = KindAtPath(file);
+  if (kind != PathKind::kMissing && kind != PathKind::kRegular) return;
   if (value.empty()) {
     DeleteFileAt(file);
     return;
   }
   size_t folderEnd = file.find_last_of(PathSeparator());
   if (folderEnd != std::string::npos && !CreateFolders(file.substr(0, folderEnd))) return;
-  // Written beside and renamed over, so a reader never sees half a value.
+  // Written beside (created new, never through a link planted there) and
+  // renamed over, so a reader never sees half a value.
   std::string temporary = file + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return;
-    out.write(value.data(), static_cast<std::streamsize>(value.size()));
-    if (!out.flush()) {
-      out.close();
-      DeleteFileAt(temporary);
-      return;
-    }
-  }
+  std::string error;
+  if (!CreateFreshFile(temporary, value, std::string(), error)) return;
   if (!ReplaceFile(temporary, file)) DeleteFileAt(temporary);
 }
 

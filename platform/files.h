@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,51 @@ struct FolderEntry {
   bool isHidden = false;  ///< Windows hidden attribute; dot files on POSIX
   bool isSystem = false;  ///< Windows system attribute; never on POSIX
 };
+
+/// What stands at a path.
+enum class PathKind {
+  kMissing,
+  kRegular,
+  kFolder,
+  kDevice,  ///< a character or block device (a terminal, /dev/zero)
+  kFifo,    ///< a named pipe
+  kSocket,
+  kBrokenLink,  ///< a link to nothing
+  kLink,        ///< a link (from KindAtPath, which does not follow links)
+  kOther,
+};
+
+/// What stands at `path` itself, a link not followed.
+PathKind KindAtPath(const std::string& path);
+
+/// How reading a file went.
+enum class ReadOutcome { kRead, kMissing, kNotRegular, kTooLarge, kFailed };
+
+struct FileRead {
+  ReadOutcome outcome = ReadOutcome::kRead;
+  PathKind kind = PathKind::kRegular;  ///< what stands at the path (through a link)
+  std::string systemText;              ///< the system's words for kFailed
+};
+
+/// Reads the regular file at `path` (a link is followed to the file it
+/// names) into `content`, never blocking on what stands there: anything but
+/// a regular file is refused by its kind before it is opened, and a file of
+/// more than `limit` bytes is refused after reading no more than that.
+FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content);
+
+/// The file `path` names, links followed to their end; `path` itself when
+/// it is no link or the link cannot be followed (or links are not resolved
+/// on this platform).
+std::string ResolveLinks(const std::string& path);
+
+/// Creates `path` as a new file holding `content`, never through a link and
+/// never over anything that stands there, except a stale regular file of
+/// this user, which is removed first. With `like` naming an existing file,
+/// the new one gets its owner, group and permissions (as far as this user
+/// may give them), so that it can replace that file. False with the
+/// system's text in `error`; nothing half-written is left behind.
+bool CreateFreshFile(const std::string& path, const std::string& content, const std::string& like,
+                     std::string& error);
 
 /// The path separator of this platform ('\\' on Windows, '/' on POSIX).
 char PathSeparator();
@@ -31,6 +77,11 @@ bool ListFolder(const std::string& folder, const std::string& pattern,
 /// The file is left open until CloseExclusiveFile; returns a handle >= 0 or -1.
 int CreateExclusiveFile(const std::string& path);
 void CloseExclusiveFile(int handle);
+/// Creates a file that must not exist yet and opens it for writing in
+/// binary mode. Whatever already stands at the path (a file, a link, a
+/// device) is left alone: then null with `nameTaken` set; any other failure
+/// gives null with the system's text in `error`.
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error);
 bool DeleteFileAt(const std::string& path);
 /// Gives the owner read and write permission.
 bool MakeWritable(const std::string& path);

@@ -2,11 +2,25 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace kel {
 
 namespace {
+
+// The words a system would use for these failures.
+constexpr char kNotPresentText[] = "No such device";
+constexpr char kInUseText[] = "Device or resource busy";
+constexpr char kBadSettingText[] = "Invalid argument";
+constexpr char kGoneText[] = "Input/output error";
+
+void SetOpenError(SerialOpenError& error, SerialOpenOutcome outcome, const std::string& text,
+                  int portNumber) {
+  error.outcome = outcome;
+  error.systemText = text;
+  error.device = "memory line " + std::to_string(portNumber);
+}
 
 // The program's side of an in-memory line. Writes reach the peer at once;
 // waiting for input moves the clock to the next delivery instead of
@@ -20,6 +34,7 @@ class MemorySerialDevice : public SerialDevice {
   }
 
   int Read(uint8_t* data, size_t max) override {
+    if (line_.unplugged) return Gone();
     return static_cast<int>(line_.HostRead(data, max));
   }
 
@@ -60,6 +75,7 @@ class MemorySerialDevice : public SerialDevice {
   }
 
   int Write(const uint8_t* data, size_t length) override {
+    if (line_.unplugged) return Gone();
     line_.HostWrite(data, length);
     return static_cast<int>(length);
   }
@@ -74,7 +90,8 @@ class MemorySerialDevice : public SerialDevice {
     if (static_cast<uint32_t>(wait) > timeoutMs) {
       if (timeoutMs > 0) clock.Sleep(timeoutMs);
       Tell();
-      lastError_ = kSerialWriteTimeout;
+      failure_.timedOut = true;
+      failure_.systemText.clear();
       return false;
     }
     clock.Sleep(static_cast<uint32_t>(wait));
@@ -93,7 +110,7 @@ class MemorySerialDevice : public SerialDevice {
   bool Cts() override { return line_.peer() ? line_.peer()->Cts() : false; }
   bool SetSpeedInPlace(int32_t baudRate) override {
     if (baudRate <= 0 || (line_.maxBaudRate != 0 && baudRate > line_.maxBaudRate)) {
-      lastError_ = kSerialBadSetting;
+      failure_.systemText = kBadSettingText;
       return false;
     }
     // The parity the line was opened with stays; checking and flow control go off.
@@ -101,15 +118,20 @@ class MemorySerialDevice : public SerialDevice {
     line_.config.ctsFlow = false;
     return true;
   }
-  unsigned long LastError() override { return lastError_; }
+  const SerialFailure& LastFailure() override { return failure_; }
 
  private:
+  int Gone() {
+    failure_.systemText = kGoneText;
+    return -1;
+  }
+
   void Tell() {
     if (line_.peer()) line_.peer()->OnTime(line_.clock().Ticks());
   }
 
   MemorySerialLine& line_;
-  unsigned long lastError_ = 0;
+  SerialFailure failure_;
 };
 
 }  // namespace
@@ -218,27 +240,27 @@ MemorySerialLine* MemorySerialPorts::Line(int portNumber) {
 }
 
 std::unique_ptr<SerialDevice> MemorySerialPorts::Open(int portNumber, const SerialConfig& config,
-                                                      unsigned long& error) {
+                                                      SerialOpenError& error) {
+  error = SerialOpenError{};
   MemorySerialLine* line = Line(portNumber);
-  if (!line) {
-    error = kSerialNotPresent;
+  if (!line || line->unplugged) {
+    SetOpenError(error, SerialOpenOutcome::kNotPresent, kNotPresentText, portNumber);
     return nullptr;
   }
-  if (line->openError != 0) {
-    error = line->openError;
-    line->openError = 0;
+  if (line->openFailure != SerialOpenOutcome::kOpened) {
+    SetOpenError(error, line->openFailure, line->openFailureText, portNumber);
+    line->openFailure = SerialOpenOutcome::kOpened;
     return nullptr;
   }
   if (line->isOpen ||
       (line->busyUntil != 0 && static_cast<int32_t>(clock_.Ticks() - line->busyUntil) < 0)) {
-    error = kSerialSharingViolation;
+    SetOpenError(error, SerialOpenOutcome::kInUse, kInUseText, portNumber);
     return nullptr;
   }
   if (config.baudRate <= 0 || (line->maxBaudRate != 0 && config.baudRate > line->maxBaudRate)) {
-    error = kSerialBadSetting;
+    SetOpenError(error, SerialOpenOutcome::kBadSetting, kBadSettingText, portNumber);
     return nullptr;
   }
-  error = kSerialOk;
   line->config = config;
   line->isOpen = true;
   if (line->peer()) line->peer()->OnOpen(true, config);

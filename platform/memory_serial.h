@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/clock.h"
@@ -86,13 +87,17 @@ class MemorySerialLine {
   /// The line settings the program has open (speed, parity), or closed.
   bool isOpen = false;
   SerialConfig config;
-  /// When true the next Open of this line fails with `openError`.
-  unsigned long openError = 0;
-  /// Opens fail as "in use" (32) until the clock reaches this tick; an
-  /// open line is also "in use" to a second opener.
+  /// When not kOpened, the next Open of this line fails so, with this text.
+  SerialOpenOutcome openFailure = SerialOpenOutcome::kOpened;
+  std::string openFailureText;
+  /// Opens fail as in use until the clock reaches this tick; an open line
+  /// is also in use to a second opener.
   uint32_t busyUntil = 0;
-  /// Speeds above this (when non-zero) are refused (87), at open and in place.
+  /// Speeds above this (when non-zero) are refused, at open and in place.
   int32_t maxBaudRate = 0;
+  /// The device has gone (a USB adapter pulled out): transfers on an open
+  /// device fail and the port is no longer present.
+  bool unplugged = false;
   /// Line errors that the next TakeLineErrors reports (and clears).
   LineErrors pendingErrors;
   /// Total bytes each way, for tests.
@@ -122,7 +127,7 @@ class MemorySerialPorts : public SerialPortOpener {
   MemorySerialLine& AddLine(int portNumber);
   MemorySerialLine* Line(int portNumber);
   std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
-                                     unsigned long& error) override;
+                                     SerialOpenError& error) override;
 
  private:
   Clock& clock_;

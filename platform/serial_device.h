@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace kel {
 
@@ -25,15 +26,31 @@ struct LineErrors {
   bool any() const { return framing || overrun || parity || breakSeen || other; }
 };
 
-/// Error codes of a failed open, in the Windows numbering the program's
-/// messages are keyed on; other platforms map their errors onto these.
-enum SerialOpenError : unsigned long {
-  kSerialOk = 0,
-  kSerialNotPresent = 2,       ///< no such port
-  kSerialAccessDenied = 5,     ///< in use
-  kSerialSharingViolation = 32,///< in use
-  kSerialBadSetting = 87,      ///< speed or setting refused
-  kSerialWriteTimeout = 1460,  ///< a write did not complete in full (LastError after Write/Drain)
+/// Why a port could not be opened: a closed set of outcomes. The system's
+/// own number and words for the failure travel with it, captured where it
+/// happened, so no layer above ever turns a number back into a text.
+enum class SerialOpenOutcome {
+  kOpened,
+  kNotPresent,        ///< no such port on this computer
+  kInUse,             ///< another program (or run) holds the port
+  kPermissionDenied,  ///< this user may not open the device
+  kBadSetting,        ///< the device refused the speed or line format
+  kOther,             ///< any other failure; see the system text
+};
+
+struct SerialOpenError {
+  SerialOpenOutcome outcome = SerialOpenOutcome::kOpened;
+  long systemCode = 0;      ///< the platform's own error number, for display only
+  std::string systemText;   ///< the platform's text for the failure
+  std::string device;       ///< the device the port number names (/dev/ttyUSB0, \\.\com3)
+  std::string deviceGroup;  ///< the group that owns the device, when known (POSIX)
+};
+
+/// The last failure of an open device: a write that did not complete in
+/// time, or a system error with the system's own text.
+struct SerialFailure {
+  bool timedOut = false;
+  std::string systemText;
 };
 
 /// One open serial port: a real port (termios, Win32) or an in-memory line.
@@ -60,8 +77,8 @@ class SerialDevice {
   /// Changes speed on the open port, leaving it open (parity checking and
   /// CTS flow off). False when the device refuses.
   virtual bool SetSpeedInPlace(int32_t baudRate) = 0;
-  /// The system error code of the last failure, and its text.
-  virtual unsigned long LastError() = 0;
+  /// What the last failing call ran into.
+  virtual const SerialFailure& LastFailure() = 0;
 };
 
 /// Opens COM ports by number. The system side maps COM n onto the platform's
@@ -69,10 +86,10 @@ class SerialDevice {
 class SerialPortOpener {
  public:
   virtual ~SerialPortOpener() = default;
-  /// Opens and configures COM`portNumber`. On failure returns null and sets
-  /// `error` to one of SerialOpenError (or another system code).
+  /// Opens and configures COM`portNumber`. On failure returns null and
+  /// says why in `error`.
   virtual std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
-                                             unsigned long& error) = 0;
+                                             SerialOpenError& error) = 0;
 };
 
 SerialPortOpener& SystemSerialPorts();

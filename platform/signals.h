@@ -1,16 +1,28 @@
 #pragma once
 
+#include <string>
+
 namespace kel {
 
 /// Registers `handler` to run once at normal process exit (std::exit or a
 /// return from main).
 void RegisterExitHandler(void (*handler)());
 
-/// Installs handlers for SIGINT, SIGTERM, SIGABRT (and SIGBREAK / console
-/// control events on Windows). The handler only records the stop; the
-/// process is ended from the main thread by the next wait (clock sleep,
-/// serial wait, key read), which calls ExitIfStopRequested.
+/// Installs handlers for the stop signals: SIGINT, SIGTERM, SIGHUP, SIGQUIT
+/// and SIGABRT (SIGINT, SIGTERM, SIGBREAK, SIGABRT and the console control
+/// events on Windows). The handler only records the stop; the process is
+/// ended from the main thread by the next wait (clock sleep, serial wait,
+/// key read), which calls ExitIfStopRequested. A SIGABRT the process raised
+/// itself cannot wait for that: it ends the process at once, after putting
+/// the terminal back, letting the serial port go and deleting the file
+/// named by RemoveFileOnAbort. SIGPIPE and SIGXFSZ are ignored, so that
+/// output to a reader that has gone, or a log beyond the file size limit,
+/// fails as a write instead of ending the run.
 void InstallStopSignals();
+
+/// Names the file a self-raised abort deletes (the port's lock marker);
+/// empty for none.
+void RemoveFileOnAbort(const std::string& path);
 
 /// True once a stop signal has arrived.
 bool StopRequested();

@@ -14,6 +14,8 @@ constexpr size_t kLogPathLineWidth = 58;
 constexpr char kDeletingText[] = "Deleting old log file: ";
 constexpr char kCannotOpenDirectory[] = "Cannot open directory: ";
 constexpr char kLogPattern[] = "20*.log";
+// Names tried for runs started in one second before giving up.
+constexpr int kMaxLogsPerSecond = 999;
 
 bool IsSeparator(char c) { return c == '/' || c == PathSeparator(); }
 
@@ -42,10 +44,12 @@ std::string LogFolderFor(const std::string& programPath) {
   return folder + kLogFolderName;
 }
 
-std::string LogFileName(const std::string& folder, const LocalTime& now) {
+std::string LogFileName(const std::string& folder, const LocalTime& now, int copy) {
+  const std::string suffix = copy > 1 ? "_" + std::to_string(copy) : std::string();
   return Join(folder, "20" + ZeroPadded(now.year % 100, 2) + "-" + ZeroPadded(now.month, 2) + "-" +
                           ZeroPadded(now.day, 2) + " " + ZeroPadded(now.hour, 2) + "-" +
-                          ZeroPadded(now.minute, 2) + "-" + ZeroPadded(now.second, 2) + ".log");
+                          ZeroPadded(now.minute, 2) + "-" + ZeroPadded(now.second, 2) + suffix +
+                          ".log");
 }
 
 bool IsOldLog(const std::string& name, const LocalTime& now) {
@@ -103,14 +107,24 @@ void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::s
   const LocalTime now = rt.clock.Now();
   CleanUpOldLogs(rt, folder, now);
 
-  const std::string path = LogFileName(folder, now);
+  // Several runs started in the same second (stations of one production
+  // PC sharing the folder) each get a log of their own: a name in use is
+  // never opened, the next one is tried.
+  std::string path;
+  std::string error;
+  bool opened = false;
+  for (int copy = 1; copy <= kMaxLogsPerSecond && !opened; ++copy) {
+    path = LogFileName(folder, now, copy);
+    bool nameTaken = false;
+    opened = rt.out.OpenLogFile(path, nameTaken, error);
+    if (!nameTaken) break;
+  }
   rt.out.Print(Sink::kConsole, kLogFileLead, path.substr(0, kLogPathLineWidth), "\r\n");
   if (path.size() > kLogPathLineWidth) {
     rt.out.Print(Sink::kConsole, std::string(sizeof kLogFileLead - 1, ' '),
                  path.substr(kLogPathLineWidth), "\r\n");
   }
-
-  if (!rt.out.OpenLogFile(path)) rt.FatalSystemError(LastCErrorText());
+  if (!opened) rt.FatalSystemError(error);
 
   std::string header;
   for (const std::string& argument : arguments) header += argument + " ";

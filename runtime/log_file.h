@@ -19,8 +19,10 @@ inline constexpr char kCleanupLockName[] = "Cleanup.lck";
 std::string LogFolderFor(const std::string& programPath);
 
 /// The log file of a run started at `now`:
-/// folder + separator + "YYYY-MM-DD hh-mm-ss.log".
-std::string LogFileName(const std::string& folder, const LocalTime& now);
+/// folder + separator + "YYYY-MM-DD hh-mm-ss.log". Runs started in the same
+/// second take the next `copy`: "YYYY-MM-DD hh-mm-ss_2.log" and so on, which
+/// the monthly clean-up judges by the same date.
+std::string LogFileName(const std::string& folder, const LocalTime& now, int copy = 1);
 
 /// True when the monthly clean-up at `now` deletes the log named `name`.
 /// Nothing is deleted before the 22nd; then logs of other years go from
@@ -33,10 +35,12 @@ bool IsOldLog(const std::string& name, const LocalTime& now);
 /// ends the run ("Cannot open directory: " + folder).
 void CleanUpOldLogs(Runtime& rt, const std::string& folder, const LocalTime& now);
 
-/// Opens the run's log: creates `folder`, cleans it up, prints the
-/// "LogFile" line on the console, creates the file (a failure ends the run,
-/// exit code 1) and writes the header: the arguments (program path first)
-/// each followed by a space, then COMPUTERNAME and USERNAME lines.
+/// Opens the run's log: creates `folder`, cleans it up, creates the file
+/// under the first free name of the run's start time (an existing log is
+/// never replaced; a failure ends the run, exit code 1), prints the
+/// "LogFile" line on the console and writes the header: the arguments
+/// (program path first) each followed by a space, then COMPUTERNAME and
+/// USERNAME lines.
 void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::string>& arguments);
 
 }  // namespace kel

@@ -19,6 +19,11 @@ TEST(LogFileName, IsTheStartTimeWithTwoDigitFields) {
             "LogFiles" + sep + "2026-12-06 18-11-26.log");
   EXPECT_EQ(LogFileName("L", LocalTime{2031, 1, 2, 3, 4, 5}),
             "L" + sep + "2031-01-02 03-04-05.log");
+  // A later run of the same second; the clean-up judges it by the same date.
+  EXPECT_EQ(LogFileName("L", LocalTime{2031, 1, 2, 3, 4, 5}, 2),
+            "L" + sep + "2031-01-02 03-04-05_2.log");
+  EXPECT_TRUE(IsOldLog("2030-06-02 03-04-05_2.log", LocalTime{2031, 3, 22, 0, 0, 0}));
+  EXPECT_FALSE(IsOldLog("2031-03-02 03-04-05_2.log", LocalTime{2031, 3, 22, 0, 0, 0}));
 }
 
 TEST(LogFolder, SitsBesideTheProgram) {
@@ -146,6 +151,31 @@ TEST_F(OpenRunLogTest, CreatesFolderLogAndHeader) {
   if (path.size() <= 58) {
     EXPECT_EQ(f.console.output(), line);
   }
+}
+
+// Runs started in the same second never share or replace a log: each takes
+// the next free name, and whatever stands at a name (even a link) is passed by.
+TEST_F(OpenRunLogTest, RunsOfTheSameSecondEachGetTheirOwnLog) {
+  ASSERT_TRUE(CreateFolders(LogFolder()));
+  const std::string first = LogFileName(LogFolder(), f.clock.Now());
+  ASSERT_TRUE(WriteTextFile(first, "earlier run"));
+  const std::string target = folder.File("elsewhere.txt");
+  ASSERT_TRUE(WriteTextFile(target, "kept"));
+  const std::string second = LogFileName(LogFolder(), f.clock.Now(), 2);
+  std::error_code noLinks;  // where links cannot be made, a file stands there instead
+  std::filesystem::create_symlink(target, second, noLinks);
+  if (noLinks) {
+    ASSERT_TRUE(WriteTextFile(second, "another run"));
+  }
+
+  OpenRunLog(f.runtime, LogFolder(), {"prog"});
+  f.out.CloseLog();
+  EXPECT_EQ(ReadTextFile(first), "earlier run");
+  EXPECT_EQ(ReadTextFile(target), "kept");
+  const std::string third = LogFileName(LogFolder(), f.clock.Now(), 3);
+  EXPECT_EQ(ReadTextFile(third).rfind("prog \r\n", 0), 0u);
+  EXPECT_NE(f.console.output().find("   LogFile         : " + third.substr(0, 58)),
+            std::string::npos);
 }
 
 TEST_F(OpenRunLogTest, LongPathContinuesOnASecondLine) {

@@ -1,5 +1,7 @@
 #include "runtime/output.h"
 
+#include "platform/files.h"
+#include "platform/system_error.h"
 #include "runtime/text_format.h"
 
 namespace kel {
@@ -9,6 +11,7 @@ namespace {
 // Every log line after the first starts with the milliseconds since the log
 // was opened, at least this many digits.
 constexpr int kStampDigits = 6;
+constexpr char kLogWriteFailed[] = "Cannot write to log file ";
 
 }  // namespace
 
@@ -112,15 +115,25 @@ void Output::FinishConsole() {
 // stamp of the next line, so each line is stamped exactly once whatever
 // line endings the messages used.
 void Output::LogPut(char c) {
-  if (logFile_ == nullptr || c == '\n') return;
-  std::fputc(c, logFile_);
+  if (logFile_ == nullptr || logFailed_ || c == '\n') return;
+  bool written = std::fputc(c, logFile_) != EOF;
   if (c == '\r') {
     uint32_t elapsed = clock_.Ticks() - logStartTicks_;
     const std::string digits = ZeroPadded(elapsed, kStampDigits);
-    std::fputc('\n', logFile_);
-    std::fwrite(digits.data(), 1, digits.size(), logFile_);
-    std::fputs(": ", logFile_);
+    written = written && std::fputc('\n', logFile_) != EOF;
+    written = written && std::fwrite(digits.data(), 1, digits.size(), logFile_) == digits.size();
+    written = written && std::fputs(": ", logFile_) != EOF;
   }
+  CheckLogWrite(written);
+}
+
+// The unit matters more than its log: a log that fails (a full disk) is
+// said once, with the system's words, and the run goes on without it.
+void Output::CheckLogWrite(bool written) {
+  if (written || logFailed_) return;
+  const std::string why = LastCErrorText();
+  logFailed_ = true;
+  for (char c : kLogWriteFailed + logPath_ + ": " + why + "\r\n") ConsolePut(c);
 }
 
 void Output::ErrorHook(std::string_view line) {
@@ -135,10 +148,12 @@ void Output::ErrorHook(std::string_view line) {
   LogPut('\n');
 }
 
-bool Output::OpenLogFile(const std::string& path) {
+bool Output::OpenLogFile(const std::string& path, bool& nameTaken, std::string& error) {
   if (logFile_ != nullptr) std::fclose(logFile_);
-  logFile_ = std::fopen(path.c_str(), "wb");
+  logFile_ = CreateNewFileForWriting(path, nameTaken, error);
   if (logFile_ == nullptr) return false;
+  logPath_ = path;
+  logFailed_ = false;
   logStartTicks_ = clock_.Ticks();
   return true;
 }
@@ -147,13 +162,14 @@ void Output::CloseLog() {
   if (logFile_ == nullptr) return;
   LogPut('\r');
   LogPut('\n');
-  std::fclose(logFile_);
+  // Buffered lines reach the disk only now; their failure counts too.
+  CheckLogWrite(std::fclose(logFile_) == 0);
   logFile_ = nullptr;
 }
 
 void Output::WriteLogRaw(std::string_view text) {
-  if (logFile_ == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), logFile_);
+  if (logFile_ == nullptr || logFailed_) return;
+  CheckLogWrite(std::fwrite(text.data(), 1, text.size(), logFile_) == text.size());
 }
 
 void Output::WriteLog(std::string_view text) {

@@ -54,9 +54,13 @@ class Output {
   /// while chipProbeCounter is above 0 (console under -d, always the log).
   void ErrorHook(std::string_view line);
 
-  /// Log lifecycle. OpenLogFile creates `path` (replacing it); false when it
-  /// cannot be created. CloseLog writes "\r\n" through the log writer first.
-  bool OpenLogFile(const std::string& path);
+  /// Log lifecycle. OpenLogFile creates `path`, which must not exist yet:
+  /// whatever stands there is never replaced. False when it cannot be
+  /// created, with `nameTaken` set when the name is in use and the system's
+  /// text in `error`. CloseLog writes "\r\n" through the log writer first.
+  /// A log that cannot be written (a full disk) is said once on the console
+  /// with the system's words; the run goes on without it.
+  bool OpenLogFile(const std::string& path, bool& nameTaken, std::string& error);
   void CloseLog();
   bool logOpen() const { return logFile_ != nullptr; }
   /// Writes straight to the log file, bypassing stamps (the log header).
@@ -89,6 +93,9 @@ class Output {
 
   void ConsolePut(char c);
   void LogPut(char c);
+  /// Checks the result of a write to the log; on the first failure tells
+  /// the operator and stops writing the log.
+  void CheckLogWrite(bool written);
   bool ToConsole(Sink sink) const;
 
   Console& console_;
@@ -98,6 +105,8 @@ class Output {
   bool pendingLf_ = false;
   bool promptAnswered_ = false;
   std::FILE* logFile_ = nullptr;
+  std::string logPath_;
+  bool logFailed_ = false;
   uint32_t logStartTicks_ = 0;
 };
 

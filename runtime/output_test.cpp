@@ -103,7 +103,7 @@ class LogWriterTest : public ::testing::Test {
 
 TEST_F(LogWriterTest, LinesAreStampedAndEveryButConsoleSinkIsLogged) {
   f.out.Write(Sink::kInfo, "before open\r\n");
-  ASSERT_TRUE(f.out.OpenLogFile(path()));
+  ASSERT_TRUE(f.OpenLog(path()));
   f.out.WriteLogRaw("prog -i ");
   f.out.WriteLog("\r\n");
   f.clock.Advance(42);
@@ -123,7 +123,7 @@ TEST_F(LogWriterTest, LinesAreStampedAndEveryButConsoleSinkIsLogged) {
 }
 
 TEST_F(LogWriterTest, ErrorHookActsOnlyDuringTheChipProbe) {
-  ASSERT_TRUE(f.out.OpenLogFile(path()));
+  ASSERT_TRUE(f.OpenLog(path()));
   f.out.ErrorHook("Error: dropped");
   f.out.chipProbeCounter = 1;
   f.out.ErrorHook("Error: logged only");
@@ -137,7 +137,7 @@ TEST_F(LogWriterTest, ErrorHookActsOnlyDuringTheChipProbe) {
 }
 
 TEST_F(LogWriterTest, OpenFailsInAMissingFolder) {
-  EXPECT_FALSE(f.out.OpenLogFile(folder.File("missing/run.log")));
+  EXPECT_FALSE(f.OpenLog(folder.File("missing/run.log")));
   EXPECT_FALSE(f.out.logOpen());
 }
 

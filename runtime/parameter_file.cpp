@@ -14,21 +14,51 @@ namespace {
 // The companion file a rewrite is built in before it replaces the original.
 constexpr char kCompanionSuffix[] = ".000";
 constexpr char kLockedMessage[] = "INI File is locked: ";
+// Far above any real job file; a larger one (or a device that never ends)
+// is refused rather than read into memory.
+constexpr size_t kMaxParameterFileBytes = 1 << 20;
 
-// Reads the whole file; false (with the system's text) when it cannot be read.
-bool ReadWholeFile(const std::string& fileName, std::string& content, std::string& error) {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
-  if (file == nullptr) {
-    error = LastCErrorText();
-    return false;
+const char* KindName(PathKind kind) {
+  switch (kind) {
+    case PathKind::kFolder:
+      return "a folder";
+    case PathKind::kDevice:
+      return "a device";
+    case PathKind::kFifo:
+      return "a FIFO";
+    case PathKind::kSocket:
+      return "a socket";
+    case PathKind::kBrokenLink:
+      return "a link to nothing";
+    case PathKind::kMissing:
+    case PathKind::kRegular:
+    case PathKind::kLink:
+    case PathKind::kOther:
+      break;
   }
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
-  bool failed = std::ferror(file) != 0;
-  if (failed) error = LastCErrorText();
-  std::fclose(file);
-  return !failed;
+  return "a special file";
+}
+
+// Reads the parameter file; false when it does not exist. Anything but a
+// readable regular file of sane size ends the run naming the file, before
+// anything is written.
+bool ReadParameterFile(Runtime& rt, const std::string& fileName, std::string& content) {
+  const FileRead read = ReadRegularFile(fileName, kMaxParameterFileBytes, content);
+  switch (read.outcome) {
+    case ReadOutcome::kRead:
+      return true;
+    case ReadOutcome::kMissing:
+      return false;
+    case ReadOutcome::kNotRegular:
+      rt.FatalSystemError("Parameter file " + fileName + " is " + KindName(read.kind) +
+                          ", not a regular file");
+    case ReadOutcome::kTooLarge:
+      rt.FatalSystemError("Parameter file " + fileName + " is larger than " +
+                          std::to_string(kMaxParameterFileBytes) + " bytes");
+    case ReadOutcome::kFailed:
+      break;
+  }
+  rt.FatalSystemError("Parameter file " + fileName + ": " + read.systemText);
 }
 
 // Splits the file into lines without their endings. A line ends at "\n"
@@ -57,10 +87,8 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 std::string GetParam(Runtime& rt, const std::string& fileName, const std::string& key) {
-  if (fileName.empty() || !FileExists(fileName)) return std::string();
   std::string content;
-  std::string error;
-  if (!ReadWholeFile(fileName, content, error)) rt.FatalSystemError(error);
+  if (fileName.empty() || !ReadParameterFile(rt, fileName, content)) return std::string();
   for (const std::string& line : SplitLines(content)) {
     if (KeyOf(line) != key) continue;
     // The value is everything after the first "=", further "=" included.
@@ -87,12 +115,9 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
   }
 
   std::vector<std::string> lines;
-  if (FileExists(fileName)) {
-    std::string content;
-    std::string error;
-    if (!ReadWholeFile(fileName, content, error)) rt.FatalSystemError(error);
-    lines = SplitLines(content);
-  }
+  std::string content;
+  const bool exists = ReadParameterFile(rt, fileName, content);
+  if (exists) lines = SplitLines(content);
 
   const std::string entry = key + "=" + value;
   std::string rewritten;
@@ -108,27 +133,22 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
   }
   if (!found) rewritten += entry + "\r\n";
 
-  // A new file is built the same way as a rewrite, so a run that dies while
-  // writing never leaves a half-written parameter file behind.
-  const std::string companion = fileName + kCompanionSuffix;
-  std::FILE* file = std::fopen(companion.c_str(), "wb");
-  if (file == nullptr) rt.FatalSystemError(LastCErrorText());
-  size_t written = std::fwrite(rewritten.data(), 1, rewritten.size(), file);
-  bool failed = written != rewritten.size() || std::fflush(file) != 0;
-  std::string error = failed ? LastCErrorText() : std::string();
-  if (std::fclose(file) != 0 && !failed) {
-    failed = true;
-    error = LastCErrorText();
-  }
-  if (failed) {
-    // A short companion (a full disk) must never replace the good file.
-    DeleteFileAt(companion);
-    rt.FatalSystemError(error);
+  // A job file that is a link is rewritten where it really lies, so the
+  // link stays and the file it names gets the message; the new content
+  // takes the old file's owner, group and permissions. (A hard-linked file
+  // is replaced by a new one, not changed in place.) A new file is built
+  // the same way as a rewrite, so a run that dies while writing never
+  // leaves a half-written parameter file behind.
+  const std::string target = exists ? ResolveLinks(fileName) : fileName;
+  const std::string companion = target + kCompanionSuffix;
+  std::string error;
+  if (!CreateFreshFile(companion, rewritten, exists ? target : std::string(), error)) {
+    rt.FatalSystemError(companion + ": " + error);
   }
 
-  if (!ReplaceFile(companion, fileName)) {
-    MakeWritable(fileName);
-    if (!ReplaceFile(companion, fileName)) {
+  if (!ReplaceFile(companion, target)) {
+    MakeWritable(target);
+    if (!ReplaceFile(companion, target)) {
       rt.out.lastErrorText = LastCErrorText();
       rt.out.Print(Sink::kConsole, "\r\n", kLockedMessage, fileName);
       rt.exit.Exit(1);

@@ -16,9 +16,12 @@ inline constexpr char kParamMessage[] = "Message";
 
 /// The value of `key` in the parameter file `fileName`: the text after the
 /// first "=" of the first line whose key (the text before that "=", or the
-/// whole line) equals `key` exactly. Empty when the file name is empty, the
-/// file does not exist, or no line has the key. A file that exists but
-/// cannot be read ends the run ("Fatal error: " + system text, exit 1).
+/// whole line) equals `key` exactly. Empty when the file name is empty,
+/// nothing stands at the path, or no line has the key. Anything else that
+/// cannot be read as a regular file of at most 1 MiB (a folder, a device, a
+/// FIFO, a link to nothing, an unreadable or huge file) ends the run with
+/// "Fatal error: " and a message that names the file, exit code 1; nothing
+/// is opened that could block, and nothing is written.
 std::string GetParam(Runtime& rt, const std::string& fileName, const std::string& key);
 
 /// True when the value is "1" or "TRUE" in any case; false otherwise.
@@ -29,10 +32,14 @@ int32_t GetParamInt(Runtime& rt, const std::string& fileName, const std::string&
 
 /// Sets `key` to `value`: every line with the key is replaced, or the entry
 /// is appended; every line of the result ends with "\r\n". The new content
-/// is written to fileName + ".000" and then moved over the file in one step,
-/// so the file is whole at every instant. Ends the run when the companion
-/// cannot be written ("Fatal error", exit 1) or moved into place
-/// ("INI File is locked: " + name, exit 1).
+/// is written to the file's name + ".000" (created new, never through a
+/// link) and then moved over the file in one step, so the file is whole at
+/// every instant. A link is written through to the file it names, and the
+/// new file keeps the old one's owner, group and permissions. What cannot
+/// be read ends the run as for GetParam; a companion that cannot be written
+/// ends it with "Fatal error: " + its name and the system's text, exit 1;
+/// one that cannot be moved into place with "INI File is locked: " + name,
+/// exit 1.
 void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key,
                 const std::string& value);
 

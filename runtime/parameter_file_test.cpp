@@ -109,15 +109,5 @@ TEST_F(ParameterFileTest, CompanionThatCannotBeMadeIsAFatalSystemError) {
   EXPECT_EQ(Content(), "A=1\r\n");  // the original is untouched
 }
 
-TEST_F(ParameterFileTest, ReplaceFailureReportsTheLockedFile) {
-  // A folder of that name cannot be replaced by the rewritten file.
-  ASSERT_TRUE(CreateFolders(file));
-  ASSERT_TRUE(WriteTextFile(file + PathSeparator() + "inside", "keep"));
-  int code = f.ExitCodeOf([&] { Write("A", "2"); });
-  EXPECT_EQ(code, 1);
-  EXPECT_EQ(f.console.output(), "\r\nINI File is locked: " + file);
-  EXPECT_TRUE(FileExists(file + ".000"));  // left behind, as documented
-}
-
 }  // namespace
 }  // namespace kel

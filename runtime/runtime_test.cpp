@@ -64,7 +64,7 @@ class FatalErrorTest : public ::testing::Test {
 TEST_F(FatalErrorTest, WithoutParameterFileExitsOneAfterClosingEverything) {
   f.runtime.closePort = [&] { ++portCloses; };
   std::string log = folder.File("run.log");
-  ASSERT_TRUE(f.out.OpenLogFile(log));
+  ASSERT_TRUE(f.OpenLog(log));
   EXPECT_EQ(Fatal("Unable to connect to Ponderix unit"), 1);
   EXPECT_EQ(portCloses, 1);
   EXPECT_FALSE(f.out.logOpen());
@@ -110,7 +110,7 @@ TEST(StopHandlerTest, ActsOnlyWhileArmedAndOnlyOnce) {
   EXPECT_EQ(portCloses, 0);
 
   std::string log = folder.File("run.log");
-  ASSERT_TRUE(f.out.OpenLogFile(log));
+  ASSERT_TRUE(f.OpenLog(log));
   handler.Arm();
   f.out.Print(Sink::kInfo, "Searching\r\n");
   handler.Run();

@@ -39,7 +39,9 @@ run_step() {
     kel_log "$name: FAILED"
     failed_steps+=("$name")
     # A step that broke before its tests ran still counts as one failure.
-    [ "$failed" -eq "$before" ] && failed=$((failed + 1))
+    # (An if, not "&&": a false test as the function's last command would
+    # end the whole script under set -e and skip the later steps.)
+    if [ "$failed" -eq "$before" ]; then failed=$((failed + 1)); fi
   fi
 }
 

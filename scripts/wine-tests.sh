@@ -173,6 +173,21 @@ else
   diff <(sed -n '2,27p' "$work/usage.out") "$work/usage.txt" || true
 fi
 expect_text "unknown option" "$work/usage.out" "Fatal Error: Incorrect arguments"
+# Through a pipe the bytes are exactly those written: every line ends in one
+# "\r\n" (a text-mode stream would make it "\r\r\n").
+{
+  printf 'KelUpdater 6.10r57\r\n'
+  sed 's/$/\r/' "$work/usage.txt"
+  printf 'Fatal Error: Incorrect arguments\r\n'
+} >"$work/usage.expected"
+(cd "$app" && timeout 120 wine ./KelUpdater.exe -y -z </dev/null 2>/dev/null | cat >"$work/usage.piped") || true
+if cmp -s "$work/usage.piped" "$work/usage.expected"; then
+  pass "usage text through a pipe is byte-exact"
+else
+  fail "usage text through a pipe differs:"
+  cmp "$work/usage.piped" "$work/usage.expected" || true
+  od -c "$work/usage.piped" | head -5
+fi
 if grep -q "Press Enter key to continue" "$work/usage.out"; then fail "-y still prompts"; else pass "-y does not prompt"; fi
 
 echo "== KelUpdater.exe -z (no -y, input closed)"

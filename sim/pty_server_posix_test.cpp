@@ -68,16 +68,16 @@ TEST_F(PtyServerTest, AnswersAtTheUnitsSpeedOnlyAndRemovesItsLink) {
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "com4"));
   SerialConfig config;
   config.baudRate = 19200;
-  unsigned long error = 0;
+  SerialOpenError error;
   {
     auto port = SystemSerialPorts().Open(4, config, error);
-    ASSERT_TRUE(port) << error;
+    ASSERT_TRUE(port) << error.systemText;
     EXPECT_EQ(Exchange(*port, WithCrc({0x05, 0x41}), 4), WithCrc({0x05, 0x42}));
   }
   config.baudRate = 9600;
   {
     auto port = SystemSerialPorts().Open(4, config, error);
-    ASSERT_TRUE(port) << error;
+    ASSERT_TRUE(port) << error.systemText;
     EXPECT_TRUE(Exchange(*port, WithCrc({0x05, 0x41}), 4).empty());
   }
   server.RemoveLinks();
@@ -90,9 +90,9 @@ TEST_F(PtyServerTest, AReplyReadAtAnotherSpeedArrivesGarbled) {
   server.network(0).SetLineModel(true);
   SerialConfig config;
   config.baudRate = 19200;
-  unsigned long error = 0;
+  SerialOpenError error;
   auto port = SystemSerialPorts().Open(4, config, error);
-  ASSERT_TRUE(port) << error;
+  ASSERT_TRUE(port) << error.systemText;
   const auto request = WithCrc({0x05, 0x45, 0x10, 0x10});
   port->Write(request.data(), request.size());
   port->Drain(100);
@@ -100,7 +100,7 @@ TEST_F(PtyServerTest, AReplyReadAtAnotherSpeedArrivesGarbled) {
   config.baudRate = 9600;
   port.reset();
   port = SystemSerialPorts().Open(4, config, error);
-  ASSERT_TRUE(port) << error;
+  ASSERT_TRUE(port) << error.systemText;
   const auto got = Exchange(*port, {}, 14);
   ASSERT_EQ(got.size(), 14u);
   const auto intact =

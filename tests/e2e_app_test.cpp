@@ -88,7 +88,7 @@ TEST_F(ProgramRun, UnknownOptionPrintsUsageAndExitsOne) {
 }
 
 TEST_F(ProgramRun, FailedConnectionLeavesOneLogBesideTheProgram) {
-  EXPECT_EQ(Run("-y 3"), 1);
+  EXPECT_EQ(Run("-i -y 3"), 1);
   std::vector<fs::path> logs = Logs();
   ASSERT_EQ(logs.size(), 1u);
   std::string logPath = logs[0].string();
@@ -103,7 +103,7 @@ TEST_F(ProgramRun, FailedConnectionLeavesOneLogBesideTheProgram) {
 
   // A well-formed log: the command line, then stamped lines, each ended.
   std::string log = ReadTextFile(logPath);
-  EXPECT_EQ(log.rfind(program() + " -y 3 \r\n", 0), 0u);
+  EXPECT_EQ(log.rfind(program() + " -i -y 3 \r\n", 0), 0u);
   EXPECT_NE(log.find(": COMPUTERNAME="), std::string::npos);
   EXPECT_NE(log.find(": Fatal Error: Unable to connect to Ponderix unit\r\n"), std::string::npos);
   EXPECT_EQ(log.substr(log.size() - 10), "\r\n" + log.substr(log.size() - 8, 6) + ": ");
@@ -116,7 +116,7 @@ TEST_F(ProgramRun, FailedConnectionLeavesOneLogBesideTheProgram) {
 TEST_F(ProgramRun, FatalErrorWithParameterFileExitsTwoAndStoresTheMessage) {
   std::string ini = workFolder() + "/job.ini";
   ASSERT_TRUE(WriteTextFile(ini, "KelManufacture=0\r\nMessage=old"));
-  EXPECT_EQ(Run("-y job.ini 3"), 2);
+  EXPECT_EQ(Run("-i -y job.ini 3"), 2);
   EXPECT_EQ(ReadTextFile(ini),
             "KelManufacture=0\r\nMessage=Unable to connect to Ponderix unit\r\n");
 

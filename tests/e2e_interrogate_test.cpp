@@ -4,13 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 
-#include "tests/platform_test_support.h"
+#include "tests/e2e_fixture.h"
 #include "tests/sample_units.h"
 
 namespace kel {
@@ -33,80 +30,12 @@ address = 11
 fault = drop-request unit=gone times=0
 )";
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-// One simulator serving one scenario in a fresh comdir, and runs of the
-// program against it with a private home (for the remembered port).
-class InterrogateRun : public ::testing::Test {
+class InterrogateRun : public ProgramRunFixture {
  protected:
   void SetUp() override {
-#if !defined(KEL_SIM_PATH)
-    GTEST_SKIP() << "the simulator program is not part of this build";
-#endif
-    fs::create_directories(comDir());
-    fs::create_directories(lockDir());
+    if (!HaveSimulator()) GTEST_SKIP() << "the simulator program is not part of this build";
+    ProgramRunFixture::SetUp();
   }
-  void TearDown() override { StopSim(); }
-
-  std::string comDir() { return home.File("com"); }
-  std::string lockDir() { return home.File("locks"); }
-
-  // Starts the simulator on `scenario` and waits for its COM`port` link.
-  void StartSim(const std::string& scenario, int port) {
-#if defined(KEL_SIM_PATH)
-    const std::string file = home.File("units.scn");
-    ASSERT_TRUE(WriteTextFile(file, scenario));
-    const std::string command = Quoted(KEL_SIM_PATH) + " --scenario " + Quoted(file) +
-                                " --comdir " + Quoted(comDir()) + " --exit-after-idle 60 >" +
-                                Quoted(home.File("sim.log")) + " 2>&1 & echo $! >" +
-                                Quoted(home.File("sim.pid"));
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    simPid_ = std::atoi(ReadTextFile(home.File("sim.pid")).c_str());
-    const std::string link = comDir() + "/com" + std::to_string(port);
-    for (int i = 0; i < 200 && !fs::exists(link); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    ASSERT_TRUE(fs::exists(link)) << ReadTextFile(home.File("sim.log"));
-#else
-    (void)scenario;
-    (void)port;
-#endif
-  }
-  void StopSim() {
-    if (simPid_ <= 0) return;
-    const std::string command = "kill -TERM " + std::to_string(simPid_) + " 2>/dev/null; " +
-                                "while kill -0 " + std::to_string(simPid_) +
-                                " 2>/dev/null; do sleep 0.05; done";
-    std::system(command.c_str());
-    simPid_ = 0;
-  }
-
-  // The shell words that set the program's environment.
-  std::string Environment(const std::string& extra) {
-    return "env -u PONDERIXPORTLIST -u PONDERIXPORT -u PONDERIXBAUDRATE HOME=" +
-           Quoted(home.path()) + " XDG_CONFIG_HOME=" + Quoted(home.File("config")) +
-           " PONDERIXCOMDIR=" + Quoted(comDir()) + " PONDERIXLOCKDIR=" + Quoted(lockDir()) + " " +
-           extra + " ";
-  }
-
-  int Run(const std::string& arguments, const std::string& environment = "") {
-    const std::string out = home.File("stdout.txt");
-    const std::string code = home.File("code.txt");
-    const std::string command = "cd " + Quoted(home.path()) + " && " + Environment(environment) +
-                                Quoted(KEL_BINARY_PATH) + " " + arguments + " </dev/null >" +
-                                Quoted(out) + " 2>&1; echo $? >" + Quoted(code);
-    if (std::system(command.c_str()) != 0) return -1;
-    output = ReadTextFile(out);
-    return std::atoi(ReadTextFile(code).c_str());
-  }
-
-  bool Has(const std::string& text) const { return output.find(text) != std::string::npos; }
-
-  TemporaryFolder home;
-  std::string output;
-
- private:
-  int simPid_ = 0;
 };
 
 TEST_F(InterrogateRun, ReportsAUnitAndTheUnitsBehindIt) {
@@ -224,34 +153,6 @@ card = 659
   EXPECT_EQ(Run("-i -y 3"), 1);
   EXPECT_TRUE(Has("-- LPC chip firmware found\r\n")) << output;
   EXPECT_TRUE(Has("Fatal Error: Cannot update this unit (blank mcu)\r\n")) << output;
-}
-
-TEST_F(InterrogateRun, CtrlCDuringTheSearchLeavesNoLockFile) {
-  StartSim(R"(
-[port]
-number = 3
-fault = unplug
-[unit mute]
-place = connected
-card = 659
-software = 6.10r57
-)",
-           3);
-  const std::string out = home.File("stdout.txt");
-  const std::string pid = home.File("run.pid");
-  const std::string start = "cd " + Quoted(home.path()) + " && " + Environment("") +
-                            Quoted(KEL_BINARY_PATH) + " -i -y 3 </dev/null >" + Quoted(out) +
-                            " 2>&1 & echo $! >" + Quoted(pid);
-  ASSERT_EQ(std::system(start.c_str()), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
-  const std::string runPid = std::to_string(std::atoi(ReadTextFile(pid).c_str()));
-  const std::string stop =
-      "kill -INT " + runPid + "; while kill -0 " + runPid + " 2>/dev/null; do sleep 0.05; done";
-  ASSERT_EQ(std::system(stop.c_str()), 0);
-  output = ReadTextFile(out);
-  EXPECT_TRUE(Has("COM3 opened\r\n")) << output;
-  EXPECT_TRUE(Has("\r\n-- stopped\r\n")) << output;
-  EXPECT_TRUE(fs::is_empty(lockDir()));
 }
 
 }  // namespace

@@ -23,6 +23,13 @@ struct RuntimeFixture {
   /// What reached the console so far.
   std::string Console() const { return console.output(); }
 
+  /// Opens a new log at `path` (which must not exist yet).
+  bool OpenLog(const std::string& path) {
+    bool nameTaken = false;
+    std::string error;
+    return out.OpenLogFile(path, nameTaken, error);
+  }
+
   /// Runs `body`, which must end the run, and returns the exit code (-1 if it did not).
   template <typename Body>
   int ExitCodeOf(Body body) {

@@ -115,7 +115,7 @@ bool SimClient::Open(int32_t baud, bool evenParity, bool ctsFlow) {
   config.parityOn = evenParity;
   config.evenParity = evenParity;
   config.ctsFlow = ctsFlow;
-  unsigned long error = 0;
+  SerialOpenError error;
   port_ = ports_.Open(portNumber_, config, error);
   return port_ != nullptr;
 }

@@ -14,16 +14,28 @@ namespace kel {
 
 namespace {
 
-constexpr int kRestartAttempts = 4;
 constexpr int kFirstSoftwareWithSpeedChange = 600;
 constexpr uint32_t kGotoBootLoaderMs = 800;
 constexpr uint32_t kBootLoaderAnswerMs = 1000;
 constexpr uint32_t kSlowPowerCycleMs = 60000;
 constexpr uint32_t kFastPowerCycleMs = 30000;
-// Attempts 0 and 1 move the open port's line in place (the unit restarts
-// while the port stays open); 2 and 3 reopen it.
-constexpr int32_t kAttemptSpeeds[kRestartAttempts] = {9600, 115200, 9600, 115200};
-constexpr bool kAttemptInPlace[kRestartAttempts] = {true, true, false, false};
+// One row per restart attempt: the speed the running software is asked to
+// move to before GotoBootLoader, the speed the program then listens for the
+// boot loader at, and whether the open port's line is changed in place (the
+// unit restarts while the port stays open) or the port is reopened. So the
+// four pairs of unit and boot-loader speed are each tried once.
+struct RestartAttempt {
+  int32_t unitSpeed;
+  int32_t listenSpeed;
+  bool inPlace;
+};
+constexpr RestartAttempt kRestartRows[] = {
+    {9600, 9600, true},
+    {9600, 115200, true},
+    {115200, 9600, false},
+    {115200, 115200, false},
+};
+constexpr int kRestartAttempts = sizeof kRestartRows / sizeof kRestartRows[0];
 
 bool SendGotoBootLoader(Link& link, const UnitInfo& unit) {
   TraceRpc(link.runtime.out, "GotoBootLoader");
@@ -88,17 +100,16 @@ bool InitialiseForUpdate(Link& link, UnitInfo& unit) {
 
   bool answered = false;
   for (int attempt = 0; attempt < kRestartAttempts && !answered; ++attempt) {
+    const RestartAttempt& row = kRestartRows[attempt];
     SetReceiveTimeout(link, kNormalTimeoutMs);
     if (unit.connectionMode == modeApplication &&
         unit.softwareVersion >= kFirstSoftwareWithSpeedChange) {
-      if (!SetUnitSpeed(link, unit, kAttemptSpeeds[attempt])) {
-        rt.FatalError("Unable to change baud rate");
-      }
+      if (!SetUnitSpeed(link, unit, row.unitSpeed)) rt.FatalError("Unable to change baud rate");
       SetReceiveTimeout(link, kNormalTimeoutMs);
     }
     if (!SendGotoBootLoader(link, unit)) break;
     TraceComplete(out);
-    SetProbeLink(link, kAttemptSpeeds[attempt], kFastTimeoutMs, kAttemptInPlace[attempt]);
+    SetProbeLink(link, row.listenSpeed, kFastTimeoutMs, row.inPlace);
 
     TraceRpc(out, "ReadBootLoaderVersion");
     const uint32_t tries = kBootLoaderAnswerMs / kFastTimeoutMs;

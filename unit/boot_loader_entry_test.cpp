@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/connect_fixture.h"
+#include "tests/unit_fixture.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_probe.h"
 
@@ -50,6 +51,43 @@ TEST(InitialiseForUpdate, NoReplyToGotoBootLoaderAsksForAPowerCycle) {
             std::string::npos);
   // Straight to the power cycle: GotoBootLoader was tried in one attempt only.
   EXPECT_EQ(out.find("RPC: GotoBootLoader", gotoLine + 1), std::string::npos);
+}
+
+// Software that takes every speed request and GotoBootLoader but never
+// comes up in its boot loader: every restart attempt runs, and each asks
+// for its own pair of unit speed and listening speed.
+TEST(InitialiseForUpdate, EachRestartAttemptTriesItsOwnPairOfSpeeds) {
+  UnitFixture f;
+  int32_t unitSpeed = 19200;
+  f.peer.answer = [&](const std::vector<uint8_t>& request) -> std::optional<std::vector<uint8_t>> {
+    if (request.size() < 2 || f.peer.speeds.back() != unitSpeed) return std::nullopt;
+    if (request[1] == 0x41) return std::vector<uint8_t>{request[0], 0x42};
+    if (wire::Command(request) == 0x1030) {
+      unitSpeed = request[4] << 24 | request[5] << 16 | request[6] << 8 | request[7];
+      return wire::Reply(request[0], 0x1030);
+    }
+    if (wire::Command(request) == 0x1011) return wire::Reply(request[0], 0x1011);
+    return std::nullopt;
+  };
+  UnitInfo unit = UnitFixture::RunningUnit(5);
+  EXPECT_FALSE(InitialiseForUpdate(f.link, unit));
+
+  // For each GotoBootLoader: the speed the unit was at when asked, and the
+  // speed of the first boot-loader probe after it.
+  std::vector<std::pair<int32_t, int32_t>> rows;
+  const auto requests = f.peer.Requests();
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (wire::Command(requests[i]) != 0x1011) continue;
+    rows.emplace_back(f.peer.speeds[i], 0);
+    for (size_t j = i + 1; j < requests.size(); ++j) {
+      if (wire::Command(requests[j]) != 0x1012) continue;
+      rows.back().second = f.peer.speeds[j];
+      break;
+    }
+  }
+  const std::vector<std::pair<int32_t, int32_t>> expected = {
+      {9600, 9600}, {9600, 115200}, {115200, 9600}, {115200, 115200}};
+  EXPECT_EQ(rows, expected);
 }
 
 TEST(WaitForBootLoader, ListensNinetySecondsAtTwoSpeeds) {

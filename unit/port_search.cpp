@@ -4,8 +4,8 @@
 #include <string>
 
 #include "link/comm_port.h"
+#include "link/port_open_messages.h"
 #include "platform/serial_device.h"
-#include "platform/system_error.h"
 #include "runtime/output.h"
 #include "runtime/registry_settings.h"
 #include "runtime/runtime.h"
@@ -20,13 +20,6 @@ namespace {
 
 constexpr int kLastScannedPort = 99;
 constexpr int32_t kLowestProgrammingRate = 115200;
-constexpr char kNotPresent[] = " is not present on this computer";
-constexpr char kInUse[] = " is being used by another application";
-constexpr char kBadRate[] = " does not support requested baud rate";
-
-bool InUse(unsigned long code) {
-  return code == kSerialAccessDenied || code == kSerialSharingViolation;
-}
 
 // The port number fits the link's 16-bit field; larger numbers name no port.
 int16_t ClampPort(long long number) {
@@ -44,8 +37,10 @@ void PrintProgrammerRate(Link& link) {
 
 // Opens COM `number` and probes it. The messages for a port that cannot be
 // opened go to the info sink; `quietMissing` (the full scan) leaves missing
-// ports and unexpected errors unmentioned.
-bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing) {
+// ports and unexpected errors unmentioned. A port the user may not open is
+// always named, and the way to get access is said once per search
+// (`hinted`), so a scan of many such ports stays readable.
+bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, bool& hinted) {
   Output& out = link.runtime.out;
   link.runtime.options.portNumber = ClampPort(number);
   const int port = link.runtime.options.portNumber;
@@ -55,18 +50,22 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing) {
     link.port.ClosePort();
     return false;
   }
-  const unsigned long code = link.port.lastOpenError();
-  if (InUse(code)) {
-    out.Print(Sink::kInfo, "COM", port, kInUse, "\r\n");
-  } else if (code == kSerialBadSetting) {
-    out.Print(Sink::kInfo, "COM", port, kBadRate, "\r\n");
-  } else if (quietMissing) {
-    // Most of the 99 ports do not exist; saying so for each would bury the result.
-  } else if (code == kSerialNotPresent) {
-    out.Print(Sink::kInfo, "COM", port, kNotPresent, "\r\n");
-  } else {
-    out.Print(Sink::kInfo, "COM", port, " ERROR: ", "Error: ", SystemErrorText(code), "\r\n");
+  const SerialOpenError& error = link.port.lastOpenError();
+  switch (error.outcome) {
+    case SerialOpenOutcome::kInUse:
+    case SerialOpenOutcome::kBadSetting:
+      break;
+    case SerialOpenOutcome::kPermissionDenied:
+      out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
+      if (!hinted) out.Print(Sink::kInfo, PermissionHint(error), "\r\n");
+      hinted = true;
+      return false;
+    default:
+      // Most of the 99 ports do not exist; saying so for each would bury the result.
+      if (quietMissing) return false;
+      break;
   }
+  out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
   return false;
 }
 
@@ -111,8 +110,9 @@ bool SearchEnvironmentPorts(Link& link, UnitInfo& unit) {
     if (!list.empty()) out.Print(Sink::kDebug, "   PONDERIXPORT    : ", list, "\r\n");
   }
   PrintProgrammerRate(link);
+  bool hinted = false;
   for (int port : ParsePortList(list)) {
-    if (TryPort(link, unit, port, false)) return true;
+    if (TryPort(link, unit, port, false, hinted)) return true;
   }
   return false;
 }
@@ -124,13 +124,14 @@ bool SearchAllPorts(Link& link, UnitInfo& unit) {
   const int remembered =
       ClampPort(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
   PrintProgrammerRate(link);
+  bool hinted = false;
   if (remembered != 0) {
     out.Print(Sink::kDebug, "COM", remembered, " loaded from registry\r\n");
-    if (TryPort(link, unit, remembered, false)) return true;
+    if (TryPort(link, unit, remembered, false, hinted)) return true;
   }
   for (int port = 1; port <= kLastScannedPort; ++port) {
     if (port == remembered) continue;
-    if (TryPort(link, unit, port, true)) {
+    if (TryPort(link, unit, port, true, hinted)) {
       WriteRegistryString(rt.registry, kCommPortRegistryPath, std::to_string(port));
       return true;
     }
@@ -181,13 +182,12 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
 
   const int port = options.portNumber;
   if (!link.port.OpenPort()) {
-    const unsigned long code = link.port.lastOpenError();
-    if (InUse(code)) rt.FatalError("COM" + std::to_string(port) + kInUse);
-    if (code == kSerialBadSetting) rt.FatalError("COM" + std::to_string(port) + kBadRate);
-    if (code != kSerialNotPresent) {
-      rt.FatalError("COM" + std::to_string(port) + " ERROR:" + "Error: " + SystemErrorText(code));
+    const SerialOpenError& error = link.port.lastOpenError();
+    // A missing port only is said; the connection step then fails.
+    if (error.outcome != SerialOpenOutcome::kNotPresent) {
+      rt.FatalError(PortOpenMessage(port, error, OpenMessageUse::kFatal));
     }
-    out.Print(Sink::kInfo, "COM", port, kNotPresent, "\r\n");
+    out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
     return;
   }
   out.Print(Sink::kInfo, "COM", port, " opened\r\n");

@@ -99,26 +99,57 @@ TEST(PortSearch, WithNoUnitAnywhereTheOperatorTypesThePort) {
   EXPECT_EQ(f.options.initialBaudRate, 19200);
 }
 
-TEST(PortSearch, AGivenPortThatIsBusyOrRefusesTheSpeedEndsTheRun) {
+TEST(PortSearch, AGivenPortThatCannotBeOpenedEndsTheRunWithItsReason) {
+  struct Case {
+    SerialOpenOutcome outcome;
+    uint32_t busyFor;
+    int32_t maxBaudRate;
+    std::string fatal;
+  };
+  const Case cases[] = {
+      {SerialOpenOutcome::kOpened, 100000000, 0, "COM3 is being used by another application"},
+      {SerialOpenOutcome::kOpened, 0, 9600, "COM3 does not support requested baud rate"},
+      {SerialOpenOutcome::kOther, 0, 0, "COM3 ERROR:Error: Input/output error"},
+      // Said at once with the system's words, the device and how to get access.
+      {SerialOpenOutcome::kPermissionDenied, 0, 0,
+       "COM3 cannot be opened: Permission denied (memory line 3). To use it, add the user to the "
+       "group that owns it (for example: sudo usermod -aG dialout $USER) and log in again"},
+  };
+  for (const Case& c : cases) {
+    ConnectFixture f;
+    f.options.portNumber = 3;
+    MemorySerialLine& line = f.ports.AddLine(3);
+    line.busyUntil = c.busyFor == 0 ? 0 : f.clock.Ticks() + c.busyFor;
+    line.maxBaudRate = c.maxBaudRate;
+    line.openFailure = c.outcome;
+    line.openFailureText =
+        c.outcome == SerialOpenOutcome::kOther ? "Input/output error" : "Permission denied";
+    EXPECT_EQ(f.ExitCodeOf([&] { ConnectUnit(f.link, f.unit); }), 1) << c.fatal;
+    EXPECT_NE(f.Console().find("Fatal Error: " + c.fatal + "\r\n"), std::string::npos)
+        << f.Console();
+  }
+}
+
+TEST(PortSearch, PortsTheUserMayNotOpenAreNamedWithOneHint) {
   ConnectFixture f;
-  f.options.portNumber = 3;
-  f.ports.AddLine(3).busyUntil = f.clock.Ticks() + 100000000;
-  EXPECT_EQ(f.ExitCodeOf([&] { ConnectUnit(f.link, f.unit); }), 1);
-  EXPECT_NE(f.Console().find("Fatal Error: COM3 is being used by another application"),
-            std::string::npos);
-
-  ConnectFixture g;
-  g.options.portNumber = 3;
-  g.ports.AddLine(3).maxBaudRate = 9600;
-  EXPECT_EQ(g.ExitCodeOf([&] { ConnectUnit(g.link, g.unit); }), 1);
-  EXPECT_NE(g.Console().find("Fatal Error: COM3 does not support requested baud rate"),
-            std::string::npos);
-
-  ConnectFixture h;
-  h.options.portNumber = 3;
-  h.ports.AddLine(3).openError = 1117;  // an I/O device error
-  EXPECT_EQ(h.ExitCodeOf([&] { ConnectUnit(h.link, h.unit); }), 1);
-  EXPECT_NE(h.Console().find("Fatal Error: COM3 ERROR:Error: "), std::string::npos);
+  f.options.debug = false;
+  for (int port : {2, 3}) {
+    MemorySerialLine& line = f.ports.AddLine(port);
+    line.openFailure = SerialOpenOutcome::kPermissionDenied;
+    line.openFailureText = "Permission denied";
+  }
+  f.Serve(4, kLoneKt5);
+  const uint32_t start = f.clock.Ticks();
+  EXPECT_TRUE(SearchAllPorts(f.link, f.unit));
+  const std::string out = f.Console();
+  EXPECT_NE(out.find("COM2 cannot be opened: Permission denied (memory line 2)\r\nTo use it, add "
+                     "the user to the group that owns it"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("COM3 cannot be opened: Permission denied (memory line 3)\r\nCOM4 opened"),
+            std::string::npos)
+      << out;
+  EXPECT_LT(f.clock.Ticks() - start, 5000u);  // no busy-port retries
 }
 
 TEST(PortSearch, BaudRateFromTheEnvironmentSetsTheProgrammingSpeed) {

@@ -249,9 +249,10 @@ bool ReadInformationText(Link& link, UnitInfo& unit, uint8_t length) {
                [&](RpcReply& reply) {
                  text.clear();
                  for (uint8_t i = 0; i < length; ++i) {
-                   const char c = static_cast<char>(reply.U8());
-                   // Control characters would break the report's lines.
-                   text += static_cast<unsigned char>(c) < 32 ? ':' : c;
+                   const uint8_t c = reply.U8();
+                   // Control characters (DEL among them) would break the
+                   // report's lines or garble the terminal.
+                   text += c < 0x20 || c == 0x7F ? ':' : static_cast<char>(c);
                  }
                  return true;
                })) {

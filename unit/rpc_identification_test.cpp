@@ -144,16 +144,16 @@ TEST_F(IdentificationTest, AdvancedInfoWithoutTailAndOnlyForNewSoftware) {
 
 TEST_F(IdentificationTest, ExtendedInfoThenInformationText) {
   std::vector<uint8_t> fields = {24, 1, 0, 0, 0, 0, 0,  0, 0x00, 0x00, 0x30, 0x39, 0,
-                                 0,  0, 0, 0, 0, 0, 25, 1, 2,    3,    4,    5,    4};
+                                 0,  0, 0, 0, 0, 0, 25, 1, 2,    3,    4,    5,    5};
   Answer(0x1015, fields);
-  Answer(0x1016, {'L', 'i', '\n', 'e'});
+  Answer(0x1016, {'L', 'i', '\n', 'e', 0x7F});
   EXPECT_TRUE(ReadExtendedInfo(link, unit));
   EXPECT_EQ(unit.serialNumber, 12345);
   EXPECT_EQ(unit.buildTime[0], 25);
   EXPECT_EQ(unit.buildTime[5], 5);
-  EXPECT_EQ(unit.informationText, "Li:e");
+  EXPECT_EQ(unit.informationText, "Li:e:");  // control characters, DEL too, become ":"
   EXPECT_NE(Console().find("Serial Number=12345\r\nCOMPLETE"), std::string::npos);
-  EXPECT_NE(Console().find("Information=Li:e"), std::string::npos);
+  EXPECT_NE(Console().find("Information=Li:e:\r\n"), std::string::npos);
 }
 
 TEST_F(IdentificationTest, ExtendedInfoAnnouncingMoreThanItHoldsIsRejected) {

@@ -18,6 +18,8 @@ namespace kel {
 namespace {
 
 constexpr int kSoftwareWithAckBlocks = 604;
+constexpr char kBootLoaderInfoUnreadable[] =
+    "Unable to read the unit information from the boot loader";
 constexpr uint32_t kDirectPingPhaseMs = 5000;
 constexpr uint32_t kReconnectLimitMs = 60000;
 constexpr uint32_t kRemoteFastPhaseMs = 10000;
@@ -169,13 +171,14 @@ bool ConnectToUnit(Link& link, UnitInfo& unit) {
   if (!link.port.isOpen()) return false;
 
   // A boot loader that answers its own calls but not the identity request
-  // would otherwise send this loop round for ever; once a boot loader has
-  // been found, its own information is what can be read.
+  // would otherwise send this loop round for ever, and without its identity
+  // (card, unit type) nothing later can be decided: the run ends here,
+  // saying what could not be read.
   for (;;) {
     RestoreConnection(link, kNormalTimeoutMs);
     if (unit.connectionMode == modeApplication) Ping(link, rt.options.unitId);
     if (ReadUnitInfo(link, unit)) break;
-    if (unit.connectionMode == modePonderixBootLoader) break;
+    if (unit.connectionMode == modePonderixBootLoader) rt.FatalError(kBootLoaderInfoUnreadable);
     if (!WaitForBootLoader(link, unit)) return false;
   }
 

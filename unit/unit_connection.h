@@ -8,8 +8,10 @@ namespace kel {
 /// Reads the identity of the unit that CheckUnitId found, through its
 /// software or its boot loader; when nothing answers, asks the operator to
 /// power-cycle the unit and waits for its boot loader. False when no port
-/// is open or the unit never answered. Leaves the link at the unit's saved
-/// connection with the 1000 ms reply timeout.
+/// is open or the unit never answered. A boot loader that does not give its
+/// unit information ends the run ("Unable to read the unit information from
+/// the boot loader"). Leaves the link at the unit's saved connection with
+/// the 1000 ms reply timeout.
 bool ConnectToUnit(Link& link, UnitInfo& unit);
 
 /// Finds the unit again after it was restarted: the directly connected unit

@@ -67,6 +67,18 @@ TEST(ConnectToUnit, ABootLoaderIsReadThroughItsOwnCalls) {
   EXPECT_EQ(f.unit.bootLoaderRelease, 18);
 }
 
+TEST(ConnectToUnit, ABootLoaderThatKeepsItsIdentityEndsTheRunSayingSo) {
+  ConnectFixture f;
+  f.Serve(3, std::string(kLoneKt5) +
+                 "role = boot-loader\n[port]\nfault = drop-request command=0x1010 times=0\n");
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  EXPECT_EQ(f.ExitCodeOf([&] { ConnectToUnit(f.link, f.unit); }), 1);
+  EXPECT_NE(f.Console().find("Fatal Error: Unable to read the unit information from the boot "
+                             "loader\r\n"),
+            std::string::npos);
+}
+
 TEST(ReconnectUnit, FindsTheDirectUnitAgainAfterItsRestart) {
   ConnectFixture f;
   f.Serve(3, kLoneKt5);

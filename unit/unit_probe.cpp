@@ -3,7 +3,6 @@
 #include <string>
 
 #include "link/comm_port.h"
-#include "platform/system_error.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 #include "runtime/text_format.h"
@@ -29,7 +28,7 @@ constexpr char kIspOk[] = "OK\r\n";
 
 std::string DeviceErrorText(Link& link) {
   SerialDevice* device = link.port.device();
-  return SystemErrorText(device != nullptr ? device->LastError() : 0);
+  return device != nullptr ? device->LastFailure().systemText : std::string();
 }
 
 bool FoundBootLoader(Link& link, UnitInfo& unit) {

@@ -1,16 +1,149 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/system_error.h"
 #include "platform/wildcard_match.h"
 
 namespace kel {
 
+namespace {
+
+PathKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return PathKind::kRegular;
+  if (S_ISDIR(mode)) return PathKind::kFolder;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return PathKind::kDevice;
+  if (S_ISFIFO(mode)) return PathKind::kFifo;
+  if (S_ISSOCK(mode)) return PathKind::kSocket;
+  return PathKind::kOther;
+}
+
+FileRead Failed(int err) {
+  FileRead result;
+  result.outcome = ReadOutcome::kFailed;
+  result.systemText = SystemErrorText(static_cast<unsigned long>(err));
+  return result;
+}
+
+FileRead NotRegular(PathKind kind) {
+  FileRead result;
+  result.outcome = ReadOutcome::kNotRegular;
+  result.kind = kind;
+  return result;
+}
+
+bool WriteAll(int fd, const std::string& content) {
+  size_t written = 0;
+  while (written < content.size()) {
+    const ssize_t n = write(fd, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 char PathSeparator() { return '/'; }
+
+FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content) {
+  content.clear();
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) {
+    if (errno != ENOENT) return Failed(errno);
+    FileRead missing;
+    missing.outcome = ReadOutcome::kMissing;
+    missing.kind = PathKind::kMissing;
+    return missing;
+  }
+  if (S_ISLNK(info.st_mode) && stat(path.c_str(), &info) != 0) {
+    return errno == ENOENT ? NotRegular(PathKind::kBrokenLink) : Failed(errno);
+  }
+  // Judged before opening: opening a terminal or a FIFO can block, and
+  // opening a serial device can already change its lines.
+  if (!S_ISREG(info.st_mode)) return NotRegular(KindOf(info.st_mode));
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return Failed(errno);
+  // What stands at the path may have been swapped since; the open file decides.
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const PathKind kind = KindOf(info.st_mode);
+    close(fd);
+    return NotRegular(kind);
+  }
+  FileRead result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      result = Failed(errno);
+      break;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+    if (content.size() > limit) {
+      result.outcome = ReadOutcome::kTooLarge;
+      content.clear();
+      break;
+    }
+  }
+  close(fd);
+  return result;
+}
+
+PathKind KindAtPath(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return PathKind::kMissing;
+  return S_ISLNK(info.st_mode) ? PathKind::kLink : KindOf(info.st_mode);
+}
+
+std::string ResolveLinks(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+bool CreateFreshFile(const std::string& path, const std::string& content, const std::string& like,
+                     std::string& error) {
+  // A leftover of an earlier run of this user may go; a link, a device, a
+  // folder or another user's file stays, and the exclusive create below
+  // then fails instead of writing through it.
+  struct stat old;
+  if (lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == geteuid()) {
+    unlink(path.c_str());
+  }
+  struct stat model;
+  const bool haveModel = !like.empty() && stat(like.c_str(), &model) == 0 && S_ISREG(model.st_mode);
+  const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC,
+                      haveModel ? 0600 : 0666);
+  if (fd < 0) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    return false;
+  }
+  if (haveModel) {
+    // Owner and group first: a change of owner clears the set-id bits. An
+    // ordinary user may only hand the file to a group of theirs.
+    if (fchown(fd, model.st_uid, model.st_gid) != 0) {
+      const int ignored = fchown(fd, static_cast<uid_t>(-1), model.st_gid);
+      (void)ignored;
+    }
+    fchmod(fd, model.st_mode & 07777);
+  }
+  bool ok = WriteAll(fd, content);
+  if (!ok) error = SystemErrorText(static_cast<unsigned long>(errno));
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+  }
+  if (!ok) unlink(path.c_str());
+  return ok;
+}
 
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
@@ -64,7 +197,25 @@ bool ListFolder(const std::string& folder, const std::string& pattern,
 }
 
 int CreateExclusiveFile(const std::string& path) {
-  return open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+  return open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
+}
+
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error) {
+  nameTaken = false;
+  // O_EXCL never follows a link at the path, and never opens what is there.
+  const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    nameTaken = errno == EEXIST;
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    close(fd);
+    unlink(path.c_str());
+  }
+  return file;
 }
 
 void CloseExclusiveFile(int handle) {

@@ -43,9 +43,9 @@ TEST(LocalComPort, ServesAComPortInProcessAndCleansUp) {
     EXPECT_EQ(ComDir(), folder);
     EXPECT_TRUE(std::filesystem::is_symlink(folder + "/com6"));
 
-    unsigned long openError = 0;
+    SerialOpenError openError;
     auto device = SystemSerialPorts().Open(6, SerialConfig{}, openError);
-    ASSERT_NE(device, nullptr) << openError;
+    ASSERT_NE(device, nullptr) << openError.systemText;
     const uint8_t request[] = {0x01, 0x41};
     ASSERT_EQ(device->Write(request, 2), 2);
     ASSERT_TRUE(device->Drain(1000));

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <iostream>
 
+#include "platform/file_registry.h"
 #include "platform/posix/child_process_posix_test.h"
+#include "tests/planted_paths.h"
 #include "tests/platform_test_support.h"
 
 namespace kel {
@@ -37,6 +42,52 @@ TEST(RegistryPosixTest, ValuesGoUnderXdgConfigHomeElseHomeConfig) {
     WriteAll(report, seen);
   });
   EXPECT_EQ(child.report, "12 12 [] 4 []");
+}
+
+// The remembered port's file against whatever stands at its name: only a
+// regular file is read (a FIFO or an endless device would hang or fill the
+// memory) and only a regular file or nothing is replaced; a link planted
+// at the name of the file it is written through leads nowhere.
+TEST(RegistryPosixTest, TheSettingsFileIsReadAndWrittenOnlyAsARegularFile) {
+  for (Planted kind :
+       {Planted::kNothing, Planted::kRegular, Planted::kLinkToRegular, Planted::kLinkToDevice,
+        Planted::kDeviceNode, Planted::kFifo, Planted::kFolder, Planted::kEndlessDevice}) {
+    TemporaryFolder dir;
+    FileRegistry registry(dir.path());
+    const std::string file = registry.ValueFile(kCommPort);
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    const std::string victim = dir.File("victim");
+    if (!Plant(kind, file, victim)) {
+      std::cout << "not run without root: " << PlantedName(kind) << "\n";
+      continue;
+    }
+    const std::string before = Snapshot(file, victim);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string read = registry.ReadString(kCommPort);
+    EXPECT_EQ(read, kind == Planted::kRegular         ? "original"
+                    : kind == Planted::kLinkToRegular ? "victim"
+                                                      : "")
+        << PlantedName(kind);
+    registry.WriteString(kCommPort, "12");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    if (kind == Planted::kNothing || kind == Planted::kRegular) {
+      EXPECT_EQ(ReadTextFile(file), "12") << PlantedName(kind);
+    } else {
+      EXPECT_EQ(Snapshot(file, victim), before) << PlantedName(kind);
+    }
+  }
+
+  // A link planted where the new value is written first.
+  TemporaryFolder dir;
+  FileRegistry registry(dir.path());
+  const std::string file = registry.ValueFile(kCommPort);
+  std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+  ASSERT_TRUE(WriteTextFile(file, "7"));
+  ASSERT_TRUE(Plant(Planted::kLinkToRegular, file + ".new", dir.File("victim")));
+  registry.WriteString(kCommPort, "12");
+  EXPECT_EQ(ReadTextFile(file), "7");
+  EXPECT_EQ(Snapshot(file + ".new", dir.File("victim")),
+            "link to " + dir.File("victim") + " | victim: victim");
 }
 
 }  // namespace

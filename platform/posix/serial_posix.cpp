@@ -1,9 +1,13 @@
 // COM ports on POSIX terminals. COM n is the file "comN" in the folder named
 // by PONDERIXCOMDIR (a device node or a link to one), or /dev/ttyS(n-1).
 #include <fcntl.h>
+#include <grp.h>
+#include <limits.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,9 +22,11 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/posix/abort_release_posix.h"
 #include "platform/posix/serial_speed_posix.h"
 #include "platform/serial_device.h"
 #include "platform/signals.h"
+#include "platform/system_error.h"
 
 namespace kel {
 
@@ -63,13 +69,23 @@ bool ReadErrorCounts(int fd, ErrorCounts& counts) {
 // one can offer the overlapped transfers. Real ports are not affected.
 bool CtsAssumedWithoutModemLines() { return SystemEnvironment().Get("PONDERIXCTS") == "1"; }
 
+// Lets a port go the way it was found: its own settings back (echo, speed,
+// parity), exclusive mode off for the next opener (on a pseudo-terminal
+// that mode would outlive the close), then closed.
+void ReleasePort(int fd, const TerminalSettings& original) {
+  ForgetPortForAbort(fd);
+  RestoreTerminalSettings(fd, original);
+  ioctl(fd, TIOCNXCL);
+  close(fd);
+}
+
 class PosixSerialDevice : public SerialDevice {
  public:
-  explicit PosixSerialDevice(int fd)
-      : fd_(fd), ctsWithoutModemLines_(CtsAssumedWithoutModemLines()) {
+  PosixSerialDevice(int fd, const TerminalSettings& original)
+      : fd_(fd), original_(original), ctsWithoutModemLines_(CtsAssumedWithoutModemLines()) {
     hasCounts_ = ReadErrorCounts(fd_, counts_);
   }
-  ~PosixSerialDevice() override { close(fd_); }
+  ~PosixSerialDevice() override { ReleasePort(fd_, original_); }
 
   int Read(uint8_t* data, size_t max) override {
     PushPending();
@@ -79,8 +95,7 @@ class PosixSerialDevice : public SerialDevice {
       if (n >= 0) return static_cast<int>(n);
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-      lastError_ = static_cast<unsigned long>(errno);
-      return -1;
+      return Fail();
     }
   }
 
@@ -118,7 +133,7 @@ class PosixSerialDevice : public SerialDevice {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-          lastError_ = static_cast<unsigned long>(errno);
+          Fail();
           return taken > 0 ? static_cast<int>(taken) : -1;
         }
         break;
@@ -142,7 +157,8 @@ class PosixSerialDevice : public SerialDevice {
       if (pending_.empty() && !inKernel) return true;
       const int left = RemainingMs(deadline);
       if (left == 0) {
-        lastError_ = kSerialWriteTimeout;
+        failure_.timedOut = true;
+        failure_.systemText = SystemErrorText(ETIMEDOUT);
         return false;
       }
       pollfd fd = {fd_, POLLOUT, 0};
@@ -154,10 +170,7 @@ class PosixSerialDevice : public SerialDevice {
 
   bool Purge() override {
     pending_.clear();
-    if (tcflush(fd_, TCIOFLUSH) != 0) {
-      lastError_ = static_cast<unsigned long>(errno);
-      return false;
-    }
+    if (tcflush(fd_, TCIOFLUSH) != 0) return Fail() == 0;
     return true;
   }
 
@@ -177,7 +190,7 @@ class PosixSerialDevice : public SerialDevice {
   bool Cts() override {
     int status = 0;
     if (ioctl(fd_, TIOCMGET, &status) != 0) {
-      lastError_ = static_cast<unsigned long>(errno);
+      Fail();
       return ctsWithoutModemLines_;
     }
     return (status & TIOCM_CTS) != 0;
@@ -185,20 +198,22 @@ class PosixSerialDevice : public SerialDevice {
 
   bool SetSpeedInPlace(int32_t baudRate) override {
     termios tio{};
-    if (tcgetattr(fd_, &tio) != 0) return Fail();
+    if (tcgetattr(fd_, &tio) != 0) return Fail() == 0;
     tio.c_cflag = (tio.c_cflag & ~(CSIZE | CRTSCTS)) | CS8 | CSTOPB;
     tio.c_iflag &= ~INPCK;
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return Fail();
-    if (!SetLineSpeed(fd_, baudRate)) return Fail();
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return Fail() == 0;
+    if (!SetLineSpeed(fd_, baudRate)) return Fail() == 0;
     return true;
   }
 
-  unsigned long LastError() override { return lastError_; }
+  const SerialFailure& LastFailure() override { return failure_; }
 
  private:
-  bool Fail() {
-    lastError_ = static_cast<unsigned long>(errno);
-    return false;
+  // Records errno's failure; -1 for the callers that return a count.
+  int Fail() {
+    failure_.timedOut = false;
+    failure_.systemText = SystemErrorText(static_cast<unsigned long>(errno));
+    return -1;
   }
 
   // Hands held-back bytes to the kernel as far as it takes them.
@@ -211,7 +226,7 @@ class PosixSerialDevice : public SerialDevice {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        lastError_ = static_cast<unsigned long>(errno);
+        Fail();
         pending_.clear();
         return false;
       }
@@ -221,51 +236,92 @@ class PosixSerialDevice : public SerialDevice {
   }
 
   int fd_;
+  TerminalSettings original_;
   bool ctsWithoutModemLines_;
   std::vector<uint8_t> pending_;
-  unsigned long lastError_ = 0;
+  SerialFailure failure_;
   bool hasCounts_ = false;
   ErrorCounts counts_;
 };
 
-unsigned long OpenErrorCode(int err) {
+SerialOpenOutcome OutcomeOf(int err) {
   switch (err) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
     case ENOTDIR:
-      return kSerialNotPresent;
+      return SerialOpenOutcome::kNotPresent;
     case EACCES:
     case EPERM:
-      return kSerialAccessDenied;
+      return SerialOpenOutcome::kPermissionDenied;
     case EBUSY:
     case EWOULDBLOCK:
-      return kSerialSharingViolation;
+      return SerialOpenOutcome::kInUse;
     default:
-      return static_cast<unsigned long>(err);
+      return SerialOpenOutcome::kOther;
   }
+}
+
+// The device a port file leads to, for messages: comN is usually a link.
+std::string DeviceBehind(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+std::string OwningGroup(const std::string& device) {
+  struct stat info;
+  if (stat(device.c_str(), &info) != 0) return {};
+  struct group entry;
+  struct group* found = nullptr;
+  std::vector<char> buffer(4096);
+  if (getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    return std::to_string(info.st_gid);
+  }
+  return found->gr_name;
+}
+
+// Fills `error` from errno as it stands, the outcome given or read from it.
+void RecordOpenError(SerialOpenError& error, int err, SerialOpenOutcome outcome) {
+  error.outcome = outcome;
+  error.systemCode = err;
+  error.systemText = SystemErrorText(static_cast<unsigned long>(err));
+  if (outcome == SerialOpenOutcome::kPermissionDenied)
+    error.deviceGroup = OwningGroup(error.device);
 }
 
 class PosixSerialPorts : public SerialPortOpener {
  public:
   std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
-                                     unsigned long& error) override {
+                                     SerialOpenError& error) override {
+    error = SerialOpenError{};
     if (portNumber < 1) {
-      error = kSerialNotPresent;
+      error.device = "COM" + std::to_string(portNumber);
+      RecordOpenError(error, ENOENT, SerialOpenOutcome::kNotPresent);
       return nullptr;
     }
     const std::string path = PortPath(portNumber);
+    error.device = DeviceBehind(path);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      error = OpenErrorCode(errno);
+      const int err = errno;
+      RecordOpenError(error, err, OutcomeOf(err));
       return nullptr;
     }
-    error = Configure(fd, config);
-    if (error != kSerialOk) {
+    TerminalSettings original;
+    if (!SaveTerminalSettings(fd, original)) {
+      // Not a terminal at all (a plain file named as the port, say).
+      const int err = errno;
       close(fd);
+      RecordOpenError(error, err, SerialOpenOutcome::kOther);
       return nullptr;
     }
-    return std::make_unique<PosixSerialDevice>(fd);
+    if (!Configure(fd, config, error)) {
+      ReleasePort(fd, original);
+      return nullptr;
+    }
+    HoldPortForAbort(fd, original);
+    return std::make_unique<PosixSerialDevice>(fd, original);
   }
 
  private:
@@ -275,13 +331,20 @@ class PosixSerialPorts : public SerialPortOpener {
     return dir + (dir.back() == '/' ? "" : "/") + "com" + std::to_string(portNumber);
   }
 
-  static unsigned long Configure(int fd, const SerialConfig& config) {
+  static bool Configure(int fd, const SerialConfig& config, SerialOpenError& error) {
     termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return static_cast<unsigned long>(errno);
+    if (tcgetattr(fd, &tio) != 0) {
+      RecordOpenError(error, errno, SerialOpenOutcome::kOther);
+      return false;
+    }
     // One program at a time: the advisory lock keeps out other instances
     // (and root, which exclusive mode does not stop); exclusive mode keeps
-    // out programs that do not lock.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return OpenErrorCode(errno);
+    // out programs that do not lock. Both go with the port when it closes.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      RecordOpenError(error, err, OutcomeOf(err));
+      return false;
+    }
     ioctl(fd, TIOCEXCL);
 
     cfmakeraw(&tio);
@@ -296,15 +359,21 @@ class PosixSerialPorts : public SerialPortOpener {
     if (config.ctsFlow) tio.c_cflag |= CRTSCTS;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) return static_cast<unsigned long>(errno);
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+      RecordOpenError(error, errno, SerialOpenOutcome::kOther);
+      return false;
+    }
     if (!SetLineSpeed(fd, config.baudRate)) {
-      return errno == EINVAL ? kSerialBadSetting : static_cast<unsigned long>(errno);
+      const int err = errno;
+      RecordOpenError(error, err,
+                      err == EINVAL ? SerialOpenOutcome::kBadSetting : SerialOpenOutcome::kOther);
+      return false;
     }
     // DTR and RTS held on, as the units expect; a pseudo-terminal has neither.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
     tcflush(fd, TCIOFLUSH);
-    return kSerialOk;
+    return true;
   }
 };
 

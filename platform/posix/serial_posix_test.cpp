@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,7 +39,7 @@ class PtyPort : public ::testing::Test {
     if (master_ >= 0) close(master_);
   }
 
-  std::unique_ptr<SerialDevice> Open(int port, SerialConfig config, unsigned long& error) {
+  std::unique_ptr<SerialDevice> Open(int port, SerialConfig config, SerialOpenError& error) {
     return SystemSerialPorts().Open(port, config, error);
   }
   std::string ReadMaster(size_t want) {
@@ -78,12 +79,12 @@ class PtyPort : public ::testing::Test {
 };
 
 TEST_F(PtyPort, OpensConfiguresAndMovesBytesBothWays) {
-  unsigned long error = 0;
+  SerialOpenError error;
   SerialConfig config;
   config.baudRate = 250000;  // no B-constant for this rate
   config.parityOn = config.evenParity = true;
   auto device = Open(5, config, error);
-  ASSERT_NE(device, nullptr) << error;
+  ASSERT_NE(device, nullptr) << error.systemText;
 
   int32_t speed = 0;
   ASSERT_TRUE(GetLineSpeed(master_, speed));  // a pty's ends share the slave's settings
@@ -122,27 +123,59 @@ TEST_F(PtyPort, OpensConfiguresAndMovesBytesBothWays) {
 // A pseudo-terminal has no modem lines: CTS reads low, unless PONDERIXCTS=1
 // (read when the port opens) says such a port counts as raising it.
 TEST_F(PtyPort, CtsOfAPortWithoutModemLinesFollowsPonderixCts) {
-  unsigned long error = 0;
+  SerialOpenError error;
   for (const char* value : {static_cast<const char*>(nullptr), "0", "1"}) {
     SetProcessEnvironment("PONDERIXCTS", value);
     auto device = Open(5, SerialConfig{}, error);
-    ASSERT_NE(device, nullptr) << error;
+    ASSERT_NE(device, nullptr) << error.systemText;
     EXPECT_EQ(device->Cts(), value != nullptr && value[0] == '1') << (value ? value : "unset");
   }
   SetProcessEnvironment("PONDERIXCTS", nullptr);
 }
 
-TEST_F(PtyPort, MissingAndBusyPortsGiveTheirCodes) {
-  unsigned long error = 0;
+TEST_F(PtyPort, MissingAndBusyPortsGiveTheirOutcomes) {
+  SerialOpenError error;
   EXPECT_EQ(Open(6, SerialConfig{}, error), nullptr);
-  EXPECT_EQ(error, static_cast<unsigned long>(kSerialNotPresent));
+  EXPECT_EQ(error.outcome, SerialOpenOutcome::kNotPresent);
+  EXPECT_EQ(error.systemText, "No such file or directory");
 
   auto first = Open(5, SerialConfig{}, error);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(Open(5, SerialConfig{}, error), nullptr);
-  EXPECT_TRUE(error == kSerialSharingViolation || error == kSerialAccessDenied) << error;
+  EXPECT_EQ(error.outcome, SerialOpenOutcome::kInUse) << error.systemText;
   first.reset();
   EXPECT_NE(Open(5, SerialConfig{}, error), nullptr);
+}
+
+// The next opener finds the port as this one found it: no exclusive mode
+// left on (it outlives the close on a pseudo-terminal and would lock out
+// every user but root), and the terminal's own settings back.
+TEST_F(PtyPort, ClosingLeavesThePortAsItWasFound) {
+  const int slave = open(ptsname(master_), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(slave, 0);
+  termios before{};
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  before.c_lflag |= ECHO | ICANON;
+  cfsetspeed(&before, B4800);
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+
+  SerialOpenError error;
+  auto device = Open(5, SerialConfig{}, error);
+  ASSERT_NE(device, nullptr) << error.systemText;
+  int exclusive = 0;
+  ASSERT_EQ(ioctl(slave, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1);
+  device.reset();
+
+  ASSERT_EQ(ioctl(slave, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  termios after{};
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B4800));
+  close(slave);
 }
 
 TEST_F(PtyPort, CommPortOverAPseudoTerminal) {
@@ -161,8 +194,7 @@ TEST_F(PtyPort, CommPortOverAPseudoTerminal) {
   CommPort other(g.runtime, SystemSerialPorts());
   other.settings().receiveTimeoutMs = 0;
   EXPECT_FALSE(other.OpenCommPort(5, 19200, 2, false, false, false, 0));
-  EXPECT_TRUE(other.lastOpenError() == kSerialSharingViolation ||
-              other.lastOpenError() == kSerialAccessDenied);
+  EXPECT_EQ(other.lastOpenError().outcome, SerialOpenOutcome::kInUse);
 
   f.options.initialBaudRate = 115200;
   f.options.evenParity = true;

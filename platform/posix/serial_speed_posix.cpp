@@ -44,6 +44,15 @@ bool GetLineSpeed(int fd, int32_t& baudRate) {
   return true;
 }
 
+bool SaveTerminalSettings(int fd, TerminalSettings& settings) {
+  static_assert(sizeof(struct termios2) <= sizeof settings.raw);
+  return ioctl(fd, TCGETS2, reinterpret_cast<struct termios2*>(settings.raw)) == 0;
+}
+
+bool RestoreTerminalSettings(int fd, const TerminalSettings& settings) {
+  return ioctl(fd, TCSETS2, reinterpret_cast<const struct termios2*>(settings.raw)) == 0;
+}
+
 }  // namespace kel
 
 #else
@@ -89,6 +98,15 @@ bool GetLineSpeed(int fd, int32_t& baudRate) {
   }
   baudRate = 0;
   return true;
+}
+
+bool SaveTerminalSettings(int fd, TerminalSettings& settings) {
+  static_assert(sizeof(struct termios) <= sizeof settings.raw);
+  return tcgetattr(fd, reinterpret_cast<struct termios*>(settings.raw)) == 0;
+}
+
+bool RestoreTerminalSettings(int fd, const TerminalSettings& settings) {
+  return tcsetattr(fd, TCSANOW, reinterpret_cast<const struct termios*>(settings.raw)) == 0;
 }
 
 }  // namespace kel

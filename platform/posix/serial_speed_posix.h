@@ -11,4 +11,14 @@ bool SetLineSpeed(int fd, int32_t baudRate);
 /// Reads the output speed of the terminal `fd`; false with errno set.
 bool GetLineSpeed(int fd, int32_t& baudRate);
 
+/// A terminal's complete settings, speeds without a B-constant included,
+/// kept to be put back when the program lets the terminal go.
+struct TerminalSettings {
+  alignas(8) unsigned char raw[128];
+};
+/// Reads the settings of the terminal `fd`; false with errno set.
+bool SaveTerminalSettings(int fd, TerminalSettings& settings);
+/// Puts saved settings back. One system call, so a signal handler may use it.
+bool RestoreTerminalSettings(int fd, const TerminalSettings& settings);
+
 }  // namespace kel

@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 
+#include "platform/posix/abort_release_posix.h"
 #include "platform/posix/standard_io_posix.h"
 
 namespace kel {
@@ -20,6 +23,13 @@ int gStopPipe[2] = {-1, -1};
 // The process that made the pipe. A forked child shares its parent's pipe,
 // so a stop byte written in one would wake the other: a child makes its own.
 pid_t gStopPipeOwner = -1;
+
+// What a self-raised abort lets go, kept where the handler can reach it
+// without allocating: the lock marker's path, the open port and its
+// settings from before the program changed them.
+char gAbortFile[4096] = {};
+volatile sig_atomic_t gAbortPortFd = -1;
+TerminalSettings gAbortPortSettings;
 
 bool MakeStopPipe() {
   if (gStopPipe[0] >= 0 && gStopPipeOwner == getpid()) return true;
@@ -59,6 +69,12 @@ void OnStopSignal(int signal, siginfo_t* info, void*) {
   // A SIGABRT sent by another process is treated like SIGTERM.
   if (signal == SIGABRT && info != nullptr && info->si_pid == getpid()) {
     RestoreTerminalFromSignal();
+    const int port = gAbortPortFd;
+    if (port >= 0) {
+      RestoreTerminalSettings(port, gAbortPortSettings);
+      ioctl(port, TIOCNXCL);
+    }
+    if (gAbortFile[0] != '\0') unlink(gAbortFile);
     _exit(1);
   }
   errno = savedErrno;
@@ -75,7 +91,36 @@ void InstallStopSignals() {
   // No SA_RESTART: blocking calls return EINTR so wait loops notice the stop.
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGABRT}) sigaction(signal, &action, nullptr);
+  // A closed terminal or remote session (SIGHUP) and Ctrl-\ (SIGQUIT) stop
+  // the run like Ctrl-C, so the port, its lock marker and the log are let go.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT})
+    sigaction(signal, &action, nullptr);
+  // Output to a pipe whose reader has gone (| head) fails with EPIPE, and a
+  // log beyond the file size limit with EFBIG, instead of killing the
+  // process; the run goes on and ends as it would.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+void RemoveFileOnAbort(const std::string& path) {
+  // Cleared first, so the handler never sees half a name.
+  gAbortFile[0] = '\0';
+  if (path.empty() || path.size() >= sizeof gAbortFile) return;
+  std::memcpy(gAbortFile + 1, path.c_str() + 1, path.size());
+  gAbortFile[0] = path[0];
+}
+
+void HoldPortForAbort(int fd, const TerminalSettings& original) {
+  gAbortPortFd = -1;
+  gAbortPortSettings = original;
+  gAbortPortFd = fd;
+}
+
+void ForgetPortForAbort(int fd) {
+  if (gAbortPortFd == fd) gAbortPortFd = -1;
 }
 
 bool StopRequested() { return gStopRequested != 0; }

@@ -1,4 +1,5 @@
 #include <conio.h>
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -26,6 +27,11 @@ class Win32Console : public Console {
       kind_ = InputKind::kPipe;
     }
     stdoutIsConsole_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    // The program writes its own "\r\n" line ends; a text-mode stream
+    // would add another "\r" to each, and scripts reading the output
+    // through a pipe or file must get exactly the bytes written.
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
   }
 
   void PutChar(char c) override {

@@ -6,6 +6,7 @@
 #undef ReplaceFile
 
 #include "platform/files.h"
+#include "platform/system_error.h"
 #include "platform/wildcard_match.h"
 
 namespace kel {
@@ -15,7 +16,103 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
+FileRead Failed(DWORD code) {
+  FileRead result;
+  result.outcome = ReadOutcome::kFailed;
+  result.systemText = SystemErrorText(code);
+  return result;
+}
+
+FileRead NotRegular(PathKind kind) {
+  FileRead result;
+  result.outcome = ReadOutcome::kNotRegular;
+  result.kind = kind;
+  return result;
+}
+
 }  // namespace
+
+FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content) {
+  content.clear();
+  const DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return Failed(code);
+    FileRead missing;
+    missing.outcome = ReadOutcome::kMissing;
+    missing.kind = PathKind::kMissing;
+    return missing;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return NotRegular(PathKind::kFolder);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Failed(GetLastError());
+  // A device name (COM1, CON, NUL) opens too; only a disk file is read.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return NotRegular(PathKind::kDevice);
+  }
+  FileRead result;
+  char buffer[4096];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+      result = Failed(GetLastError());
+      break;
+    }
+    if (got == 0) break;
+    content.append(buffer, got);
+    if (content.size() > limit) {
+      result.outcome = ReadOutcome::kTooLarge;
+      content.clear();
+      break;
+    }
+  }
+  CloseHandle(file);
+  return result;
+}
+
+PathKind KindAtPath(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
+  return PathKind::kRegular;
+}
+
+std::string ResolveLinks(const std::string& path) { return path; }
+
+bool CreateFreshFile(const std::string& path, const std::string& content, const std::string&,
+                     std::string& error) {
+  // A leftover plain file may go; a folder or a link (reparse point) stays,
+  // and the create below then fails instead of writing through it.
+  const DWORD attributes = Attributes(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    DeleteFileA(path.c_str());
+  }
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = SystemErrorText(GetLastError());
+    return false;
+  }
+  bool ok = true;
+  size_t written = 0;
+  while (ok && written < content.size()) {
+    DWORD chunk = 0;
+    const DWORD ask = static_cast<DWORD>(content.size() - written);
+    ok = WriteFile(file, content.data() + written, ask, &chunk, nullptr) && chunk > 0;
+    written += chunk;
+  }
+  if (!ok) error = SystemErrorText(GetLastError());
+  if (!CloseHandle(file) && ok) {
+    ok = false;
+    error = SystemErrorText(GetLastError());
+  }
+  if (!ok) DeleteFileA(path.c_str());
+  return ok;
+}
 
 char PathSeparator() { return '\\'; }
 
@@ -86,6 +183,30 @@ int CreateExclusiveFile(const std::string& path) {
   int handle = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR);
   if (handle < 0) CloseHandle(file);
   return handle;
+}
+
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error) {
+  nameTaken = false;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    nameTaken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+    error = SystemErrorText(code);
+    return nullptr;
+  }
+  const int handle = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  std::FILE* stream = handle >= 0 ? _fdopen(handle, "wb") : nullptr;
+  if (stream == nullptr) {
+    error = SystemErrorText(GetLastError());
+    if (handle >= 0) {
+      _close(handle);
+    } else {
+      CloseHandle(file);
+    }
+    DeleteFileA(path.c_str());
+  }
+  return stream;
 }
 
 void CloseExclusiveFile(int handle) {

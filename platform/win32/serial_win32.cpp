@@ -10,6 +10,7 @@
 
 #include "platform/serial_device.h"
 #include "platform/signals.h"
+#include "platform/system_error.h"
 
 namespace kel {
 
@@ -42,9 +43,32 @@ struct WriteRecord {
   std::vector<uint8_t> data;
 };
 
+// The line settings and timeouts a port had before the program set its own,
+// put back when the program lets the port go.
+struct PortState {
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+  bool saved = false;
+};
+
+PortState SavePortState(HANDLE h) {
+  PortState state;
+  state.dcb.DCBlength = sizeof state.dcb;
+  state.saved = GetCommState(h, &state.dcb) && GetCommTimeouts(h, &state.timeouts);
+  return state;
+}
+
+void RestorePortState(HANDLE h, const PortState& state) {
+  if (!state.saved) return;
+  DCB dcb = state.dcb;
+  COMMTIMEOUTS timeouts = state.timeouts;
+  SetCommState(h, &dcb);
+  SetCommTimeouts(h, &timeouts);
+}
+
 class Win32SerialDevice : public SerialDevice {
  public:
-  explicit Win32SerialDevice(HANDLE handle) : h_(handle) {
+  Win32SerialDevice(HANDLE handle, const PortState& original) : h_(handle), original_(original) {
     waitOv_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     canWaitEvents_ = waitOv_.hEvent != nullptr && SetCommMask(h_, EV_RXCHAR);
   }
@@ -58,6 +82,7 @@ class Win32SerialDevice : public SerialDevice {
     PurgeComm(h_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     while (!writes_.empty()) FinishOldest(1000);
     if (waitOv_.hEvent) CloseHandle(waitOv_.hEvent);
+    RestorePortState(h_, original_);
     CloseHandle(h_);
   }
 
@@ -96,7 +121,7 @@ class Win32SerialDevice : public SerialDevice {
       } else {
         result = err == ERROR_HANDLE_EOF ? 0 : -1;
       }
-      if (result < 0) lastError_ = err;
+      if (result < 0) Record(err);
     }
     CloseHandle(ov.hEvent);
     return result;
@@ -157,7 +182,7 @@ class Win32SerialDevice : public SerialDevice {
     if (WriteFile(h_, record->data.data(), static_cast<DWORD>(chunk), &written, &record->ov)) {
       CloseHandle(record->ov.hEvent);
       if (written != chunk) {
-        lastError_ = kSerialWriteTimeout;
+        RecordTimeout();
         return -1;
       }
       return static_cast<int>(chunk);
@@ -165,7 +190,7 @@ class Win32SerialDevice : public SerialDevice {
     const DWORD err = GetLastError();
     if (err != ERROR_IO_PENDING) {
       CloseHandle(record->ov.hEvent);
-      lastError_ = err;
+      Record(err);
       return -1;
     }
     inFlight_ += chunk;
@@ -181,7 +206,7 @@ class Win32SerialDevice : public SerialDevice {
       const DWORD left = spent >= timeoutMs ? 0 : timeoutMs - spent;
       const int r = FinishOldest(left);
       if (r == 0) {
-        lastError_ = kSerialWriteTimeout;
+        RecordTimeout();
         return false;
       }
       if (r < 0) ok = false;
@@ -231,17 +256,27 @@ class Win32SerialDevice : public SerialDevice {
     return true;
   }
 
-  unsigned long LastError() override { return lastError_; }
+  const SerialFailure& LastFailure() override { return failure_; }
 
  private:
   int Fail() {
-    lastError_ = GetLastError();
+    Record(GetLastError());
     return -1;
+  }
+
+  void Record(DWORD code) {
+    failure_.timedOut = false;
+    failure_.systemText = SystemErrorText(code);
+  }
+
+  void RecordTimeout() {
+    failure_.timedOut = true;
+    failure_.systemText = SystemErrorText(ERROR_COUNTER_TIMEOUT);
   }
 
   bool GetModemStatus(DWORD& status) {
     if (GetCommModemStatus(h_, &status)) return true;
-    lastError_ = GetLastError();
+    Record(GetLastError());
     return false;
   }
 
@@ -274,13 +309,13 @@ class Win32SerialDevice : public SerialDevice {
     int result = 1;
     DWORD written = 0;
     if (r != WAIT_OBJECT_0) {
-      lastError_ = GetLastError();
+      Record(GetLastError());
       result = -1;
     } else if (!GetOverlappedResult(h_, &record.ov, &written, FALSE)) {
-      lastError_ = GetLastError();
+      Record(GetLastError());
       result = -1;
     } else if (written != record.data.size()) {
-      lastError_ = kSerialWriteTimeout;
+      RecordTimeout();
       result = -1;
     }
     CloseHandle(record.ov.hEvent);
@@ -290,7 +325,8 @@ class Win32SerialDevice : public SerialDevice {
   }
 
   HANDLE h_;
-  unsigned long lastError_ = 0;
+  PortState original_;
+  SerialFailure failure_;
   std::deque<std::unique_ptr<WriteRecord>> writes_;
   size_t inFlight_ = 0;
   OVERLAPPED waitOv_{};
@@ -300,25 +336,52 @@ class Win32SerialDevice : public SerialDevice {
   DWORD heldErrorBits_ = 0;
 };
 
+// The system's codes for a port that cannot be opened, sorted into the
+// program's outcomes: a port held by another program gives access denied
+// or a sharing violation; Windows has no per-user device permissions.
+SerialOpenOutcome OutcomeOf(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return SerialOpenOutcome::kNotPresent;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return SerialOpenOutcome::kInUse;
+    case ERROR_INVALID_PARAMETER:
+      return SerialOpenOutcome::kBadSetting;
+    default:
+      return SerialOpenOutcome::kOther;
+  }
+}
+
+void RecordOpenError(SerialOpenError& error, DWORD code) {
+  error.outcome = OutcomeOf(code);
+  error.systemCode = static_cast<long>(code);
+  error.systemText = SystemErrorText(code);
+}
+
 class Win32SerialPorts : public SerialPortOpener {
  public:
   std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
-                                     unsigned long& error) override {
+                                     SerialOpenError& error) override {
+    error = SerialOpenError{};
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\com%d", portNumber);
+    error.device = name;
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-      error = GetLastError();
+      RecordOpenError(error, GetLastError());
       return nullptr;
     }
+    const PortState original = SavePortState(h);
     if (!Configure(h, config)) {
-      error = GetLastError();
+      RecordOpenError(error, GetLastError());
+      RestorePortState(h, original);
       CloseHandle(h);
       return nullptr;
     }
-    error = kSerialOk;
-    return std::make_unique<Win32SerialDevice>(h);
+    return std::make_unique<Win32SerialDevice>(h, original);
   }
 
  private:

@@ -41,14 +41,14 @@ std::string ReadFor(SerialDevice& device, size_t want) {
 TEST(Win32Serial, DeviceOpensWritesReadsAndChangesSpeed) {
   const int port = EchoPort();
   if (port == 0) GTEST_SKIP() << "no echoing COM port mapped (KEL_WINE_COM_PORT)";
-  unsigned long error = 0;
+  SerialOpenError error;
   EXPECT_EQ(SystemSerialPorts().Open(250, SerialConfig{}, error), nullptr);
-  EXPECT_EQ(error, static_cast<unsigned long>(kSerialNotPresent));
+  EXPECT_EQ(error.outcome, SerialOpenOutcome::kNotPresent);
 
   SerialConfig config;
   config.parityOn = config.evenParity = true;
   auto device = SystemSerialPorts().Open(port, config, error);
-  ASSERT_NE(device, nullptr) << error;
+  ASSERT_NE(device, nullptr) << error.systemText;
   EXPECT_TRUE(device->Purge());
 
   const std::string hello = "hello, unit";
@@ -72,11 +72,11 @@ TEST(Win32Serial, DeviceOpensWritesReadsAndChangesSpeed) {
 TEST(Win32Serial, QuietLineWaitsEndOnTimeAndLaterBytesArrive) {
   const int port = EchoPort();
   if (port == 0) GTEST_SKIP() << "no echoing COM port mapped (KEL_WINE_COM_PORT)";
-  unsigned long error = 0;
+  SerialOpenError error;
   SerialConfig config;
   config.baudRate = 115200;
   auto device = SystemSerialPorts().Open(port, config, error);
-  ASSERT_NE(device, nullptr) << error;
+  ASSERT_NE(device, nullptr) << error.systemText;
   EXPECT_TRUE(device->Purge());
 
   for (int round = 0; round < 3; ++round) {

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 
 #include "platform/signals.h"
@@ -12,6 +13,8 @@ namespace {
 volatile std::sig_atomic_t gStopRequested = 0;
 // Manual-reset, so every wait that looks at it after the stop sees it set.
 HANDLE gStopEvent = nullptr;
+// The lock marker an abort deletes on its way out.
+char gAbortFile[4096] = {};
 
 HANDLE StopEvent() {
   if (gStopEvent == nullptr) gStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -38,7 +41,10 @@ void OnSignal(int signal) {
   NoteStop();
   // abort() ends the process as soon as this handler returns, so the stop
   // cannot wait for the main thread: leave at once with exit code 1.
-  if (signal == SIGABRT) _exit(1);
+  if (signal == SIGABRT) {
+    if (gAbortFile[0] != '\0') DeleteFileA(gAbortFile);
+    _exit(1);
+  }
   // The C runtime resets the handler before calling it.
   std::signal(signal, OnSignal);
 }
@@ -51,6 +57,13 @@ void InstallStopSignals() {
   StopEvent();
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   for (int signal : {SIGINT, SIGTERM, SIGBREAK, SIGABRT}) std::signal(signal, OnSignal);
+}
+
+void RemoveFileOnAbort(const std::string& path) {
+  gAbortFile[0] = '\0';
+  if (path.empty() || path.size() >= sizeof gAbortFile) return;
+  std::memcpy(gAbortFile + 1, path.c_str() + 1, path.size());
+  gAbortFile[0] = path[0];
 }
 
 bool StopRequested() { return gStopRequested != 0; }

@@ -1,0 +1,38 @@
+// The parameter file where POSIX permissions decide: a file another user
+// owns in a shared (sticky) folder can be read and written, but not
+// replaced, so the rewrite cannot be moved into place.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/child_process_posix_test.h"
+#include "runtime/parameter_file.h"
+#include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
+
+namespace kel {
+namespace {
+
+TEST(ParameterFilePosix, ReplaceFailureReportsTheLockedFile) {
+  const passwd* user = getpwnam("nobody");
+  if (geteuid() != 0 || user == nullptr) GTEST_SKIP() << "needs root and the user \"nobody\"";
+  TemporaryFolder folder;
+  ASSERT_EQ(chmod(folder.path().c_str(), 01777), 0);  // like /tmp
+  const std::string file = folder.File("cfg.ini");
+  ASSERT_TRUE(WriteTextFile(file, "A=1\r\n"));
+  ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+
+  ChildResult child = RunForked([&](int report) {
+    if (setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0) _exit(90);
+    RuntimeFixture f;
+    const int code = f.ExitCodeOf([&] { WriteParam(f.runtime, file, "A", "2"); });
+    WriteAll(report, std::to_string(code) + "|" + f.console.output());
+  });
+  EXPECT_EQ(child.report, "1|\r\nINI File is locked: " + file);
+  EXPECT_EQ(ReadTextFile(file), "A=1\r\n");           // the original is untouched
+  EXPECT_EQ(ReadTextFile(file + ".000"), "A=2\r\n");  // left behind, as documented
+}
+
+}  // namespace
+}  // namespace kel

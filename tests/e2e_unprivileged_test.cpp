@@ -1,0 +1,95 @@
+// End to end as an ordinary user: the test process is root (as in CI), so
+// the program runs as "nobody" through setpriv, with a copy of it in a
+// folder that user owns and the simulator's pseudo-terminal handed over.
+// Root passes every permission check, which hid faults only users meet.
+#if !defined(_WIN32)
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/e2e_fixture.h"
+#include "tests/sample_units.h"
+
+namespace kel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kOnComThree[] = "\n[port]\nnumber = 3";
+
+class UnprivilegedRun : public ProgramRunFixture {
+ protected:
+  void SetUp() override {
+    if (!HaveSimulator()) GTEST_SKIP() << "the simulator program is not part of this build";
+    if (geteuid() != 0) GTEST_SKIP() << "switching to an ordinary user needs root";
+    const passwd* user = getpwnam("nobody");
+    if (user == nullptr) GTEST_SKIP() << "no user \"nobody\" on this system";
+    if (std::system("command -v setpriv >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "setpriv (util-linux) is not installed";
+    }
+    uid_ = user->pw_uid;
+    gid_ = user->pw_gid;
+    ProgramRunFixture::SetUp();
+    UsePrivateCopy();
+    fs::create_directories(home.File("config"));
+    for (const std::string& path : {home.File("bin"), lockDir(), home.File("config")}) {
+      ASSERT_EQ(chown(path.c_str(), uid_, gid_), 0) << path;
+    }
+    runAs = "setpriv --reuid=" + std::to_string(uid_) + " --regid=" + std::to_string(gid_) +
+            " --clear-groups ";
+  }
+
+  // The device behind COM`port`, given to the ordinary user.
+  std::string HandOverPort(int port) {
+    const std::string device = fs::canonical(comDir() + "/com" + std::to_string(port)).string();
+    EXPECT_EQ(chown(device.c_str(), uid_, gid_), 0) << device;
+    return device;
+  }
+
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+};
+
+// Interrogation as an ordinary user, twice on the same port: the first run
+// changes speed by reopening its port, and the second finds the port as
+// the first one left it.
+TEST_F(UnprivilegedRun, InterrogatesAUnitAndLeavesThePortForTheNextRun) {
+  StartSim(std::string(kOnComThree) + kKt3WithTwoRemotes, 3);
+  HandOverPort(3);
+  for (int run = 1; run <= 2; ++run) {
+    ASSERT_EQ(Run("-i -y 3"), 0) << "run " << run << ": " << output;
+    EXPECT_TRUE(Has("Ponderix Unit(s) found: 7 9\r\n")) << output;
+    EXPECT_TRUE(fs::is_empty(lockDir()));
+  }
+  ASSERT_EQ(Logs().size(), 2u);
+  struct stat info {};
+  ASSERT_EQ(stat(Logs().back().c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, uid_);
+}
+
+// A device the user may not open is said at once, with the system's words,
+// the device and the way to get access: no retries, no dots.
+TEST_F(UnprivilegedRun, APortWithoutPermissionIsNamedAtOnce) {
+  StartSim(std::string(kOnComThree) + kKt3WithTwoRemotes, 3);
+  const std::string device = fs::canonical(comDir() + "/com3").string();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run("-i -y 3"), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_TRUE(Has("Fatal Error: COM3 cannot be opened: Permission denied (" + device +
+                  "). To use it, add the user to the group "))
+      << output;
+  EXPECT_FALSE(Has("..")) << output;
+  EXPECT_TRUE(fs::is_empty(lockDir()));
+}
+
+}  // namespace
+}  // namespace kel
+
+#endif
