@@ -18,7 +18,7 @@ constexpr int kAttempts = 2;
 
 bool GetBufferSize(Link& link, UnitInfo& unit) {
   unit.bufferSize = kDefaultBufferSize;
-  if (link.runtime.options.overlapped || unit.mcuType == mcuH8S2145 ||
+  if (link.state.overlappedActive || unit.mcuType == mcuH8S2145 ||
       unit.connectionMode == modeApplication ||
       (unit.connectionMode == modePonderixBootLoader &&
        unit.bootLoaderRelease < kFirstReleaseWithBufferSize)) {

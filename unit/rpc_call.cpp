@@ -1,5 +1,6 @@
 #include "unit/rpc_call.h"
 
+#include "link/comm_port.h"
 #include "link/packet_layer.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
@@ -60,32 +61,59 @@ void RpcReply::Skip(size_t count) {
   for (size_t i = 0; i < count; ++i) U8();
 }
 
-bool RpcAttempt(Link& link, const RpcRequest& request, const RpcShape& shape,
-                const ReplyFields& fields) {
+void SendRpcRequest(Link& link, const RpcRequest& request, bool lengthFrame) {
   PacketLayer& packets = link.packets;
   const std::vector<uint8_t>& bytes = request.bytes();
   packets.StartRequest();
   for (uint8_t b : bytes) packets.PutPacketByte(b);
-  if (shape.lengthFrame) {
+  if (lengthFrame) {
     packets.SendLengthFramePacket(bytes.size());
   } else {
     packets.SendPacket(bytes.size());
   }
+}
+
+namespace {
+
+ReplyHead ReadHead(RpcReply& reply) {
+  ReplyHead head;
+  head.address = reply.U8();
+  head.service = reply.U8();
+  head.command = reply.U16();
+  return head;
+}
+
+}  // namespace
+
+bool RpcAttempt(Link& link, const RpcRequest& request, const RpcShape& shape,
+                const ReplyFields& fields, ReplyHead* head) {
+  PacketLayer& packets = link.packets;
+  SendRpcRequest(link, request, shape.lengthFrame);
+  if (shape.flushWrites) link.port.FlushPendingWrites();
 
   bool received = shape.partial ? packets.RecvPartialPacket(shape.replySize)
                                 : packets.RecvPacket(shape.replySize);
   RpcReply reply(packets, received);
-  const uint8_t address = reply.U8();
-  const uint8_t serviceCode = reply.U8();
-  const uint16_t command = reply.U16();
-  const bool headerMatches = address == request.address() && serviceCode == service::kCommand &&
-                             command == request.command();
+  const ReplyHead got = ReadHead(reply);
+  if (head) *head = got;
+  const bool headerMatches = got.address == request.address() && got.service == service::kCommand &&
+                             got.command == request.command();
   bool fieldsMatch = true;
   // A reply from the wrong exchange announces lengths that mean nothing;
   // following them would only wait out timeouts for bytes that never come.
   if (fields && received && (headerMatches || !shape.partial)) fieldsMatch = fields(reply);
   const bool checked = packets.CheckReply();
   return checked && received && headerMatches && fieldsMatch;
+}
+
+bool ReceiveRpcReply(Link& link, size_t size, ReplyHead& head,
+                     const std::function<void(RpcReply&)>& fields) {
+  PacketLayer& packets = link.packets;
+  const bool received = packets.RecvPacket(size);
+  RpcReply reply(packets, received);
+  head = ReadHead(reply);
+  if (fields) fields(reply);
+  return packets.CheckReply() && received;
 }
 
 bool RpcRetry(Link& link, const RpcRequest& request, const RpcShape& shape, int attempts,

@@ -61,6 +61,16 @@ struct RpcShape {
   bool partial = false;
   /// Send with the 0xF1 length header.
   bool lengthFrame = false;
+  /// Wait for the request to leave the port before listening (large
+  /// requests, whose reply must not be timed from a half-sent frame).
+  bool flushWrites = false;
+};
+
+/// The four bytes every reply begins with, as received.
+struct ReplyHead {
+  uint8_t address = 0;
+  uint8_t service = 0;
+  uint16_t command = 0;
 };
 
 /// Reads a reply's fields after the header. Returns false when an echoed
@@ -72,7 +82,18 @@ using ReplyFields = std::function<bool(RpcReply&)>;
 /// valid: CheckReply true, same address, service 0x45, same command, and
 /// `fields` content with the echoed arguments.
 bool RpcAttempt(Link& link, const RpcRequest& request, const RpcShape& shape,
-                const ReplyFields& fields = {});
+                const ReplyFields& fields = {}, ReplyHead* head = nullptr);
+
+/// Sends `request` without waiting for its reply: the windowed transfers
+/// keep several requests in flight and match the echoes afterwards.
+void SendRpcRequest(Link& link, const RpcRequest& request, bool lengthFrame = false);
+
+/// Receives one reply of `size` payload bytes sent for an earlier request:
+/// the head into `head`, the rest through `fields` (which must read every
+/// byte). True when it arrived whole, its CRC was good and it was read
+/// exactly (CheckReply); judging the head and fields is the caller's.
+bool ReceiveRpcReply(Link& link, size_t size, ReplyHead& head,
+                     const std::function<void(RpcReply&)>& fields);
 
 /// Up to `attempts` exchanges until one is valid, without any trace. No
 /// pause between attempts: each receive timeout paces the retries.

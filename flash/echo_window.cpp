@@ -1,0 +1,93 @@
+#include "flash/echo_window.h"
+
+#include <algorithm>
+
+#include "flash/reply_report.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "runtime/text_format.h"
+#include "unit/rpc_call.h"
+#include "unit/rpc_codes.h"
+#include "unit/rpc_programmer.h"
+
+namespace kel {
+
+namespace {
+
+constexpr int kRetireAttempts = 20;
+
+void Send(Link& link, const EchoKind& kind, const EchoSlot& slot) {
+  RpcRequest request(link.state.bootLoaderAddress, kind.command);
+  if (kind.keyBytes == 4) {
+    request.U32(slot.key);
+  } else {
+    request.U16(static_cast<uint16_t>(slot.key));
+  }
+  request.U8(static_cast<uint8_t>(slot.length)).Bytes(slot.data.data(), slot.length);
+  SendRpcRequest(link, request);
+}
+
+}  // namespace
+
+bool SendEchoed(Link& link, EchoWindow& window, const EchoKind& kind, size_t limit, uint32_t key,
+                const uint8_t* data, size_t length) {
+  if (window.MustRetire(limit) && !RetireEchoed(link, window, kind)) return false;
+  EchoSlot& slot = window.headSlot();
+  slot.key = key;
+  slot.length = static_cast<uint32_t>(std::min(length, rpc::kSmallBlock));
+  std::copy_n(data, slot.length, slot.data.begin());
+  slot.acknowledged = false;
+  Send(link, kind, slot);
+  window.Push();
+  return true;
+}
+
+bool RetireEchoed(Link& link, EchoWindow& window, const EchoKind& kind) {
+  Output& out = link.runtime.out;
+  const size_t echoSize = 4 + static_cast<size_t>(kind.keyBytes) + 1;
+  const int keyDigits = kind.keyBytes * 2;
+  for (int attempt = 0; attempt < kRetireAttempts; ++attempt) {
+    EchoSlot& tail = window.tailSlot();
+    if (tail.acknowledged) {
+      window.Retire();
+      return true;
+    }
+    ReplyHead head;
+    uint32_t echoedKey = 0;
+    uint8_t echoedLength = 0;
+    const bool checked = ReceiveRpcReply(link, echoSize, head, [&](RpcReply& reply) {
+      echoedKey = kind.keyBytes == 4 ? reply.U32() : reply.U16();
+      echoedLength = reply.U8();
+    });
+    if (!checked) {
+      Send(link, kind, tail);
+    } else if (head.address == link.state.bootLoaderAddress && head.service == service::kCommand &&
+               head.command == kind.command) {
+      if (echoedKey == tail.key) {
+        window.Retire();
+        return true;
+      }
+      // An echo that overtook the oldest one is remembered for its turn.
+      for (size_t i = 1; i < window.count(); ++i) {
+        EchoSlot& younger = window.Outstanding(i);
+        if (younger.key == echoedKey) {
+          younger.acknowledged = true;
+          break;
+        }
+      }
+    }
+    ReportRetry(out, "ACK MISSING FOR " + Hex(tail.key, keyDigits) + GotText(head) + " $" +
+                         Hex(echoedKey, keyDigits) + " " + std::to_string(echoedLength));
+  }
+  TraceFailed(out);
+  return false;
+}
+
+bool DrainEchoed(Link& link, EchoWindow& window, const EchoKind& kind) {
+  while (!window.empty()) {
+    if (!RetireEchoed(link, window, kind)) return false;
+  }
+  return true;
+}
+
+}  // namespace kel

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+
+#include "flash/backup_copy.h"
+#include "flash/chunk_window.h"
+#include "flash/program_window.h"
+#include "flash/progress_display.h"
+#include "flash/write_window.h"
+#include "runtime/options.h"
+
+namespace kel {
+
+/// The transfer settings and windows that the programmer download and the
+/// flash writes share, beside the link's own (overlapped and buffered
+/// transfer in LinkState, the proxy in ProxySettings, hardware handshaking
+/// in LinkSettings). One per run, owned by main; a test makes a fresh one.
+/// The windows are empty between transfers.
+struct TransferState {
+  explicit TransferState(const Options& options) : verify(options.verify) {}
+  TransferState(const TransferState&) = delete;
+  TransferState& operator=(const TransferState&) = delete;
+
+  /// Read the programmer back after the download (-v); cleared for good
+  /// together with overlapped transfer.
+  bool verify = false;
+  /// Most unacknowledged writes of the overlapped download: 8 with boot
+  /// loaders from release 18, else 1.
+  size_t windowLimit = 1;
+
+  WriteWindow writeWindow;      ///< overlapped download
+  ChunkWindow downloadChunks;   ///< buffered download
+  ProgramWindow programWindow;  ///< windowed flash writes
+  ChunkWindow programChunks;    ///< buffered flash writes
+  ProgressDisplay progress;
+  BackupCopy backup;
+};
+
+}  // namespace kel
