@@ -209,7 +209,8 @@ uint32_t CheckDemoFlashSession(SimClient& client, MemoryTransport download, Memo
   client.Pause(restartMs);
   EXPECT_TRUE(client.Open(19200));
   EXPECT_TRUE(AnswersAfterRestart(client, restartMs, [&] { return client.Ping(kDisplay); }));
-  const uint32_t after = DemoDisplayChecksum(client);
+  uint32_t after = 0;
+  EXPECT_TRUE(AnswersAfterRestart(client, restartMs, [&] { return (after = DemoDisplayChecksum(client)) != 0; }));
   EXPECT_NE(after, before);
   return after;
 }
