@@ -18,7 +18,8 @@ boot-loader = 4r18
 modbus = 4
 address = 4
 info = Old mixer
-buffer-size = 8192
+buffer-size = 128
+programmer-buffer-size = 8192
 )";
 
 /// A KD4 display at 6.08 at address 10 with two KT5 transmitters at 6.08
