@@ -84,20 +84,31 @@ class ProgramRunFixture : public ::testing::Test {
 
   /// Runs the program with no keys on standard input; returns its exit code.
   int Run(const std::string& arguments, const std::string& environment = "") {
-    return RunWithKeys(arguments, "", environment);
+    return RunAnswering(arguments, "", environment);
   }
 
-  /// Runs the program with `keys` (then the end of input) on standard
-  /// input; returns its exit code.
-  int RunWithKeys(const std::string& arguments, const std::string& keys,
-                  const std::string& environment = "") {
+  /// Runs the program and gives the characters of `answers` one by one to
+  /// its questions: each once the program has shown one more " (y/n)" (or
+  /// after 30 s), so that no key is read before its question. Then the end
+  /// of input. Returns the exit code.
+  int RunAnswering(const std::string& arguments, const std::string& answers,
+                   const std::string& environment = "") {
     const std::string out = home.File("stdout.txt");
     const std::string code = home.File("code.txt");
-    const std::string input = keys.empty() ? " </dev/null" : " <" + Quoted(home.File("keys.txt"));
-    if (!keys.empty() && !WriteTextFile(home.File("keys.txt"), keys)) return -1;
-    const std::string command = "cd " + Quoted(home.path()) + " && " +
+    std::string input = " </dev/null";
+    std::string feeder;
+    if (!answers.empty()) {
+      feeder = "(n=0; for k in";
+      for (char key : answers) feeder += std::string(" ") + key;
+      feeder += "; do n=$((n+1)); w=0; while [ \"$(grep -o '(y/n)' " + Quoted(out) +
+                " 2>/dev/null | wc -l)\" -lt $n ] && [ $w -lt 600 ]; do sleep 0.05; "
+                "w=$((w+1)); done; printf %s \"$k\"; done) | ";
+      input = "";
+    }
+    std::filesystem::remove(out);
+    const std::string command = "cd " + Quoted(home.path()) + " && " + feeder + "{ " +
                                 Command(arguments, environment) + input + " >" + Quoted(out) +
-                                " 2>&1; echo $? >" + Quoted(code);
+                                " 2>&1; echo $? >" + Quoted(code) + "; }";
     if (std::system(command.c_str()) != 0) return -1;
     output = ReadTextFile(out);
     return std::atoi(ReadTextFile(code).c_str());
