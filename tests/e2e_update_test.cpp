@@ -178,7 +178,9 @@ TEST_F(UpdateRun, FieldUpdateOfAKd4WithTwoKt5) {
     // waits in drive 1.
     EXPECT_EQ(fs::exists(FilePath("kd4", 177, 0)), c.restart);
     EXPECT_EQ(fs::exists(FilePath("kd4", 1, 0x104)), !c.restart);
-    if (!c.restart) EXPECT_EQ(State("kd4", "baud"), "19200");
+    if (!c.restart) {
+      EXPECT_EQ(State("kd4", "baud"), "19200");  // the link speed put back
+    }
   }
 }
 
