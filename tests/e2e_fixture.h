@@ -45,9 +45,9 @@ class ProgramRunFixture : public ::testing::Test {
     const std::string file = home.File("units.scn");
     ASSERT_TRUE(WriteTextFile(file, scenario));
     const std::string command = Quoted(KEL_SIM_PATH) + " --scenario " + Quoted(file) +
-                                " --comdir " + Quoted(comDir()) + " --exit-after-idle 60 >" +
-                                Quoted(home.File("sim.log")) + " 2>&1 & echo $! >" +
-                                Quoted(home.File("sim.pid"));
+                                " --comdir " + Quoted(comDir()) + " --exit-after-idle 60 " +
+                                simArguments + " >" + Quoted(home.File("sim.log")) +
+                                " 2>&1 & echo $! >" + Quoted(home.File("sim.pid"));
     ASSERT_EQ(std::system(command.c_str()), 0);
     simPid_ = std::atoi(ReadTextFile(home.File("sim.pid")).c_str());
     const std::string link = comDir() + "/com" + std::to_string(port);
@@ -85,11 +85,31 @@ class ProgramRunFixture : public ::testing::Test {
 
   /// Runs the program with no keys on standard input; returns its exit code.
   int Run(const std::string& arguments, const std::string& environment = "") {
+    return RunAnswering(arguments, "", environment);
+  }
+
+  /// Runs the program and gives the characters of `answers` one by one to
+  /// its questions: each once the program has shown one more " (y/n)" (or
+  /// after 30 s), so that no key is read before its question. Then the end
+  /// of input. Returns the exit code.
+  int RunAnswering(const std::string& arguments, const std::string& answers,
+                   const std::string& environment = "") {
     const std::string out = home.File("stdout.txt");
     const std::string code = home.File("code.txt");
-    const std::string command = "cd " + Quoted(home.path()) + " && " +
-                                Command(arguments, environment) + " </dev/null >" + Quoted(out) +
-                                " 2>&1; echo $? >" + Quoted(code);
+    std::string input = " </dev/null";
+    std::string feeder;
+    if (!answers.empty()) {
+      feeder = "(n=0; for k in";
+      for (char key : answers) feeder += std::string(" ") + key;
+      feeder += "; do n=$((n+1)); w=0; while [ \"$(grep -o '(y/n)' " + Quoted(out) +
+                " 2>/dev/null | wc -l)\" -lt $n ] && [ $w -lt 600 ]; do sleep 0.05; "
+                "w=$((w+1)); done; printf %s \"$k\"; done) | ";
+      input = "";
+    }
+    std::filesystem::remove(out);
+    const std::string command = "cd " + Quoted(home.path()) + " && " + feeder + "{ " +
+                                Command(arguments, environment) + input + " >" + Quoted(out) +
+                                " 2>&1; echo $? >" + Quoted(code) + "; }";
     if (std::system(command.c_str()) != 0) return -1;
     output = ReadTextFile(out);
     return std::atoi(ReadTextFile(code).c_str());
@@ -158,6 +178,9 @@ class ProgramRunFixture : public ::testing::Test {
 
   TemporaryFolder home;
   std::string output;
+  /// More words for the simulator's command line (say "--dump DIR"), set
+  /// before StartSim.
+  std::string simArguments;
   /// The program run; a test may put a copy elsewhere.
   std::string program = KEL_BINARY_PATH;
   /// Words before the program's environment, e.g. to run it as another user.

@@ -16,6 +16,7 @@
 
 #include "tests/e2e_fixture.h"
 #include "tests/sample_units.h"
+#include "tests/update_units.h"
 
 namespace kel {
 namespace {
@@ -102,6 +103,22 @@ TEST_F(UnprivilegedRun, APortWithoutPermissionIsNamedAtOnce) {
                   "). To use it, add the user to the group "))
       << output;
   EXPECT_FALSE(Has("..")) << output;
+  EXPECT_TRUE(fs::is_empty(lockDir()));
+}
+
+
+// A direct update as an ordinary user reopens the port at the programming
+// speed and again after the restart; the second run finds nothing to write.
+TEST_F(UnprivilegedRun, UpdatesAUnitDirectlyThenFindsItUpToDate) {
+  StartSim(std::string(kOnComThree) + kOldKt3, 3);
+  HandOverPort(3);
+  ASSERT_EQ(Run("-y 3"), 0) << output;
+  EXPECT_TRUE(Has("-- ponderix software will be updated to 6.10r57\r\n")) << output;
+  EXPECT_TRUE(Has("Success: all operations are complete\r\n")) << output;
+  ASSERT_EQ(Run("-y 3"), 0) << output;
+  EXPECT_TRUE(Has("-- ponderix software is already the correct version\r\n")) << output;
+  EXPECT_FALSE(Has("Sending")) << output;
+  EXPECT_TRUE(Has("Success: all operations are complete\r\n")) << output;
   EXPECT_TRUE(fs::is_empty(lockDir()));
 }
 
