@@ -38,14 +38,15 @@ class ProgramRunFixture : public ::testing::Test {
 #endif
   }
 
-  /// Starts the simulator on `scenario` and waits for its COM`port` link.
-  void StartSim(const std::string& scenario, int port) {
+  /// Starts the simulator on `scenario` and waits for its COM`port` link;
+  /// `extra` adds options (--dump, --control).
+  void StartSim(const std::string& scenario, int port, const std::string& extra = "") {
 #if defined(KEL_SIM_PATH)
     const std::string file = home.File("units.scn");
     ASSERT_TRUE(WriteTextFile(file, scenario));
     const std::string command = Quoted(KEL_SIM_PATH) + " --scenario " + Quoted(file) +
-                                " --comdir " + Quoted(comDir()) + " --exit-after-idle 60 >" +
-                                Quoted(home.File("sim.log")) + " 2>&1 & echo $! >" +
+                                " --comdir " + Quoted(comDir()) + " --exit-after-idle 60 " + extra +
+                                " >" + Quoted(home.File("sim.log")) + " 2>&1 & echo $! >" +
                                 Quoted(home.File("sim.pid"));
     ASSERT_EQ(std::system(command.c_str()), 0);
     simPid_ = std::atoi(ReadTextFile(home.File("sim.pid")).c_str());
@@ -57,6 +58,7 @@ class ProgramRunFixture : public ::testing::Test {
 #else
     (void)scenario;
     (void)port;
+    (void)extra;
 #endif
   }
   void StopSim() {
