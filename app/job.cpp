@@ -2,9 +2,13 @@
 
 #include <string>
 
+#include "files/log_extraction.h"
+#include "files/remote_file_access.h"
 #include "link/comm_port.h"
 #include "link/link_state.h"
 #include "link/packet_layer.h"
+#include "platform/process.h"
+#include "runtime/log_file.h"
 #include "runtime/parameter_file.h"
 #include "unit/boot_tool.h"
 #include "unit/port_search.h"
@@ -13,7 +17,9 @@
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
 #include "unit/unit_probe.h"
+#include "update/field_update.h"
 #include "update/interrogate_unit.h"
+#include "update/update_session.h"
 
 namespace kel {
 
@@ -42,12 +48,10 @@ const char* MissingFromThisBuild(Job job) {
   switch (job) {
     case Job::kManufacturingUpdate:
       return "manufacturing update";
-    case Job::kExtractLogs:
-      return "log extraction";
-    case Job::kUpdate:
-      return "update";
     case Job::kManufacturingReport:
+    case Job::kUpdate:
     case Job::kInterrogate:
+    case Job::kExtractLogs:
       break;
   }
   return nullptr;
@@ -66,9 +70,11 @@ void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
 
 }  // namespace
 
-void RunJob(Runtime& rt) { RunJob(rt, SystemSerialPorts()); }
+void RunJob(Runtime& rt) {
+  RunJob(rt, SystemSerialPorts(), FolderBesideProgram(ExecutablePath(), kExtractFolderName));
+}
 
-void RunJob(Runtime& rt, SerialPortOpener& ports) {
+void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFolder) {
   // Said before the port search, not after a search and a power-cycle wait.
   const Job job = ChosenJob(rt);
   if (const char* missing = MissingFromThisBuild(job)) {
@@ -104,9 +110,20 @@ void RunJob(Runtime& rt, SerialPortOpener& ports) {
       rt.out.Print(Sink::kInfo, "-- interrogating unit\r\n");
       InterrogateUnit(link, unit);
       break;
+    case Job::kExtractLogs: {
+      RemoteFileAccess files(link);
+      ExtractLogs(files, unit, extractFolder);
+      break;
+    }
+    case Job::kUpdate: {
+      TransferState transfer(rt.options);
+      RemoteFileAccess files(link);
+      BootToolProgrammer bootToolProgrammer;
+      UpdateSession session{link, transfer, files, bootToolProgrammer};
+      FieldUpdateUnit(session, unit, true, rt.options.firstUnitOnly);
+      break;
+    }
     case Job::kManufacturingUpdate:
-    case Job::kExtractLogs:
-    case Job::kUpdate:
       break;  // refused above
   }
   port.ClosePort();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/serial_device.h"
 #include "runtime/runtime.h"
 
@@ -15,7 +17,9 @@ namespace kel {
 void RunJob(Runtime& rt);
 
 /// RunJob on the COM ports of `ports` (the system's, or in-memory lines in
-/// tests). The port is closed, and the hook cleared, when it returns.
-void RunJob(Runtime& rt, SerialPortOpener& ports);
+/// tests), with extracted logs going into `extractFolder` ("PonderixLogFiles"
+/// beside the program). The port is closed, and the hook cleared, when it
+/// returns.
+void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFolder);
 
 }  // namespace kel

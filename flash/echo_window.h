@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "flash/slot_ring.h"
+#include "unit/slot_ring.h"
 #include "link/link_state.h"
 
 namespace kel {

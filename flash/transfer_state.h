@@ -5,7 +5,7 @@
 #include "flash/backup_copy.h"
 #include "flash/chunk_window.h"
 #include "flash/program_window.h"
-#include "flash/progress_display.h"
+#include "unit/progress_display.h"
 #include "flash/write_window.h"
 #include "runtime/options.h"
 

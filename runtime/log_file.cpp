@@ -34,6 +34,10 @@ void DeleteWithRetry(Runtime& rt, const std::string& path) {
 }  // namespace
 
 std::string LogFolderFor(const std::string& programPath) {
+  return FolderBesideProgram(programPath, kLogFolderName);
+}
+
+std::string FolderBesideProgram(const std::string& programPath, const std::string& name) {
   std::string path = programPath;
   if (!IsAbsolutePath(path)) path = Join(CurrentDirectory(), path);
   size_t end = path.size();
@@ -41,7 +45,7 @@ std::string LogFolderFor(const std::string& programPath) {
   // `end` now stands just after the last separator (0 when there is none).
   std::string folder = path.substr(0, end);
   if (folder.empty() || !IsSeparator(folder.back())) folder += PathSeparator();
-  return folder + kLogFolderName;
+  return folder + name;
 }
 
 std::string LogFileName(const std::string& folder, const LocalTime& now, int copy) {

@@ -13,9 +13,13 @@ inline constexpr char kLogFolderName[] = "LogFiles";
 /// Present in the log folder while one run is deleting old logs.
 inline constexpr char kCleanupLockName[] = "Cleanup.lck";
 
-/// The log folder for a program started as `programPath`: the program's
-/// folder plus "LogFiles". A relative path is taken from the current
+/// The folder `name` beside a program started as `programPath`: the
+/// program's folder plus `name`. A relative path is taken from the current
 /// directory.
+std::string FolderBesideProgram(const std::string& programPath, const std::string& name);
+
+/// The log folder for a program started as `programPath`: the program's
+/// folder plus "LogFiles".
 std::string LogFolderFor(const std::string& programPath);
 
 /// The log file of a run started at `now`:

@@ -61,8 +61,10 @@ uint64_t SimNetwork::Emit(SimUnit& unit, const Request& request, SimReplies& rep
   std::stable_sort(replies.begin(), replies.end(), [](const SimReply& a, const SimReply& b) {
     return a.delayMs + a.lateMs < b.delayMs + b.lateMs;
   });
-  const SerialConfig hostLine =
-      request.proxied ? JigLine() : UnitLine(unit.baudRate, unit.evenParity);
+  // A unit behind the connected one answers through it, so its reply
+  // reaches the program at the connected unit's speed, not its own.
+  const bool relayed = request.proxied || &unit != connected_.get();
+  const SerialConfig hostLine = relayed ? JigLine() : UnitLine(unit.baudRate, unit.evenParity);
   const std::string note = unit.name + FaultNotes(hits, false);
   uint64_t last = doneUs;
   for (SimReply& reply : replies) {

@@ -39,7 +39,8 @@ class ManufacturingRun : public ProgramRunFixture {
 
   /// Serves `scenario` as COM1 with the control channel and the dump on.
   void Serve(const std::string& scenario) {
-    StartSim(scenario, 1, "--control " + Quoted(controlFile()) + " --dump " + Quoted(dumpDir()));
+    simArguments = "--control " + Quoted(controlFile()) + " --dump " + Quoted(dumpDir());
+    StartSim(scenario, 1);
   }
   /// A parameter file job.ini in the home folder: manufacturing mode, the
   /// stand-in as the boot tool, then `lines`.

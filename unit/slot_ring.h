@@ -8,11 +8,12 @@ namespace kel {
 /// The ring of a transfer window: requests sent and not yet acknowledged,
 /// oldest at the tail, the next to fill at the head. The slot before the
 /// tail is never filled, so a full ring is told apart from an empty one and
-/// at most kSlots - 1 requests are outstanding whatever the limit.
-template <typename Slot>
+/// at most kSlots - 1 requests are outstanding whatever the limit. The
+/// programmer's windows have 17 slots, the file window 9.
+template <typename Slot, size_t Slots = 17>
 class SlotRing {
  public:
-  static constexpr size_t kSlots = 17;
+  static constexpr size_t kSlots = Slots;
 
   bool empty() const { return count_ == 0; }
   size_t count() const { return count_; }

@@ -1,4 +1,4 @@
-#include "flash/progress_display.h"
+#include "unit/progress_display.h"
 
 #include <algorithm>
 

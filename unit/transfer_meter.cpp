@@ -1,4 +1,4 @@
-#include "flash/transfer_meter.h"
+#include "unit/transfer_meter.h"
 
 #include "link/comm_port.h"
 #include "runtime/output.h"

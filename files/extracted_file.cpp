@@ -1,0 +1,70 @@
+#include "files/extracted_file.h"
+
+#include "platform/files.h"
+
+namespace kel {
+
+namespace {
+
+constexpr char kCompanionSuffix[] = ".000";
+
+bool MayBeReplaced(PathKind kind) {
+  return kind == PathKind::kMissing || kind == PathKind::kRegular;
+}
+
+}  // namespace
+
+ExtractedFile::~ExtractedFile() { Discard(); }
+
+void ExtractedFile::Discard() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  file_ = nullptr;
+  DeleteFileAt(companion_);
+}
+
+bool ExtractedFile::Create(const std::string& path) {
+  Discard();
+  path_ = path;
+  companion_ = path + kCompanionSuffix;
+  if (!MayBeReplaced(KindAtPath(path))) return false;
+  // A companion left by a run that was stopped goes; anything else there
+  // stays, and the exclusive create below then fails.
+  if (KindAtPath(companion_) == PathKind::kRegular) DeleteFileAt(companion_);
+  bool nameTaken = false;
+  std::string error;
+  file_ = CreateNewFileForWriting(companion_, nameTaken, error);
+  return file_ != nullptr;
+}
+
+bool ExtractedFile::Write(const uint8_t* data, size_t count) {
+  return file_ != nullptr && std::fwrite(data, 1, count, file_) == count;
+}
+
+bool ExtractedFile::Close() {
+  if (file_ == nullptr) return false;
+  const bool written = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (written && MayBeReplaced(KindAtPath(path_)) && ReplaceFile(companion_, path_)) return true;
+  DeleteFileAt(companion_);
+  return false;
+}
+
+bool PrepareOutputFolder(const std::string& folder) {
+  const PathKind kind = KindAtPath(folder);
+  if (kind == PathKind::kFolder) return true;
+  return kind == PathKind::kMissing && CreateFolders(folder) &&
+         KindAtPath(folder) == PathKind::kFolder;
+}
+
+std::string SafeNamePart(const std::string& text) {
+  std::string safe = text;
+  for (char& c : safe) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == ' ' || c == '-' || c == '_';
+    if (!plain) c = '_';
+  }
+  return safe;
+}
+
+}  // namespace kel

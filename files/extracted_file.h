@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace kel {
+
+/// A log copied out of a unit into the folder on the computer. It is
+/// written under a companion name beside its path (path + ".000"), created
+/// new and never through a link, and moved over the path when closed, so
+/// that what stood there before is replaced as a name, never written
+/// through: a planted link, device or FIFO at the path is not followed, and
+/// only a regular file (or nothing) may stand there at all.
+class ExtractedFile {
+ public:
+  ExtractedFile() = default;
+  ~ExtractedFile();
+  ExtractedFile(const ExtractedFile&) = delete;
+  ExtractedFile& operator=(const ExtractedFile&) = delete;
+
+  /// False when something other than a regular file stands at `path`, or
+  /// the companion cannot be created.
+  bool Create(const std::string& path);
+  /// Appends `count` bytes; false when the system refuses them.
+  bool Write(const uint8_t* data, size_t count);
+  /// Closes the file and moves it over the path; false when that fails
+  /// (the companion is removed then).
+  bool Close();
+
+  const std::string& path() const { return path_; }
+
+ private:
+  void Discard();
+
+  std::string path_;
+  std::string companion_;
+  std::FILE* file_ = nullptr;
+};
+
+/// Makes sure `folder` is a folder of its own, creating it when missing;
+/// false when it cannot be created or something else (a link to elsewhere
+/// among them) stands there.
+bool PrepareOutputFolder(const std::string& folder);
+
+/// A part of an output file name made of unit data, with everything but
+/// letters, digits, spaces, '-' and '_' turned into '_', so that no unit
+/// can name a path separator or a parent folder.
+std::string SafeNamePart(const std::string& text);
+
+}  // namespace kel

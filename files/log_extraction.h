@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "files/remote_file_access.h"
+#include "unit/unit_info.h"
+
+namespace kel {
+
+/// The folder beside the program that extracted logs go into.
+inline constexpr char kExtractFolderName[] = "PonderixLogFiles";
+
+/// Drive and file numbers of the logs a unit keeps.
+constexpr uint8_t kLogDrive = 1;
+constexpr uint16_t kConfigurationLogFile = 0x131;
+constexpr uint16_t kCrashLogFile = 0x10F;
+
+/// The -x job: lists the connected unit and the units behind it in address
+/// order (a test jig is left out), then copies each one's configuration,
+/// crash and debug logs into `folder`. Only for a connected unit running
+/// application software 6.00 or later that lists its network; the link
+/// runs at the programming speed meanwhile and returns to its speed after,
+/// also when the listing stops early at a unit that does not answer.
+void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string& folder);
+
+/// Copies one unit's logs (application software 6.01 or later) into
+/// `folder`: "ConfigurationLog_", "CrashLog_" and "DebugLog_" + the unit's
+/// tag + ".txt", the debug logs one after another in one file. `unit` is a
+/// record in modeApplication at the unit's address; its information is
+/// read and reported first.
+void ExtractLogFilesFromUnit(RemoteFileAccess& files, UnitInfo& unit, const std::string& folder);
+
+/// The tag in the names of a unit's log files: Modbus address (two digits
+/// at least), " PX" + product word, card short name, serial number.
+std::string UnitTag(const UnitInfo& unit);
+
+}  // namespace kel

@@ -1,0 +1,106 @@
+#include "files/log_extraction.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "link/comm_port.h"
+#include "tests/files_fixture.h"
+#include "tests/platform_test_support.h"
+#include "unit/rpc_identification.h"
+
+namespace kel {
+namespace {
+
+// A KT5 at Modbus address 5 with debug logs, a KR3 at 3, a test jig at 7
+// and a KT5 at 9 whose software keeps no logs yet.
+constexpr char kConnected[] =
+    "card = 659\nsoftware = 6.10r57\nmodbus = 5\naddress = 5\nserial = 4711\nproduct = 12\n"
+    "info = Middle\ndebug-logs = 0x200 0x201 0x202\n";
+constexpr char kNetwork[] = R"(
+[unit left]
+place = network
+card = 649
+software = 6.10r57
+modbus = 3
+serial = 33
+info = Left
+[unit jig]
+place = network
+card = 652
+software = 6.10r57
+modbus = 7
+info = Jig
+[unit old]
+place = network
+card = 659
+software = 6.00r01
+modbus = 9
+info = Old
+)";
+
+struct ExtractFixture : FilesFixture {
+  ExtractFixture() {
+    Start(kConnected, kNetwork);
+    ReadExtendedInfo(link, unit);
+  }
+  void Put(const char* name, uint16_t file, const std::string& text) {
+    network.Find(name)->files.Put(1, file, std::vector<uint8_t>(text.begin(), text.end()));
+  }
+  std::string Saved(const std::string& name) { return ReadTextFile(folder.File(name)); }
+  bool Has(const std::string& text) { return Console().find(text) != std::string::npos; }
+
+  TemporaryFolder home;
+  TemporaryFolder& folder = home;
+  std::string output = home.File("PonderixLogFiles");
+};
+
+TEST(ExtractLogs, ListsTheUnitsInAddressOrderAndCopiesTheirLogs) {
+  ExtractFixture f;
+  // Each 128-byte block loses its trailing zero bytes.
+  const std::string block1 = std::string(100, 'A') + std::string(28, '\0');
+  f.Put("u", kConfigurationLogFile, block1 + "BB" + std::string(5, '\0'));
+  f.Put("u", 0x200, "first");
+  f.Put("u", 0x202, "third");
+  f.Put("left", kCrashLogFile, "crash!");
+  const int32_t speed = f.port.settings().baudRate;
+  f.options.debug = false;  // the table without the calls between its rows
+  ExtractLogs(f.files, f.unit, f.output);
+
+  EXPECT_TRUE(
+      f.Has("Ponderix Unit(s) found:\r\nAddress  Information\r\n      3  Left\r\n"
+            "      5  Middle\r\n      9  Old\r\n\r\n"))
+      << f.Console();
+  EXPECT_FALSE(f.Has("      7  "));
+  const std::string dir = f.output + "/";
+  EXPECT_EQ(ReadTextFile(dir + "ConfigurationLog_05 PX12 KT5 4711.txt"),
+            std::string(100, 'A') + "BB");
+  EXPECT_EQ(ReadTextFile(dir + "DebugLog_05 PX12 KT5 4711.txt"), "first\r\n\r\nthird\r\n");
+  EXPECT_EQ(ReadTextFile(dir + "CrashLog_03 PX0 KR3 33.txt"), "crash!");
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(f.output)) ++count;
+  EXPECT_EQ(count, 3u);  // nothing from the jig or the unit at 6.00, no companions left
+  EXPECT_TRUE(f.Has("-- no crash log found\r\n"));
+  EXPECT_TRUE(f.Has("-- no configuration log found\r\n"));
+  EXPECT_TRUE(f.Has("Uploading files:  0200 0201 0202\r\n"));
+  EXPECT_TRUE(f.Has("Saving to \"" + dir + "CrashLog_03 PX0 KR3 33.txt\"\r\n"));
+  // Back at the speed it had, where the unit answers.
+  EXPECT_EQ(f.port.settings().baudRate, speed);
+  EXPECT_TRUE(Ping(f.link, 5));
+}
+
+TEST(ExtractLogs, AUnitThatDoesNotAnswerStopsTheJobAtTheLinksOwnSpeed) {
+  ExtractFixture f;
+  f.Put("u", kConfigurationLogFile, "config");
+  f.Fault("drop-request unit=left times=0");
+  const int32_t speed = f.port.settings().baudRate;
+  ExtractLogs(f.files, f.unit, f.output);
+  EXPECT_FALSE(f.Has("Checking for")) << f.Console();
+  EXPECT_FALSE(std::filesystem::exists(f.output));
+  EXPECT_EQ(f.port.settings().baudRate, speed);
+  EXPECT_TRUE(Ping(f.link, 5));
+}
+
+}  // namespace
+}  // namespace kel
