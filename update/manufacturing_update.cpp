@@ -7,14 +7,13 @@
 #include "unit/remote_units.h"
 #include "unit/rpc_proxy.h"
 #include "unit/rpc_reset.h"
-#include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
+#include "update/finish_direct_update.h"
+#include "update/update_unit.h"
 
 namespace kel {
 
 namespace {
-
-constexpr uint32_t kStartupPauseMs = 1000;
 
 // Where the unit to update was found.
 enum class Found { kConnected, kBehindJig, kOnNetwork };
@@ -60,13 +59,9 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
   // proxy are programmed directly.
   const bool updated = update(link, unit, where == Found::kOnNetwork);
   if (updated) {
-    out.Print(Sink::kInfo, "restarting unit...\r\n");
-    if (!Reset(link, unit)) rt.FatalError("Unable to restart unit");
-    out.Print(Sink::kDebug, "Pausing to bypass boot loader and unit startup\r\n");
-    rt.clock.Sleep(kStartupPauseMs);
-    if (!ReconnectUnit(link, unit)) rt.FatalError("Unable to reconnect to unit");
+    RestartAndReconnect(link, unit);
   } else {
-    Reset(link, unit);
+    Reset(link, unit);  // nothing was written; the unit only leaves its boot loader
   }
 
   if (where == Found::kBehindJig) {
@@ -86,6 +81,14 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
   }
   out.Print(Sink::kInfo, "Success: all operations are complete\r\n");
   return true;
+}
+
+bool ManufacturingUpdateUnit(UpdateSession& session, UnitInfo& connected,
+                             const ProductionTarget& target) {
+  return ManufacturingUpdateUnit(session.link, connected, target,
+                                 [&session](Link&, UnitInfo& unit, bool updateFiles) {
+                                   return UpdateUnit(session, unit, false, updateFiles, false);
+                                 });
 }
 
 }  // namespace kel

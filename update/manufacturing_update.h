@@ -5,6 +5,7 @@
 #include "link/link_state.h"
 #include "unit/unit_info.h"
 #include "update/production_target.h"
+#include "update/update_session.h"
 
 namespace kel {
 
@@ -23,5 +24,10 @@ using UnitUpdater = std::function<bool(Link& link, UnitInfo& unit, bool updateFi
 /// and returns false. No such unit ends the run, naming what was looked for.
 bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTarget& target,
                              const UnitUpdater& update);
+
+/// ManufacturingUpdateUnit with UpdateUnit as the updater: no forced boot
+/// loader, no question.
+bool ManufacturingUpdateUnit(UpdateSession& session, UnitInfo& connected,
+                             const ProductionTarget& target);
 
 }  // namespace kel
