@@ -86,7 +86,8 @@ class ManufacturingRun : public ProgramRunFixture {
 };
 
 const char kBlankKt3[] =
-    "[unit blank]\nplace = connected\nrole = blank-chip\ncard = 648\ncircuit = 5\n";
+    "[unit blank]\nplace = connected\nrole = blank-chip\ncard = 648\ncircuit = 5\n"
+    "buffer-size = 8192\n";
 
 TEST_F(ManufacturingRun, ABlankChipIsProgrammedByTheBootToolOnlyInManufacturingMode) {
   if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
@@ -106,22 +107,21 @@ TEST_F(ManufacturingRun, ABlankChipIsProgrammedByTheBootToolOnlyInManufacturingM
   // for a new handshake, until it is powered off: a fresh one.
   StopSim();
   Serve(kBlankKt3);
-  WriteJob("");
+  WriteJob("Program=1\r\n");
   EXPECT_EQ(
       Run("-y -d job.ini 1", ToolEnvironment("KELBOOT_STAND_IN_BOOT_IMAGE=" + Quoted(bootFile))), 0)
       << output;
   EXPECT_TRUE(Has("-- programming blank chip with KelBoot\r\n")) << output;
   EXPECT_EQ(ReadTextFile(toolLog()), "COM1 -l -s -d -y\n");
-  EXPECT_TRUE(Has("-- nothing to do\r\n")) << output;
+  // Then the new boot loader takes the software like any unit.
+  EXPECT_TRUE(Has("Success: all operations are complete\r\n")) << output;
   StopSim();
   const std::string state = UnitState("blank");
-  EXPECT_NE(state.find("role = boot-loader"), std::string::npos) << state;
+  EXPECT_NE(state.find("role = application"), std::string::npos) << state;
+  EXPECT_NE(state.find("software = 6.10r57"), std::string::npos) << state;
   EXPECT_NE(state.find("boot-loader = 4r24"), std::string::npos) << state;
-  // The image's first record (768 bytes at address 0) is in the flash.
-  const std::string flash = Flash("blank");
-  const std::string image(reinterpret_cast<const char*>(boot->data()), boot->size());
-  ASSERT_GE(flash.size(), 768u);
-  EXPECT_EQ(flash.substr(0, 768), image.substr(8 + 6, 768));
+  EXPECT_TRUE(HoldsImage("blank", "boot_kt3_lpc1768"));
+  EXPECT_TRUE(HoldsImage("blank", "soft_kt3_lpc1768"));
 }
 
 TEST_F(ManufacturingRun, TheBootToolsFailureCodeEndsTheRun) {
