@@ -81,6 +81,10 @@ TEST_F(FatalErrorTest, WithParameterFileStoresTheMessageAndExitsTwo) {
   EXPECT_EQ(Fatal("Aborted"), 2);
   EXPECT_EQ(ReadTextFile(f.options.parameterFile), "KelManufacture=0\r\nMessage=Aborted\r\n");
   EXPECT_EQ(f.console.output(), "Fatal Error: Aborted");
+  // A message with its own line end is stored as the one line it is.
+  EXPECT_EQ(Fatal("Unable to update unit\r\n"), 2);
+  EXPECT_EQ(ReadTextFile(f.options.parameterFile),
+            "KelManufacture=0\r\nMessage=Unable to update unit\r\n");
 }
 
 TEST_F(FatalErrorTest, ParameterFileNamedButMissingIsCreated) {

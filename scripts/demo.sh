@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds KelUpdater and the unit simulator, serves the demo network (a KD4
-# display with two KT5 transmitters behind it) on a pseudo-terminal, and
-# interrogates it with KelUpdater -i -y.
+# display with two KT5 transmitters and an old KT3 transmitter behind it) on
+# a pseudo-terminal, and updates it with a plain run of KelUpdater -y: update
+# files for the display and the KT5s, applied at once by a system restart,
+# and the advice to update the KT3 over its own serial port. The units'
+# versions afterwards are shown by KelUpdater -i -y.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KEL_ROOT"
@@ -11,7 +14,7 @@ dir="$KEL_BUILD_ROOT/demo"
 mkdir -p "$KEL_BUILD_ROOT"
 kel_build "$dir" -DCMAKE_BUILD_TYPE=Release -DKEL_BUILD_TESTS=OFF
 
-scenario="$KEL_ROOT/sim/scenarios/demo.scn"
+scenario="$KEL_ROOT/sim/scenarios/demo_update.scn"
 if [ ! -x "$dir/ponderix-sim" ] || [ ! -f "$scenario" ]; then
   kel_log "the simulator or its demo scenario is missing; nothing to demonstrate"
   exit 1
@@ -46,10 +49,21 @@ if [ -z "$port" ]; then
   exit 1
 fi
 
-kel_log "KelUpdater -i -y ${port#com}"
+run_updater() {
+  HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" PONDERIXCOMDIR="$work/com" \
+    "$dir/KelUpdater" "$@" </dev/null
+}
+
+kel_log "KelUpdater -y ${port#com}"
 rc=0
-HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" PONDERIXCOMDIR="$work/com" \
-  "$dir/KelUpdater" -i -y "${port#com}" </dev/null || rc=$?
+run_updater -y "${port#com}" || rc=$?
 echo
 kel_log "KelUpdater ended with exit code $rc"
-exit "$rc"
+if [ "$rc" -ne 0 ]; then
+  exit "$rc"
+fi
+
+# The restarted units apply their update files before they answer again.
+sleep 2
+kel_log "KelUpdater -i -y ${port#com}, the units' software afterwards:"
+run_updater -i -y "${port#com}" | grep -E "^Ponderix Unit: |Unit Type|Software  " || true

@@ -104,6 +104,15 @@ if [ -f "$interrogate_script" ]; then
   count_summary "interrogation under wine" "$rc" "$work/interrogate.log"
 fi
 
+update_script="$(dirname "${BASH_SOURCE[0]}")/wine-update-test.sh"
+if [ -f "$update_script" ] && [ -x "$sim" ]; then
+  echo "== KelUpdater.exe updates against the simulator"
+  rc=0
+  timeout 1200 bash "$update_script" "$build/KelUpdater.exe" "$sim" </dev/null \
+    >"$work/update.log" 2>&1 || rc=$?
+  count_summary "updates under wine" "$rc" "$work/update.log"
+fi
+
 # --- KelUpdater.exe ---------------------------------------------------------
 # A copy in a folder of its own, so its LogFiles folder is ours alone.
 app="$work/app"

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,20 +85,31 @@ class ProgramRunFixture : public ::testing::Test {
 
   /// Runs the program with no keys on standard input; returns its exit code.
   int Run(const std::string& arguments, const std::string& environment = "") {
-    return RunWithKeys(arguments, "", environment);
+    return RunAnswering(arguments, "", environment);
   }
 
-  /// Runs the program with `keys` (then the end of input) on standard
-  /// input; returns its exit code.
-  int RunWithKeys(const std::string& arguments, const std::string& keys,
-                  const std::string& environment = "") {
+  /// Runs the program and gives the characters of `answers` one by one to
+  /// its questions: each once the program has shown one more " (y/n)" (or
+  /// after 30 s), so that no key is read before its question. Then the end
+  /// of input. Returns the exit code.
+  int RunAnswering(const std::string& arguments, const std::string& answers,
+                   const std::string& environment = "") {
     const std::string out = home.File("stdout.txt");
     const std::string code = home.File("code.txt");
-    const std::string input = keys.empty() ? " </dev/null" : " <" + Quoted(home.File("keys.txt"));
-    if (!keys.empty() && !WriteTextFile(home.File("keys.txt"), keys)) return -1;
-    const std::string command = "cd " + Quoted(home.path()) + " && " +
+    std::string input = " </dev/null";
+    std::string feeder;
+    if (!answers.empty()) {
+      feeder = "(n=0; for k in";
+      for (char key : answers) feeder += std::string(" ") + key;
+      feeder += "; do n=$((n+1)); w=0; while [ \"$(grep -o '(y/n)' " + Quoted(out) +
+                " 2>/dev/null | wc -l)\" -lt $n ] && [ $w -lt 600 ]; do sleep 0.05; "
+                "w=$((w+1)); done; printf %s \"$k\"; done) | ";
+      input = "";
+    }
+    std::filesystem::remove(out);
+    const std::string command = "cd " + Quoted(home.path()) + " && " + feeder + "{ " +
                                 Command(arguments, environment) + input + " >" + Quoted(out) +
-                                " 2>&1; echo $? >" + Quoted(code);
+                                " 2>&1; echo $? >" + Quoted(code) + "; }";
     if (std::system(command.c_str()) != 0) return -1;
     output = ReadTextFile(out);
     return std::atoi(ReadTextFile(code).c_str());
@@ -147,6 +159,19 @@ class ProgramRunFixture : public ::testing::Test {
     std::filesystem::create_directories(home.File("bin"));
     program = home.File("bin") + "/KelUpdater";
     std::filesystem::copy_file(KEL_BINARY_PATH, program);
+  }
+
+  /// The files in the PonderixLogFiles folder beside `program`, by name,
+  /// with their contents.
+  std::map<std::string, std::string> ExtractedLogs() {
+    std::map<std::string, std::string> files;
+    const std::filesystem::path folder =
+        std::filesystem::path(program).parent_path() / "PonderixLogFiles";
+    if (!std::filesystem::exists(folder)) return files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      files[entry.path().filename().string()] = ReadTextFile(entry.path().string());
+    }
+    return files;
   }
 
   bool Has(const std::string& text) const { return output.find(text) != std::string::npos; }

@@ -16,6 +16,7 @@
 
 #include "tests/e2e_fixture.h"
 #include "tests/sample_units.h"
+#include "tests/update_units.h"
 
 namespace kel {
 namespace {
@@ -74,6 +75,22 @@ TEST_F(UnprivilegedRun, InterrogatesAUnitAndLeavesThePortForTheNextRun) {
   EXPECT_EQ(info.st_uid, uid_);
 }
 
+// Log extraction as an ordinary user: the folder beside the program is
+// created by that user, and the files are the user's.
+TEST_F(UnprivilegedRun, ExtractsLogsIntoAFolderOfItsOwn) {
+  StartSim(std::string(kOnComThree) + kKt3NetworkWithLogs, 3);
+  HandOverPort(3);
+  ASSERT_EQ(Run("-x -y 3"), 0) << output;
+  EXPECT_EQ(ExtractedLogs(), Kt3NetworkLogFiles()) << output;
+  const std::string folder = home.File("bin") + "/PonderixLogFiles";
+  for (const auto& [name, text] : Kt3NetworkLogFiles()) {
+    struct stat info {};
+    ASSERT_EQ(stat((folder + "/" + name).c_str(), &info), 0) << name;
+    EXPECT_EQ(info.st_uid, uid_) << name;
+  }
+  EXPECT_TRUE(fs::is_empty(lockDir()));
+}
+
 // A device the user may not open is said at once, with the system's words,
 // the device and the way to get access: no retries, no dots.
 TEST_F(UnprivilegedRun, APortWithoutPermissionIsNamedAtOnce) {
@@ -86,6 +103,22 @@ TEST_F(UnprivilegedRun, APortWithoutPermissionIsNamedAtOnce) {
                   "). To use it, add the user to the group "))
       << output;
   EXPECT_FALSE(Has("..")) << output;
+  EXPECT_TRUE(fs::is_empty(lockDir()));
+}
+
+
+// A direct update as an ordinary user reopens the port at the programming
+// speed and again after the restart; the second run finds nothing to write.
+TEST_F(UnprivilegedRun, UpdatesAUnitDirectlyThenFindsItUpToDate) {
+  StartSim(std::string(kOnComThree) + kOldKt3, 3);
+  HandOverPort(3);
+  ASSERT_EQ(Run("-y 3"), 0) << output;
+  EXPECT_TRUE(Has("-- ponderix software will be updated to 6.10r57\r\n")) << output;
+  EXPECT_TRUE(Has("Success: all operations are complete\r\n")) << output;
+  ASSERT_EQ(Run("-y 3"), 0) << output;
+  EXPECT_TRUE(Has("-- ponderix software is already the correct version\r\n")) << output;
+  EXPECT_FALSE(Has("Sending")) << output;
+  EXPECT_TRUE(Has("Success: all operations are complete\r\n")) << output;
   EXPECT_TRUE(fs::is_empty(lockDir()));
 }
 

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "flash/image_catalogue.h"
@@ -32,7 +34,10 @@ class UpdateRun : public ProgramRunFixture {
   }
 
   /// Serves `units` on COM3.
-  void Serve(const std::string& units) { StartSim("[port]\nnumber = 3\n" + units, 3); }
+  void Serve(const std::string& units) {
+    fs::remove_all(home.File("dump"));
+    StartSim("[port]\nnumber = 3\n" + units, 3);
+  }
 
   /// Stops the simulator, which writes its dump.
   void Dump() { StopSim(); }
@@ -44,14 +49,15 @@ class UpdateRun : public ProgramRunFixture {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
   }
 
-  /// Whether the dumped flash of `unit` (bank at `base`) holds every record
-  /// of the catalogue image `name`.
-  bool HoldsImage(const std::string& unit, const char* name, uint32_t base = 0) {
+  /// Whether the dumped flash of `unit` holds every record of the catalogue
+  /// image `name` (each in its bank: from 0, or 0x1A000000 and 0x1B000000).
+  bool HoldsImage(const std::string& unit, const char* name) {
     const ImageRef* image = CatalogueImage(name);
     RecordImage records;
     if (image == nullptr || !records.Parse(image->bytes, image->size)) return false;
-    const std::vector<uint8_t> flash = Bytes(UnitFolder(unit) + "/flash-" + Hex8(base) + ".bin");
     for (const ImageRecord& r : records.records()) {
+      const uint32_t base = r.address >= 0x1A000000 ? r.address & 0xFF000000 : 0;
+      const std::vector<uint8_t> flash = Bytes(UnitFolder(unit) + "/flash-" + Hex8(base) + ".bin");
       const size_t at = r.address - base;
       if (at + r.length > flash.size() ||
           !std::equal(r.data, r.data + r.length, flash.begin() + static_cast<long>(at))) {
@@ -130,6 +136,123 @@ TEST_F(UpdateRun, DirectUpdateOfAnOldKt3ThenNothingThenEverythingAgain) {
   EXPECT_TRUE(HoldsLanguageFiles("kt3", 648, mcuLPC1768));
   EXPECT_EQ(State("kt3", "software"), "6.10r57");
   EXPECT_EQ(State("kt3", "boot-loader"), "4r18");
+}
+
+// The KD4 and its two KT5 get update files. A no to the first question ends
+// the run with the link back at its speed; otherwise the units apply the
+// files at once or at their next restart, as the operator chose.
+TEST_F(UpdateRun, FieldUpdateOfAKd4WithTwoKt5) {
+  struct Case {
+    const char* keys;
+    int exitCode;
+    bool restart;
+  };
+  for (const Case c : {Case{"n", 1, false}, Case{"yn", 0, false}, Case{"yy", 0, true}}) {
+    SCOPED_TRACE(c.keys);
+    Serve(kKd4WithTwoKt5);
+    ASSERT_EQ(RunAnswering("3", c.keys), c.exitCode) << output;
+    EXPECT_TRUE(Has("Ponderix Unit(s) found:\r\n")) << output;
+    // Restarted units apply their update files once their restart is over.
+    if (c.restart) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    Dump();
+    if (c.exitCode != 0) {
+      EXPECT_TRUE(Has("-- stopped")) << output;
+      EXPECT_FALSE(Has("Downloading software updates"));
+      EXPECT_EQ(State("kd4", "baud"), "19200");
+      continue;
+    }
+    EXPECT_TRUE(Has("Ponderix Unit: 3 updated\r\n")) << output;
+    EXPECT_TRUE(Has("Ponderix Unit: 10 updated\r\n"));
+    EXPECT_TRUE(Has("Ponderix Unit: 12 updated\r\n"));
+    EXPECT_TRUE(Has("Success: all operations are complete\r\n"));
+    EXPECT_EQ(Has("Software update will be applied the next time Ponderix is restarted\r\n"),
+              !c.restart);
+    for (const char* unit : {"left", "right"}) {
+      EXPECT_EQ(State(unit, "software"), c.restart ? "6.10r57" : "6.08r12") << unit;
+      EXPECT_EQ(HoldsImage(unit, "soft_kt5_lpc4337"), c.restart) << unit;
+      EXPECT_TRUE(HoldsLanguageFiles(unit, 659, mcuLPC4337)) << unit;
+    }
+    EXPECT_EQ(State("kd4", "software"), c.restart ? "6.10r57" : "6.08r12");
+    EXPECT_EQ(HoldsImage("kd4", "soft_kd4_lpc4337"), c.restart);
+    // Applied, the resource list is in the resource drive; pending, it
+    // waits in drive 1.
+    EXPECT_EQ(fs::exists(FilePath("kd4", 177, 0)), c.restart);
+    EXPECT_EQ(fs::exists(FilePath("kd4", 1, 0x104)), !c.restart);
+    if (!c.restart) {
+      EXPECT_EQ(State("kd4", "baud"), "19200");  // the link speed put back
+    }
+  }
+}
+
+// Outcomes of a plain run that are not a full update.
+TEST_F(UpdateRun, RefusalsAndPartialUpdates) {
+  struct Case {
+    const char* units;
+    const char* arguments;
+    int exitCode;
+    std::vector<const char*> lines;
+    bool softwareSent;
+  };
+  const Case cases[] = {
+      {kKt5WithOldBootLoaderBehind,
+       "-y 3",
+       0,
+       {"Ponderix Unit 8 must have boot loader release 14 or later for remote update.\r\n",
+        "IMPORTANT: Please connect the serial port to the COM1 RS232 port on the unit and run "
+        "KelUpdater again to update unit 8\r\n",
+        "Unable to update Ponderix Unit: 8\r\n", "Complete: some units could not be updated\r\n"},
+       true},
+      {kNewerKt5,
+       "-y -f 3",
+       0,
+       {"The software cannot be downgraded to 6.10r57\r\n",
+        "Success: all operations are complete\r\n"},
+       false},
+      {kVcomKt5WithoutUpdateFiles,
+       "-y -f 3",
+       1,
+       {"-- vcom port detected, using update files\r\n",
+        "Fatal Error: The unit does not support Update files, which are required on a vcom "
+        "port\r\n"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    Serve(c.units);
+    ASSERT_EQ(Run(c.arguments), c.exitCode) << output;
+    for (const char* line : c.lines) EXPECT_TRUE(Has(line)) << line << "\n" << output;
+    EXPECT_FALSE(Has("Preparing to update")) << output;
+    // Only the unit that can take update files gets them.
+    EXPECT_EQ(Has("Sending software update"), c.softwareSent) << output;
+    Dump();
+    EXPECT_EQ(fs::exists(FilePath("kt5", 1, 0x103)), c.softwareSent);
+    if (c.units == kKt5WithOldBootLoaderBehind) {
+      EXPECT_EQ(State("old", "software"), "6.08r12");
+      EXPECT_FALSE(fs::exists(FilePath("old", 1, 0x103)));
+    }
+  }
+}
+
+// A KD3 display whose boot loader is too old for the network update is
+// updated directly at once, boot loader included, restarted, and then
+// updated over the network like any other.
+TEST_F(UpdateRun, AnOldKd3IsUpdatedImmediatelyThenOverTheNetwork) {
+  Serve(kKd3WithOldBootLoader);
+  ASSERT_EQ(Run("-y -d 3"), 0) << output;
+  EXPECT_TRUE(
+      Has("This KD3 display unit needs to be updated immediately. It will be restarted\r\n"))
+      << output;
+  EXPECT_TRUE(Has("-- updating boot loader (UpdateBootLoader parameter is true)\r\n"));
+  EXPECT_TRUE(Has("Preparing to update Boot Loader...\r\n"));
+  const size_t restarted = output.find("restarting unit...\r\n");
+  ASSERT_NE(restarted, std::string::npos);
+  EXPECT_NE(output.find("Ponderix Unit(s) found:\r\n", restarted), std::string::npos);
+  EXPECT_NE(output.find("Ponderix Unit: 2 updated\r\n", restarted), std::string::npos);
+  EXPECT_TRUE(Has("Success: all operations are complete\r\n"));
+  Dump();
+  EXPECT_EQ(State("kd3", "boot-loader"), "4r24");
+  EXPECT_TRUE(HoldsImage("kd3", "boot_kd3_lpc2478"));
+  EXPECT_TRUE(HoldsLanguageFiles("kd3", 647, mcuLPC2478));
 }
 
 }  // namespace

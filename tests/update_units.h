@@ -18,7 +18,8 @@ boot-loader = 4r18
 modbus = 4
 address = 4
 info = Old mixer
-buffer-size = 8192
+buffer-size = 128
+programmer-buffer-size = 8192
 )";
 
 /// A KD4 display at 6.08 at address 10 with two KT5 transmitters at 6.08
@@ -48,6 +49,67 @@ software = 6.08r12
 modbus = 12
 boot-loader = 4r18
 info = Right load cells
+)";
+
+}  // namespace kel
+
+namespace kel {
+
+/// A KT5 at 6.10r57 at address 5 with a KT5 behind it whose boot loader
+/// (release 12) cannot take update files.
+inline constexpr char kKt5WithOldBootLoaderBehind[] = R"(
+[unit kt5]
+place = connected
+card = 659
+software = 6.10r57
+modbus = 5
+boot-loader = 4r18
+[unit old]
+place = network
+card = 659
+software = 6.08r12
+modbus = 8
+boot-loader = 4r12
+)";
+
+/// A KT5 running 6.20r01 built two increments on: newer than the embedded
+/// software.
+inline constexpr char kNewerKt5[] = R"(
+[unit kt5]
+place = connected
+card = 659
+software = 6.20r01
+build = 2
+modbus = 5
+boot-loader = 4r18
+)";
+
+/// A KD3 display (LPC2478) at 6.10r57 whose boot loader (release 17) is
+/// too old for the network update.
+inline constexpr char kKd3WithOldBootLoader[] = R"(
+[unit kd3]
+place = connected
+card = 647
+circuit = 1
+software = 6.10r57
+modbus = 2
+boot-loader = 4r17
+buffer-size = 128
+programmer-buffer-size = 8192
+restart-ms = 300
+not-ready-ms = 400
+)";
+
+/// A KT5 on a USB virtual COM port that does not take update files.
+inline constexpr char kVcomKt5WithoutUpdateFiles[] = R"(
+[unit kt5]
+place = connected
+card = 659
+software = 6.10r57
+modbus = 5
+boot-loader = 4r18
+vcom = yes
+flags = 0
 )";
 
 }  // namespace kel

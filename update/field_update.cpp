@@ -93,11 +93,14 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
     }
     out.Print(Sink::kInfo, "\r\n");
   }
+  constexpr char kAppliedLater[] =
+      "Software update will be applied the next time Ponderix is restarted\r\n";
   if (restart) {
-    ResetSystem(link, unit);
+    // A system that did not take the restart still holds its update files;
+    // the operator is told when they take effect instead of nothing.
+    if (!ResetSystem(link, unit)) out.Print(Sink::kInfo, kAppliedLater);
   } else {
-    out.Print(Sink::kInfo,
-              "Software update will be applied the next time Ponderix is restarted\r\n");
+    out.Print(Sink::kInfo, kAppliedLater);
     ReturnToSpeed(link, unit, rememberedSpeed);
   }
   out.Print(Sink::kInfo,

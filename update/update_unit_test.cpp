@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "tests/update_fixture.h"
 #include "tests/update_units.h"
 #include "update/field_update.h"
@@ -26,6 +29,80 @@ TEST(UpdateUnit, DirectUpdateWritesSoftwareAndLanguageFilesKeepingTheBootLoader)
   }
   EXPECT_TRUE(f.Has("Success: all operations are complete\r\n"));
   EXPECT_EQ(f.unit.softwareVersion, 610);
+}
+
+// Units that must not be written: each run ends before anything is sent
+// to the unit's flash or drives.
+TEST(UpdateUnit, RefusedUnitsAreLeftAsTheyAre) {
+  struct Case {
+    const char* units;
+    const char* keys;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"[unit h8]\ncard = 620\nsoftware = 5.10r01\nmodbus = 4\n", "",
+       "Fatal Error: This version of KelUpdater is unable to update the software in old H8 "
+       "units. Please use the older KelUpdater\r\n"},
+      {"[unit kt5]\ncard = 659\nsoftware = 6.08r12\nmodbus = 5\nboot-flags = 0x82\n", "",
+       "Fatal Error: Cannot update this unit (pre-production board)\r\n"},
+      {"[unit kt3]\ncard = 648\nsoftware = 5.90r10\nmodbus = 4\n", "n",
+       "Do you wish to upgrade this Ponderix unit? (y/n)n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.units);
+    UpdateFixture f;
+    f.Start(c.units);
+    f.options.yesToPrompts = *c.keys == 0;
+    f.console.AddKeys(c.keys);
+    EXPECT_EQ(f.Run([&] { UpdateUnit(f.session, f.unit, false, false, true); }), 1);
+    EXPECT_TRUE(f.Has(c.line)) << f.Console();
+    for (const auto& entry : f.network->transcript().entries()) {
+      if (entry.direction != sim::TranscriptEntry::Direction::kToUnit) continue;
+      const std::vector<uint8_t>& b = entry.bytes;
+      // No download, flash write or file creation reached the unit.
+      for (size_t i = 0; i + 2 < b.size(); ++i) {
+        ASSERT_FALSE(b[i] == 0x45 && b[i + 1] == 0x10 &&
+                     (b[i + 2] == 0x20 || b[i + 2] == 0x24 || b[i + 2] == 0x40 || b[i + 2] == 0x42))
+            << "a write request was sent";
+      }
+    }
+    EXPECT_TRUE(f.network->connected()->files.Find(1, 0x1E0) == nullptr);
+  }
+}
+
+// Update files: a run with nothing to write leaves the programmer out too.
+TEST(UpdateUnit, TheProgrammerFileGoesOnlyWithSomethingToApply) {
+  UpdateFixture f;
+  f.Start(
+      "[unit kt5]\ncard = 659\nsoftware = 6.10r57\nmodbus = 5\nboot-loader = 4r18\n"
+      "checksum = 0x20513140\ncrc = 0xC139\n");
+  ASSERT_EQ(f.Run([&] { EXPECT_TRUE(UpdateUnit(f.session, f.unit, false, true, false)); }), -1)
+      << f.Console();
+  EXPECT_TRUE(f.Has("-- ponderix software is already the correct version\r\n"));
+  EXPECT_TRUE(f.Has("Sending flash programmer to unit...\r\n"));  // the language files were new
+  EXPECT_FALSE(f.FileOf(*f.network->connected(), 193, 0).empty());
+
+  f.console.ClearOutput();
+  ASSERT_EQ(f.Run([&] { EXPECT_TRUE(UpdateUnit(f.session, f.unit, false, true, false)); }), -1)
+      << f.Console();
+  EXPECT_FALSE(f.Has("Sending")) << f.Console();
+}
+
+// An LPC2478 display with software before 6.00 has its file drive erased,
+// so every file of its set is written afresh.
+TEST(UpdateUnit, AnOldKd3HasItsFileDriveErasedFirst) {
+  UpdateFixture f;
+  f.Start(
+      "[unit kd3]\ncard = 647\ncircuit = 1\nsoftware = 5.90r10\nmodbus = 2\nboot-loader = 4r18\n"
+      "buffer-size = 128\nprogrammer-buffer-size = 8192\nfile = 1 0x0131 old configuration\n");
+  ASSERT_EQ(f.Run([&] { EXPECT_TRUE(UpdateUnit(f.session, f.unit, false, false, false)); }), -1)
+      << f.Console();
+  EXPECT_TRUE(f.Has("Erasing files from old software version...\r\n"));
+  const sim::SimUnit& kd3 = *f.network->connected();
+  EXPECT_TRUE(f.FileOf(kd3, 1, 0x131).empty());
+  EXPECT_EQ(f.FileOf(kd3, 1, 0x100).size(), 154387u);
+  EXPECT_FALSE(f.FileOf(kd3, 1, 0x1CF).empty());
+  EXPECT_FALSE(f.FileOf(kd3, 1, 0x1B3).empty());
 }
 
 }  // namespace

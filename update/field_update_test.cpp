@@ -1,0 +1,24 @@
+#include "update/field_update.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/update_fixture.h"
+
+namespace kel {
+namespace {
+
+// A system that does not take the restart is not reported as restarted:
+// the operator learns that the update waits for the next restart.
+TEST(FieldUpdate, ARestartThatFailsLeavesTheUpdateForTheNextRestart) {
+  UpdateFixture f;
+  f.Start(
+      "[unit kt5]\ncard = 659\nsoftware = 6.08r12\nmodbus = 5\nboot-loader = 4r18\n"
+      "[port]\nfault = drop-request command=0x1018 times=0\n");
+  ASSERT_EQ(f.Run([&] { FieldUpdateUnit(f.session, f.unit, true, false); }), -1) << f.Console();
+  EXPECT_TRUE(f.Has("Ponderix Unit: 5 updated\r\n"));
+  EXPECT_TRUE(f.Has("Software update will be applied the next time Ponderix is restarted\r\n"));
+  EXPECT_TRUE(f.Has("Success: all operations are complete\r\n"));
+}
+
+}  // namespace
+}  // namespace kel
