@@ -19,6 +19,8 @@
 #include "unit/unit_probe.h"
 #include "update/field_update.h"
 #include "update/interrogate_unit.h"
+#include "update/manufacturing_update.h"
+#include "update/production_target.h"
 #include "update/update_session.h"
 
 namespace kel {
@@ -47,7 +49,6 @@ Job ChosenJob(Runtime& rt) {
 const char* MissingFromThisBuild(Job job) {
   switch (job) {
     case Job::kManufacturingUpdate:
-      return "manufacturing update";
     case Job::kManufacturingReport:
     case Job::kUpdate:
     case Job::kInterrogate:
@@ -80,6 +81,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
   if (const char* missing = MissingFromThisBuild(job)) {
     rt.FatalError(std::string(kNotAvailable) + missing);
   }
+  // A job that names its unit badly is refused before the port search too.
+  ProductionTarget target;
+  if (job == Job::kManufacturingUpdate) target = ReadProductionTarget(rt);
 
   CommPort port(rt, ports);
   port.RegisterClosePort();
@@ -123,8 +127,20 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       FieldUpdateUnit(session, unit, true, rt.options.firstUnitOnly);
       break;
     }
-    case Job::kManufacturingUpdate:
-      break;  // refused above
+    case Job::kManufacturingUpdate: {
+      rt.out.Print(Sink::kDebug, "-- updating ponderix software (manufacturing)\r\n");
+      TransferState transfer(rt.options);
+      RemoteFileAccess files(link);
+      BootToolProgrammer bootToolProgrammer;
+      UpdateSession session{link, transfer, files, bootToolProgrammer};
+      if (!ManufacturingUpdateUnit(session, unit, target)) {
+        // The script that drives the line reads the outcome from the exit
+        // code and the parameter file, as after a fatal error.
+        WriteParam(rt, rt.options.parameterFile, kParamMessage, "unable to update unit");
+        rt.endExitCode = 2;
+      }
+      break;
+    }
   }
   port.ClosePort();
 }

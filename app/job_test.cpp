@@ -9,16 +9,17 @@
 namespace kel {
 namespace {
 
-TEST(RunJob, JobsOutsideThisBuildAreRefusedBeforeThePortSearch) {
+TEST(RunJob, ABadlyNamedProductionJobIsRefusedBeforeThePortSearch) {
   ConnectFixture f;
   f.Serve(3, kLoneKt5);
   TemporaryFolder folder;
   f.options.parameterFile = folder.File("job.ini");
-  ASSERT_TRUE(WriteTextFile(f.options.parameterFile, "KelManufacture=1\r\nProgram=1\r\n"));
+  ASSERT_TRUE(WriteTextFile(f.options.parameterFile,
+                            "KelManufacture=1\r\nProgram=1\r\nUnitType=Scale\r\nMcuType=5\r\n"));
   f.options.manufacturingMode = true;
   const uint32_t start = f.clock.Ticks();
   EXPECT_EQ(f.ExitCodeOf([&] { RunJob(f.runtime, f.ports, ""); }), 2);
-  EXPECT_NE(f.Console().find("Fatal Error: Function not available in this build: manufacturing"),
+  EXPECT_NE(f.Console().find("Fatal Error: Parameter file key UnitType=Scale is not valid"),
             std::string::npos);
   // No port was searched or opened, and no power cycle waited for.
   EXPECT_EQ(f.Console().find("COM3"), std::string::npos);

@@ -50,7 +50,7 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
   rt.out.CloseLog();
 
   rt.PressEnter();
-  return 0;
+  return rt.endExitCode;
 }
 
 }  // namespace kel

@@ -26,7 +26,8 @@ struct ProgramStart {
 
 /// The program's main flow: banner, command line, parameter file, log,
 /// stop handler, the job, then the orderly end. Returns the exit code of a
-/// normal run (0); fatal paths end through rt.exit.
+/// run that reaches its end (rt.endExitCode: 0 unless the job failed);
+/// fatal paths end through rt.exit.
 int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start);
 
 }  // namespace kel

@@ -16,6 +16,8 @@ file(GLOB_RECURSE KEL_TEST_SOURCES CONFIGURE_DEPENDS
   app/*_test.cpp runtime/*_test.cpp link/*_test.cpp unit/*_test.cpp flash/*_test.cpp
   files/*_test.cpp update/*_test.cpp images/*_test.cpp platform/*_test.cpp sim/*_test.cpp
   tests/*.cpp)
+# tests/tools/ holds helper programs the tests run, not test code.
+list(FILTER KEL_TEST_SOURCES EXCLUDE REGEX "/tests/tools/")
 if(WIN32)
   list(FILTER KEL_TEST_SOURCES EXCLUDE REGEX "/posix/|_posix_test\\.cpp$|/tests/e2e/")
 else()
@@ -23,6 +25,14 @@ else()
 endif()
 
 add_executable(kel_tests ${KEL_TEST_SOURCES})
+
+# A stand-in for the external boot tool that the end-to-end tests run in its
+# place (POSIX, where those tests run). A test helper: never installed.
+if(NOT WIN32)
+  add_executable(kel-boot-stand-in tests/tools/kel_boot_stand_in.cpp)
+  target_compile_options(kel-boot-stand-in PRIVATE ${KEL_WARNINGS})
+  add_dependencies(kel_tests kel-boot-stand-in)
+endif()
 target_compile_options(kel_tests PRIVATE ${KEL_WARNINGS})
 target_link_libraries(kel_tests PRIVATE kel_app ${KEL_GTEST_LIBS})
 if(TARGET ponderix_sim)
@@ -31,6 +41,7 @@ endif()
 target_compile_definitions(kel_tests PRIVATE
   KEL_BINARY_PATH="$<TARGET_FILE:KelUpdater>"
   KEL_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+  $<$<TARGET_EXISTS:kel-boot-stand-in>:KEL_BOOT_STAND_IN_PATH="$<TARGET_FILE:kel-boot-stand-in>">
   $<$<TARGET_EXISTS:ponderix-sim>:KEL_SIM_PATH="$<TARGET_FILE:ponderix-sim>">)
 add_dependencies(kel_tests KelUpdater)
 if(TARGET ponderix-sim)

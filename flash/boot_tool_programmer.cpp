@@ -46,14 +46,12 @@ const ImageRef* BootToolProgrammer::Accept(long count) {
 
 void LoadProgrammerFromBootTool(Runtime& rt, UnitInfo& unit, BootToolProgrammer& programmer) {
   const std::string tool = FindBootTool(rt);
-  const std::string file = BootToolTempFile(rt);
-  RunBootTool(rt, tool, ProgrammerRequestArgument(unit, file));
+  const std::string file = CreateBootToolExchangeFile(rt);
+  RunBootTool(rt, tool, ProgrammerRequestArgument(unit, file),
+              [&file] { RemoveBootToolExchangeFile(file); });
 
   const long count = ReadFileInto(rt, file, programmer.buffer(), programmer.capacity());
-  if (!DeleteFileAt(file)) {
-    MakeWritable(file);
-    DeleteFileAt(file);
-  }
+  RemoveBootToolExchangeFile(file);
   // Whatever the tool left is checked whole before a byte of it reaches the unit.
   const ImageRef* image = programmer.Accept(count);
   if (image == nullptr) {

@@ -45,16 +45,16 @@ TEST(LoadProgrammerFromBootTool, TakesAWellFormedProgrammerAndDeletesTheFile) {
 TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
   for (const std::string& bytes : {std::string(), std::string(kGoodImage).substr(0, 60)}) {
     ProgrammerRun run(bytes);
-    EXPECT_EQ(
-        run.f.ExitCodeOf([&] { LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer); }),
-        1);
+    EXPECT_EQ(run.f.ExitCodeOf(
+                  [&] { LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer); }),
+              1);
     EXPECT_NE(run.f.console.output().find(
                   "Fatal Error: KelBoot did not produce a usable flash programmer"),
               std::string::npos);
     EXPECT_EQ(run.unit.flashProgrammer, nullptr);
   }
-  // No file at all, and a FIFO where the file should be (never opened).
-  for (const char* tool : {"exit 0", "f=\"${1#-g}\"; mkfifo \"${f%%;*}\""}) {
+  // Nothing written, and a FIFO put where the file was (never opened).
+  for (const char* tool : {"exit 0", "f=\"${1#-g}\"; f=\"${f%%;*}\"; rm \"$f\"; mkfifo \"$f\""}) {
     ProgrammerRun silent("");
     InstallTool(silent.folder, tool);
     EXPECT_EQ(silent.f.ExitCodeOf([&] {
@@ -62,6 +62,17 @@ TEST(LoadProgrammerFromBootTool, RefusesEmptyTruncatedOrMissingOutput) {
     }),
               1)
         << tool;
+  }
+}
+
+TEST(LoadProgrammerFromBootTool, AFailingToolEndsTheRunWithItsCodeAndLeavesNoFile) {
+  ProgrammerRun run(kGoodImage);
+  InstallTool(run.folder, "exit 3");
+  EXPECT_EQ(run.f.ExitCodeOf(
+                [&] { LoadProgrammerFromBootTool(run.f.runtime, run.unit, run.programmer); }),
+            3);
+  for (const auto& entry : std::filesystem::directory_iterator(run.folder.path())) {
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
   }
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/environment.h"
+
 namespace kel {
 
 /// One entry of a folder listing.
@@ -83,6 +85,16 @@ void CloseExclusiveFile(int handle);
 /// gives null with the system's text in `error`.
 std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error);
 bool DeleteFileAt(const std::string& path);
+/// Creates a new, empty file in `folder` named `prefix`, random characters
+/// no other user can predict, then `suffix`; only this user may read or
+/// write it, and nothing that stands at a name (a file, a link) is ever
+/// opened. `path` gets its full path. False with the system's text in
+/// `error` when no such file could be made.
+bool CreateUniqueFile(const std::string& folder, const std::string& prefix,
+                      const std::string& suffix, std::string& path, std::string& error);
+/// The user's folder for temporary files when TEMP does not name one: on
+/// POSIX TMPDIR, then /tmp; on Windows the system's temporary path.
+std::string UserTempFolder(Environment& env);
 /// Gives the owner read and write permission.
 bool MakeWritable(const std::string& path);
 /// Renames `from` to `to`, replacing `to` atomically when it exists.

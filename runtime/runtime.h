@@ -30,6 +30,11 @@ struct Runtime {
   /// when it is created; FatalError and the stop handler call it.
   std::function<void()> closePort;
 
+  /// The exit code of a run that reaches its orderly end: 0, or 2 when a
+  /// manufacturing update failed (a production script must not take the
+  /// unit as updated).
+  int endExitCode = 0;
+
   /// Prints "Fatal Error: " + message, closes port and log, stores the
   /// message under "Message" in the parameter file when one was named,
   /// waits for a key and ends the process (exit code 2 with a parameter

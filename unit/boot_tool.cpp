@@ -75,7 +75,8 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return parts;
 }
 
-void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& arguments) {
+void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& arguments,
+                 const std::function<void()>& beforeEnd) {
   Output& out = rt.out;
   const std::string commandLine = BootToolCommandLine(rt, toolPath, arguments);
   out.Print(Sink::kDebug, "-- execute ", commandLine, "\r\n");
@@ -87,6 +88,7 @@ void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& ar
       parts.empty() ? std::vector<std::string>{}
                     : std::vector<std::string>(parts.begin() + 1, parts.end());
   const int code = program.empty() ? -1 : RunProcess(program, args);
+  if (code != 0 && beforeEnd) beforeEnd();
   if (code == -1) rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
   if (code != 0) {
     out.Print(Sink::kInfo, "KelBoot returned an error: ", code, "\r\n");
@@ -96,14 +98,32 @@ void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& ar
   }
 }
 
-std::string BootToolTempFile(Runtime& rt) {
+std::string BootToolTempFolder(Runtime& rt) {
   std::string folder = rt.env.Get("TEMP");
-  if (folder.empty()) folder = rt.env.Get("TMP");
-  if (folder.empty()) folder = rt.env.Get("TMPDIR");
-  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
+  if (folder.empty()) return UserTempFolder(rt.env);
+  if (folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
     folder += PathSeparator();
   }
-  return folder + "KelUdpater" + Hex(rt.clock.Ticks(), 8) + ".tmp";
+  return folder;
+}
+
+std::string CreateBootToolExchangeFile(Runtime& rt) {
+  // A name made of the tick count could be guessed, and a file or link
+  // planted under it beforehand in a shared folder; a new file under a
+  // random name, open to this user only, can be neither read nor replaced.
+  const std::string folder = BootToolTempFolder(rt);
+  std::string path;
+  std::string error;
+  if (!CreateUniqueFile(folder, "KelUdpater", ".tmp", path, error)) {
+    rt.FatalError("Cannot create a file for KelBoot in " + folder + ": " + error);
+  }
+  return path;
+}
+
+void RemoveBootToolExchangeFile(const std::string& path) {
+  if (DeleteFileAt(path)) return;
+  MakeWritable(path);
+  DeleteFileAt(path);
 }
 
 std::string ProgrammerRequestArgument(const UnitInfo& unit, const std::string& file) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,12 +29,26 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 /// Runs the tool with `arguments` as a child process (no shell) and waits
 /// for it. Returns only when it succeeded; a tool that cannot be started
 /// ends the run ("FAILURE - cannot run KelBoot: " + command line), and one
-/// that fails ends this process with the tool's exit code.
-void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& arguments);
+/// that fails ends this process with the tool's exit code. `beforeEnd`, when
+/// given, runs first on both of those ways out (to remove what the caller
+/// made for the tool).
+void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& arguments,
+                 const std::function<void()>& beforeEnd = {});
 
-/// The temporary file the tool writes a programmer into: TEMP (or TMP,
-/// TMPDIR) + "KelUdpater" + the tick count in 8 hex digits + ".tmp".
-std::string BootToolTempFile(Runtime& rt);
+/// The folder for the file exchanged with the tool: TEMP when set (a
+/// separator is added unless it ends in one or ':'), else the user's
+/// temporary folder (TMPDIR, then /tmp; on Windows the system's).
+std::string BootToolTempFolder(Runtime& rt);
+
+/// Creates the empty file the tool writes a programmer into, in
+/// BootToolTempFolder: "KelUdpater" + random characters + ".tmp", new,
+/// readable and writable by this user only, so no other user can read it,
+/// plant one in its place or guess its name. Ends the run when it cannot be
+/// made ("Cannot create a file for KelBoot in " + folder + ": " + reason).
+std::string CreateBootToolExchangeFile(Runtime& rt);
+
+/// Deletes the exchange file (once more after making it writable).
+void RemoveBootToolExchangeFile(const std::string& path);
 
 /// The single argument that asks the tool for a flash programmer for `unit`
 /// written into `file`.

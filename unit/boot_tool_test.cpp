@@ -52,13 +52,47 @@ TEST(BootToolProgrammerRequest, DescribesTheUnitInOneQuotedArgument) {
   EXPECT_EQ(ProgrammerRequestArgument(unit, "T/KelUdpater0000ABCD.tmp"),
             "\"-gT/KelUdpater0000ABCD.tmp;mcu=5,bootversion=4,bootflags=82,unitflags=0B,"
             "cardnumber=0288,buffersize=1024\"");
+}
+
+TEST(BootToolExchangeFile, LivesInTheUsersTempFolder) {
   RuntimeFixture f;
   f.env.Set("TEMP", "C:\\Temp");
-  f.clock.Advance(0xABCD - f.clock.Ticks());
-  EXPECT_EQ(BootToolTempFile(f.runtime),
-            std::string("C:\\Temp") + PathSeparator() + "KelUdpater0000ABCD.tmp");
+  EXPECT_EQ(BootToolTempFolder(f.runtime), std::string("C:\\Temp") + PathSeparator());
   f.env.Set("TEMP", "C:\\Temp\\");
-  EXPECT_EQ(BootToolTempFile(f.runtime), "C:\\Temp\\KelUdpater0000ABCD.tmp");
+  EXPECT_EQ(BootToolTempFolder(f.runtime), "C:\\Temp\\");
+  f.env.Unset("TEMP");
+#if !defined(_WIN32)
+  EXPECT_EQ(BootToolTempFolder(f.runtime), "/tmp");
+  f.env.Set("TMPDIR", "/home/op/tmp");
+  EXPECT_EQ(BootToolTempFolder(f.runtime), "/home/op/tmp");
+#endif
+}
+
+TEST(BootToolExchangeFile, IsNewPrivateAndNotGuessable) {
+  TemporaryFolder folder;
+  RuntimeFixture f;
+  f.env.Set("TEMP", folder.path());
+  const std::string first = CreateBootToolExchangeFile(f.runtime);
+  const std::string second = CreateBootToolExchangeFile(f.runtime);
+  EXPECT_NE(first, second);
+  for (const std::string& path : {first, second}) {
+    const std::filesystem::path file(path);
+    EXPECT_EQ(file.parent_path(), std::filesystem::path(folder.path()));
+    EXPECT_EQ(file.filename().string().rfind("KelUdpater", 0), 0u);
+    EXPECT_EQ(file.extension(), ".tmp");
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+#if !defined(_WIN32)
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
+    RemoveBootToolExchangeFile(path);
+    EXPECT_FALSE(std::filesystem::exists(file));
+  }
+  f.env.Set("TEMP", folder.File("missing"));
+  EXPECT_EQ(f.ExitCodeOf([&] { CreateBootToolExchangeFile(f.runtime); }), 1);
+  EXPECT_NE(f.console.output().find("Fatal Error: Cannot create a file for KelBoot in " +
+                                    folder.File("missing")),
+            std::string::npos);
 }
 
 TEST(FindBootTool, UsesTheConfiguredPathOrTheHomeFolder) {

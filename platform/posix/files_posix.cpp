@@ -218,6 +218,29 @@ std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std
   return file;
 }
 
+bool CreateUniqueFile(const std::string& folder, const std::string& prefix,
+                      const std::string& suffix, std::string& path, std::string& error) {
+  std::string name = folder;
+  if (!name.empty() && name.back() != '/') name += '/';
+  name += prefix + "XXXXXX" + suffix;
+  // mkostemps draws the six characters at random and creates the file with
+  // O_EXCL and mode 0600, trying other names while one is taken; a link
+  // planted at a name counts as taken and is never followed.
+  const int fd = mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  if (fd < 0) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    return false;
+  }
+  close(fd);
+  path = name;
+  return true;
+}
+
+std::string UserTempFolder(Environment& env) {
+  const std::string tmpdir = env.Get("TMPDIR");
+  return tmpdir.empty() ? std::string("/tmp") : tmpdir;
+}
+
 void CloseExclusiveFile(int handle) {
   if (handle >= 0) close(handle);
 }

@@ -1,6 +1,11 @@
+// rand_s, the C runtime's generator backed by the system's random source.
+#define _CRT_RAND_S
 #include <fcntl.h>
 #include <io.h>
+#include <stdlib.h>
 #include <windows.h>
+
+#include <cstdio>
 
 // windows.h maps ReplaceFile onto its own ReplaceFileA; ours is a different call.
 #undef ReplaceFile
@@ -183,6 +188,50 @@ int CreateExclusiveFile(const std::string& path) {
   int handle = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR);
   if (handle < 0) CloseHandle(file);
   return handle;
+}
+
+bool CreateUniqueFile(const std::string& folder, const std::string& prefix,
+                      const std::string& suffix, std::string& path, std::string& error) {
+  std::string base = folder;
+  if (!base.empty() && base.back() != '\\' && base.back() != '/' && base.back() != ':') {
+    base += '\\';
+  }
+  // 64 random bits per name, and CREATE_NEW never opens what already
+  // stands there: a taken name only means another draw.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned int high = 0;
+    unsigned int low = 0;
+    if (rand_s(&high) != 0 || rand_s(&low) != 0) {
+      error = "no random numbers available";
+      return false;
+    }
+    char digits[17];
+    std::snprintf(digits, sizeof(digits), "%08X%08X", high, low);
+    const std::string name = base + prefix + digits + suffix;
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      path = name;
+      return true;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+      error = SystemErrorText(code);
+      return false;
+    }
+  }
+  error = "no free file name";
+  return false;
+}
+
+std::string UserTempFolder(Environment&) {
+  // The user's own temporary folder (TMP, TEMP, the profile's), which the
+  // system resolves; it ends with a backslash.
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathA(sizeof(buffer), buffer);
+  if (length == 0 || length > MAX_PATH) return ".";
+  return std::string(buffer, length);
 }
 
 std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error) {

@@ -1,0 +1,94 @@
+#include "update/manufacturing_update.h"
+
+#include "link/comm_port.h"
+#include "runtime/runtime.h"
+#include "unit/link_speed.h"
+#include "unit/proxy_switch.h"
+#include "unit/remote_units.h"
+#include "unit/rpc_proxy.h"
+#include "unit/rpc_reset.h"
+#include "unit/unit_info_report.h"
+#include "update/finish_direct_update.h"
+#include "update/update_unit.h"
+
+namespace kel {
+
+namespace {
+
+// Where the unit to update was found.
+enum class Found { kConnected, kBehindJig, kOnNetwork };
+
+Found FindTarget(Link& link, UnitInfo& connected, const ProductionTarget& target, UnitInfo& found) {
+  if (!target.named || MatchesProduct(connected, target.unitType, target.mcuA, target.mcuB)) {
+    return Found::kConnected;
+  }
+  if (SearchForMatchingProxyUnit(link, connected, target.unitType, target.mcuA, target.mcuB,
+                                 found)) {
+    return Found::kBehindJig;
+  }
+  if (SearchForMatchingRemoteUnit(link, connected, target.unitType, target.mcuA, target.mcuB,
+                                  found)) {
+    return Found::kOnNetwork;
+  }
+  link.runtime.FatalError("Unable to find a Ponderix unit to update: " + DescribeTarget(target));
+}
+
+}  // namespace
+
+bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTarget& target,
+                             const UnitUpdater& update) {
+  Runtime& rt = link.runtime;
+  Output& out = rt.out;
+  out.Print(Sink::kDebug, "ManufacturingUpdateUnit\r\n");
+  const int32_t startBaudRate = link.port.settings().baudRate;
+  // Only application software changes speed on request; a unit that answers
+  // through its boot loader alone (a chip just given one, a board without
+  // software) is taken at the speed it answers at.
+  const bool movesSpeed = connected.connectionMode == modeApplication;
+  if (movesSpeed && !SetUnitSpeed(link, connected, rt.options.programmingBaudRate)) {
+    rt.FatalError("Unable to change baud rate");
+  }
+
+  UnitInfo remote;
+  const Found where = FindTarget(link, connected, target, remote);
+  UnitInfo& unit = where == Found::kConnected ? connected : remote;
+  PrintUnitInfo(out, unit);
+
+  // A unit behind the connected one takes update files (the remote search
+  // only accepts one that can); the connected unit and one behind a jig's
+  // proxy are programmed directly.
+  const bool updated = update(link, unit, where == Found::kOnNetwork);
+  if (updated) {
+    RestartAndReconnect(link, unit);
+  } else {
+    Reset(link, unit);  // nothing was written; the unit only leaves its boot loader
+  }
+
+  if (where == Found::kBehindJig) {
+    TurnProxyOff(link);
+    link.state.bufferedTransfer = false;
+    // The proxied link counted as the connection while the proxy was on.
+    SaveConnection(link);
+    CloseKelUpdaterProxy(link, connected.unitAddress);
+  }
+  if (movesSpeed && !SetUnitSpeed(link, connected, startBaudRate)) {
+    out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
+  }
+
+  if (!updated) {
+    out.Print(Sink::kInfo, "\a", "FAILURE: unable to update unit!\r\n");
+    return false;
+  }
+  out.Print(Sink::kInfo, "Success: all operations are complete\r\n");
+  return true;
+}
+
+bool ManufacturingUpdateUnit(UpdateSession& session, UnitInfo& connected,
+                             const ProductionTarget& target) {
+  return ManufacturingUpdateUnit(session.link, connected, target,
+                                 [&session](Link&, UnitInfo& unit, bool updateFiles) {
+                                   return UpdateUnit(session, unit, false, updateFiles, false);
+                                 });
+}
+
+}  // namespace kel
