@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The one test command: native Debug build and tests, the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
-# cross-build with its tests and program checks under wine.
+# cross-build with its tests and program checks under wine, then a short
+# run of every fuzz target.
 # Exits non-zero when anything fails.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KEL_ROOT"
 
-kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_WINDOWS_PACKAGES[@]}"
+kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_WINDOWS_PACKAGES[@]}" "${KEL_FUZZ_PACKAGES[@]}"
 mkdir -p "$KEL_BUILD_ROOT"
 
 passed=0
@@ -74,6 +75,7 @@ windows_tests() {
 run_step "native Debug build and tests" native_tests "$KEL_BUILD_ROOT/test-debug" -DCMAKE_BUILD_TYPE=Debug
 run_step "sanitizer build and tests" native_tests "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
 run_step "Windows build and wine checks" windows_tests
+run_step "fuzzing, ${KEL_FUZZ_SECONDS:-10} s per target" bash "$KEL_ROOT/scripts/fuzz.sh" "${KEL_FUZZ_SECONDS:-10}"
 
 if [ ${#failed_steps[@]} -gt 0 ]; then
   kel_log "failed: ${failed_steps[*]}"
