@@ -2,7 +2,8 @@
 # The one test command: native Debug build and tests, the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
 # cross-build with its tests and program checks under wine, then a short
-# run of every fuzz target.
+# run of every fuzz target. The short fault campaign runs after the native
+# tests, in their build.
 # Exits non-zero when anything fails.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -73,6 +74,7 @@ windows_tests() {
 }
 
 run_step "native Debug build and tests" native_tests "$KEL_BUILD_ROOT/test-debug" -DCMAKE_BUILD_TYPE=Debug
+run_step "fault campaign (short)" bash "$KEL_ROOT/scripts/campaign.sh"
 run_step "sanitizer build and tests" native_tests "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
 run_step "Windows build and wine checks" windows_tests
 run_step "fuzzing, ${KEL_FUZZ_SECONDS:-10} s per target" bash "$KEL_ROOT/scripts/fuzz.sh" "${KEL_FUZZ_SECONDS:-10}"

@@ -34,6 +34,7 @@ constexpr KindName kKindNames[] = {
     {FaultKind::kUnplug, "unplug"},
     {FaultKind::kRestart, "restart"},
     {FaultKind::kRestartAfter, "restart-after"},
+    {FaultKind::kNoise, "noise"},
     {FaultKind::kTruncate, "truncate"},
     {FaultKind::kJunkAfter, "junk-after"},
     {FaultKind::kSilence, "silence"},
