@@ -17,7 +17,9 @@
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
 #include "unit/unit_probe.h"
+#include "update/field_update.h"
 #include "update/interrogate_unit.h"
+#include "update/update_session.h"
 
 namespace kel {
 
@@ -46,9 +48,8 @@ const char* MissingFromThisBuild(Job job) {
   switch (job) {
     case Job::kManufacturingUpdate:
       return "manufacturing update";
-    case Job::kUpdate:
-      return "update";
     case Job::kManufacturingReport:
+    case Job::kUpdate:
     case Job::kInterrogate:
     case Job::kExtractLogs:
       break;
@@ -114,8 +115,15 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       ExtractLogs(files, unit, extractFolder);
       break;
     }
+    case Job::kUpdate: {
+      TransferState transfer(rt.options);
+      RemoteFileAccess files(link);
+      BootToolProgrammer bootToolProgrammer;
+      UpdateSession session{link, transfer, files, bootToolProgrammer};
+      FieldUpdateUnit(session, unit, true, rt.options.firstUnitOnly);
+      break;
+    }
     case Job::kManufacturingUpdate:
-    case Job::kUpdate:
       break;  // refused above
   }
   port.ClosePort();

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/parameter_file.h"
 #include "tests/connect_fixture.h"
+#include "tests/platform_test_support.h"
 
 namespace kel {
 namespace {
@@ -10,9 +12,13 @@ namespace {
 TEST(RunJob, JobsOutsideThisBuildAreRefusedBeforeThePortSearch) {
   ConnectFixture f;
   f.Serve(3, kLoneKt5);
+  TemporaryFolder folder;
+  f.options.parameterFile = folder.File("job.ini");
+  ASSERT_TRUE(WriteTextFile(f.options.parameterFile, "KelManufacture=1\r\nProgram=1\r\n"));
+  f.options.manufacturingMode = true;
   const uint32_t start = f.clock.Ticks();
-  EXPECT_EQ(f.ExitCodeOf([&] { RunJob(f.runtime, f.ports, ""); }), 1);
-  EXPECT_NE(f.Console().find("Fatal Error: Function not available in this build: update"),
+  EXPECT_EQ(f.ExitCodeOf([&] { RunJob(f.runtime, f.ports, ""); }), 2);
+  EXPECT_NE(f.Console().find("Fatal Error: Function not available in this build: manufacturing"),
             std::string::npos);
   // No port was searched or opened, and no power cycle waited for.
   EXPECT_EQ(f.Console().find("COM3"), std::string::npos);

@@ -181,8 +181,9 @@ TEST_F(DownloadTest, LargeRecordTurnsOverlappedAndVerifyOffForGood) {
 TEST_F(DownloadTest, ExamineMemoryFindsACorruptedByte) {
   ReachLpc1768(Transport::kDirect);
   const std::vector<uint8_t> expected = sim::testing::Pattern(200, 3);
-  for (size_t i = 0; i < expected.size(); ++i) target->ram[kRamStart + i] = expected[i];
-  target->ram[kRamStart + 133] ^= 0x5A;
+  std::vector<uint8_t> corrupted = expected;
+  corrupted[133] ^= 0x5A;
+  target->ram.Write(kRamStart, corrupted.data(), corrupted.size());
   EXPECT_FALSE(ExamineMemory(link, kRamStart, expected.data(), expected.size()));
   EXPECT_NE(Console().find("Examine returned different data at 10000085 got " +
                            Hex(expected[133] ^ 0x5A, 2) + " expected " + Hex(expected[133], 2)),

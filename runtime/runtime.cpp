@@ -33,7 +33,11 @@ void Runtime::FatalError(const std::string& message) {
   if (closePort) closePort();
   out.CloseLog();
   if (!options.parameterFile.empty()) {
-    WriteParam(*this, options.parameterFile, kParamMessage, message);
+    // Some messages carry their own line end; the stored text is one line
+    // without it, which is what production scripts compare.
+    std::string stored = message;
+    while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
+    WriteParam(*this, options.parameterFile, kParamMessage, stored);
     PressEnter();
     EndProcess(exit, kExitFailureStored);
   }

@@ -24,12 +24,12 @@ constexpr uint8_t kNoSoftwareFlag = 0x01;
 SimReply Reply(std::vector<uint8_t> payload) { return MakeReply(std::move(payload)); }
 
 uint8_t ReadMemoryByte(const SimUnit& unit, uint32_t address) {
-  const auto at = unit.ram.find(address);
-  return at != unit.ram.end() ? at->second : unit.flash.ReadByte(address);
+  const auto written = unit.ram.Read(address);
+  return written ? *written : unit.flash.ReadByte(address);
 }
 
 void WriteRam(SimUnit& unit, uint32_t address, const uint8_t* data, size_t count) {
-  for (size_t i = 0; i < count; ++i) unit.ram[static_cast<uint32_t>(address + i)] = data[i];
+  unit.ram.Write(address, data, count);
 }
 
 bool HandleWriteMemory(SimUnit& unit, const std::vector<uint8_t>& payload, bool large,
@@ -96,11 +96,8 @@ bool InRam(uint8_t mcuType, uint32_t address) {
 // A programmer fits when its start and every byte written lie in the MCU's RAM.
 bool ProgrammerFits(const SimUnit& unit, uint32_t start) {
   if (!InRam(unit.mcuType, start)) return false;
-  for (const auto& [address, byte] : unit.ram) {
-    (void)byte;
-    if (!InRam(unit.mcuType, address)) return false;
-  }
-  return true;
+  return unit.ram.EveryWrittenAddress(
+      [&](uint32_t address) { return InRam(unit.mcuType, address); });
 }
 
 bool HandleTransferToRam(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
@@ -111,7 +108,7 @@ bool HandleTransferToRam(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
   // another microcontroller, would leave the unit hanging; the simulated
   // one stays in its boot loader instead, so the client sees the programmer
   // never answering.
-  if (unit.ram.count(start) == 0 || !ProgrammerFits(unit, start)) return true;
+  if (!unit.ram.Read(start) || !ProgrammerFits(unit, start)) return true;
   unit.programStart = start;
   unit.role = SimRole::kProgrammer;
   unit.flashSession.Clear();

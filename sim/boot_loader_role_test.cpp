@@ -82,7 +82,7 @@ TEST(SimBootLoader, DownloadsVerifiesAndStartsTheProgrammer) {
   EXPECT_EQ(unit.role, SimRole::kProgrammer);
   EXPECT_EQ(unit.nextBaudRate, 115200);
   EXPECT_FALSE(unit.nextEvenParity);
-  for (size_t i = 0; i < large.size(); ++i) ASSERT_EQ(unit.ram.at(0x10000280 + i), large[i]);
+  for (size_t i = 0; i < large.size(); ++i) ASSERT_EQ(unit.ram.Read(0x10000280 + i), large[i]);
 }
 
 // A programmer built for another microcontroller lies where this one has
@@ -120,7 +120,7 @@ TEST(SimBootLoader, BufferedChunksThenCommit) {
     EXPECT_EQ(reply[6], n);
   }
   EXPECT_EQ(Ask(unit, Command(0x39).U32(0x10001000).U16(300).Take()).size(), 10u);
-  EXPECT_EQ(unit.ram.at(0x10001000 + 299), data[299]);
+  EXPECT_EQ(unit.ram.Read(0x10001000 + 299), data[299]);
   // A commit longer than the buffer holds is not answered.
   EXPECT_TRUE(Ask(unit, Command(0x39).U32(0x10001000).U16(4000).Take()).empty());
 }

@@ -23,7 +23,9 @@ size_t CommandRequestSize(const uint8_t* d, size_t n) {
   auto len16 = [&](size_t at) -> size_t {
     return at + 1 < n ? static_cast<size_t>((d[at] << 8) | d[at + 1]) : SIZE_MAX;
   };
-  auto plus = [](size_t base, size_t len) { return len == SIZE_MAX ? 0 : base + len; };
+  auto plus = [](size_t base, size_t len) {
+    return len == SIZE_MAX ? kSizeStillToCome : base + len;
+  };
   switch (d[3]) {
     case 0x10:
     case 0x11:
@@ -104,12 +106,12 @@ size_t ExpectedRequestSize(const uint8_t* data, size_t available) {
     case kFileBlock:
       if (available < 3) return 0;
       if (data[2] == 0x30) return 11;
-      if (data[2] == 0x32) return available > 10 ? 11 + data[10] : 0;
+      if (data[2] == 0x32) return available > 10 ? 11 + data[10] : kSizeStillToCome;
       return 0;
     case kFastFileBlock:
       if (available < 4) return 0;
       if (data[3] == 0x30) return 12;
-      if (data[3] == 0x32) return available > 11 ? 12 + data[11] : 0;
+      if (data[3] == 0x32) return available > 11 ? 12 + data[11] : kSizeStillToCome;
       return 0;
     default:
       return 0;
@@ -163,12 +165,21 @@ size_t FrameDecoder::TakeSkipped() {
 
 bool FrameDecoder::Next(DecodedFrame& frame) {
   for (size_t start = 0; start < buffer_.size(); ++start) {
-    if (TryAt(start, frame)) return true;
+    switch (TryAt(start, frame)) {
+      case Found::kFrame:
+        return true;
+      case Found::kUnfinished:
+        // The bytes after this start belong to a frame still arriving; a
+        // frame found among them would be a piece of its data.
+        return false;
+      case Found::kNothing:
+        break;
+    }
   }
   return false;
 }
 
-bool FrameDecoder::Emit(size_t start, size_t length, bool lengthFramed, DecodedFrame& frame) {
+void FrameDecoder::Emit(size_t start, size_t length, bool lengthFramed, DecodedFrame& frame) {
   frame = DecodedFrame();
   frame.raw.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(start),
                    buffer_.begin() + static_cast<std::ptrdiff_t>(start + length));
@@ -191,32 +202,49 @@ bool FrameDecoder::Emit(size_t start, size_t length, bool lengthFramed, DecodedF
   skipped_ += start;
   consumed_ += start + length;
   buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start + length));
-  return true;
 }
 
-bool FrameDecoder::TryAt(size_t start, DecodedFrame& frame) {
+FrameDecoder::Found FrameDecoder::TryAt(size_t start, DecodedFrame& frame) {
   const uint8_t* d = buffer_.data() + start;
   const size_t n = buffer_.size() - start;
+  // A length header still waiting for its bytes; a plain frame at the same
+  // start may still be complete (0xF1 can be an address too).
+  bool unfinished = false;
   if (n >= 2 && d[0] == kLengthHeader) {
     const size_t l = d[1];
-    if (l >= 4 && n >= 2 + l && ModbusCrc16(d + 2, l) == 0) return Emit(start, 2 + l, true, frame);
+    if (l >= 4 && n < 2 + l) unfinished = true;
+    if (l >= 4 && n >= 2 + l && ModbusCrc16(d + 2, l) == 0) {
+      Emit(start, 2 + l, true, frame);
+      return Found::kFrame;
+    }
   }
-  if (n < 2 + kCrcSize) return false;
+  const Found otherwise = unfinished ? Found::kUnfinished : Found::kNothing;
+  if (n < 2 + kCrcSize) return otherwise;
   const size_t known = ExpectedRequestSize(d, n);
-  if (known != 0 && n >= known + kCrcSize && ModbusCrc16(d, known + kCrcSize) == 0) {
-    return Emit(start, known + kCrcSize, false, frame);
+  if (known == kSizeStillToCome) return Found::kUnfinished;
+  if (known != 0) {
+    // A size no receive buffer holds is not a request but noise.
+    if (known + kCrcSize > kMaxPending) return otherwise;
+    if (n < known + kCrcSize) return Found::kUnfinished;
+    if (ModbusCrc16(d, known + kCrcSize) == 0) {
+      Emit(start, known + kCrcSize, false, frame);
+      return Found::kFrame;
+    }
+    return otherwise;  // complete but its check value fails: noise
   }
-  if (known != 0) return false;  // a known request still arriving, or noise
   // Only the services a unit knows start a frame; anything else is noise.
   if (d[1] != kPing && d[1] != kCommand && d[1] != kFileBlock && d[1] != kFastFileBlock)
-    return false;
+    return otherwise;
   // A command the unit does not know: the shortest run that checks good is the frame.
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < n && i < kMaxUnknownFrame; ++i) {
     crc = ModbusCrc16(d + i, 1, crc);
-    if (i + 1 >= 2 + kCrcSize && crc == 0) return Emit(start, i + 1, false, frame);
+    if (i + 1 >= 2 + kCrcSize && crc == 0) {
+      Emit(start, i + 1, false, frame);
+      return Found::kFrame;
+    }
   }
-  return false;
+  return otherwise;
 }
 
 }  // namespace kel::sim

@@ -27,9 +27,14 @@ struct DecodedFrame {
   std::vector<uint8_t> raw;  ///< every byte of the frame as it came
 };
 
+/// ExpectedRequestSize of a request of a known kind whose length field has
+/// not arrived yet.
+inline constexpr size_t kSizeStillToCome = SIZE_MAX;
+
 /// The number of payload bytes a request with this start must have, judged
-/// from the service and command (and any length field); 0 when the start is
-/// too short to tell or the request is of a kind the unit does not know.
+/// from the service and command (and any length field); kSizeStillToCome
+/// when the length field is still to come; 0 when the start is too short to
+/// tell or the request is of a kind the unit does not know.
 size_t ExpectedRequestSize(const uint8_t* data, size_t available);
 
 /// Builds a frame for the wire: optional 0xF1 length header, optional proxy
@@ -41,8 +46,11 @@ std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& payload, bool lengt
 /// marks, so the unit does what a real one does: a 0xF1 header gives the
 /// length; otherwise the known size of the request (or failing that the
 /// shortest run of bytes) whose check value is good ends a frame. Bytes in
-/// front of a good frame are skipped as line noise; an unfinished frame waits
-/// for more bytes until the caller declares a gap with DropPending.
+/// front of a good frame are skipped as line noise. A frame whose size is
+/// known but whose bytes are still arriving holds up the search: the bytes
+/// after its start are its own, whatever frames they seem to contain, until
+/// it is complete (and then taken, or skipped as noise when its check value
+/// fails) or the caller declares a gap with DropPending.
 class FrameDecoder {
  public:
   /// Bytes kept waiting: the largest request (a 16 KiB memory write) and
@@ -64,8 +72,9 @@ class FrameDecoder {
   size_t TakeSkipped();
 
  private:
-  bool TryAt(size_t start, DecodedFrame& frame);
-  bool Emit(size_t start, size_t length, bool lengthFramed, DecodedFrame& frame);
+  enum class Found : uint8_t { kNothing, kFrame, kUnfinished };
+  Found TryAt(size_t start, DecodedFrame& frame);
+  void Emit(size_t start, size_t length, bool lengthFramed, DecodedFrame& frame);
 
   std::vector<uint8_t> buffer_;
   size_t skipped_ = 0;

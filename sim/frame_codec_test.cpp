@@ -49,7 +49,8 @@ TEST(SimFrameDecoder, CutsPlainLengthFramedAndNoisyStreams) {
 
 TEST(SimFrameDecoder, WaitsForTheRestOfASplitRequestWhoseSizeIsKnown) {
   // write memory: the length field says 3 data bytes follow.
-  const auto wire = WithCrc({0x01, 0x45, 0x10, 0x20, 0x10, 0x00, 0x00, 0x00, 0x03, 0xAA, 0xBB, 0xCC});
+  const auto wire =
+      WithCrc({0x01, 0x45, 0x10, 0x20, 0x10, 0x00, 0x00, 0x00, 0x03, 0xAA, 0xBB, 0xCC});
   FrameDecoder d;
   DecodedFrame f;
   d.Push(wire.data(), 7);
@@ -58,6 +59,111 @@ TEST(SimFrameDecoder, WaitsForTheRestOfASplitRequestWhoseSizeIsKnown) {
   ASSERT_TRUE(d.Next(f));
   EXPECT_EQ(f.payload.size(), 12u);
   EXPECT_EQ(d.pending(), 0u);
+}
+
+// Feeds the wire to a decoder in pieces ending at `cuts` (then the rest),
+// taking every frame as soon as it is complete, as the network does.
+std::vector<DecodedFrame> DecodeInPieces(const std::vector<uint8_t>& wire, std::vector<size_t> cuts,
+                                         FrameDecoder& d) {
+  std::vector<DecodedFrame> frames;
+  cuts.push_back(wire.size());
+  size_t from = 0;
+  for (size_t end : cuts) {
+    d.Push(wire.data() + from, end - from);
+    from = end;
+    DecodedFrame f;
+    while (d.Next(f)) frames.push_back(f);
+  }
+  return frames;
+}
+
+std::vector<uint8_t> LengthFramed(const std::vector<uint8_t>& payload) {
+  const auto body = WithCrc(payload);
+  std::vector<uint8_t> framed = {0xF1, static_cast<uint8_t>(body.size())};
+  framed.insert(framed.end(), body.begin(), body.end());
+  return framed;
+}
+
+// A program request (0x1042, 16-bit length) of `dataSize` bytes whose data
+// holds byte runs that are whole frames by themselves: a ping, a
+// ReadUnitInfo and a length-framed request.
+std::vector<uint8_t> ProgramRequestWithFramesInside(size_t dataSize) {
+  std::vector<uint8_t> payload = {0x01,
+                                  0x45,
+                                  0x10,
+                                  0x42,
+                                  0x00,
+                                  0x01,
+                                  0x00,
+                                  0x00,
+                                  static_cast<uint8_t>(dataSize >> 8),
+                                  static_cast<uint8_t>(dataSize)};
+  for (size_t i = 0; i < dataSize; ++i) payload.push_back(static_cast<uint8_t>(i * 7 + (i >> 8)));
+  const auto plant = [&](size_t at, const std::vector<uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), payload.begin() + static_cast<std::ptrdiff_t>(at));
+  };
+  plant(10 + dataSize / 8, WithCrc({0x01, 0x41}));
+  plant(10 + dataSize * 3 / 8, WithCrc({0x05, 0x45, 0x10, 0x10}));
+  plant(10 + dataSize * 5 / 8, LengthFramed({0x05, 0x45, 0x10, 0x1B}));
+  return payload;
+}
+
+TEST(SimFrameDecoder, DecodesALargeRequestSplitAtAnyPoints) {
+  const std::vector<uint8_t> payload = ProgramRequestWithFramesInside(0x2000);
+  const std::vector<uint8_t> wire = WithCrc(payload);
+  const std::vector<std::vector<size_t>> splits = {
+      {},
+      {1},
+      {3},
+      {9},
+      {1035},
+      {1036},
+      {3084, 3086},
+      {5131, 5132, 5136},
+      {4096},
+      {4096, 8192},
+      {wire.size() - 1},
+      {2, 1035, 3085, 5133, 5137, 8000, wire.size() - 2},
+  };
+  for (const auto& cuts : splits) {
+    FrameDecoder d;
+    const auto frames = DecodeInPieces(wire, cuts, d);
+    ASSERT_EQ(frames.size(), 1u) << "cut at " << (cuts.empty() ? 0 : cuts.front());
+    EXPECT_EQ(frames[0].payload, payload);
+    EXPECT_EQ(d.TakeSkipped(), 0u);
+    EXPECT_EQ(d.pending(), 0u);
+  }
+}
+
+TEST(SimFrameDecoder, DecodesBackToBackRequestsSplitAnywhere) {
+  // A ping, a program request, a length-framed ReadUnitInfo, a file data
+  // block and a short program request.
+  const std::vector<std::vector<uint8_t>> payloads = {
+      {0x01, 0x41},
+      ProgramRequestWithFramesInside(300),
+      {0x05, 0x45, 0x10, 0x10},
+      {0x05, 0x47, 0x32, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03, 0x01, 0x41, 0x7E},
+      ProgramRequestWithFramesInside(64),
+  };
+  std::vector<uint8_t> wire;
+  for (size_t i = 0; i < payloads.size(); ++i) {
+    const auto framed = i == 2 ? LengthFramed(payloads[i]) : WithCrc(payloads[i]);
+    wire.insert(wire.end(), framed.begin(), framed.end());
+  }
+  std::vector<std::vector<size_t>> splits;
+  for (size_t cut = 1; cut < wire.size(); ++cut) splits.push_back({cut});
+  for (size_t step : {1u, 2u, 3u, 7u, 64u}) {
+    std::vector<size_t> cuts;
+    for (size_t cut = step; cut < wire.size(); cut += step) cuts.push_back(cut);
+    splits.push_back(cuts);
+  }
+  for (const auto& cuts : splits) {
+    FrameDecoder d;
+    const auto frames = DecodeInPieces(wire, cuts, d);
+    ASSERT_EQ(frames.size(), payloads.size()) << "first cut at " << cuts.front();
+    for (size_t i = 0; i < payloads.size(); ++i) EXPECT_EQ(frames[i].payload, payloads[i]);
+    EXPECT_EQ(d.TakeSkipped(), 0u);
+  }
 }
 
 TEST(SimFrameDecoder, ReadsTheProxyHeaderAndEncodesTheReturnHeader) {

@@ -8,6 +8,7 @@
 
 #include "sim/file_store.h"
 #include "sim/flash_memory.h"
+#include "sim/sim_ram.h"
 #include "sim/unit_inbox.h"
 #include "sim/unit_timing.h"
 
@@ -119,8 +120,8 @@ struct SimUnit {
   FlashMemory flash;
   FlashSession flashSession;  ///< the running programmer's state; cleared by a restart
   FileStore files;
-  std::map<uint32_t, uint8_t> ram;  ///< bytes written to RAM by write memory
-  uint32_t programStart = 0;        ///< Transfer to RAM program address
+  SimRam ram;                 ///< bytes written to RAM by write memory
+  uint32_t programStart = 0;  ///< Transfer to RAM program address
   uint8_t programmerVersionMajor = 3;
   uint8_t programmerVersionMinor = 0;
   uint8_t programmerConfig = 0;

@@ -44,9 +44,9 @@ class ProgramRunFixture : public ::testing::Test {
     const std::string file = home.File("units.scn");
     ASSERT_TRUE(WriteTextFile(file, scenario));
     const std::string command = Quoted(KEL_SIM_PATH) + " --scenario " + Quoted(file) +
-                                " --comdir " + Quoted(comDir()) + " --exit-after-idle 60 >" +
-                                Quoted(home.File("sim.log")) + " 2>&1 & echo $! >" +
-                                Quoted(home.File("sim.pid"));
+                                " --comdir " + Quoted(comDir()) + " --exit-after-idle 60 " +
+                                simArguments + " >" + Quoted(home.File("sim.log")) +
+                                " 2>&1 & echo $! >" + Quoted(home.File("sim.pid"));
     ASSERT_EQ(std::system(command.c_str()), 0);
     simPid_ = std::atoi(ReadTextFile(home.File("sim.pid")).c_str());
     const std::string link = comDir() + "/com" + std::to_string(port);
@@ -84,10 +84,19 @@ class ProgramRunFixture : public ::testing::Test {
 
   /// Runs the program with no keys on standard input; returns its exit code.
   int Run(const std::string& arguments, const std::string& environment = "") {
+    return RunWithKeys(arguments, "", environment);
+  }
+
+  /// Runs the program with `keys` (then the end of input) on standard
+  /// input; returns its exit code.
+  int RunWithKeys(const std::string& arguments, const std::string& keys,
+                  const std::string& environment = "") {
     const std::string out = home.File("stdout.txt");
     const std::string code = home.File("code.txt");
+    const std::string input = keys.empty() ? " </dev/null" : " <" + Quoted(home.File("keys.txt"));
+    if (!keys.empty() && !WriteTextFile(home.File("keys.txt"), keys)) return -1;
     const std::string command = "cd " + Quoted(home.path()) + " && " +
-                                Command(arguments, environment) + " </dev/null >" + Quoted(out) +
+                                Command(arguments, environment) + input + " >" + Quoted(out) +
                                 " 2>&1; echo $? >" + Quoted(code);
     if (std::system(command.c_str()) != 0) return -1;
     output = ReadTextFile(out);
@@ -144,6 +153,9 @@ class ProgramRunFixture : public ::testing::Test {
 
   TemporaryFolder home;
   std::string output;
+  /// More words for the simulator's command line (say "--dump DIR"), set
+  /// before StartSim.
+  std::string simArguments;
   /// The program run; a test may put a copy elsewhere.
   std::string program = KEL_BINARY_PATH;
   /// Words before the program's environment, e.g. to run it as another user.

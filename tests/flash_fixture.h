@@ -87,8 +87,7 @@ struct FlashFixture : ConnectFixture {
   std::vector<uint8_t> Ram(uint32_t address, size_t count) const {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i) {
-      const auto at = target->ram.find(static_cast<uint32_t>(address + i));
-      bytes[i] = at == target->ram.end() ? 0 : at->second;
+      bytes[i] = target->ram.Read(static_cast<uint32_t>(address + i)).value_or(0);
     }
     return bytes;
   }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "link/link_state.h"
+#include "unit/unit_info.h"
+
+namespace kel {
+
+/// After a direct update that went through: restarts the unit into its new
+/// software, waits 1000 ms for the boot loader and the unit to start,
+/// reconnects, and says all is done. What cannot be done ends the run.
+void FinishDirectUpdate(Link& link, UnitInfo& unit);
+
+/// The same ending after an update that was refused (nothing was written):
+/// a unit left outside its application is restarted, then the success line.
+void FinishRefusedUpdate(Link& link, UnitInfo& unit);
+
+/// The restart of FinishDirectUpdate without its closing line.
+void RestartAndReconnect(Link& link, UnitInfo& unit);
+
+/// Restarts the unit if it is not running its application; the run ends
+/// ("Unable to restart unit") when it does not take the restart.
+void RestartIfNotRunning(Link& link, UnitInfo& unit);
+
+}  // namespace kel

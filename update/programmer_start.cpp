@@ -1,0 +1,22 @@
+#include "update/programmer_start.h"
+
+#include "flash/image_selection.h"
+#include "flash/programmer_download.h"
+
+namespace kel {
+
+void StartFlashProgrammer(UpdateSession& session, UnitInfo& unit) {
+  Runtime& rt = session.runtime();
+  if (!DownloadProgrammer(session.link, session.transfer, unit, unit.flashProgrammer, "")) {
+    rt.FatalError("Unable to download flash programmer");
+  }
+  if (unit.connectionMode != modeFlashProgrammer) {
+    rt.out.Print(Sink::kDebug, "-- Software mode of unit is not modeFlashProgrammer\r\n");
+  }
+}
+
+void ChooseBootLoaderImage(Runtime& rt, UnitInfo& unit) {
+  if (!SelectBootLoaderImage(rt, unit)) rt.FatalError("Unknown ponderix unit");
+}
+
+}  // namespace kel

@@ -1,0 +1,36 @@
+#include "update/remote_unit_update.h"
+
+#include "unit/rpc_identification.h"
+#include "unit/unit_info_report.h"
+#include "unit/update_acceptance.h"
+#include "update/update_rules.h"
+#include "update/update_unit.h"
+
+namespace kel {
+
+bool UpdateRemoteUnit(UpdateSession& session, UnitInfo& remote) {
+  Link& link = session.link;
+  Output& out = session.runtime().out;
+  if (!ReadUnitInfo(link, remote)) return false;
+  ReadExtendedInfo(link, remote);
+  ReadAdvancedInfo(link, remote);
+  PrintUnitInfo(out, remote);
+
+  const char* reason =
+      " must be running version 6.00 or later of the Ponderix software for remote update.\r\n";
+  if (remote.connectionMode == modeApplication &&
+      remote.softwareVersion >= kNetworkSoftwareVersion) {
+    if (AcceptsUpdateFiles(out, remote)) {
+      return UpdateUnit(session, remote, false, true, false);
+    }
+    reason = " must have boot loader release 14 or later for remote update.\r\n";
+  }
+  out.Print(Sink::kInfo, "Ponderix Unit ", remote.unitAddress, reason, "\r\n");
+  out.Print(Sink::kInfo,
+            "IMPORTANT: Please connect the serial port to the COM1 RS232 port on the unit and "
+            "run KelUpdater again to update unit ",
+            remote.unitAddress, "\r\n", "\r\n");
+  return false;
+}
+
+}  // namespace kel

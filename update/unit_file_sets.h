@@ -1,0 +1,17 @@
+#pragma once
+
+#include "update/update_session.h"
+
+namespace kel {
+
+/// Brings the unit's language, image, font and fieldbus files (and a KD4
+/// display's resource file) up to date with the embedded ones, by card:
+/// each file is compared and written only when it differs (always under
+/// -w). Directly, the flash programmer is started first if it is not
+/// running, and an old KD3 display's file drive is erased first because its
+/// files do not suit the new software. With `updateFiles` the resource file
+/// goes as an update file. Returns true when a language, image, font or
+/// resource file was written. What cannot be written ends the run.
+bool UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles);
+
+}  // namespace kel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "files/remote_file_access.h"
+#include "flash/boot_tool_programmer.h"
+#include "flash/transfer_state.h"
+#include "link/link_state.h"
+
+namespace kel {
+
+/// What an update works with beside the unit record: the link, the
+/// transfer windows of the programmer download and the flash writes, the
+/// open-file state of the file services, and the buffer a programmer from
+/// the boot tool is read into. All owned by the job (one per run) or a test.
+struct UpdateSession {
+  Link& link;
+  TransferState& transfer;
+  RemoteFileAccess& files;
+  BootToolProgrammer& bootToolProgrammer;
+
+  Runtime& runtime() { return link.runtime; }
+};
+
+}  // namespace kel
