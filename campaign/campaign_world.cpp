@@ -1,5 +1,7 @@
 #include "campaign/campaign_world.h"
 
+#include <cstdio>
+
 #include "sim/scenario.h"
 
 namespace kel::campaign {
@@ -46,7 +48,7 @@ World::~World() {
   // The port closes after the units are gone: nothing may hear it, and no
   // time limit may end a run that is over.
   clock.SetAdvanceListener({});
-  if (MemorySerialLine* line = ports.Line(1)) line->AttachPeer(nullptr);
+  if (MemorySerialLine* line = ports.Line(kPort)) line->AttachPeer(nullptr);
 }
 
 bool World::Build(const std::string& text, std::string& error) {
@@ -54,10 +56,10 @@ bool World::Build(const std::string& text, std::string& error) {
   if (!sim::ParseScenario(text, scenario, error)) return false;
   sim::BuildNetwork(scenario, network);
   network.transcript().SetLimit(16);
-  options.portNumber = 1;
+  options.portNumber = kPort;
   options.yesToPrompts = true;
   out.errorReportLevel = 1;
-  peer_ = std::make_unique<sim::MemoryPeer>(network, ports.AddLine(1));
+  peer_ = std::make_unique<sim::MemoryPeer>(network, ports.AddLine(kPort));
   return true;
 }
 
@@ -68,11 +70,45 @@ bool World::AddFault(const std::string& rule, std::string& error) {
   return true;
 }
 
-void World::LimitTime(uint32_t ms) {
-  const uint32_t limit = clock.Ticks() + ms;
-  clock.SetAdvanceListener([limit](uint32_t now) {
-    if (now > limit) throw TimeLimitReached{};
-  });
+void World::LimitTime(uint32_t stallMs, uint32_t totalMs) {
+  const uint32_t start = clock.Ticks();
+  clock.SetAdvanceListener(
+      [this, start, stallMs, totalMs, seen = uint64_t{0}, progress = start](uint32_t now) mutable {
+        if (network.requestCount() != seen) {
+          seen = network.requestCount();
+          progress = now;
+        }
+        if (now - progress > stallMs || now - start > totalMs) throw TimeLimitReached{};
+      });
+}
+
+namespace {
+
+// "45 1042", "47 32", ...: the service and command of a request frame (a
+// length header and a test jig's proxy header skipped).
+std::string RequestKind(const std::vector<uint8_t>& frame) {
+  size_t at = frame.size() >= 2 && frame[0] == 0xF1 ? 2 : 0;
+  if (frame.size() > at + 5 && frame[at + 1] == 'G' && frame[at + 2] == '>') at += 5;
+  char kind[16] = "?";
+  if (frame.size() >= at + 4 && frame[at + 1] == 0x45) {
+    std::snprintf(kind, sizeof kind, "45 %02X%02X", frame[at + 2], frame[at + 3]);
+  } else if (frame.size() >= at + 3) {
+    std::snprintf(kind, sizeof kind, "%02X %02X", frame[at + 1], frame[at + 2]);
+  }
+  return kind;
+}
+
+void NoteRequest(const sim::TranscriptEntry& entry, void* context) {
+  if (entry.direction != sim::TranscriptEntry::Direction::kToUnit || entry.request == 0) return;
+  auto& kinds = *static_cast<std::vector<std::string>*>(context);
+  if (kinds.size() < entry.request) kinds.resize(entry.request);
+  kinds[entry.request - 1] = RequestKind(entry.bytes);
+}
+
+}  // namespace
+
+void World::RecordRequestKinds(std::vector<std::string>& kinds) {
+  network.transcript().SetListener(NoteRequest, &kinds);
 }
 
 void World::CorruptBytes(uint32_t oneIn, uint32_t seed) {
@@ -84,7 +120,7 @@ void World::CorruptBytes(uint32_t oneIn, uint32_t seed) {
   replies.seed = seed;
   network.faults().Add(replies);
   noise_ = std::make_unique<NoisyLine>(*peer_, oneIn, seed);
-  ports.Line(1)->AttachPeer(noise_.get());
+  ports.Line(kPort)->AttachPeer(noise_.get());
 }
 
 uint64_t World::corrupted() const { return noise_ ? noise_->damaged : 0; }

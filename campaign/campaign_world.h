@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "flash/transfer_state.h"
 #include "link/comm_port.h"
@@ -24,12 +25,15 @@
 
 namespace kel::campaign {
 
+/// The COM port the units are served on.
+inline constexpr int kPort = 3;
+
 /// Thrown from the clock when a run's virtual time passes its limit: the
 /// run hung.
 struct TimeLimitReached {};
 
 /// One run's world: the updater as main sets it up (a runtime of fakes on a
-/// virtual clock, an exit that throws, COM1 on an in-memory line) and the
+/// virtual clock, an exit that throws, COM3 on an in-memory line) and the
 /// simulated units on the far end of that line.
 class World {
  public:
@@ -43,8 +47,13 @@ class World {
   bool Build(const std::string& text, std::string& error);
   /// Plans one fault in the simulator's rule text; false when it does not parse.
   bool AddFault(const std::string& rule, std::string& error);
-  /// From now on the clock throws TimeLimitReached past `ms` of virtual time.
-  void LimitTime(uint32_t ms);
+  /// From now on the clock throws TimeLimitReached once `stallMs` of
+  /// virtual time pass without a request reaching the units (the program
+  /// hangs), or `totalMs` in all.
+  void LimitTime(uint32_t stallMs, uint32_t totalMs);
+  /// Notes the kind (service and command) of every request the units decode,
+  /// by request number from 1, in `kinds`.
+  void RecordRequestKinds(std::vector<std::string>& kinds);
   /// Damages each byte on the line with probability 1 in `oneIn` in each
   /// direction, from the random `seed`.
   void CorruptBytes(uint32_t oneIn, uint32_t seed);

@@ -2,15 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <map>
 
 namespace kel::campaign {
 
 namespace {
 
 constexpr uint32_t kRandomOneIn = 400;
-constexpr unsigned kRealTimeLimitS = 120;
+constexpr unsigned kRealTimeLimitS = 300;
+// The longest legitimate pause between requests is a wait of about 90 s.
+constexpr uint32_t kStallLimitMs = 10 * 60 * 1000;
+constexpr uint32_t kTotalLimitMs = 48u * 3600 * 1000;
 
 const char* const kFatalPrefix = "Fatal Error: ";
 
@@ -18,7 +23,11 @@ RunResult Judge(World& w, const UpdateScenario& scenario, bool returned, int exi
   RunResult r;
   const std::string& console = w.console.output();
   if (returned) {
-    if (console.find("Success: all operations are complete") == std::string::npos) {
+    if (console.find("Complete: some units could not be updated") != std::string::npos) {
+      // A field update that names the units it could not update: a failure
+      // said as such, not a success.
+      r.outcome = Outcome::kCleanFailure;
+    } else if (console.find("Success: all operations are complete") == std::string::npos) {
       r.why = "returned without its success line";
     } else if (!scenario.contentsMatch(w)) {
       r.why = "success reported over wrong contents";
@@ -37,7 +46,8 @@ RunResult Judge(World& w, const UpdateScenario& scenario, bool returned, int exi
 
 }  // namespace
 
-RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults, uint32_t timeLimitMs) {
+RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
+                  std::vector<std::string>* kinds, bool showFailure) {
   World w;
   std::string error;
   RunResult r;
@@ -47,7 +57,8 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults, uint3
     return r;
   }
   if (faults.noiseOneIn != 0) w.CorruptBytes(faults.noiseOneIn, faults.seed);
-  w.LimitTime(timeLimitMs);
+  if (kinds != nullptr) w.RecordRequestKinds(*kinds);
+  w.LimitTime(kStallLimitMs, kTotalLimitMs);
   alarm(kRealTimeLimitS);  // a run that spins without its clock moving
   bool returned = false;
   int exitCode = 0;
@@ -57,7 +68,9 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults, uint3
   } catch (const ExitRequested& exit) {
     exitCode = exit.code;
   } catch (const TimeLimitReached&) {
-    r.why = "no end within " + std::to_string(timeLimitMs / 1000) + " s of virtual time";
+    r.why = "hung: no request for " + std::to_string(kStallLimitMs / 1000) +
+            " s of virtual time, or no end within " + std::to_string(kTotalLimitMs / 3600000) +
+            " h";
   } catch (const std::exception& e) {
     r.why = std::string("exception: ") + e.what();
   }
@@ -69,7 +82,7 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults, uint3
     if (rule.kind != sim::FaultKind::kNoise) r.faults += rule.fired;
   }
   r.faults += w.corrupted();
-  if (r.outcome == Outcome::kViolation) {
+  if (r.outcome == Outcome::kViolation || (showFailure && r.outcome != Outcome::kSuccess)) {
     const std::string& console = w.console.output();
     const size_t tail = console.size() > 600 ? console.size() - 600 : 0;
     std::printf("violation scenario=%s fault=\"%s\" noise=%u seed=%u: %s\n--- console tail:\n%s\n",
@@ -103,22 +116,60 @@ void Tally::Add(const RunResult& r) {
   }
 }
 
-Tally RunCampaign(const UpdateScenario& scenario, uint64_t stride, uint32_t randomRuns) {
+std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint64_t perKind,
+                                     uint64_t sample) {
+  std::map<std::string, std::vector<uint64_t>> byKind;
+  for (size_t i = 0; i < kinds.size(); ++i) byKind[kinds[i]].push_back(i + 1);
+  std::vector<uint64_t> positions;
+  for (const auto& [kind, numbers] : byKind) {
+    const size_t count = numbers.size();
+    if (perKind == 0 || count <= perKind) {
+      positions.insert(positions.end(), numbers.begin(), numbers.end());
+      continue;
+    }
+    for (uint64_t k = 0; k < perKind; ++k) {
+      const size_t at =
+          perKind == 1 ? count / 2 : static_cast<size_t>(k * (count - 1) / (perKind - 1));
+      positions.push_back(numbers[at]);
+    }
+  }
+  std::sort(positions.begin(), positions.end());
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  if (sample == 0 || positions.size() <= sample) return positions;
+  std::vector<uint64_t> sampled;
+  for (uint64_t k = 0; k < sample; ++k) {
+    sampled.push_back(positions[(2 * k + 1) * positions.size() / (2 * sample)]);
+  }
+  return sampled;
+}
+
+Tally RunCampaign(const UpdateScenario& scenario, uint64_t perKind, uint64_t sample,
+                  uint32_t randomRuns) {
   Tally tally;
-  // The clean run: it must succeed, and it fixes N and the time limit.
-  const RunResult clean = RunOnce(scenario, {}, 24u * 3600 * 1000);
+  // The clean run: it must succeed, and it fixes N and the kinds of request.
+  std::vector<std::string> kinds;
+  const RunResult clean = RunOnce(scenario, {}, &kinds, true);
   tally.Add(clean);
-  if (clean.outcome != Outcome::kSuccess) return tally;
+  if (clean.outcome != Outcome::kSuccess) {
+    // Without faults the update must go through; a clean failure counts as
+    // a violation here.
+    if (clean.outcome == Outcome::kCleanFailure) {
+      ++tally.violations;
+      --tally.cleanFailures;
+    }
+    std::printf("violation scenario=%s: the run without faults did not succeed\n",
+                scenario.name.c_str());
+    return tally;
+  }
   const uint64_t n = clean.requests;
-  // Generous: the longest legitimate run is a few minutes of retries.
-  const uint32_t limitMs = 30u * 60 * 1000;
+  const std::vector<uint64_t> positions = FaultPositions(kinds, perKind, sample);
   for (const std::string& kind : SingleFaultKinds()) {
-    for (uint64_t i = 1; i <= n; i += stride) {
-      tally.Add(RunOnce(scenario, {kind + " request=" + std::to_string(i), 0, 0}, limitMs));
+    for (uint64_t i : positions) {
+      tally.Add(RunOnce(scenario, {kind + " request=" + std::to_string(i), 0, 0}));
     }
   }
   for (uint32_t seed = 1; seed <= randomRuns; ++seed) {
-    tally.Add(RunOnce(scenario, {"", kRandomOneIn, seed}, limitMs));
+    tally.Add(RunOnce(scenario, {"", kRandomOneIn, seed}));
   }
   std::printf(
       "campaign-scenario name=%s requests=%llu runs=%llu recovered=%llu "

@@ -30,9 +30,13 @@ struct RunFaults {
   uint32_t seed = 0;
 };
 
-/// Runs `scenario` once in a fresh world with `faults`, within `timeLimitMs`
-/// of virtual time.
-RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults, uint32_t timeLimitMs);
+/// Runs `scenario` once in a fresh world with `faults`. A run in which no
+/// request reaches the units for ten minutes of virtual time hangs. With
+/// `kinds`, the kind of every request is noted there. A violation is
+/// printed with the end of the console; with `showFailure` a clean failure
+/// is too.
+RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
+                  std::vector<std::string>* kinds = nullptr, bool showFailure = false);
 
 /// The fault kinds given one at a time, each at every request in turn.
 const std::vector<std::string>& SingleFaultKinds();
@@ -46,10 +50,18 @@ struct Tally {
   void Add(const RunResult& r);
 };
 
+/// Which requests get a fault: of each kind of request (service and
+/// command), every one when `perKind` is 0, else at most `perKind` spread
+/// evenly from the first to the last.
+/// With `sample` non-zero, at most that many of them, spread evenly.
+std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint64_t perKind,
+                                     uint64_t sample = 0);
+
 /// The whole campaign for `scenario`: a clean run that counts its requests
-/// N, then each fault kind at request i for i = 1, 1 + stride, ... up to N,
-/// then `randomRuns` runs with a byte in 400 damaged each way. Violations
-/// are printed as they happen.
-Tally RunCampaign(const UpdateScenario& scenario, uint64_t stride, uint32_t randomRuns);
+/// N and notes their kinds, then each fault kind at each request of
+/// FaultPositions in turn, then `randomRuns` runs with a byte in 400
+/// damaged each way. Violations are printed as they happen.
+Tally RunCampaign(const UpdateScenario& scenario, uint64_t perKind, uint64_t sample,
+                  uint32_t randomRuns);
 
 }  // namespace kel::campaign

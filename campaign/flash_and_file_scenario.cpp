@@ -78,12 +78,17 @@ bool FlashAndFileMatch(World& w) {
 
 UpdateScenario FlashAndFileScenario() {
   return {"flash-and-file",
-          "[port]\nnumber = 1\n"
+          "[port]\nnumber = 3\n"
           "[unit kt3]\nplace = connected\nrole = boot-loader\nboot-loader = 4r18\n"
           "boot-flags = 0\nmcu = 5\ncard = 659\nbuffer-size = 8192\n",
           RunFlashAndFile, FlashAndFileMatch};
 }
 
-std::vector<UpdateScenario> UpdateScenarios() { return {FlashAndFileScenario()}; }
+UpdateScenario DemoDirectScenario();
+UpdateScenario DemoFieldScenario();
+
+std::vector<UpdateScenario> UpdateScenarios() {
+  return {FlashAndFileScenario(), DemoDirectScenario(), DemoFieldScenario()};
+}
 
 }  // namespace kel::campaign

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The fault campaign: builds kel_campaign (in the Debug tree the test
 # command uses, so nothing is built twice) and runs it. Short by default
-# (each fault kind at every 7th request, 100 random runs a scenario);
-# --full puts every fault at every request and makes 1,000 random runs.
+# (each fault kind at 4 requests spread over the run, 3 random runs a scenario);
+# --full puts every fault at every request and makes 1,000 random runs;
+# other options: see campaign/main.cpp.
 # Prints one line per scenario and the tally
 #   campaign runs=N faults=N recovered=N clean_failures=N violations=N
 # and fails when any run broke the rules.

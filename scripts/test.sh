@@ -75,7 +75,7 @@ sanitizer_tests() {
   if [ -x "$dir/kel_campaign" ]; then
     ASAN_OPTIONS="log_path=$reports/asan:exitcode=86" \
       UBSAN_OPTIONS="log_path=$reports/ubsan:halt_on_error=1:exitcode=86:print_stacktrace=1" \
-      "$dir/kel_campaign" --stride 20 --random 10 || rc=$?
+      "$dir/kel_campaign" --sample 2 --random 1 || rc=$?
   fi
   if [ -n "$(ls -A "$reports")" ]; then
     kel_log "sanitizer reports:"
