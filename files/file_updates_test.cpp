@@ -74,7 +74,9 @@ TEST(FileUpdates, TheComparisonWritesWhatItCannotShowIsEqual) {
     if (c.present) f.target->files.Put(1, kFile, copy);
     f.network.transcript().Clear();
     EXPECT_EQ(FileIsDifferent(f.files, f.unit, 1, kFile, data, false), c.different) << c.what;
-    if (c.says) EXPECT_TRUE(f.Has(c.says)) << c.what << f.Console();
+    if (c.says) {
+      EXPECT_TRUE(f.Has(c.says)) << c.what << f.Console();
+    }
     EXPECT_EQ(f.network.transcript().entries().empty(), c.writeAlways) << c.what;
   }
 }

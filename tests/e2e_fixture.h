@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,6 +148,19 @@ class ProgramRunFixture : public ::testing::Test {
     std::filesystem::create_directories(home.File("bin"));
     program = home.File("bin") + "/KelUpdater";
     std::filesystem::copy_file(KEL_BINARY_PATH, program);
+  }
+
+  /// The files in the PonderixLogFiles folder beside `program`, by name,
+  /// with their contents.
+  std::map<std::string, std::string> ExtractedLogs() {
+    std::map<std::string, std::string> files;
+    const std::filesystem::path folder =
+        std::filesystem::path(program).parent_path() / "PonderixLogFiles";
+    if (!std::filesystem::exists(folder)) return files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      files[entry.path().filename().string()] = ReadTextFile(entry.path().string());
+    }
+    return files;
   }
 
   bool Has(const std::string& text) const { return output.find(text) != std::string::npos; }

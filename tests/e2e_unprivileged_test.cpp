@@ -74,6 +74,22 @@ TEST_F(UnprivilegedRun, InterrogatesAUnitAndLeavesThePortForTheNextRun) {
   EXPECT_EQ(info.st_uid, uid_);
 }
 
+// Log extraction as an ordinary user: the folder beside the program is
+// created by that user, and the files are the user's.
+TEST_F(UnprivilegedRun, ExtractsLogsIntoAFolderOfItsOwn) {
+  StartSim(std::string(kOnComThree) + kKt3NetworkWithLogs, 3);
+  HandOverPort(3);
+  ASSERT_EQ(Run("-x -y 3"), 0) << output;
+  EXPECT_EQ(ExtractedLogs(), Kt3NetworkLogFiles()) << output;
+  const std::string folder = home.File("bin") + "/PonderixLogFiles";
+  for (const auto& [name, text] : Kt3NetworkLogFiles()) {
+    struct stat info {};
+    ASSERT_EQ(stat((folder + "/" + name).c_str(), &info), 0) << name;
+    EXPECT_EQ(info.st_uid, uid_) << name;
+  }
+  EXPECT_TRUE(fs::is_empty(lockDir()));
+}
+
 // A device the user may not open is said at once, with the system's words,
 // the device and the way to get access: no retries, no dots.
 TEST_F(UnprivilegedRun, APortWithoutPermissionIsNamedAtOnce) {
