@@ -20,29 +20,34 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 KEL_TARGETS="${benches[*]}" kel_build "$dir" -DCMAKE_BUILD_TYPE=Release -DKEL_BUILD_TESTS=OFF \
   "${launcher[@]}" >"$dir.perf-build.log" 2>&1 || { tail -30 "$dir.perf-build.log"; exit 1; }
 
-# key=value fields of one benchmark line.
-field() { sed -nE "s/.*(^| )$1=([^ ]+).*/\2/p" <<<"$2"; }
+# Every benchmark line with a bound becomes one row: what was measured (its
+# name and descriptive fields), the baud rate, achieved time, bound, ratio,
+# the updater's CPU time and, when the line gives it, its peak memory.
+table() {
+  awk '
+    BEGIN {
+      print "| What | Baud | Achieved s | Bound s | Ratio | Updater CPU s | Peak memory |"
+      print "|---|---|---|---|---|---|---|"
+    }
+    / bound_s=/ && / achieved_s=/ {
+      what = $1; delete f
+      for (i = 2; i <= NF; ++i) {
+        split($i, kv, "="); f[kv[1]] = kv[2]
+        if (kv[1] ~ /^(transport|direction|image|scenario|unit|units|files|network)$/) what = what " " $i
+      }
+      peak = ("peak_kb" in f) ? f["peak_kb"] " KiB" : (("max_rss_kb" in f) ? f["max_rss_kb"] " KiB" : "")
+      printf "| %s | %s | %s | %s | %s | %s | %s |\n", what, f["baud"], f["achieved_s"], f["bound_s"], f["ratio"], f["cpu_s"], peak
+    }'
+}
 
-echo "| Transport | Image | Baud | Achieved s | Bound s | Ratio | Updater CPU s |"
-echo "|---|---|---|---|---|---|---|"
-"$dir/flash_throughput" | grep '^flash-bench ' | while read -r line; do
-  echo "| $(field transport "$line") | $(field image "$line") | $(field baud "$line") |" \
-    "$(field achieved_s "$line") | $(field bound_s "$line") | $(field ratio "$line") |" \
-    "$(field cpu_s "$line") |"
-done
-
-for optional in file_throughput update_times; do
-  [ -x "$dir/$optional" ] || continue
-  echo
-  echo "\`$optional\`:"
-  echo
-  echo '```'
-  "$dir/$optional"
-  echo '```'
-done
+{
+  for bench in flash_throughput file_throughput update_times; do
+    [ -x "$dir/$bench" ] && "$dir/$bench"
+  done
+} | table
 
 echo
-echo "Packet layer:"
+echo "Packet layer (\`bench/packet_latency\`):"
 echo
 echo '```'
 "$dir/packet_latency"
