@@ -144,7 +144,7 @@ std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint
 }
 
 Tally RunCampaign(const UpdateScenario& scenario, uint64_t perKind, uint64_t sample,
-                  uint32_t randomRuns) {
+                  uint32_t randomRuns, bool singleFaults) {
   Tally tally;
   // The clean run: it must succeed, and it fixes N and the kinds of request.
   std::vector<std::string> kinds;
@@ -164,6 +164,7 @@ Tally RunCampaign(const UpdateScenario& scenario, uint64_t perKind, uint64_t sam
   const uint64_t n = clean.requests;
   const std::vector<uint64_t> positions = FaultPositions(kinds, perKind, sample);
   for (const std::string& kind : SingleFaultKinds()) {
+    if (!singleFaults) break;
     for (uint64_t i : positions) {
       tally.Add(RunOnce(scenario, {kind + " request=" + std::to_string(i), 0, 0}));
     }

@@ -62,6 +62,6 @@ std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint
 /// FaultPositions in turn, then `randomRuns` runs with a byte in 400
 /// damaged each way. Violations are printed as they happen.
 Tally RunCampaign(const UpdateScenario& scenario, uint64_t perKind, uint64_t sample,
-                  uint32_t randomRuns);
+                  uint32_t randomRuns, bool singleFaults = true);
 
 }  // namespace kel::campaign
