@@ -42,7 +42,7 @@ table() {
 
 {
   for bench in flash_throughput file_throughput update_times; do
-    [ -x "$dir/$bench" ] && "$dir/$bench"
+    if [ -x "$dir/$bench" ]; then "$dir/$bench"; fi
   done
 } | table
 
