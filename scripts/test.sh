@@ -71,11 +71,11 @@ sanitizer_tests() {
   ASAN_OPTIONS="log_path=$reports/asan:exitcode=86:detect_leaks=1" \
     UBSAN_OPTIONS="log_path=$reports/ubsan:halt_on_error=1:exitcode=86:print_stacktrace=1" \
     native_tests "$dir" "$@" || rc=$?
-  # A thinned-out fault campaign under the sanitizers as well.
+  # The flash-and-file fault campaign under the sanitizers as well.
   if [ -x "$dir/kel_campaign" ]; then
     ASAN_OPTIONS="log_path=$reports/asan:exitcode=86" \
       UBSAN_OPTIONS="log_path=$reports/ubsan:halt_on_error=1:exitcode=86:print_stacktrace=1" \
-      "$dir/kel_campaign" --sample 2 --random 1 || rc=$?
+      "$dir/kel_campaign" --scenario flash-and-file --random 3 || rc=$?
   fi
   if [ -n "$(ls -A "$reports")" ]; then
     kel_log "sanitizer reports:"
