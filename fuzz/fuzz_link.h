@@ -44,8 +44,14 @@ class ReplySource {
   size_t pos_ = 0;
 };
 
+/// Thrown once the input is used up and the program has had a few more
+/// requests answered by silence (the retries and failure path of the call
+/// under way); everything after that would only time out.
+struct InputUsedUp {};
+
 /// The unit's end of the line: answers every frame the program writes with
-/// the next reply from the input, 2 ms later; silent once the input is used up.
+/// the next reply from the input, 2 ms later; silent once the input is used
+/// up, and after kSilentRequests more requests the run ends (InputUsedUp).
 class ReplyPeer : public MemorySerialPeer {
  public:
   ReplyPeer(MemorySerialLine& line, ReplySource& source) : line_(line), source_(source) {
@@ -53,7 +59,10 @@ class ReplyPeer : public MemorySerialPeer {
   }
   ~ReplyPeer() override { line_.AttachPeer(nullptr); }
 
+  static constexpr int kSilentRequests = 8;
+
   void OnHostBytes(const uint8_t*, size_t, const SerialConfig&, uint32_t now) override {
+    if (source_.empty() && ++silent_ > kSilentRequests) throw InputUsedUp{};
     const std::vector<uint8_t> reply = source_.Next();
     if (!reply.empty()) line_.SendToHost(reply.data(), reply.size(), now + 2);
   }
@@ -61,6 +70,7 @@ class ReplyPeer : public MemorySerialPeer {
  private:
   MemorySerialLine& line_;
   ReplySource& source_;
+  int silent_ = 0;
 };
 
 /// A whole runtime of fakes (virtual clock, recorded console, an exit that
@@ -78,6 +88,10 @@ struct FuzzLink {
     port.RegisterClosePort();
     port.OpenPort();
   }
+  // The port closes after the peer has gone: nothing may throw from there.
+  ~FuzzLink() { line.AttachPeer(nullptr); }
+  FuzzLink(const FuzzLink&) = delete;
+  FuzzLink& operator=(const FuzzLink&) = delete;
 
   Options options;
   VirtualClock clock;
@@ -99,12 +113,14 @@ struct FuzzLink {
 };
 
 /// Runs `body`; a fatal exit (ExitRequested) is one of the program's own
-/// ways to refuse input and ends the run normally.
+/// ways to refuse input and ends the run normally, as does the end of the
+/// input.
 template <typename Body>
 void Guarded(Body body) {
   try {
     body();
   } catch (const ExitRequested&) {
+  } catch (const InputUsedUp&) {
   }
 }
 
