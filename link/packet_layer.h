@@ -78,6 +78,16 @@ class PacketLayer {
   ProxySettings& proxy_;
 };
 
+#ifdef KEL_FUZZ_SKIP_CRC
+namespace fuzzing {
+/// Fuzzing builds only: every received frame counts as having a good CRC
+/// while this is true (the default there), so that mutated replies reach the
+/// reply decoders; a fuzz target of the frame receiver turns it off to reach
+/// the resynchronisation.
+extern bool skipCrcCheck;
+}  // namespace fuzzing
+#endif
+
 /// One step of the Modbus CRC-16 (poly 0xA001, start 0xFFFF, no final XOR).
 uint16_t Crc16Update(uint16_t crc, uint8_t byte);
 /// CRC of a buffer from 0xFFFF, returned as the two CRC bytes in wire order

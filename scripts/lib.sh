@@ -39,6 +39,10 @@ KEL_NATIVE_PACKAGES=(cmake g++ make libgtest-dev python3)
 # And those of the Windows cross-build and its run under wine.
 KEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 googletest wine wine64)
 
+# And those of the clang build of the libFuzzer targets (scripts/fuzz.sh):
+# clang 14 is Debian 12's, and libFuzzer ships in its runtime package.
+KEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
 # Configures and builds one tree: kel_build <folder> [cmake options...]
 # With KEL_TARGETS set (space-separated), only those targets are built.
 kel_build() {

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The one test command: native Debug build and tests, the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
-# cross-build with its tests and program checks under wine.
+# cross-build with its tests and program checks under wine, then a short
+# run of every fuzz target. The short fault campaign runs after the native
+# tests, in their build.
 # Exits non-zero when anything fails.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KEL_ROOT"
 
-kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_WINDOWS_PACKAGES[@]}"
+kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_WINDOWS_PACKAGES[@]}" "${KEL_FUZZ_PACKAGES[@]}"
 mkdir -p "$KEL_BUILD_ROOT"
 
 passed=0
@@ -55,6 +57,34 @@ native_tests() {
   return $rc
 }
 
+# The sanitizer build's tests, with every report written to a file: a
+# fault in a program the tests start (KelUpdater, whose expected exit code
+# may be the 1 a sanitizer also uses, or the simulator serving in the
+# background) fails the step even when the test that ran it passed.
+sanitizer_tests() {
+  local dir="$1"
+  shift
+  local reports="$dir.sanitizer-reports"
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  local rc=0
+  ASAN_OPTIONS="log_path=$reports/asan:exitcode=86:detect_leaks=1" \
+    UBSAN_OPTIONS="log_path=$reports/ubsan:halt_on_error=1:exitcode=86:print_stacktrace=1" \
+    native_tests "$dir" "$@" || rc=$?
+  # The flash-and-file fault campaign under the sanitizers as well.
+  if [ -x "$dir/kel_campaign" ]; then
+    ASAN_OPTIONS="log_path=$reports/asan:exitcode=86" \
+      UBSAN_OPTIONS="log_path=$reports/ubsan:halt_on_error=1:exitcode=86:print_stacktrace=1" \
+      "$dir/kel_campaign" --scenario flash-and-file --random 3 || rc=$?
+  fi
+  if [ -n "$(ls -A "$reports")" ]; then
+    kel_log "sanitizer reports:"
+    cat "$reports"/*
+    rc=1
+  fi
+  return $rc
+}
+
 windows_tests() {
   local dir="$KEL_BUILD_ROOT/test-win"
   # Only what runs under wine: benchmarks and tools may be POSIX-only.
@@ -72,8 +102,10 @@ windows_tests() {
 }
 
 run_step "native Debug build and tests" native_tests "$KEL_BUILD_ROOT/test-debug" -DCMAKE_BUILD_TYPE=Debug
-run_step "sanitizer build and tests" native_tests "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
+run_step "fault campaign (short)" bash "$KEL_ROOT/scripts/campaign.sh"
+run_step "sanitizer build and tests" sanitizer_tests "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
 run_step "Windows build and wine checks" windows_tests
+run_step "fuzzing, ${KEL_FUZZ_SECONDS:-10} s per target" bash "$KEL_ROOT/scripts/fuzz.sh" "${KEL_FUZZ_SECONDS:-10}"
 
 if [ ${#failed_steps[@]} -gt 0 ]; then
   kel_log "failed: ${failed_steps[*]}"

@@ -121,6 +121,24 @@ TEST_F(FaultKinds, PowerLossLeavesAPartialWriteAndARestart) {
   EXPECT_TRUE(client.Ping(kDisplay));
 }
 
+// A restart after acting: the block is in flash whole, no reply comes, and
+// the unit restarts (here into its boot loader).
+TEST_F(FaultKinds, RestartAfterActingKeepsTheWorkAndSendsNoReply) {
+  ASSERT_TRUE(client.GotoBootLoader(kDisplay));
+  client.Pause(400);
+  ASSERT_TRUE(client.Open(115200));
+  ASSERT_TRUE(
+      client.WriteMemory({{0x10000000, Bytes(64, 0xAA)}}, simclient::MemoryTransport::kSmall));
+  ASSERT_TRUE(client.TransferToRam(0x10000000));
+  ASSERT_TRUE(client.EraseRange(0x1A004000, 0x1A007FFF));
+  Add("restart-after command=0x1042 value=1");
+  const Bytes block(1024, 0x5A);
+  EXPECT_FALSE(client.ProgramFlash({{0x1A004000, block}}, simclient::MemoryTransport::kLarge));
+  EXPECT_EQ(network.connected()->flash.Read(0x1A004000, 1024), block);
+  client.Pause(400);
+  EXPECT_EQ(network.connected()->role, SimRole::kBootLoader);
+}
+
 // Rules count the port's requests as the transcript numbers them: a rule
 // for request N hits exactly the request shown as #N.
 TEST_F(FaultKinds, RulesAndTranscriptShareOneRequestNumber) {

@@ -33,6 +33,8 @@ constexpr KindName kKindNames[] = {
     {FaultKind::kHardwareFailure, "hardware-failure"},
     {FaultKind::kUnplug, "unplug"},
     {FaultKind::kRestart, "restart"},
+    {FaultKind::kRestartAfter, "restart-after"},
+    {FaultKind::kNoise, "noise"},
     {FaultKind::kTruncate, "truncate"},
     {FaultKind::kJunkAfter, "junk-after"},
     {FaultKind::kSilence, "silence"},
@@ -68,6 +70,7 @@ bool IsRequestFault(FaultKind kind) {
     case FaultKind::kRestart:
     case FaultKind::kSilence:
     case FaultKind::kPowerLoss:
+    case FaultKind::kRestartAfter:
     case FaultKind::kDuplicate:
     case FaultKind::kCtsLow:
       return true;

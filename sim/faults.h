@@ -26,8 +26,12 @@ enum class FaultKind : uint8_t {
                ///< bytes (default half), an erase its first `value` sectors (default half); it
                ///< restarts without answering
   kDuplicate,  ///< the request reaches the unit twice, and it acts and answers twice
-  kCtsLow,     ///< the unit holds CTS low for `value` ms (default 1000); with hardware flow control
-               ///< the program's bytes wait for it
+  kRestartAfter,  ///< the unit acts on the request, then restarts instead of answering (`value`
+                  ///< 1: into its boot loader)
+  kNoise,  ///< each byte of the framed reply is damaged with a chance of 1 in `value` (default
+           ///< 400), drawn from the rule's `seed`
+  kCtsLow,  ///< the unit holds CTS low for `value` ms (default 1000); with hardware flow control
+            ///< the program's bytes wait for it
 };
 
 /// One rule: which requests it hits and what it does to them.
@@ -42,6 +46,7 @@ struct FaultRule {
   uint32_t times = 1;  ///< how many times it fires; 0 without end
   uint32_t value = 0;  ///< kind-dependent amount (see FaultKind)
   bool hasValue = false;
+  uint32_t seed = 0;  ///< noise: where its random draws start
 
   // Running state.
   uint32_t seen = 0;
@@ -67,7 +72,7 @@ class FaultPlan {
 /// Reads a rule from its text form:
 ///   KIND [service=0x45] [command=0x1010] [unit=NAME] [request=N] [at=N] [times=N] [value=N]
 /// KIND is one of drop-reply, drop-request, corrupt, garbage, late, twice,
-/// wrong-command, hardware-failure, unplug, restart, truncate, junk-after,
+/// wrong-command, hardware-failure, unplug, restart, restart-after, noise, truncate, junk-after,
 /// silence, power-loss, duplicate, cts-low. On error returns false and says
 /// why in `error`.
 bool ParseFaultRule(const std::string& text, FaultRule& rule, std::string& error);

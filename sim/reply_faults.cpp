@@ -13,6 +13,25 @@ constexpr uint8_t kGarbageByte = 0xA5;
 constexpr uint8_t kJunkByte = 0x5A;
 // Noise a rule may add at most, so that a hostile value costs little.
 constexpr size_t kMaxNoise = 4096;
+constexpr uint32_t kDefaultNoiseOneIn = 400;
+
+// A well-mixed 64-bit value of its input (splitmix64), for the noise draws.
+uint64_t Mix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+// Damages each byte with a chance of 1 in `oneIn`; the draws depend on the
+// rule's seed, how often it fired and the byte's place, so a run repeats.
+void AddNoise(std::vector<uint8_t>& wire, const FaultRule& f) {
+  const uint32_t oneIn = std::max<uint32_t>(1, FaultValue(f, kDefaultNoiseOneIn));
+  for (size_t i = 0; i < wire.size(); ++i) {
+    const uint64_t draw = Mix((uint64_t{f.seed} << 32) ^ (uint64_t{f.fired} << 16) ^ i);
+    if (draw % oneIn == 0) wire[i] ^= static_cast<uint8_t>(1 + (draw >> 32) % 255);
+  }
+}
 
 // Puts a failure code into the result field of a flash or file reply. The
 // result is the last field of these replies except for the attribute
@@ -73,6 +92,9 @@ FaultedReply ApplyWireFaults(std::vector<uint8_t> wire, const std::vector<FaultR
         break;
       case FaultKind::kCorruptByte:
         if (!wire.empty()) wire[f.hasValue ? f.value % wire.size() : wire.size() / 2] ^= 0x55;
+        break;
+      case FaultKind::kNoise:
+        AddNoise(wire, f);
         break;
       case FaultKind::kTruncate:
         wire.resize(

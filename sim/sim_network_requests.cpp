@@ -185,10 +185,16 @@ void SimNetwork::Process(SimUnit& unit, const Request& request, const std::vecto
   const SimRole before = unit.role;
   SimReplies replies;
   const bool handled = !payload.empty() && Dispatch(unit, payload, replies);
-  if (powerLoss || !handled) {
+  const FaultRule* restartAfter = FindFault(hits, FaultKind::kRestartAfter);
+  if (powerLoss || !handled || (restartAfter && handled)) {
     unit.inbox.Finish(id, done);
     // Power lost while acting: what was done stays, the reply never comes.
     if (powerLoss) StartRestart(unit, ToTick(done), SimRole::kApplication);
+    // Restarted once the work was done, before the reply went out.
+    if (restartAfter && !powerLoss && handled) {
+      StartRestart(unit, ToTick(done),
+                   restartAfter->value == 1 ? SimRole::kBootLoader : SimRole::kApplication);
+    }
     return;
   }
   ++requestsHandled_;

@@ -1,0 +1,96 @@
+// The updates of the demo network (a KD4 display with two KT5 transmitters
+// behind it) as a run makes them: the whole job on the simulated port,
+// directly with -f (the display alone) and as a field update of all three
+// units with update files and a restart of the system.
+#include <fstream>
+#include <sstream>
+
+#include "app/job.h"
+#include "campaign/update_scenario.h"
+#include "flash/image_catalogue.h"
+#include "flash/record_image.h"
+#include "flash/unit_files.h"
+#include "sim/update_files.h"
+#include "unit/card_table.h"
+
+namespace kel::campaign {
+
+namespace {
+
+std::string DemoUnits() {
+  std::ifstream in(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/demo.scn");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool HoldsRecords(const sim::SimUnit& unit, const ImageRef& image) {
+  RecordImage records;
+  if (!records.Parse(image.bytes, image.size)) return false;
+  for (const ImageRecord& r : records.records()) {
+    if (unit.flash.Read(r.address, r.length) != std::vector<uint8_t>(r.data, r.data + r.length)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool HoldsFiles(const sim::SimUnit& unit, std::span<const UnitFile> files) {
+  for (const UnitFile& f : files) {
+    const sim::SimFile* held = unit.files.Find(f.drive, f.fileNumber);
+    if (held == nullptr || held->data != std::vector<uint8_t>(f.data, f.data + f.size)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The unit's flash holds the embedded software of its card and MCU, and its
+// drive the language and fieldbus files of its card (and the image and
+// fonts when they travel one by one rather than in the resource file).
+bool UpToDate(const sim::SimUnit& unit) {
+  const CardEntry* card = FindCard(unit.cardNumber);
+  int8_t mcu = 0;
+  if (card == nullptr || !CardMcuType(unit.cardNumber, unit.circuitCode, mcu)) return false;
+  const SoftwareEntry* software = FindSoftware(card->unitType, mcu);
+  if (software == nullptr || !HoldsRecords(unit, *CatalogueImage(software->image))) return false;
+  const UnitFileSet set = UnitFilesForCard(unit.cardNumber, mcu);
+  if (!HoldsFiles(unit, set.languageFiles) || !HoldsFiles(unit, set.fieldbusFiles)) return false;
+  return set.resourceFile || (HoldsFiles(unit, set.imageFiles) && HoldsFiles(unit, set.fontFiles));
+}
+
+void RunJobOnDemo(World& w, bool firstUnitOnly) {
+  w.options.portNumber = 3;
+  w.options.firstUnitOnly = firstUnitOnly;
+  RunJob(w.runtime, w.ports, "/nonexistent/PonderixLogFiles");
+}
+
+// Lets the simulator finish what was under way when the run ended (a
+// restart that applies update files), then compares every unit.
+bool AllUpToDate(World& w, bool connectedOnly) {
+  w.network.Advance(w.clock.Ticks() + 10000);
+  for (sim::SimUnit* unit : w.network.AllUnits()) {
+    if (connectedOnly && unit != w.network.connected()) continue;
+    if (!UpToDate(*unit)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+UpdateScenario DemoDirectScenario() {
+  // A display whose boot loader takes the software's 8 KiB records (the
+  // demo's holds 1 KiB, which only the overlapped transfer can serve).
+  std::string units = DemoUnits();
+  const std::string small = "buffer-size = 1024";
+  units.replace(units.find(small), small.size(), "buffer-size = 8192");
+  return {"demo-direct", units, [](World& w) { RunJobOnDemo(w, true); },
+          [](World& w) { return AllUpToDate(w, true); }};
+}
+
+UpdateScenario DemoFieldScenario() {
+  return {"demo-field", DemoUnits(), [](World& w) { RunJobOnDemo(w, false); },
+          [](World& w) { return AllUpToDate(w, false); }};
+}
+
+}  // namespace kel::campaign

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (fuzz/*_fuzz.cpp) with clang in their own
+# build tree and runs each for SECONDS (default 10), starting from its seed
+# corpus in fuzz/corpus/NAME/. Prints one line per target:
+#   fuzz target=NAME execs=N findings=N
+# Crash inputs are kept as build/fuzz/findings/NAME/crash-*; the script
+# exits non-zero when any target found one.
+#   bash scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$KEL_ROOT"
+
+seconds="${1:-10}"
+kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_FUZZ_PACKAGES[@]}"
+
+dir="$KEL_BUILD_ROOT/fuzz"
+mkdir -p "$dir"
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+targets=()
+for src in fuzz/*_fuzz.cpp; do
+  name=$(basename "$src" _fuzz.cpp)
+  targets+=("fuzz_$name")
+done
+KEL_TARGETS="${targets[*]}" kel_build "$dir" -DKEL_FUZZ=ON -DKEL_BUILD_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  "${launcher[@]}" >"$dir.build.log" 2>&1 || { tail -40 "$dir.build.log"; exit 1; }
+
+total_findings=0
+for target in "${targets[@]}"; do
+  name=${target#fuzz_}
+  work="$dir/corpus/$name" found="$dir/findings/$name"
+  rm -rf "$found"
+  mkdir -p "$work" "$found"
+  log="$dir/$name.log"
+  # The seeds are read, never written: new inputs go to the build tree.
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
+  "$dir/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$found/" -print_final_stats=1 "$work" "${seeds[@]}" \
+    >"$log" 2>&1 || true
+  execs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -1)
+  findings=$(find "$found" -type f | wc -l)
+  echo "fuzz target=$name execs=${execs:-0} findings=$findings"
+  if [ "$findings" -gt 0 ] || [ -z "$execs" ]; then
+    total_findings=$((total_findings + 1))
+    grep -E 'ERROR|SUMMARY|#[0-9]+ 0x' "$log" | head -20 || true
+  fi
+done
+[ "$total_findings" -eq 0 ]
