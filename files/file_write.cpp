@@ -86,6 +86,42 @@ std::vector<uint8_t> CheckValue(std::span<const uint8_t> data, CheckMode mode) {
   return {};
 }
 
+// Asks the unit for the file's size and checksums and compares them with
+// what was sent. A block damaged on the line can still pass the packet CRC;
+// this one request per file catches it before the run reports success.
+bool UnitHoldsSent(RemoteFileAccess& files, const FileRef& ref, std::span<const uint8_t> data,
+                   const std::vector<uint8_t>& extra) {
+  std::vector<uint8_t> sent(data.begin(), data.end());
+  sent.insert(sent.end(), extra.begin(), extra.end());
+  const uint32_t size = static_cast<uint32_t>(sent.size());
+  FileAttributes attributes;
+  if (!files.GetFileAttributes(ref.address, ref.drive, ref.file, size, attributes) ||
+      attributes.result != 0) {
+    return false;
+  }
+  const FileChecksums sums = ComputeFileChecksums(sent.data(), sent.size());
+  bool same = attributes.size == size;
+  for (size_t i = 0; i < sums.size(); ++i) same = same && attributes.checksums[i] == sums[i];
+  if (!same) {
+    files.link().runtime.out.Print(Sink::kInfo, "-- Ponderix file ", Hex(ref.drive, 2), ":",
+                                   Hex(ref.file, 4), " does not hold what was sent\r\n");
+  }
+  return same;
+}
+
+// Writes a file and checks that the unit holds it, writing it once more when
+// it does not: a damaged block is rare, two in a row on one file are not
+// worth a third try.
+template <typename Write>
+bool WriteChecked(RemoteFileAccess& files, const FileRef& ref, std::span<const uint8_t> data,
+                  const std::vector<uint8_t>& extra, Write write) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!write()) return false;
+    if (UnitHoldsSent(files, ref, data, extra)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool UpdateFile(RemoteFileAccess& files, const UnitInfo& unit, uint8_t drive, uint16_t file,
@@ -98,16 +134,19 @@ bool UpdateFile(RemoteFileAccess& files, const UnitInfo& unit, uint8_t drive, ui
   out.Print(Sink::kDebug, Hex(drive, 2), ":", Hex(file, 4), " ");
   out.Print(Sink::kInfo, data.size(), " bytes\r\n");
 
-  if (!Create(files, ref, highSpeed) || !Transfer(files, ref, data)) return false;
-  if (crc) {
-    const uint16_t number = FileCrcNumber(data.data(), data.size());
-    out.Print(Sink::kDebug, "\r\nAdding CRC=", Hex(number, 4), "\r\n");
-    // A CRC that is not stored only makes the next comparison write the
-    // file again.
-    uint8_t result = 0;
-    files.SetFileProperties(ref.address, drive, file, CrcProperties(number), result);
-  }
-  if (!Close(files, ref)) return false;
+  const bool written = WriteChecked(files, ref, data, {}, [&] {
+    if (!Create(files, ref, highSpeed) || !Transfer(files, ref, data)) return false;
+    if (crc) {
+      const uint16_t number = FileCrcNumber(data.data(), data.size());
+      out.Print(Sink::kDebug, "\r\nAdding CRC=", Hex(number, 4), "\r\n");
+      // A CRC that is not stored only makes the next comparison write the
+      // file again.
+      uint8_t result = 0;
+      files.SetFileProperties(ref.address, drive, file, CrcProperties(number), result);
+    }
+    return Close(files, ref);
+  });
+  if (!written) return false;
   TraceComplete(out);
 
   if (!rt.options.verify) return true;
@@ -130,10 +169,12 @@ bool SendUpdateFile(RemoteFileAccess& files, const UnitInfo& unit, uint8_t drive
   const char* extraLine = mode == CheckMode::kCrc        ? "Adding CRC\r\n"
                           : mode == CheckMode::kFletcher ? "Adding Checksum\r\n"
                                                          : nullptr;
-  if (!Create(files, ref, highSpeed) ||
-      !Transfer(files, ref, data, CheckValue(data, mode), extraLine) || !Close(files, ref)) {
-    return false;
-  }
+  const std::vector<uint8_t> checkValue = CheckValue(data, mode);
+  const bool sent = WriteChecked(files, ref, data, checkValue, [&] {
+    return Create(files, ref, highSpeed) && Transfer(files, ref, data, checkValue, extraLine) &&
+           Close(files, ref);
+  });
+  if (!sent) return false;
   TraceComplete(out);
 
   if (!rt.options.verify) return true;
