@@ -7,15 +7,15 @@
 //   file-bench transport=G direction=write baud=921600 payload_bytes=N wire_out_bytes=N
 //   wire_in_bytes=N bound_s=X achieved_s=Y ratio=Y/X cpu_s=Z clock=virtual
 //   file-check baud=921600 files=7 requests=N bound_s=X achieved_s=Y ratio=Y/X cpu_s=Z
-//   clock=virtual tick_bound_s=T
+//   clock=virtual
 //
 // achieved_s is the time from creating (opening) the file to its close;
 // bound_s is the least time the simulator's model allows for the frames the
 // run exchanged: each frame's line time and the unit's time for it, added up
 // for exchanges that wait for their reply and overlapped for the data blocks
-// and read requests kept in flight. tick_bound_s is the same bound for a
-// client that can act only on the whole-millisecond ticks of the clock.
-// cpu_s is the updater's own processor time (the simulator's is left out).
+// and read requests kept in flight. The virtual clock runs in microseconds,
+// so the program can act on a reply the moment it arrives. cpu_s is the updater's own processor
+// time (the simulator's is left out).
 
 #include <algorithm>
 #include <cstdio>
@@ -85,15 +85,32 @@ class TimedPeer : public kel::MemorySerialPeer {
     inner_.OnHostBytes(data, length, line, now);
     seconds += ThreadCpuSeconds() - start;
   }
+  void OnHostBytesUs(const uint8_t* data, size_t length, const kel::SerialConfig& line,
+                     uint64_t nowUs) override {
+    const double start = ThreadCpuSeconds();
+    inner_.OnHostBytesUs(data, length, line, nowUs);
+    seconds += ThreadCpuSeconds() - start;
+  }
   void OnTime(uint32_t now) override {
     const double start = ThreadCpuSeconds();
     inner_.OnTime(now);
     seconds += ThreadCpuSeconds() - start;
   }
+  void OnTimeUs(uint64_t nowUs) override {
+    const double start = ThreadCpuSeconds();
+    inner_.OnTimeUs(nowUs);
+    seconds += ThreadCpuSeconds() - start;
+  }
   void OnOpen(bool open, const kel::SerialConfig& line) override { inner_.OnOpen(open, line); }
   bool Cts() override { return inner_.Cts(); }
   bool NextEvent(uint32_t& tick) override { return inner_.NextEvent(tick); }
+  bool NextEventUs(uint64_t nowUs, uint64_t& atUs) override {
+    return inner_.NextEventUs(nowUs, atUs);
+  }
   bool HostBytesLeaveAt(uint32_t& tick) override { return inner_.HostBytesLeaveAt(tick); }
+  bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) override {
+    return inner_.HostBytesLeaveAtUs(nowUs, atUs);
+  }
 
   double seconds = 0;
 
@@ -143,10 +160,7 @@ bool KeptInFlight(const Bytes& payload) {
 
 // The bound for the exchanges in `network`'s transcript: each request with
 // the reply to it; file blocks overlapped, the rest one after another.
-// `tickUs` gets the same for a client that acts on whole milliseconds only
-// (each exchange that waits for its reply rounded up).
-uint64_t ModelBound(kel::sim::SimNetwork& network, const kel::sim::SimUnit& unit, int32_t baud,
-                    uint64_t& tickUs) {
+uint64_t ModelBound(kel::sim::SimNetwork& network, const kel::sim::SimUnit& unit, int32_t baud) {
   using Direction = kel::sim::TranscriptEntry::Direction;
   const kel::SerialConfig line = kel::sim::UnitLine(baud, false);
   std::vector<std::pair<uint64_t, Path>> exchanges;  // by request number
@@ -164,7 +178,6 @@ uint64_t ModelBound(kel::sim::SimNetwork& network, const kel::sim::SimUnit& unit
     }
   }
   uint64_t bound = 0;
-  tickUs = 0;
   std::vector<Path> run;
   for (auto& [request, path] : exchanges) {
     if (path.size() == 4) {
@@ -172,12 +185,9 @@ uint64_t ModelBound(kel::sim::SimNetwork& network, const kel::sim::SimUnit& unit
       run.push_back(path);
       continue;
     }
-    const uint64_t serial = Serial(path);
-    bound += Pipelined(run) + serial;
-    tickUs += Pipelined(run) + (serial + 999) / 1000 * 1000;
+    bound += Pipelined(run) + Serial(path);
     run.clear();
   }
-  tickUs += Pipelined(run);
   return bound + Pipelined(run);
 }
 
@@ -252,20 +262,18 @@ struct Bench {
   // Times `job`, the wire bytes and the model's bound for its frames alone.
   template <typename Job>
   bool Measure(Job job, uint64_t& wireOut, uint64_t& wireIn, double& achieved, double& cpu,
-               double& bound, double& tickBound, size_t& requests) {
+               double& bound, size_t& requests) {
     network.transcript().Clear();
     const uint64_t out0 = updater.port.totalSent;
     const uint64_t in0 = updater.port.totalReceived;
     const double cpu0 = ThreadCpuSeconds() - peer.timed.seconds;
-    const uint32_t t0 = clock.Ticks();
+    const uint64_t t0 = clock.Micros();
     const bool done = job();
-    achieved = (clock.Ticks() - t0) / 1000.0;
+    achieved = static_cast<double>(clock.Micros() - t0) / 1e6;
     cpu = ThreadCpuSeconds() - peer.timed.seconds - cpu0;
     wireOut = updater.port.totalSent - out0;
     wireIn = updater.port.totalReceived - in0;
-    uint64_t tickUs = 0;
-    bound = static_cast<double>(ModelBound(network, *network.connected(), baud, tickUs)) / 1e6;
-    tickBound = static_cast<double>(tickUs) / 1e6;
+    bound = static_cast<double>(ModelBound(network, *network.connected(), baud)) / 1e6;
     requests = 0;
     for (const auto& entry : network.transcript().entries()) {
       requests += entry.direction == kel::sim::TranscriptEntry::Direction::kToUnit;
@@ -347,7 +355,7 @@ int TransferRuns(int32_t baud, bool highSpeed) {
     std::snprintf(head, sizeof head, "file-bench transport=%s direction=%s baud=%d", form,
                   writing ? "write" : "read", baud);
     uint64_t out = 0, in = 0;
-    double achieved = 0, cpu = 0, bound = 0, tickBound = 0;
+    double achieved = 0, cpu = 0, bound = 0;
     size_t requests = 0;
     kel::RemoteFileAccess& files = bench.updater.files;
     const bool done = bench.ready && bench.Measure(
@@ -355,7 +363,7 @@ int TransferRuns(int32_t baud, bool highSpeed) {
                                            return writing ? WriteFile(files, data, highSpeed)
                                                           : ReadFile(files, data, highSpeed);
                                          },
-                                         out, in, achieved, cpu, bound, tickBound, requests);
+                                         out, in, achieved, cpu, bound, requests);
     const kel::sim::SimFile* kept = bench.network.connected()->files.Find(kDrive, kBenchFile);
     if (done && kept != nullptr && kept->data == data) {
       PrintLine(head, data.size(), out, in, bound, achieved, cpu);
@@ -383,7 +391,7 @@ int CheckRun(int32_t baud) {
         kel::UpdateFile(files, unit, kDrive, static_cast<uint16_t>(0x200 + k), contents[k], true);
   }
   uint64_t out = 0, in = 0;
-  double achieved = 0, cpu = 0, bound = 0, tickBound = 0;
+  double achieved = 0, cpu = 0, bound = 0;
   size_t requests = 0;
   const bool done = ready && bench.Measure(
                                  [&] {
@@ -396,15 +404,15 @@ int CheckRun(int32_t baud) {
                                    }
                                    return upToDate;
                                  },
-                                 out, in, achieved, cpu, bound, tickBound, requests);
+                                 out, in, achieved, cpu, bound, requests);
   if (!done) {
     std::printf("file-check baud=%d files=%zu failed\n", baud, kCheckedFiles);
     return 1;
   }
   std::printf(
       "file-check baud=%d files=%zu requests=%zu bound_s=%.4f achieved_s=%.4f ratio=%.3f "
-      "cpu_s=%.4f clock=virtual tick_bound_s=%.4f\n",
-      baud, kCheckedFiles, requests, bound, achieved, achieved / bound, cpu, tickBound);
+      "cpu_s=%.4f clock=virtual\n",
+      baud, kCheckedFiles, requests, bound, achieved, achieved / bound, cpu);
   std::fflush(stdout);
   return 0;
 }

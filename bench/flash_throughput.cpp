@@ -7,15 +7,15 @@
 // line per run:
 //
 //   flash-bench transport=windowed baud=921600 image=NAME payload_bytes=N wire_out_bytes=N
-//   wire_in_bytes=N bound_s=X achieved_s=Y ratio=Y/X cpu_s=Z clock=virtual tick_bound_s=T
+//   wire_in_bytes=N bound_s=X achieved_s=Y ratio=Y/X cpu_s=Z clock=virtual
 //
 // achieved_s is the time WriteFlash took (erase included); bound_s is the
 // least time the same model allows for the requests the protocol needs:
 // every byte's line time plus the unit's time, added up for exchanges that
-// wait for their reply and overlapped for those kept in flight.
-// tick_bound_s is the same bound for a client that can only act on the
-// whole-millisecond ticks of the clock the run is measured with. cpu_s is
-// the updater's own processor time (the simulator's is left out).
+// wait for their reply and overlapped for those kept in flight. The
+// virtual clock runs in microseconds, so the program can act on a reply
+// the moment it arrives. cpu_s is the updater's own processor time (the
+// simulator's is left out).
 //
 // With --real a further run goes over a pseudo-terminal in real time, the
 // simulator pacing its replies at the line's speed (clock=real): the first
@@ -200,15 +200,11 @@ class Request {
   Bytes bytes_;
 };
 
-// The bound in microseconds, and the same for a client acting on whole
-// milliseconds only (each exchange that waits for its reply rounded up).
+// The bound in microseconds: exchanges that wait for their reply and runs
+// kept in flight, added up.
 struct Bound {
   uint64_t us = 0;
-  uint64_t tickUs = 0;
-  void Add(uint64_t serial, bool waits) {
-    us += serial;
-    tickUs += waits ? (serial + 999) / 1000 * 1000 : serial;
-  }
+  void Add(uint64_t stage) { us += stage; }
 };
 
 Bound ModelBound(Transport transport, const std::vector<Record>& sent,
@@ -233,7 +229,7 @@ Bound ModelBound(Transport transport, const std::vector<Record>& sent,
   const Record& first = sent.front();
   const Record& last = sent.back();
   const uint32_t end = static_cast<uint32_t>(last.address + last.length - 1);
-  bound.Add(Serial(path(Request(0x35, 8).U32(first.address).U32(end), 4)), true);
+  bound.Add(Serial(path(Request(0x35, 8).U32(first.address).U32(end), 4)));
 
   std::vector<Path> run;
   for (const Record& r : sent) {
@@ -245,7 +241,7 @@ Bound ModelBound(Transport transport, const std::vector<Record>& sent,
         request.U32(r.address);
         if (large) request.U8(r.length >> 8);
         request.U8(r.length).Data(r.data, r.length);
-        bound.Add(Serial(path(request, large ? 11 : 10)), true);
+        bound.Add(Serial(path(request, large ? 11 : 10)));
         break;
       }
       case Transport::kWindowed: {
@@ -265,13 +261,13 @@ Bound ModelBound(Transport transport, const std::vector<Record>& sent,
           chunks.push_back(path(Request(0x38, 3 + n).U16(at).U8(n).Data(r.data + at, n), 7));
         }
         // The commit leaves once the last chunk is acknowledged.
-        bound.Add(Pipelined(chunks), true);
-        bound.Add(Serial(path(Request(0x3A, 6).U32(r.address).U16(r.length), 11)), true);
+        bound.Add(Pipelined(chunks));
+        bound.Add(Serial(path(Request(0x3A, 6).U32(r.address).U16(r.length), 11)));
         break;
       }
     }
   }
-  if (!run.empty()) bound.Add(Pipelined(run), false);
+  if (!run.empty()) bound.Add(Pipelined(run));
   return bound;
 }
 
@@ -288,15 +284,32 @@ class TimedPeer : public kel::MemorySerialPeer {
     inner_.OnHostBytes(data, length, line, now);
     seconds += ThreadCpuSeconds() - start;
   }
+  void OnHostBytesUs(const uint8_t* data, size_t length, const kel::SerialConfig& line,
+                     uint64_t nowUs) override {
+    const double start = ThreadCpuSeconds();
+    inner_.OnHostBytesUs(data, length, line, nowUs);
+    seconds += ThreadCpuSeconds() - start;
+  }
   void OnTime(uint32_t now) override {
     const double start = ThreadCpuSeconds();
     inner_.OnTime(now);
     seconds += ThreadCpuSeconds() - start;
   }
+  void OnTimeUs(uint64_t nowUs) override {
+    const double start = ThreadCpuSeconds();
+    inner_.OnTimeUs(nowUs);
+    seconds += ThreadCpuSeconds() - start;
+  }
   void OnOpen(bool open, const kel::SerialConfig& line) override { inner_.OnOpen(open, line); }
   bool Cts() override { return inner_.Cts(); }
   bool NextEvent(uint32_t& tick) override { return inner_.NextEvent(tick); }
+  bool NextEventUs(uint64_t nowUs, uint64_t& atUs) override {
+    return inner_.NextEventUs(nowUs, atUs);
+  }
   bool HostBytesLeaveAt(uint32_t& tick) override { return inner_.HostBytesLeaveAt(tick); }
+  bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) override {
+    return inner_.HostBytesLeaveAtUs(nowUs, atUs);
+  }
 
   double seconds = 0;
 
@@ -389,11 +402,10 @@ void Print(Transport transport, int32_t baud, const char* image, const Figures& 
   const double bound = static_cast<double>(f.bound.us) / 1e6;
   std::printf(
       "flash-bench transport=%s baud=%d image=%s payload_bytes=%llu wire_out_bytes=%llu "
-      "wire_in_bytes=%llu bound_s=%.3f achieved_s=%.3f ratio=%.3f cpu_s=%.3f clock=%s "
-      "tick_bound_s=%.3f\n",
+      "wire_in_bytes=%llu bound_s=%.3f achieved_s=%.3f ratio=%.3f cpu_s=%.3f clock=%s\n",
       Name(transport), baud, image, static_cast<unsigned long long>(f.payload),
       static_cast<unsigned long long>(f.wireOut), static_cast<unsigned long long>(f.wireIn), bound,
-      f.achieved, f.achieved / bound, f.cpu, clock, static_cast<double>(f.bound.tickUs) / 1e6);
+      f.achieved, f.achieved / bound, f.cpu, clock);
   std::fflush(stdout);
 }
 
@@ -469,7 +481,7 @@ bool VirtualRun(const kel::SoftwareEntry& software, Transport transport, int32_t
   if (!updater.Reach(transport, baud) || !updater.StartProgrammer(software.unitType)) return false;
   const SentImage sent(*kel::CatalogueImage(software.image), transport);
   const bool written = Measure(
-      updater, sent, [&clock] { return clock.Ticks() / 1000.0; },
+      updater, sent, [&clock] { return static_cast<double>(clock.Micros()) / 1e6; },
       [&timed] { return ThreadCpuSeconds() - timed.seconds; }, f);
   kel::sim::SimUnit& target = *Target(network, transport);
   f.bound = ModelBound(transport, sent.records, target, Jig(network, transport), baud);

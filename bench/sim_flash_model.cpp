@@ -147,8 +147,8 @@ class Run {
   bool Proxied() const { return transport_ == MemoryTransport::kBuffered; }
 
   // Erases the software range, then writes the image; returns the virtual
-  // milliseconds the writing took.
-  bool Write(const std::vector<Record>& image, uint64_t& ms) {
+  // microseconds the writing took.
+  bool Write(const std::vector<Record>& image, uint64_t& us) {
     if (!client_.Open(baud_)) return false;
     if (Proxied()) {
       Bytes reply;
@@ -157,9 +157,9 @@ class Run {
     }
     if (!client_.EraseRange(kStart, kEnd - 1, 10000)) return false;
     const std::vector<Record> sent = transport_ == MemoryTransport::kSmall ? Pieces(image) : image;
-    const uint32_t start = clock_.Ticks();
+    const uint64_t start = clock_.Micros();
     if (!client_.ProgramFlash(sent, transport_)) return false;
-    ms = clock_.Ticks() - start;
+    us = clock_.Micros() - start;
     return far_->flash.Read(kStart, image.front().data.size()) == image.front().data;
   }
 
@@ -266,13 +266,13 @@ int main() {
     for (int32_t baud : {115200, 921600}) {
       const auto cpuStart = std::chrono::steady_clock::now();
       Run run(transport, baud);
-      uint64_t ms = 0;
-      if (!run.Write(image, ms)) {
+      uint64_t us = 0;
+      if (!run.Write(image, us)) {
         std::printf("sim-bench transport=%s baud=%d failed\n", Name(transport), baud);
         ++failures;
         continue;
       }
-      const double achieved = ms / 1000.0;
+      const double achieved = static_cast<double>(us) / 1e6;
       const double bound = run.BoundUs(image) / 1e6;
       const double cpu =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - cpuStart).count();

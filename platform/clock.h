@@ -25,6 +25,15 @@ class Clock {
   /// Waits `ms` milliseconds (0 yields). The system clock ends the process
   /// through the stop path when a stop signal arrived during the wait.
   virtual void Sleep(uint32_t ms) = 0;
+  /// Microseconds on the same count as Ticks(): Ticks() is this divided by
+  /// 1000, truncated to 32 bits. Does not wrap. A clock without a finer
+  /// reading gives the start of the present tick.
+  virtual uint64_t Micros() { return uint64_t{Ticks()} * 1000; }
+  /// Waits `us` microseconds; a clock without a finer wait rounds up to
+  /// whole milliseconds.
+  virtual void SleepMicros(uint64_t us) {
+    Sleep(static_cast<uint32_t>(us / 1000 + (us % 1000 != 0 ? 1 : 0)));
+  }
   /// The local date and time now.
   virtual LocalTime Now() = 0;
 };

@@ -40,37 +40,36 @@ class MemorySerialDevice : public SerialDevice {
 
   bool WaitReadable(uint32_t timeoutMs) override {
     Clock& clock = line_.clock();
-    const uint32_t deadline = clock.Ticks() + timeoutMs;
+    // The wait ends at a whole tick, as it would on the program's own clock.
+    const uint64_t deadline = (clock.Micros() / 1000 + timeoutMs) * 1000;
     bool toldNow = false;
     for (;;) {
       if (line_.HostReadable()) return true;
-      const uint32_t now = clock.Ticks();
-      uint32_t next = deadline;
-      uint32_t tick = 0;
+      const uint64_t now = clock.Micros();
+      uint64_t next = deadline;
+      uint64_t at = 0;
       // A delivery stamped in the past counts as due now.
-      if (line_.NextDelivery(tick)) {
-        if (static_cast<int32_t>(tick - now) <= 0) return true;
-        if (static_cast<int32_t>(tick - next) < 0) next = tick;
+      if (line_.NextDeliveryUs(at)) {
+        if (at <= now) return true;
+        next = std::min(next, at);
       }
       // The peer may decide on a reply later: wake for that too, and let
       // it act at once on a decision already due.
-      if (line_.peer() && line_.peer()->NextEvent(tick)) {
-        if (static_cast<int32_t>(tick - now) <= 0 && !toldNow) {
+      if (line_.peer() && line_.peer()->NextEventUs(now, at)) {
+        if (at <= now && !toldNow) {
           toldNow = true;
           Tell();
           continue;
         }
-        if (static_cast<int32_t>(tick - now) > 0 && static_cast<int32_t>(tick - next) < 0)
-          next = tick;
+        if (at > now) next = std::min(next, at);
       }
-      const int32_t wait = static_cast<int32_t>(next - now);
-      if (wait > 0) {
-        clock.Sleep(static_cast<uint32_t>(wait));
+      const bool wait = next > now;
+      if (wait) {
+        clock.SleepMicros(next - now);
         toldNow = false;
       }
       Tell();
-      if (wait <= 0 || static_cast<int32_t>(clock.Ticks() - deadline) >= 0)
-        return line_.HostReadable();
+      if (!wait || clock.Micros() >= deadline) return line_.HostReadable();
     }
   }
 
@@ -82,19 +81,20 @@ class MemorySerialDevice : public SerialDevice {
   bool Drain(uint32_t timeoutMs) override {
     // A peer that puts the bytes on a line of its own speed lets them
     // leave in their time; waiting for that moves the clock.
-    uint32_t leaveAt = 0;
-    if (!line_.peer() || !line_.peer()->HostBytesLeaveAt(leaveAt)) return true;
     Clock& clock = line_.clock();
-    const int32_t wait = static_cast<int32_t>(leaveAt - clock.Ticks());
-    if (wait <= 0) return true;
-    if (static_cast<uint32_t>(wait) > timeoutMs) {
-      if (timeoutMs > 0) clock.Sleep(timeoutMs);
+    const uint64_t now = clock.Micros();
+    uint64_t leaveAt = 0;
+    if (!line_.peer() || !line_.peer()->HostBytesLeaveAtUs(now, leaveAt)) return true;
+    if (leaveAt <= now) return true;
+    const uint64_t deadline = (now / 1000 + timeoutMs) * 1000;
+    if (leaveAt > deadline) {
+      if (deadline > now) clock.SleepMicros(deadline - now);
       Tell();
       failure_.timedOut = true;
       failure_.systemText.clear();
       return false;
     }
-    clock.Sleep(static_cast<uint32_t>(wait));
+    clock.SleepMicros(leaveAt - now);
     Tell();
     return true;
   }
@@ -127,7 +127,7 @@ class MemorySerialDevice : public SerialDevice {
   }
 
   void Tell() {
-    if (line_.peer()) line_.peer()->OnTime(line_.clock().Ticks());
+    if (line_.peer()) line_.peer()->OnTimeUs(line_.clock().Micros());
   }
 
   MemorySerialLine& line_;
@@ -153,7 +153,12 @@ uint8_t GarbledByte(uint8_t byte) {
 
 void MemorySerialLine::SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt,
                                   const SerialConfig* sentWith) {
-  Pending model{deliverAt, 0};
+  SendToHostUs(data, length, MemorySerialPeer::MicrosOfTick(clock_.Micros(), deliverAt), sentWith);
+}
+
+void MemorySerialLine::SendToHostUs(const uint8_t* data, size_t length, uint64_t deliverAtUs,
+                                    const SerialConfig* sentWith) {
+  Pending model{deliverAtUs, 0};
   if (sentWith) {
     model.checked = true;
     model.sentBaud = sentWith->baudRate;
@@ -166,14 +171,13 @@ void MemorySerialLine::SendToHost(const uint8_t* data, size_t length, uint32_t d
   if (deliverInTimeOrder) {
     // After every byte due no later than this batch, so batches stay whole.
     auto at = toHost_.end();
-    while (at != toHost_.begin() && static_cast<int32_t>(deliverAt - std::prev(at)->deliverAt) < 0)
-      --at;
+    while (at != toHost_.begin() && std::prev(at)->deliverAtUs > deliverAtUs) --at;
     toHost_.insert(at, batch.begin(), batch.end());
     return;
   }
   // Deliveries stay in time order even if a peer stamps a later batch earlier.
-  if (!toHost_.empty() && static_cast<int32_t>(deliverAt - toHost_.back().deliverAt) < 0) {
-    for (Pending& p : batch) p.deliverAt = toHost_.back().deliverAt;
+  if (!toHost_.empty() && deliverAtUs < toHost_.back().deliverAtUs) {
+    for (Pending& p : batch) p.deliverAtUs = toHost_.back().deliverAtUs;
   }
   toHost_.insert(toHost_.end(), batch.begin(), batch.end());
 }
@@ -195,14 +199,13 @@ uint8_t MemorySerialLine::Received(const Pending& pending) {
 
 void MemorySerialLine::HostWrite(const uint8_t* data, size_t length) {
   bytesFromHost += length;
-  if (peer_ && length > 0) peer_->OnHostBytes(data, length, config, clock_.Ticks());
+  if (peer_ && length > 0) peer_->OnHostBytesUs(data, length, config, clock_.Micros());
 }
 
 size_t MemorySerialLine::HostRead(uint8_t* out, size_t max) {
-  const uint32_t now = clock_.Ticks();
+  const uint64_t now = clock_.Micros();
   size_t n = 0;
-  while (n < max && !toHost_.empty() &&
-         static_cast<int32_t>(now - toHost_.front().deliverAt) >= 0) {
+  while (n < max && !toHost_.empty() && toHost_.front().deliverAtUs <= now) {
     out[n++] = Received(toHost_.front());
     toHost_.pop_front();
   }
@@ -210,22 +213,27 @@ size_t MemorySerialLine::HostRead(uint8_t* out, size_t max) {
 }
 
 bool MemorySerialLine::HostReadable() {
-  return !toHost_.empty() && static_cast<int32_t>(clock_.Ticks() - toHost_.front().deliverAt) >= 0;
+  return !toHost_.empty() && toHost_.front().deliverAtUs <= clock_.Micros();
 }
 
 bool MemorySerialLine::NextDelivery(uint32_t& tick) const {
+  uint64_t us = 0;
+  if (!NextDeliveryUs(us)) return false;
+  tick = MemorySerialPeer::TickOfMicros(us + 999);
+  return true;
+}
+
+bool MemorySerialLine::NextDeliveryUs(uint64_t& us) const {
   if (toHost_.empty()) return false;
-  tick = toHost_.front().deliverAt;
+  us = toHost_.front().deliverAtUs;
   return true;
 }
 
 void MemorySerialLine::HostPurge() {
   // Only what has already reached the port is discarded; bytes still on
   // their way arrive after the purge, as on a real line.
-  const uint32_t now = clock_.Ticks();
-  while (!toHost_.empty() && static_cast<int32_t>(now - toHost_.front().deliverAt) >= 0) {
-    toHost_.pop_front();
-  }
+  const uint64_t now = clock_.Micros();
+  while (!toHost_.empty() && toHost_.front().deliverAtUs <= now) toHost_.pop_front();
 }
 
 MemorySerialLine& MemorySerialPorts::AddLine(int portNumber) {

@@ -14,6 +14,10 @@
 namespace kel {
 
 /// The far end of an in-memory serial line: the unit simulator, or a test.
+/// Time comes in two readings of the line's clock: whole-millisecond ticks
+/// and microseconds. The line itself calls the microsecond functions; their
+/// defaults fall back on the tick ones, so a peer that keeps time in ticks
+/// needs only those.
 class MemorySerialPeer {
  public:
   virtual ~MemorySerialPeer() = default;
@@ -21,8 +25,15 @@ class MemorySerialPeer {
   /// (speed and parity as the program set them).
   virtual void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& line,
                            uint32_t now) = 0;
+  /// The same, at microsecond `nowUs`.
+  virtual void OnHostBytesUs(const uint8_t* data, size_t length, const SerialConfig& line,
+                             uint64_t nowUs) {
+    OnHostBytes(data, length, line, TickOfMicros(nowUs));
+  }
   /// Time has moved to `now`; a peer with delayed output may send it now.
   virtual void OnTime(uint32_t now) { (void)now; }
+  /// The same, at microsecond `nowUs`.
+  virtual void OnTimeUs(uint64_t nowUs) { OnTime(TickOfMicros(nowUs)); }
   /// The port was opened (true) or closed (false) by the program.
   virtual void OnOpen(bool open, const SerialConfig& line) {
     (void)open;
@@ -36,11 +47,35 @@ class MemorySerialPeer {
     (void)tick;
     return false;
   }
+  /// The same in microseconds, asked at microsecond `nowUs`.
+  virtual bool NextEventUs(uint64_t nowUs, uint64_t& atUs) {
+    uint32_t tick = 0;
+    if (!NextEvent(tick)) return false;
+    atUs = MicrosOfTick(nowUs, tick);
+    return true;
+  }
   /// The tick at which the bytes the program has written so far have all
   /// left on the line; false when they leave at once (no line time).
   virtual bool HostBytesLeaveAt(uint32_t& tick) {
     (void)tick;
     return false;
+  }
+  /// The same in microseconds, asked at microsecond `nowUs`.
+  virtual bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) {
+    uint32_t tick = 0;
+    if (!HostBytesLeaveAt(tick)) return false;
+    atUs = MicrosOfTick(nowUs, tick);
+    return true;
+  }
+
+  /// The tick (Clock::Ticks) of a microsecond reading.
+  static uint32_t TickOfMicros(uint64_t us) { return static_cast<uint32_t>(us / 1000); }
+  /// The microsecond at which tick `tick` begins, for a tick within 24 days
+  /// of the reading `nowUs` (ticks wrap, microseconds do not); never below 0.
+  static uint64_t MicrosOfTick(uint64_t nowUs, uint32_t tick) {
+    const int64_t ticks = int64_t{static_cast<int32_t>(tick - TickOfMicros(nowUs))};
+    const int64_t start = static_cast<int64_t>(nowUs / 1000) + ticks;
+    return start < 0 ? 0 : static_cast<uint64_t>(start) * 1000;
   }
 };
 
@@ -52,9 +87,10 @@ uint8_t GarbledByte(uint8_t byte);
 
 /// A serial line held in memory. The program's side is a SerialDevice made
 /// by MemorySerialPorts; the peer side is a MemorySerialPeer that answers
-/// through SendToHost. Each byte carries the tick at which it reaches the
-/// program, so a peer can answer late; waiting for input advances a
-/// VirtualClock straight to the next delivery, so exchanges cost no real time.
+/// through SendToHost. Each byte carries the microsecond at which it reaches
+/// the program, so a peer can answer late; waiting for input advances a
+/// VirtualClock straight to the next delivery, to the microsecond, so
+/// exchanges cost no real time and no rounding to whole ticks.
 class MemorySerialLine {
  public:
   explicit MemorySerialLine(Clock& clock) : clock_(clock) {}
@@ -68,6 +104,9 @@ class MemorySerialLine {
   /// from those come out garbled and flag a framing (or parity) error.
   void SendToHost(const uint8_t* data, size_t length, uint32_t deliverAt,
                   const SerialConfig* sentWith = nullptr);
+  /// The same, reaching the program at microsecond `deliverAtUs` of the clock.
+  void SendToHostUs(const uint8_t* data, size_t length, uint64_t deliverAtUs,
+                    const SerialConfig* sentWith = nullptr);
   /// Peer side: false (the default) keeps deliveries in the order sent, a
   /// batch stamped earlier than the one before it waiting for that one;
   /// true places each batch by its tick, for a peer whose answers may
@@ -80,8 +119,11 @@ class MemorySerialLine {
   size_t HostRead(uint8_t* out, size_t max);
   /// True when a byte has reached the program by now.
   bool HostReadable();
-  /// The tick of the next pending delivery, if any.
+  /// The tick of the next pending delivery, if any: the first tick at
+  /// which it can be read.
   bool NextDelivery(uint32_t& tick) const;
+  /// The microsecond of the next pending delivery, if any.
+  bool NextDeliveryUs(uint64_t& us) const;
   void HostPurge();
 
   /// The line settings the program has open (speed, parity), or closed.
@@ -106,7 +148,7 @@ class MemorySerialLine {
 
  private:
   struct Pending {
-    uint32_t deliverAt;
+    uint64_t deliverAtUs;
     uint8_t byte;
     bool checked = false;  ///< sender's settings known
     int32_t sentBaud = 0;

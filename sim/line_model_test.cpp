@@ -14,6 +14,7 @@
 #include "sim/programmer_role.h"
 #include "sim/sim_network.h"
 #include "sim/sim_test_support.h"
+#include "sim/unit_timing.h"
 #include "tests/sim_flash_support.h"
 
 namespace kel::sim {
@@ -153,6 +154,31 @@ TEST(SimLineModel, TheBootLoaderKeepsTheWindowOfItsRelease) {
     EXPECT_EQ(network.transcript().Filter(TranscriptEntry::Direction::kLost).size(),
               static_cast<size_t>(c.sent - c.answered));
   }
+}
+
+// Through the in-memory line the program reads a reply at the microsecond
+// its last byte arrives, even when it sent the request inside a tick.
+TEST(SimLineModel, TheProgramReadsAReplyTheMicrosecondItArrives) {
+  VirtualClock clock;
+  clock.AdvanceMicros(400);
+  MemorySerialPorts ports(clock);
+  SimNetwork network;
+  network.AddUnit(Kt3Programmer(), SimNetwork::Place::kConnected);
+  network.SetLineModel(true);
+  MemoryPeer peer(network, ports.AddLine(1));
+  network.connected()->baudRate = 921600;
+  SerialOpenError error;
+  auto device = ports.Open(1, Line(921600), error);
+  ASSERT_TRUE(device);
+  clock.AdvanceMicros(300);
+  const auto payload = Command(0x42).U32(0x4000).U16(1024).Bytes(Pattern(1024, 1)).Take();
+  const auto request = WithCrc(payload);
+  const uint64_t sent = clock.Micros();
+  ASSERT_EQ(device->Write(request.data(), request.size()), static_cast<int>(request.size()));
+  ASSERT_TRUE(device->WaitReadable(1000));
+  EXPECT_EQ(clock.Micros(), sent + LineTimeUs(request.size(), Line(921600)) +
+                                ProcessingUs(*network.connected(), payload) +
+                                LineTimeUs(13, Line(921600)));
 }
 
 // A reply still on its way when the program moves to another speed is read

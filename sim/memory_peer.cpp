@@ -4,9 +4,9 @@ namespace kel::sim {
 
 MemoryPeer::MemoryPeer(SimNetwork& network, MemorySerialLine& line)
     : network_(network), line_(line) {
-  network_.PowerOn(line_.clock().Ticks());
+  network_.PowerOnUs(line_.clock().Micros());
   line_.AttachPeer(this);
-  // Each reply is stamped with the tick it leaves the unit; a late one is
+  // Each reply is stamped with the moment it has reached the program; a late one is
   // overtaken by the replies the unit sends meanwhile.
   line_.deliverInTimeOrder = true;
 }
@@ -21,14 +21,35 @@ void MemoryPeer::OnHostBytes(const uint8_t* data, size_t length, const SerialCon
   Deliver();
 }
 
+void MemoryPeer::OnHostBytesUs(const uint8_t* data, size_t length, const SerialConfig& line,
+                               uint64_t nowUs) {
+  network_.FeedUs(data, length, line, nowUs);
+  Deliver();
+}
+
 void MemoryPeer::OnTime(uint32_t now) {
   network_.Advance(now);
   Deliver();
 }
 
+void MemoryPeer::OnTimeUs(uint64_t nowUs) {
+  network_.AdvanceToUs(nowUs);
+  Deliver();
+}
+
 bool MemoryPeer::NextEvent(uint32_t& tick) { return network_.NextEvent(tick); }
 
+bool MemoryPeer::NextEventUs(uint64_t nowUs, uint64_t& atUs) {
+  (void)nowUs;
+  return network_.NextEventUs(atUs);
+}
+
 bool MemoryPeer::HostBytesLeaveAt(uint32_t& tick) { return network_.HostBytesLeaveAt(tick); }
+
+bool MemoryPeer::HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) {
+  (void)nowUs;
+  return network_.HostBytesLeaveAtUs(atUs);
+}
 
 void MemoryPeer::OnOpen(bool open, const SerialConfig& line) {
   (void)line;
@@ -39,7 +60,7 @@ bool MemoryPeer::Cts() { return network_.Cts(line_.clock().Ticks()); }
 
 void MemoryPeer::Deliver() {
   for (const TimedOutput& out : network_.TakeOutput()) {
-    line_.SendToHost(out.bytes.data(), out.bytes.size(), out.deliverAt, &out.line);
+    line_.SendToHostUs(out.bytes.data(), out.bytes.size(), out.deliverAtUs, &out.line);
   }
 }
 

@@ -7,7 +7,7 @@ namespace kel::sim {
 
 /// Serves a simulated network on an in-memory serial line: the program's
 /// bytes go to the network as they are written, the units' replies go back
-/// stamped with their delivery tick, so with a VirtualClock whole sessions
+/// stamped with their delivery time to the microsecond, so with a VirtualClock whole sessions
 /// run deterministically and in no real time.
 class MemoryPeer : public MemorySerialPeer {
  public:
@@ -19,11 +19,16 @@ class MemoryPeer : public MemorySerialPeer {
 
   void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig& line,
                    uint32_t now) override;
+  void OnHostBytesUs(const uint8_t* data, size_t length, const SerialConfig& line,
+                     uint64_t nowUs) override;
   void OnTime(uint32_t now) override;
+  void OnTimeUs(uint64_t nowUs) override;
   void OnOpen(bool open, const SerialConfig& line) override;
   bool Cts() override;
   bool NextEvent(uint32_t& tick) override;
+  bool NextEventUs(uint64_t nowUs, uint64_t& atUs) override;
   bool HostBytesLeaveAt(uint32_t& tick) override;
+  bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) override;
 
   SimNetwork& network() { return network_; }
 

@@ -64,8 +64,17 @@ SimUnit* SimNetwork::Find(const std::string& name) {
   return nullptr;
 }
 
-void SimNetwork::PowerOn(uint32_t now) {
+void SimNetwork::PowerOn(uint32_t now) { StartAt(now, uint64_t{now} * 1000); }
+
+void SimNetwork::PowerOnUs(uint64_t nowUs) {
+  // The units' clock starts at the beginning of the tick power-on falls in,
+  // so that ticks and microseconds name the same moments.
+  StartAt(static_cast<uint32_t>(nowUs / 1000), nowUs / 1000 * 1000);
+}
+
+void SimNetwork::StartAt(uint32_t now, uint64_t tickUs) {
   epochMs_ = now;
+  epochUs_ = tickUs;
   for (SimUnit* u : AllUnits()) {
     u->restarting = true;
     u->restartRole = u->startRole;
@@ -74,7 +83,7 @@ void SimNetwork::PowerOn(uint32_t now) {
     // A unit found running at start is ready at once.
     u->readyAt = now;
   }
-  lastByteAt_ = now;
+  lastByteUs_ = 0;
 }
 
 void SimNetwork::PortOpened(uint32_t now) { openedAt_ = now; }
@@ -123,9 +132,11 @@ void SimNetwork::Lost(const uint8_t* data, size_t length, const SerialConfig& li
   transcript_.Add(std::move(e));
 }
 
-void SimNetwork::Advance(uint32_t now) { AdvanceUs(ToUs(now), true); }
+void SimNetwork::Advance(uint32_t now) { ReachUs(ToUs(now), true); }
 
-void SimNetwork::AdvanceUs(uint64_t us, bool inclusive) {
+void SimNetwork::AdvanceToUs(uint64_t nowUs) { ReachUs(FromHostUs(nowUs), true); }
+
+void SimNetwork::ReachUs(uint64_t us, bool inclusive) {
   // A held reply whose unit finished before this moment found nothing
   // waiting: it goes out now.
   for (size_t i = 0; i < held_.size();) {
@@ -159,20 +170,46 @@ bool SimNetwork::NextEvent(uint32_t& tick) const {
   return any;
 }
 
+bool SimNetwork::NextEventUs(uint64_t& us) const {
+  bool any = false;
+  auto consider = [&](uint64_t at) {
+    if (!any || at < us) us = at;
+    any = true;
+  };
+  auto restart = [&](const SimUnit* u) {
+    if (u && u->restarting) consider(HostUs(ToUs(u->restartDoneAt)));
+  };
+  restart(connected_.get());
+  for (const auto& u : network_) restart(u.get());
+  restart(jigPort_.get());
+  for (const HeldReply& h : held_) consider(HostUs(h.decideUs));
+  return any;
+}
+
 void SimNetwork::Feed(const uint8_t* data, size_t length, const SerialConfig& line, uint32_t now) {
+  FeedAt(data, length, line, ToUs(now));
+}
+
+void SimNetwork::FeedUs(const uint8_t* data, size_t length, const SerialConfig& line,
+                        uint64_t nowUs) {
+  FeedAt(data, length, line, FromHostUs(nowUs));
+}
+
+void SimNetwork::FeedAt(const uint8_t* data, size_t length, const SerialConfig& line,
+                        uint64_t nowUs) {
   if (length == 0) return;
   // The bytes reach the unit at once, or with the line model one after
   // another once the line is free; with hardware flow control none leaves
   // while the unit holds CTS low.
-  uint64_t startUs = ToUs(now);
+  uint64_t startUs = nowUs;
   if (line.ctsFlow) startUs = std::max(startUs, ctsLowUntilUs_);
   if (lineModel_) startUs = hostToUnit_.Send(startUs, length, line, nullptr);
   const SerialConfig timing = lineModel_ ? line : UnitLine(0, false);
   const uint64_t firstUs = startUs + LineTimeUs(1, timing);
-  AdvanceUs(firstUs, false);
-  if (decoder_.pending() > 0 && !TimeReached(lastByteAt_ + kFrameGapMs, now))
+  ReachUs(firstUs, false);
+  if (decoder_.pending() > 0 && nowUs > lastByteUs_ + uint64_t{kFrameGapMs} * 1000)
     decoder_.DropPending();
-  lastByteAt_ = now;
+  lastByteUs_ = nowUs;
   const uint32_t arrivalTick = ToTick(firstUs);
   SimUnit* unit = connected_.get();
   if (!unit || unplugged_) return Lost(data, length, line, arrivalTick, "no unit on the line");
@@ -226,6 +263,7 @@ void SimNetwork::HandleIsp(SimUnit& unit, const uint8_t* data, size_t length,
   TimedOutput out;
   out.bytes.assign(text.begin(), text.end());
   out.deliverAt = ToTick(end);
+  out.deliverAtUs = HostUs(end);
   out.line = line;
   TranscriptEntry reply =
       Entry(TranscriptEntry::Direction::kFromUnit, out.bytes, line, out.deliverAt, requestCount_);

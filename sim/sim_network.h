@@ -21,6 +21,7 @@ namespace kel::sim {
 /// other settings they arrive garbled).
 struct TimedOutput {
   uint32_t deliverAt = 0;
+  uint64_t deliverAtUs = 0;  ///< the same moment to the microsecond (deliverAt rounds up)
   std::vector<uint8_t> bytes;
   SerialConfig line;
 };
@@ -31,7 +32,9 @@ struct TimedOutput {
 /// through proxied frames). Bytes from the program go in through Feed; the
 /// units' answers come out, time-stamped, through TakeOutput. Transport
 /// independent: the in-memory peer and the pseudo-terminal server both
-/// drive it.
+/// drive it. Time comes in as millisecond ticks or, through the ...Us
+/// functions, as microseconds of the same clock (tick = us / 1000); the
+/// units keep time in microseconds from power-on either way.
 class SimNetwork {
  public:
   enum class Place : uint8_t {
@@ -56,18 +59,22 @@ class SimNetwork {
 
   /// Brings every unit up in its starting role at tick `now`.
   void PowerOn(uint32_t now);
+  void PowerOnUs(uint64_t nowUs);
   /// The program opened the port (CTS timing starts here).
   void PortOpened(uint32_t now);
   /// Bytes from the program at tick `now` on a line set to `line`. The
   /// units act on each request once its last byte has arrived: at once, or
   /// with the line model after the bytes' line time.
   void Feed(const uint8_t* data, size_t length, const SerialConfig& line, uint32_t now);
+  void FeedUs(const uint8_t* data, size_t length, const SerialConfig& line, uint64_t nowUs);
   /// Time has moved on: finishes restarts that are due and sends the
   /// replies a busy unit held back to see whether more requests queue up.
   void Advance(uint32_t now);
+  void AdvanceToUs(uint64_t nowUs);
   /// The earliest tick at which a restart finishes or a held-back reply is
   /// decided on; false when there is none.
   bool NextEvent(uint32_t& tick) const;
+  bool NextEventUs(uint64_t& us) const;
   /// Takes the bytes the units have sent since the last call, in delivery order.
   std::vector<TimedOutput> TakeOutput();
   /// With the line model: the tick by which the program's bytes written so
@@ -75,6 +82,11 @@ class SimNetwork {
   bool HostBytesLeaveAt(uint32_t& tick) const {
     if (!lineModel_) return false;
     tick = ToTick(hostToUnit_.freeAt());
+    return true;
+  }
+  bool HostBytesLeaveAtUs(uint64_t& us) const {
+    if (!lineModel_) return false;
+    us = HostUs(hostToUnit_.freeAt());
     return true;
   }
   /// The CTS line as the connected unit drives it.
@@ -132,7 +144,12 @@ class SimNetwork {
     return uint64_t{static_cast<uint32_t>(tick - epochMs_)} * 1000;
   }
   uint32_t ToTick(uint64_t us) const { return epochMs_ + static_cast<uint32_t>((us + 999) / 1000); }
-  void AdvanceUs(uint64_t us, bool inclusive);
+  /// Between the units' microseconds and the microseconds of the caller's clock.
+  uint64_t HostUs(uint64_t us) const { return epochUs_ + us; }
+  uint64_t FromHostUs(uint64_t hostUs) const { return hostUs > epochUs_ ? hostUs - epochUs_ : 0; }
+  void StartAt(uint32_t tick, uint64_t tickUs);
+  void FeedAt(const uint8_t* data, size_t length, const SerialConfig& line, uint64_t nowUs);
+  void ReachUs(uint64_t us, bool inclusive);
   void HandleIsp(SimUnit& unit, const uint8_t* data, size_t length, const SerialConfig& line,
                  uint64_t arrivalUs);
   void HandleFrame(const DecodedFrame& frame, const SerialConfig& line, uint64_t firstUs,
@@ -185,7 +202,8 @@ class SimNetwork {
   bool unplugged_ = false;
   uint32_t processingMs_ = 2;
   uint32_t epochMs_ = 0;  ///< tick of power-on: time zero of the microsecond clock
-  uint32_t lastByteAt_ = 0;
+  uint64_t epochUs_ = 0;  ///< the start of that tick on the caller's microsecond clock
+  uint64_t lastByteUs_ = 0;
   uint32_t openedAt_ = 0;
   uint64_t ctsLowUntilUs_ = 0;
   uint64_t requestsHandled_ = 0;

@@ -27,7 +27,7 @@ std::vector<TimedOutput> SimNetwork::TakeOutput() {
   std::vector<TimedOutput> out;
   out.swap(output_);
   std::stable_sort(out.begin(), out.end(), [](const TimedOutput& a, const TimedOutput& b) {
-    return static_cast<int32_t>(a.deliverAt - b.deliverAt) < 0;
+    return a.deliverAtUs < b.deliverAtUs;
   });
   return out;
 }
@@ -90,6 +90,7 @@ uint64_t SimNetwork::Emit(SimUnit& unit, const Request& request, SimReplies& rep
       TimedOutput out;
       out.bytes = faulted.wire;
       out.deliverAt = ToTick(end);
+      out.deliverAtUs = HostUs(end);
       out.line = hostLine;
       TranscriptEntry e = Entry(TranscriptEntry::Direction::kFromUnit, out.bytes, hostLine,
                                 out.deliverAt, request.number);

@@ -32,7 +32,7 @@ const FaultRule* FindFault(const std::vector<FaultRule>& hits, FaultKind kind) {
 
 void SimNetwork::HandleFrame(const DecodedFrame& frame, const SerialConfig& line, uint64_t firstUs,
                              uint64_t arrivalUs) {
-  AdvanceUs(arrivalUs, false);
+  ReachUs(arrivalUs, false);
   TranscriptEntry in = Entry(TranscriptEntry::Direction::kToUnit, frame.raw, line,
                              ToTick(arrivalUs), ++requestCount_);
   Request request;

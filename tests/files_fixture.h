@@ -42,11 +42,23 @@ class FrameTap : public MemorySerialPeer {
     inner_.OnHostBytes(data, length, config, now);
     if (onFrame) onFrame(std::vector<uint8_t>(data, data + length));
   }
+  void OnHostBytesUs(const uint8_t* data, size_t length, const SerialConfig& config,
+                     uint64_t nowUs) override {
+    inner_.OnHostBytesUs(data, length, config, nowUs);
+    if (onFrame) onFrame(std::vector<uint8_t>(data, data + length));
+  }
   void OnTime(uint32_t now) override { inner_.OnTime(now); }
+  void OnTimeUs(uint64_t nowUs) override { inner_.OnTimeUs(nowUs); }
   void OnOpen(bool open, const SerialConfig& config) override { inner_.OnOpen(open, config); }
   bool Cts() override { return inner_.Cts(); }
   bool NextEvent(uint32_t& tick) override { return inner_.NextEvent(tick); }
+  bool NextEventUs(uint64_t nowUs, uint64_t& atUs) override {
+    return inner_.NextEventUs(nowUs, atUs);
+  }
   bool HostBytesLeaveAt(uint32_t& tick) override { return inner_.HostBytesLeaveAt(tick); }
+  bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) override {
+    return inner_.HostBytesLeaveAtUs(nowUs, atUs);
+  }
 
   std::function<void(const std::vector<uint8_t>&)> onFrame;
 

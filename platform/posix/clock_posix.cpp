@@ -10,16 +10,19 @@
 namespace kel {
 namespace {
 
-uint64_t MonotonicMs() {
+uint64_t MonotonicUs() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
 }
+
+uint64_t MonotonicMs() { return MonotonicUs() / 1000u; }
 
 class PosixClock : public Clock {
  public:
   // Truncated to 32 bits, so the count wraps like GetTickCount after 49.7 days.
   uint32_t Ticks() override { return static_cast<uint32_t>(MonotonicMs()); }
+  uint64_t Micros() override { return MonotonicUs(); }
 
   void Sleep(uint32_t ms) override {
     ExitIfStopRequested();

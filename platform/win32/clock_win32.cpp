@@ -9,6 +9,9 @@ namespace {
 class Win32Clock : public Clock {
  public:
   uint32_t Ticks() override { return GetTickCount(); }
+  // The same count as GetTickCount, without its wrap; the tick count has no
+  // finer steps, so this is the start of the present millisecond.
+  uint64_t Micros() override { return GetTickCount64() * 1000u; }
 
   void Sleep(uint32_t ms) override {
     ExitIfStopRequested();
