@@ -29,23 +29,6 @@ constexpr int16_t kFirstNetworkSoftware = 600;
 constexpr int16_t kFirstLogSoftware = 601;
 constexpr char kCannotCreate[] = "Unable to create: ";
 
-std::string RightAligned(int value, size_t width) {
-  std::string text = std::to_string(value);
-  if (text.size() < width) text.insert(0, width - text.size(), ' ');
-  return text;
-}
-
-void PrintRow(Output& out, uint8_t address, const UnitInfo& unit) {
-  out.Print(Sink::kInfo, "   ", RightAligned(address, 4), "  ", unit.informationText, "\r\n");
-}
-
-UnitInfo ApplicationAt(uint8_t address) {
-  UnitInfo unit;
-  unit.connectionMode = modeApplication;
-  unit.unitAddress = address;
-  return unit;
-}
-
 std::string Join(const std::string& folder, const std::string& name) {
   return folder + PathSeparator() + name;
 }
@@ -182,19 +165,19 @@ bool ListForExtraction(Link& link, const UnitInfo& connected, const std::vector<
   for (uint8_t address : addresses) {
     if (!placed && connected.modbusAddress < address) {
       list.push_back(connected.modbusAddress);
-      PrintRow(out, connected.modbusAddress, connected);
+      PrintUnitTableRow(out, connected.modbusAddress, connected);
       placed = true;
     }
-    UnitInfo remote = ApplicationAt(address);
+    UnitInfo remote = RemoteRecord(address);
     if (!ReadUnitInfo(link, remote)) return false;
     if (remote.cardNumber == kTestJigCard) continue;
     ReadExtendedInfo(link, remote);
     list.push_back(address);
-    PrintRow(out, address, remote);
+    PrintUnitTableRow(out, address, remote);
   }
   if (!placed) {
     list.push_back(connected.modbusAddress);
-    PrintRow(out, connected.modbusAddress, connected);
+    PrintUnitTableRow(out, connected.modbusAddress, connected);
   }
   out.Print(Sink::kInfo, "\r\n");
   return true;
@@ -257,7 +240,7 @@ void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string
   std::vector<uint8_t> list;
   if (ListForExtraction(link, connected, addresses, list)) {
     for (uint8_t address : list) {
-      UnitInfo unit = ApplicationAt(address);
+      UnitInfo unit = RemoteRecord(address);
       CopyUnitLogs(files, unit, folder, speedBack);
       rt.out.Print(Sink::kInfo, "\r\n");
     }

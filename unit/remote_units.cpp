@@ -35,9 +35,11 @@ std::string RightAligned(int value, size_t width) {
   return text;
 }
 
-void PrintRow(Output& out, uint8_t address, const UnitInfo& unit) {
-  out.Print(Sink::kInfo, "   ", RightAligned(address, 4), "  ", unit.informationText, "\r\n");
+bool IsJigDisplay(const UnitInfo& unit) {
+  return unit.unitType == unitTypeDisplay && unit.modbusAddress == kJigDisplayAddress;
 }
+
+}  // namespace
 
 UnitInfo RemoteRecord(uint8_t address) {
   UnitInfo fresh;
@@ -46,11 +48,9 @@ UnitInfo RemoteRecord(uint8_t address) {
   return fresh;
 }
 
-bool IsJigDisplay(const UnitInfo& unit) {
-  return unit.unitType == unitTypeDisplay && unit.modbusAddress == kJigDisplayAddress;
+void PrintUnitTableRow(Output& out, uint8_t address, const UnitInfo& unit) {
+  out.Print(Sink::kInfo, "   ", RightAligned(address, 4), "  ", unit.informationText, "\r\n");
 }
-
-}  // namespace
 
 bool MatchesProduct(const UnitInfo& unit, uint8_t unitType, int8_t mcuA, int8_t mcuB) {
   return unit.unitType == unitType && unit.mcuType != mcuUnknown &&
@@ -76,7 +76,7 @@ bool ListUnits(Link& link, UnitInfo& connected, std::vector<uint8_t>& table,
   bool connectedPlaced = connectedIsJig;
   for (uint8_t address : addresses) {
     if (!connectedPlaced && address > connected.modbusAddress) {
-      PrintRow(out, connected.modbusAddress, connected);
+      PrintUnitTableRow(out, connected.modbusAddress, connected);
       table.push_back(connected.modbusAddress);
       connectedPlaced = true;
     }
@@ -90,11 +90,11 @@ bool ListUnits(Link& link, UnitInfo& connected, std::vector<uint8_t>& table,
       continue;
     }
     ReadExtendedInfo(link, remote);
-    PrintRow(out, address, remote);
+    PrintUnitTableRow(out, address, remote);
     table.push_back(address);
   }
   if (!connectedPlaced) {
-    PrintRow(out, connected.modbusAddress, connected);
+    PrintUnitTableRow(out, connected.modbusAddress, connected);
     table.push_back(connected.modbusAddress);
   }
   out.Print(Sink::kInfo, "\r\n");

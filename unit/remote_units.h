@@ -13,6 +13,14 @@ namespace kel {
 /// never appears in a unit table.
 inline constexpr uint16_t kTestJigCard = 652;
 
+/// A fresh record for the application software of the unit at `address`
+/// behind the connected one.
+UnitInfo RemoteRecord(uint8_t address);
+
+/// One row of a unit table: the address right-aligned in four columns, then
+/// the unit's information text.
+void PrintUnitTableRow(Output& out, uint8_t address, const UnitInfo& unit);
+
 /// Lists the units behind the connected one and prints the unit table
 /// ("Ponderix Unit(s) found:", one row per answering unit in address order
 /// with the connected unit at its Modbus address, a blank line). Only for

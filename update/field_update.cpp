@@ -82,9 +82,7 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
 
   bool someFailed = false;
   for (uint8_t address : table) {
-    UnitInfo remote;
-    remote.connectionMode = modeApplication;
-    remote.unitAddress = address;
+    UnitInfo remote = RemoteRecord(address);
     if (UpdateRemoteUnit(session, remote)) {
       out.Print(Sink::kInfo, "Ponderix Unit: ", address, " updated\r\n");
     } else {
