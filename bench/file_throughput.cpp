@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/timed_peer.h"
 #include "files/check_values.h"
 #include "files/file_updates.h"
 #include "files/remote_file_access.h"
@@ -47,6 +48,9 @@
 
 namespace {
 
+using kel::bench::ThreadCpuSeconds;
+using kel::bench::TimedPeer;
+
 using Bytes = std::vector<uint8_t>;
 
 constexpr int32_t kBauds[] = {115200, 921600};
@@ -58,65 +62,11 @@ constexpr size_t kFileBytes = 64 * 1024;
 constexpr size_t kCheckedFiles = 7;
 constexpr size_t kCheckedFileBytes = 2048;
 
-double ThreadCpuSeconds() {
-#if defined(CLOCK_THREAD_CPUTIME_ID)
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-#else
-  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-#endif
-}
-
 Bytes Pattern(size_t count, uint8_t seed) {
   Bytes bytes(count);
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + seed + i / 251);
   return bytes;
 }
-
-// Counts the processor time the simulator spends answering in the
-// program's own thread, so that the updater's can be told apart.
-class TimedPeer : public kel::MemorySerialPeer {
- public:
-  explicit TimedPeer(kel::MemorySerialPeer& inner) : inner_(inner) {}
-  void OnHostBytes(const uint8_t* data, size_t length, const kel::SerialConfig& line,
-                   uint32_t now) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnHostBytes(data, length, line, now);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnHostBytesUs(const uint8_t* data, size_t length, const kel::SerialConfig& line,
-                     uint64_t nowUs) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnHostBytesUs(data, length, line, nowUs);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnTime(uint32_t now) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnTime(now);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnTimeUs(uint64_t nowUs) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnTimeUs(nowUs);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnOpen(bool open, const kel::SerialConfig& line) override { inner_.OnOpen(open, line); }
-  bool Cts() override { return inner_.Cts(); }
-  bool NextEvent(uint32_t& tick) override { return inner_.NextEvent(tick); }
-  bool NextEventUs(uint64_t nowUs, uint64_t& atUs) override {
-    return inner_.NextEventUs(nowUs, atUs);
-  }
-  bool HostBytesLeaveAt(uint32_t& tick) override { return inner_.HostBytesLeaveAt(tick); }
-  bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) override {
-    return inner_.HostBytesLeaveAtUs(nowUs, atUs);
-  }
-
-  double seconds = 0;
-
- private:
-  kel::MemorySerialPeer& inner_;
-};
 
 // ---- The model's bound ---------------------------------------------------
 

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/timed_peer.h"
 #include "flash/flash_writer.h"
 #include "flash/image_catalogue.h"
 #include "flash/image_selection.h"
@@ -67,6 +68,9 @@
 
 namespace {
 
+using kel::bench::ThreadCpuSeconds;
+using kel::bench::TimedPeer;
+
 using Bytes = std::vector<uint8_t>;
 
 enum class Transport { kDirect, kLarge, kWindowed, kBuffered };
@@ -89,16 +93,6 @@ const char* Name(Transport t) {
       return "buffered";
   }
   return "?";
-}
-
-double ThreadCpuSeconds() {
-#if defined(CLOCK_THREAD_CPUTIME_ID)
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-#else
-  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-#endif
 }
 
 // ---- The image as sent ---------------------------------------------------
@@ -272,50 +266,6 @@ Bound ModelBound(Transport transport, const std::vector<Record>& sent,
 }
 
 // ---- The updater's side --------------------------------------------------
-
-// Counts the processor time the simulator spends answering in the
-// program's own thread, so that the updater's can be told apart.
-class TimedPeer : public kel::MemorySerialPeer {
- public:
-  explicit TimedPeer(kel::MemorySerialPeer& inner) : inner_(inner) {}
-  void OnHostBytes(const uint8_t* data, size_t length, const kel::SerialConfig& line,
-                   uint32_t now) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnHostBytes(data, length, line, now);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnHostBytesUs(const uint8_t* data, size_t length, const kel::SerialConfig& line,
-                     uint64_t nowUs) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnHostBytesUs(data, length, line, nowUs);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnTime(uint32_t now) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnTime(now);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnTimeUs(uint64_t nowUs) override {
-    const double start = ThreadCpuSeconds();
-    inner_.OnTimeUs(nowUs);
-    seconds += ThreadCpuSeconds() - start;
-  }
-  void OnOpen(bool open, const kel::SerialConfig& line) override { inner_.OnOpen(open, line); }
-  bool Cts() override { return inner_.Cts(); }
-  bool NextEvent(uint32_t& tick) override { return inner_.NextEvent(tick); }
-  bool NextEventUs(uint64_t nowUs, uint64_t& atUs) override {
-    return inner_.NextEventUs(nowUs, atUs);
-  }
-  bool HostBytesLeaveAt(uint32_t& tick) override { return inner_.HostBytesLeaveAt(tick); }
-  bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) override {
-    return inner_.HostBytesLeaveAtUs(nowUs, atUs);
-  }
-
-  double seconds = 0;
-
- private:
-  kel::MemorySerialPeer& inner_;
-};
 
 // The updater as main sets it up, on COM1, with its output kept quiet.
 struct Updater {
