@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/comm_port.h"
+#include "platform/files.h"
 #include "tests/files_fixture.h"
 #include "tests/platform_test_support.h"
 #include "unit/rpc_identification.h"
@@ -84,7 +85,10 @@ TEST(ExtractLogs, ListsTheUnitsInAddressOrderAndCopiesTheirLogs) {
   EXPECT_TRUE(f.Has("-- no crash log found\r\n"));
   EXPECT_TRUE(f.Has("-- no configuration log found\r\n"));
   EXPECT_TRUE(f.Has("Uploading files:  0200 0201 0202\r\n"));
-  EXPECT_TRUE(f.Has("Saving to \"" + dir + "CrashLog_03 PX0 KR3 33.txt\"\r\n"));
+  // The line names the file as the program built its path, with the
+  // platform's own separator.
+  EXPECT_TRUE(
+      f.Has("Saving to \"" + f.output + PathSeparator() + "CrashLog_03 PX0 KR3 33.txt\"\r\n"));
   // Back at the speed it had, where the unit answers.
   EXPECT_EQ(f.port.settings().baudRate, speed);
   EXPECT_TRUE(Ping(f.link, 5));
