@@ -1,6 +1,7 @@
 #include "files/extracted_file.h"
 
 #include "platform/files.h"
+#include "platform/system_error.h"
 
 namespace kel {
 
@@ -23,9 +24,14 @@ void ExtractedFile::Discard() {
   DeleteFileAt(companion_);
 }
 
+void ExtractedFile::NoteWriteError() {
+  if (writeError_.empty()) writeError_ = LastCErrorText();
+}
+
 bool ExtractedFile::Create(const std::string& path) {
   Discard();
   path_ = path;
+  writeError_.clear();
   companion_ = path + kCompanionSuffix;
   if (!MayBeReplaced(KindAtPath(path))) return false;
   // A companion left by a run that was stopped goes; anything else there
@@ -33,19 +39,26 @@ bool ExtractedFile::Create(const std::string& path) {
   if (KindAtPath(companion_) == PathKind::kRegular) DeleteFileAt(companion_);
   bool nameTaken = false;
   std::string error;
-  file_ = CreateNewFileForWriting(companion_, nameTaken, error);
+  file_ = CreateNewFileForWriting(companion_, nameTaken, error, true);
   return file_ != nullptr;
 }
 
 bool ExtractedFile::Write(const uint8_t* data, size_t count) {
-  return file_ != nullptr && std::fwrite(data, 1, count, file_) == count;
+  if (file_ == nullptr || !writeError_.empty()) return false;
+  if (std::fwrite(data, 1, count, file_) == count) return true;
+  NoteWriteError();
+  return false;
 }
 
 bool ExtractedFile::Close() {
   if (file_ == nullptr) return false;
-  const bool written = std::fclose(file_) == 0;
+  // The bytes still buffered meet the full disk here, if not before.
+  if (std::fflush(file_) != 0) NoteWriteError();
+  if (std::fclose(file_) != 0) NoteWriteError();
   file_ = nullptr;
-  if (written && MayBeReplaced(KindAtPath(path_)) && ReplaceFile(companion_, path_)) return true;
+  if (writeError_.empty() && MayBeReplaced(KindAtPath(path_)) && ReplaceFile(companion_, path_)) {
+    return true;
+  }
   DeleteFileAt(companion_);
   return false;
 }

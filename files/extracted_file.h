@@ -12,7 +12,9 @@ namespace kel {
 /// new and never through a link, and moved over the path when closed, so
 /// that what stood there before is replaced as a name, never written
 /// through: a planted link, device or FIFO at the path is not followed, and
-/// only a regular file (or nothing) may stand there at all.
+/// only a regular file (or nothing) may stand there at all. Only the owner
+/// may read or write it. A copy that could not be written whole (a full
+/// disk) is dropped at Close, so a complete earlier copy at the path stays.
 class ExtractedFile {
  public:
   ExtractedFile() = default;
@@ -23,19 +25,25 @@ class ExtractedFile {
   /// False when something other than a regular file stands at `path`, or
   /// the companion cannot be created.
   bool Create(const std::string& path);
-  /// Appends `count` bytes; false when the system refuses them.
+  /// Appends `count` bytes; false when the system refuses them, and from
+  /// then on for good.
   bool Write(const uint8_t* data, size_t count);
-  /// Closes the file and moves it over the path; false when that fails
-  /// (the companion is removed then).
+  /// Closes the file and moves it over the path; false when that fails or
+  /// a write failed before (the companion is removed then).
   bool Close();
 
   const std::string& path() const { return path_; }
+  /// The system's words for the write that failed (buffered bytes reaching
+  /// the disk at Close among them); empty while every write went through.
+  const std::string& writeError() const { return writeError_; }
 
  private:
   void Discard();
+  void NoteWriteError();
 
   std::string path_;
   std::string companion_;
+  std::string writeError_;
   std::FILE* file_ = nullptr;
 };
 

@@ -28,6 +28,15 @@ namespace {
 constexpr int16_t kFirstNetworkSoftware = 600;
 constexpr int16_t kFirstLogSoftware = 601;
 constexpr char kCannotCreate[] = "Unable to create: ";
+constexpr char kNotAllSaved[] = "Incomplete: some logs could not be saved\r\n";
+// No log is longer than the unit's flash; a unit that keeps answering full
+// blocks past this is faulty, and its copy stops here.
+constexpr uint32_t kMaxLogBytes = 4u * 1024u * 1024u;
+
+uint32_t LogLimit(const UnitInfo& unit) {
+  const uint32_t flash = McuFlashBytes(unit.mcuType);
+  return flash != 0 && flash < kMaxLogBytes ? flash : kMaxLogBytes;
+}
 
 std::string Join(const std::string& folder, const std::string& name) {
   return folder + PathSeparator() + name;
@@ -43,6 +52,9 @@ struct Extraction {
   std::string folder;
   std::string tag;
   const BeforeFatal& beforeFatal;
+  uint32_t limit;
+  // Files of this job that could not be saved whole.
+  int& unsaved;
 
   Runtime& rt() { return files.link().runtime; }
   std::string PathFor(const char* kind) const { return Join(folder, kind + tag + ".txt"); }
@@ -60,8 +72,14 @@ struct Extraction {
     if (!output.Create(path)) CannotCreate(path);
   }
 
+  // A copy that met a full disk is dropped, and a whole one saved before
+  // stays; the job goes on with the next file. Anything else that keeps the
+  // copy from its name (a link planted there meanwhile) ends the run.
   void FinishOutput(ExtractedFile& output) {
-    if (!output.Close()) CannotCreate(output.path());
+    if (output.Close()) return;
+    if (output.writeError().empty()) CannotCreate(output.path());
+    rt().out.Print(Sink::kInfo, "Cannot save ", output.path(), ": ", output.writeError(), "\r\n");
+    ++unsaved;
   }
 
   bool Open(uint16_t file) {
@@ -74,8 +92,9 @@ struct Extraction {
     files.CloseFile(address, kLogDrive, file, result);
   }
 
-  // Copies the open file's blocks into `output` until the end of the file
-  // or the first failure; each block without its trailing zero bytes.
+  // Copies the open file's blocks into `output` until the end of the file,
+  // the first failure or `limit` bytes; each block without its trailing
+  // zero bytes.
   void CopyBlocks(uint16_t file, ExtractedFile& output) {
     Output& out = rt().out;
     LoweredReportLevel lowered(out);
@@ -87,6 +106,11 @@ struct Extraction {
         return;
       }
       if (length == 0) return;
+      if (offset >= limit) {
+        out.Print(Sink::kInfo, "-- copy stopped at ", limit,
+                  " bytes: the unit sends more than its flash holds\r\n");
+        return;
+      }
       size_t kept = length;
       while (kept > 0 && block[kept - 1] == 0) --kept;
       if (!output.Write(block.data(), kept)) {
@@ -148,6 +172,8 @@ struct Extraction {
         out.Print(Sink::kDebug, "-- file not found\r\n");
       }
       output.Write(kLineEnd, sizeof kLineEnd);
+      // The file is lost already; its other logs are not read for nothing.
+      if (!output.writeError().empty()) break;
     }
     FinishOutput(output);
     out.Print(Sink::kConsole, "\r\n");
@@ -184,7 +210,7 @@ bool ListForExtraction(Link& link, const UnitInfo& connected, const std::vector<
 }
 
 void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& folder,
-                  const BeforeFatal& beforeFatal) {
+                  const BeforeFatal& beforeFatal, int& unsaved) {
   Link& link = files.link();
   Output& out = link.runtime.out;
   out.Print(Sink::kDebug, "ExtractLogFilesFromUnit=", unit.unitAddress, "\r\n");
@@ -194,7 +220,8 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
   PrintUnitInfo(out, unit);
   if (unit.softwareVersion < kFirstLogSoftware) return;
 
-  Extraction extraction{files, unit.unitAddress, folder, UnitTag(unit), beforeFatal};
+  Extraction extraction{files,       unit.unitAddress, folder, UnitTag(unit),
+                        beforeFatal, LogLimit(unit),   unsaved};
   out.Print(Sink::kInfo, "Checking for configuration log...\r\n");
   extraction.CopyLog(kConfigurationLogFile, "ConfigurationLog_",
                      "-- no configuration log found\r\n");
@@ -209,6 +236,14 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
     return;
   }
   extraction.CopyDebugLogs(numbers);
+}
+
+// A job that could not save every log says so last and ends the run with
+// exit code 1, so that a script does not take the logs as saved.
+void ReportUnsaved(Runtime& rt, int unsaved) {
+  if (unsaved == 0) return;
+  rt.out.Print(Sink::kInfo, kNotAllSaved);
+  rt.endExitCode = 1;
 }
 
 }  // namespace
@@ -238,18 +273,22 @@ void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string
   // before a file that cannot be created ends the run.
   const BeforeFatal speedBack = [&] { SetUnitSpeed(link, connected, remembered); };
   std::vector<uint8_t> list;
+  int unsaved = 0;
   if (ListForExtraction(link, connected, addresses, list)) {
     for (uint8_t address : list) {
       UnitInfo unit = RemoteRecord(address);
-      CopyUnitLogs(files, unit, folder, speedBack);
+      CopyUnitLogs(files, unit, folder, speedBack, unsaved);
       rt.out.Print(Sink::kInfo, "\r\n");
     }
   }
   if (!SetUnitSpeed(link, connected, remembered)) rt.FatalError("Unable to change baud rate");
+  ReportUnsaved(rt, unsaved);
 }
 
 void ExtractLogFilesFromUnit(RemoteFileAccess& files, UnitInfo& unit, const std::string& folder) {
-  CopyUnitLogs(files, unit, folder, {});
+  int unsaved = 0;
+  CopyUnitLogs(files, unit, folder, {}, unsaved);
+  ReportUnsaved(files.link().runtime, unsaved);
 }
 
 }  // namespace kel

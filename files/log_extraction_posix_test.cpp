@@ -2,6 +2,8 @@
 // replace a regular file: a link, device or FIFO planted at their names is
 // refused by name, and what it points to is left as it was.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -78,6 +80,54 @@ TEST(ExtractLogsPosix, AFolderThatIsALinkIsNotFollowed) {
   EXPECT_EQ(f.ExitCodeOf([&] { ExtractLogs(f.files, f.unit, folder); }), 1);
   EXPECT_NE(f.Console().find("Fatal Error: Unable to create: " + folder), std::string::npos);
   EXPECT_FALSE(FileExists(elsewhere + "/" + kName));
+}
+
+// A disk that fills while a log is saved (here a file size limit, which
+// fails writes the same way): the complete copy of an earlier run stays,
+// the console names the file and the system's reason, the job goes on with
+// the next file and the run ends with exit code 1. Files are created for
+// the owner only, whatever the umask.
+TEST(ExtractLogsPosix, ALogThatCannotBeSavedWholeNeverReplacesAWholeOne) {
+  TemporaryFolder home;
+  const std::string folder = home.File("PonderixLogFiles");
+  const std::string config = folder + "/" + kName;
+  const std::string crash = folder + "/CrashLog_05 PX0 KT5 4711.txt";
+  FilesFixture f;
+  f.Start(kLoggingUnit);
+  const std::string whole(20000, 'w');
+  f.target->files.Put(1, kConfigurationLogFile, std::vector<uint8_t>(whole.begin(), whole.end()));
+  const mode_t mask = umask(0);
+  ExtractLogs(f.files, f.unit, folder);
+  umask(mask);
+  ASSERT_EQ(ReadTextFile(config), whole);
+  struct stat info = {};
+  ASSERT_EQ(stat(config.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+
+  const std::string longer(30000, 'n');
+  f.target->files.Put(1, kConfigurationLogFile, std::vector<uint8_t>(longer.begin(), longer.end()));
+  f.target->files.Put(1, kCrashLogFile, {'c', 'r', 'a', 's', 'h'});
+  rlimit before = {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = 10000;
+  struct sigaction ignore = {}, previous = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &previous);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int code = f.ExitCodeOf([&] { ExtractLogs(f.files, f.unit, folder); });
+  setrlimit(RLIMIT_FSIZE, &before);
+  sigaction(SIGXFSZ, &previous, nullptr);
+
+  const std::string console = f.Console();
+  EXPECT_EQ(code, -1) << console;  // the job ends normally
+  EXPECT_EQ(ReadTextFile(config), whole);
+  EXPECT_FALSE(FileExists(config + ".000"));
+  EXPECT_NE(console.find("Cannot save " + config + ": File too large\r\n"), std::string::npos)
+      << console;
+  EXPECT_EQ(ReadTextFile(crash), "crash");
+  EXPECT_NE(console.find("Incomplete: some logs could not be saved\r\n"), std::string::npos);
+  EXPECT_EQ(f.runtime.endExitCode, 1);
 }
 
 }  // namespace

@@ -106,5 +106,26 @@ TEST(ExtractLogs, AUnitThatDoesNotAnswerStopsTheJobAtTheLinksOwnSpeed) {
   EXPECT_TRUE(Ping(f.link, 5));
 }
 
+// A unit that keeps answering full blocks: the copy stops at the flash size
+// of the unit's MCU (512 KiB for the KR3's LPC1768) with a line that says
+// so, keeps what it saved, and the job goes on with the next file.
+TEST(ExtractLogs, ACopyStopsAtTheUnitsFlashSize) {
+  ExtractFixture f;
+  const size_t flash = 512 * 1024;
+  f.Put("left", kCrashLogFile, std::string(flash + 256, 'L'));
+  f.Put("left", kConfigurationLogFile, std::string(flash, 'C'));  // as long as it can be
+  f.Put("u", 0x200, "first");
+  ExtractLogs(f.files, f.unit, f.output);
+  const std::string dir = f.output + "/";
+  EXPECT_EQ(ReadTextFile(dir + "CrashLog_03 PX0 KR3 33.txt"), std::string(flash, 'L'));
+  EXPECT_EQ(ReadTextFile(dir + "ConfigurationLog_03 PX0 KR3 33.txt").size(), flash);
+  const std::string stopped =
+      "-- copy stopped at 524288 bytes: the unit sends more than its flash holds\r\n";
+  ASSERT_NE(f.Console().find(stopped), std::string::npos) << f.Console().substr(0, 3000);
+  EXPECT_EQ(f.Console().find(stopped), f.Console().rfind(stopped));
+  EXPECT_EQ(ReadTextFile(dir + "DebugLog_05 PX12 KT5 4711.txt"), "first\r\n\r\n\r\n");
+  EXPECT_EQ(f.runtime.endExitCode, 0);
+}
+
 }  // namespace
 }  // namespace kel

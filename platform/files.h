@@ -82,8 +82,11 @@ void CloseExclusiveFile(int handle);
 /// Creates a file that must not exist yet and opens it for writing in
 /// binary mode. Whatever already stands at the path (a file, a link, a
 /// device) is left alone: then null with `nameTaken` set; any other failure
-/// gives null with the system's text in `error`.
-std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error);
+/// gives null with the system's text in `error`. With `ownerOnly` only this
+/// user may read or write the file, whatever the umask (POSIX; on Windows
+/// the file gets the folder's inherited access as always).
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error,
+                                   bool ownerOnly = false);
 bool DeleteFileAt(const std::string& path);
 /// Creates a new, empty file in `folder` named `prefix`, random characters
 /// no other user can predict, then `suffix`; only this user may read or

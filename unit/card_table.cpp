@@ -89,4 +89,19 @@ std::string McuTypeName(int mcuType) {
   return kMcuNames[static_cast<size_t>(mcuType)];
 }
 
+uint32_t McuFlashBytes(int mcuType) {
+  constexpr uint32_t kKiB = 1024;
+  switch (mcuType) {
+    case mcuLPC2478:
+    case mcuLPC4078:
+    case mcuLPC1768:
+      return 512 * kKiB;
+    case mcuLPC4337:
+    case mcuLPC4357:
+      return 1024 * kKiB;  // two banks of 512 KiB
+    default:
+      return 0;
+  }
+}
+
 }  // namespace kel

@@ -34,5 +34,8 @@ std::string CardName(uint16_t cardNumber);
 std::string CardShortName(uint16_t cardNumber);
 /// The MCU's name ("LPC1768", ...), empty for an unknown code.
 std::string McuTypeName(int mcuType);
+/// The bytes of flash the MCU carries (512 KiB, or 1 MiB for the
+/// LPC4337 and LPC4357); 0 when not known.
+uint32_t McuFlashBytes(int mcuType);
 
 }  // namespace kel

@@ -200,16 +200,20 @@ int CreateExclusiveFile(const std::string& path) {
   return open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
 }
 
-std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error) {
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error,
+                                   bool ownerOnly) {
   nameTaken = false;
   // O_EXCL never follows a link at the path, and never opens what is there.
-  const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0666);
+  const mode_t mode = ownerOnly ? 0600 : 0666;
+  const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, mode);
   if (fd < 0) {
     nameTaken = errno == EEXIST;
     error = SystemErrorText(static_cast<unsigned long>(errno));
     return nullptr;
   }
-  std::FILE* file = fdopen(fd, "wb");
+  // The umask may only take permissions away; an odd one (0277) would leave
+  // the owner unable to write the file, so the mode is set as asked.
+  std::FILE* file = !ownerOnly || fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
   if (file == nullptr) {
     error = SystemErrorText(static_cast<unsigned long>(errno));
     close(fd);

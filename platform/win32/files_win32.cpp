@@ -234,7 +234,8 @@ std::string UserTempFolder(Environment&) {
   return std::string(buffer, length);
 }
 
-std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error) {
+std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std::string& error,
+                                   bool /*ownerOnly*/) {
   nameTaken = false;
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
