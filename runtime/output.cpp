@@ -54,8 +54,7 @@ void Output::ConsolePut(char c) {
   if (c == '\n') {
     if (pendingLf_) {
       pendingCr_ = false;
-      console_.PutChar('\r');
-      console_.PutChar('\n');
+      PutLineBreak();
     } else {
       pendingLf_ = true;
     }
@@ -64,8 +63,7 @@ void Output::ConsolePut(char c) {
   if (c == '\r') {
     if (pendingCr_) {
       pendingLf_ = false;
-      console_.PutChar('\r');
-      console_.PutChar('\n');
+      PutLineBreak();
       return;
     }
     pendingCr_ = true;
@@ -73,8 +71,7 @@ void Output::ConsolePut(char c) {
     // line at once.
     if (promptAnswered_) {
       pendingLf_ = false;
-      console_.PutChar('\r');
-      console_.PutChar('\n');
+      PutLineBreak();
     }
     return;
   }
@@ -82,16 +79,27 @@ void Output::ConsolePut(char c) {
     pendingCr_ = pendingLf_ = promptAnswered_ = false;
   } else if (pendingCr_ || pendingLf_) {
     pendingCr_ = pendingLf_ = false;
-    console_.PutChar('\r');
-    console_.PutChar('\n');
+    PutLineBreak();
   }
   console_.PutChar(c);
+  atLineStart_ = false;
+}
+
+void Output::PutLineBreak() {
+  console_.PutChar('\r');
+  console_.PutChar('\n');
+  atLineStart_ = true;
+}
+
+void Output::StartConsoleLine() {
+  // A pending break or an answered prompt ends the line already.
+  if (atLineStart_ || pendingCr_ || pendingLf_ || promptAnswered_) return;
+  pendingCr_ = true;
 }
 
 void Output::SettlePrompt() {
   if (!promptAnswered_ && (pendingCr_ || pendingLf_)) {
-    console_.PutChar('\r');
-    console_.PutChar('\n');
+    PutLineBreak();
     pendingCr_ = pendingLf_ = false;
   }
   promptAnswered_ = true;
@@ -104,10 +112,7 @@ int Output::ReadPromptKey() {
 
 void Output::FinishConsole() {
   // After an answered prompt the line was ended already.
-  if (!promptAnswered_ && (pendingCr_ || pendingLf_)) {
-    console_.PutChar('\r');
-    console_.PutChar('\n');
-  }
+  if (!promptAnswered_ && (pendingCr_ || pendingLf_)) PutLineBreak();
   pendingCr_ = pendingLf_ = promptAnswered_ = false;
 }
 

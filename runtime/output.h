@@ -49,6 +49,9 @@ class Output {
   /// Outputs a held-back line break, if any, so that the process's last
   /// line is ended when it exits.
   void FinishConsole();
+  /// Makes the next console text start a line of its own when the current
+  /// line holds text that no line break has ended yet (progress dots).
+  void StartConsoleLine();
 
   /// The error hook: low-level failures and transfer records. Shown only
   /// while chipProbeCounter is above 0 (console under -d, always the log).
@@ -92,6 +95,7 @@ class Output {
   }
 
   void ConsolePut(char c);
+  void PutLineBreak();
   void LogPut(char c);
   /// Checks the result of a write to the log; on the first failure tells
   /// the operator and stops writing the log.
@@ -104,6 +108,8 @@ class Output {
   bool pendingCr_ = false;
   bool pendingLf_ = false;
   bool promptAnswered_ = false;
+  // Nothing stands on the console's current line yet.
+  bool atLineStart_ = true;
   std::FILE* logFile_ = nullptr;
   std::string logPath_;
   bool logFailed_ = false;

@@ -29,6 +29,8 @@ constexpr int kExitFailureStored = 2;
 }  // namespace
 
 void Runtime::FatalError(const std::string& message) {
+  // Never on the end of a row of progress dots.
+  out.StartConsoleLine();
   out.Print(Sink::kInfo, kFatalErrorLead, message, "\r\n");
   if (closePort) closePort();
   out.CloseLog();

@@ -87,6 +87,20 @@ TEST_F(FatalErrorTest, WithParameterFileStoresTheMessageAndExitsTwo) {
             "KelManufacture=0\r\nMessage=Unable to update unit\r\n");
 }
 
+// After progress dots (console only, no line end) the message starts a line
+// of its own; after a line that ended, no empty line comes between.
+TEST_F(FatalErrorTest, StartsOnALineOfItsOwn) {
+  f.options.yesToPrompts = true;
+  f.out.Print(Sink::kConsole, "........");
+  EXPECT_EQ(Fatal("Unable to program flash"), 1);
+  EXPECT_EQ(f.console.output(), "........\r\nFatal Error: Unable to program flash");
+  RuntimeFixture ended;
+  ended.options.yesToPrompts = true;
+  ended.out.Print(Sink::kInfo, "-- erasing\r\n");
+  EXPECT_EQ(ended.ExitCodeOf([&] { ended.runtime.FatalError("Aborted"); }), 1);
+  EXPECT_EQ(ended.console.output(), "-- erasing\r\nFatal Error: Aborted");
+}
+
 TEST_F(FatalErrorTest, ParameterFileNamedButMissingIsCreated) {
   f.options.parameterFile = folder.File("new.ini");
   f.options.yesToPrompts = true;
