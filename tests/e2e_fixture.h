@@ -115,9 +115,11 @@ class ProgramRunFixture : public ::testing::Test {
     return std::atoi(ReadTextFile(code).c_str());
   }
 
-  /// Starts the program in the background, lets it run `ms`, sends it
-  /// `signal`, waits for its end and returns its exit code.
-  int RunAndSignal(const std::string& arguments, int ms, int signal) {
+  /// Starts the program in the background, lets it run `ms` (counted from
+  /// when `readyFile`, if named, exists), sends it `signal`, waits for its
+  /// end and returns its exit code.
+  int RunAndSignal(const std::string& arguments, int ms, int signal,
+                   const std::string& environment = "", const std::string& readyFile = "") {
     const std::string out = home.File("stdout.txt");
     const std::string code = home.File("code.txt");
     const std::string pid = home.File("run.pid");
@@ -126,12 +128,18 @@ class ProgramRunFixture : public ::testing::Test {
     const std::string script = home.File("run.sh");
     std::filesystem::remove(code);
     if (!WriteTextFile(script, "cd " + Quoted(home.path()) + " || exit 99\necho $$ >" +
-                                   Quoted(pid) + "\nexec " + Command(arguments) + "\n")) {
+                                   Quoted(pid) + "\nexec " + Command(arguments, environment) +
+                                   "\n")) {
       return -1;
     }
     const std::string start = "(sh " + Quoted(script) + " </dev/null >" + Quoted(out) +
                               " 2>&1; echo $? >" + Quoted(code) + ") &";
     if (std::system(start.c_str()) != 0) return -1;
+    for (int waited = 0; !readyFile.empty() && !std::filesystem::exists(readyFile) &&
+                         !std::filesystem::exists(code) && waited < 60000;
+         waited += 20) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     const std::string target = std::to_string(std::atoi(ReadTextFile(pid).c_str()));
     const std::string stop = "kill -" + std::to_string(signal) + " " + target + "; while [ ! -s " +

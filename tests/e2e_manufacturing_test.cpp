@@ -4,7 +4,9 @@
 #if !defined(_WIN32)
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -166,6 +168,32 @@ TEST_F(ManufacturingRun, APreProductionBoardIsUpdatedOnlyInManufacturingWithTheT
   EXPECT_TRUE(HoldsImage("board", "boot_kt3_lpc1768"));
   EXPECT_TRUE(HoldsImage("board", "soft_kt3_lpc1768"));
   EXPECT_NE(UnitState("board").find("software = 6.10r57"), std::string::npos) << UnitState("board");
+}
+
+// A stop while the boot tool hangs (deaf to SIGTERM): the tool is ended
+// (killed after its grace), the exchange file goes, the port is let go and
+// the run ends with exit code 1 and "-- stopped", not when the tool does.
+TEST_F(ManufacturingRun, AStopEndsAHungBootTool) {
+  if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
+  Serve(kPreProductionKt3);
+  WriteJob("Program=1\r\nUnitType=Transmitter\r\nMcuType=LPC1768\r\n");
+  const std::string pidFile = home.File("tool.pid");
+  const std::string temp = home.File("temp");
+  fs::create_directories(temp);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunAndSignal("-y job.ini 1", 200, SIGTERM,
+                         ToolEnvironment("KELBOOT_STAND_IN_HANG=60 KELBOOT_STAND_IN_PID=" +
+                                         Quoted(pidFile) + " TEMP=" + Quoted(temp)),
+                         pidFile),
+            1)
+      << output;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(Has("\r\n-- stopped\r\n")) << output;
+  const int tool = std::atoi(ReadTextFile(pidFile).c_str());
+  ASSERT_GT(tool, 0);
+  EXPECT_NE(kill(tool, 0), 0);  // gone, and waited for
+  EXPECT_TRUE(fs::is_empty(temp));
+  EXPECT_TRUE(fs::is_empty(lockDir()));
 }
 
 TEST_F(ManufacturingRun, AJobFindsItsUnitBehindATestJigAndProgramsItThroughTheProxy) {

@@ -16,6 +16,7 @@ constexpr char kFallbackHome[] = "F:\\EPROM\\Ponderix\\Current";
 constexpr char kToolName[] = "KelBoot.exe";
 constexpr size_t kMaxProgramPath = 255;
 constexpr size_t kMaxArguments = 19;
+constexpr int kStoppedExitCode = 1;
 
 std::string Join(const std::string& folder, const std::string& name) {
   if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
@@ -89,6 +90,9 @@ void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& ar
                     : std::vector<std::string>(parts.begin() + 1, parts.end());
   const int code = program.empty() ? -1 : RunProcess(program, args);
   if (code != 0 && beforeEnd) beforeEnd();
+  // A stop while the tool ran has ended the tool too; this run ends as any
+  // stopped run does (the exit path's stop handler says so and lets go).
+  if (code == kProcessStopped) rt.exit.Exit(kStoppedExitCode);
   if (code == -1) rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
   if (code != 0) {
     out.Print(Sink::kInfo, "KelBoot returned an error: ", code, "\r\n");

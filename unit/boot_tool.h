@@ -29,9 +29,10 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 /// Runs the tool with `arguments` as a child process (no shell) and waits
 /// for it. Returns only when it succeeded; a tool that cannot be started
 /// ends the run ("FAILURE - cannot run KelBoot: " + command line), and one
-/// that fails ends this process with the tool's exit code. `beforeEnd`, when
-/// given, runs first on both of those ways out (to remove what the caller
-/// made for the tool).
+/// that fails ends this process with the tool's exit code. A stop signal
+/// while it runs ends the tool and then this process with exit code 1.
+/// `beforeEnd`, when given, runs first on all of those ways out (to remove
+/// what the caller made for the tool).
 void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& arguments,
                  const std::function<void()>& beforeEnd = {});
 

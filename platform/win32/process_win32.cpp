@@ -2,6 +2,7 @@
 
 #include "platform/command_line.h"
 #include "platform/process.h"
+#include "platform/signals.h"
 
 namespace kel {
 
@@ -28,15 +29,44 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args)
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION child = {};
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      nullptr, &startup, &child)) {
+  // The child goes into a job that ends it when this process ends, however
+  // that happens (the console closed, the process killed); it is started
+  // suspended so that it cannot start others before it is in the job.
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job != nullptr) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &child)) {
+    if (job != nullptr) CloseHandle(job);
     return -1;
   }
+  // Without the job (an older system that does not nest jobs) the stop
+  // below still ends the child.
+  if (job != nullptr) AssignProcessToJobObject(job, child.hProcess);
+  ResumeThread(child.hThread);
   CloseHandle(child.hThread);
-  WaitForSingleObject(child.hProcess, INFINITE);
+
+  HANDLE stop = static_cast<HANDLE>(StopSignalEvent());
+  HANDLE waits[2] = {child.hProcess, stop};
+  const DWORD count = stop != nullptr ? 2 : 1;
+  bool stopped = WaitForMultipleObjects(count, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+  if (stopped) {
+    // The child shares the console and has had the same Ctrl-C or close
+    // event; a hung one that does not end by itself is ended here.
+    if (WaitForSingleObject(child.hProcess, kChildStopGraceMs) != WAIT_OBJECT_0) {
+      TerminateProcess(child.hProcess, 1);
+      WaitForSingleObject(child.hProcess, INFINITE);
+    }
+  }
+  stopped = stopped || StopRequested();
   DWORD code = 0;
   BOOL known = GetExitCodeProcess(child.hProcess, &code);
   CloseHandle(child.hProcess);
+  if (job != nullptr) CloseHandle(job);
+  if (stopped) return kProcessStopped;
   return known ? static_cast<int>(code) : -1;
 }
 

@@ -26,12 +26,24 @@ void NoteStop() {
   if (gStopEvent != nullptr) SetEvent(gStopEvent);
 }
 
+// Time the main thread has to stop the run (end a running boot tool, let
+// the port go, close the log) after the console is closed; the system ends
+// the process a few seconds after the event in any case.
+constexpr DWORD kCloseGraceMs = 4000;
+
 // Runs on a thread of its own that the system starts for Ctrl-C and
 // Ctrl-Break; returning TRUE keeps the process alive until the main thread
-// ends it from its next wait.
+// ends it from its next wait. A closed console, a logoff or a shutdown end
+// the process as soon as this returns, so the handler waits here while the
+// main thread stops the run like after Ctrl-C.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
     NoteStop();
+    return TRUE;
+  }
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    NoteStop();
+    Sleep(kCloseGraceMs);
     return TRUE;
   }
   return FALSE;

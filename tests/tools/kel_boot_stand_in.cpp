@@ -8,9 +8,15 @@
 // Environment:
 //   KELBOOT_STAND_IN_LOG       a file each run appends its arguments to, one line a run
 //   KELBOOT_STAND_IN_EXIT      a non-zero exit code to fail with, doing nothing else
+//   KELBOOT_STAND_IN_HANG      hang this many seconds, deaf to SIGINT, SIGTERM and
+//                              SIGHUP (only SIGKILL ends it), then exit 0, doing
+//                              nothing else; its pid goes into KELBOOT_STAND_IN_PID
 //   KELBOOT_STAND_IN_CONTROL   the simulator's control file (--control)
 //   KELBOOT_STAND_IN_BOOT_LOADER  the boot loader's version, e.g. 4r24 (default)
 //   KELBOOT_STAND_IN_BOOT_IMAGE   an image container put into the chip's flash
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -143,6 +149,13 @@ int main(int argc, char** argv) {
   const std::string log = Env("KELBOOT_STAND_IN_LOG");
   if (!log.empty()) std::ofstream(log, std::ios::app) << line << "\n";
 
+  const int hang = std::atoi(Env("KELBOOT_STAND_IN_HANG").c_str());
+  if (hang > 0) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_IGN);
+    std::ofstream(Env("KELBOOT_STAND_IN_PID")) << getpid() << "\n";
+    std::this_thread::sleep_for(std::chrono::seconds(hang));
+    return 0;
+  }
   const int failure = std::atoi(Env("KELBOOT_STAND_IN_EXIT").c_str());
   if (failure != 0) return failure;
   if (argc < 2) return 2;
