@@ -178,6 +178,15 @@ bool SearchForMatchingProxyUnit(Link& link, UnitInfo& connected, uint8_t unitTyp
   if (behind.bootLoader) {
     target.connectionMode = modePonderixBootLoader;
     out.Print(Sink::kDebug, "-- found unit (boot loader)\r\n");
+    // The jig cannot tell the boot loader from a flash programmer that an
+    // interrupted update left running in RAM; only the boot loader gives
+    // the unit's identity. Without it the unit is met as a directly
+    // connected one that does not answer: the operator is asked to switch
+    // it off and on, and its boot loader is waited for through the jig.
+    if (!ReadUnitInfo(link, target)) {
+      out.Print(Sink::kDebug, "-- no boot loader answers (a flash programmer left running?)\r\n");
+      target.connectionMode = modeUnknown;
+    }
   } else {
     target.connectionMode = modeApplication;
     out.Print(Sink::kDebug, "-- found unit ID = ", Hex(behind.unitAddress, 2), "\r\n");

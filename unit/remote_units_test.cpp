@@ -161,5 +161,33 @@ TEST(SearchForMatchingProxyUnit, AnotherKindBehindTheJigClosesTheProxy) {
   EXPECT_EQ(g.Console().find("SearchForMatchingProxyUnit"), std::string::npos);
 }
 
+// A unit behind the jig that an interrupted update left in its RAM flash
+// programmer: the jig reports a boot loader, which does not answer. The
+// operator is asked to switch the unit off and on (here ESC ends the wait)
+// instead of the run ending at once on the boot loader's silence.
+TEST(SearchForMatchingProxyUnit, AUnitLeftInItsProgrammerIsPowerCycled) {
+  ConnectFixture f;
+  sim::SimNetwork& network = f.Serve(3, Unit("jig", "connected", 652, 10, "jig = yes\n") +
+                                            Unit("dut", "jig-port", 659, 4, "baud = 115200\n"));
+  ASSERT_NO_FATAL_FAILURE(f.Connect());
+  ReadAdvancedInfo(f.link, f.unit);
+  sim::SimUnit* dut = network.Find("dut");
+  ASSERT_NE(dut, nullptr);
+  dut->role = sim::SimRole::kProgrammer;
+  f.console.AddKeys("\x1b");
+  UnitInfo found;
+  EXPECT_EQ(f.ExitCodeOf([&] {
+    SearchForMatchingProxyUnit(f.link, f.unit, unitTypeTransmitter, mcuLPC4337, mcuLPC4357, found);
+  }),
+            1);
+  const std::string console = f.Console();
+  EXPECT_NE(console.find("Attempting to connect to boot loader, please turn the unit power off "
+                         "and on now\r\n"),
+            std::string::npos)
+      << console;
+  EXPECT_NE(console.find("Fatal Error: Aborted"), std::string::npos) << console;
+  EXPECT_EQ(console.find("Unable to read the unit information"), std::string::npos) << console;
+}
+
 }  // namespace
 }  // namespace kel
