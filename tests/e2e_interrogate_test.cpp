@@ -155,6 +155,45 @@ card = 659
   EXPECT_TRUE(Has("Fatal Error: Cannot update this unit (blank mcu)\r\n")) << output;
 }
 
+// Every scenario shipped with the simulator can be interrogated: the run
+// reports each unit it reaches and ends normally (a blank chip ends as a
+// blank chip must outside manufacturing). A new scenario joins the table.
+TEST_F(InterrogateRun, EveryShippedScenario) {
+  struct Case {
+    const char* file;
+    int exitCode;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"blank_chip.scn", 1, "Fatal Error: Cannot update this unit (blank mcu)\r\n"},
+      {"boot_loader.scn", 0, "RPC: Reset\r\nCOMPLETE\r\n"},
+      {"demo.scn", 0, "Ponderix Unit: "},
+      {"demo_update.scn", 0, "Ponderix Unit: "},
+      {"kj3_jig.scn", 0, "Ponderix Unit: 60\r\n"},
+      {"kt3_network.scn", 0, "Ponderix Unit: "},
+  };
+  const fs::path folder = fs::path(KEL_SOURCE_DIR) / "sim" / "scenarios";
+  size_t shipped = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".scn") ++shipped;
+  }
+  EXPECT_EQ(shipped, std::size(cases));
+  for (const Case& c : cases) {
+    const std::string scenario = ReadTextFile((folder / c.file).string());
+    ASSERT_FALSE(scenario.empty()) << c.file;
+    const int port = scenario.find("\nnumber = 3") != std::string::npos ? 3 : 1;
+    StartSim(scenario, port);
+    EXPECT_EQ(Run("-i -y -d " + std::to_string(port)), c.exitCode) << c.file << "\n" << output;
+    EXPECT_TRUE(Has(c.shown)) << c.file << "\n" << output;
+    if (c.exitCode == 0) {
+      EXPECT_FALSE(Has("Fatal Error")) << c.file;
+      EXPECT_TRUE(Has("-- interrogating unit\r\n")) << c.file;
+    }
+    EXPECT_TRUE(fs::is_empty(lockDir())) << c.file;
+    StopSim();
+  }
+}
+
 }  // namespace
 }  // namespace kel
 

@@ -17,11 +17,22 @@ namespace {
 
 constexpr int kFirstNetworkSoftware = 600;
 
-// The programmer a unit would get: selected as for an update-file update
-// unless the unit answers through its boot loader.
+// The programmer a unit would get. A test jig gets none from the catalogue
+// (its LPC4357 carries programmers for displays only), and asking would end
+// the run: a report changes nothing, so it shows the jig without one.
+void SelectReportedProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
+  if (unit.unitType == unitTypeTestJig) {
+    rt.out.Print(Sink::kDebug, "-- no flash programmer for a test jig\r\n");
+    return;
+  }
+  SelectFlashProgrammer(rt, unit, updateFilesFlag);
+}
+
+// Selected as for an update-file update unless the unit answers through its
+// boot loader.
 void ReportUnit(Runtime& rt, UnitInfo& unit, bool selectProgrammer) {
   if (selectProgrammer) {
-    SelectFlashProgrammer(rt, unit, unit.connectionMode != modePonderixBootLoader);
+    SelectReportedProgrammer(rt, unit, unit.connectionMode != modePonderixBootLoader);
   }
   PrintUnitInfo(rt.out, unit);
 }
@@ -62,7 +73,7 @@ void InterrogateUnit(Link& link, UnitInfo& unit) {
   if (advanced || IsVComPort(link, unit)) return;
   out.Print(Sink::kInfo, "Ponderix Unit: ", unit.unitAddress, "\r\n");
   if (!InitialiseForUpdate(link, unit)) rt.FatalError("Unable to initialise Ponderix unit");
-  SelectFlashProgrammer(rt, unit, false);
+  SelectReportedProgrammer(rt, unit, false);
   PrintUnitInfo(out, unit);
   if (!Reset(link, unit)) rt.FatalError("Unable to restart unit");
 }
