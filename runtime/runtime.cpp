@@ -30,6 +30,12 @@ constexpr int kExitFailureStored = 2;
 
 void Runtime::FatalError(const std::string& message) {
   out.Print(Sink::kInfo, kFatalErrorLead, message, "\r\n");
+  if (onFatalError) {
+    // Taken out first: a hook is told once, even if it fails itself.
+    const auto hook = std::move(onFatalError);
+    onFatalError = nullptr;
+    hook(message);
+  }
   if (closePort) closePort();
   out.CloseLog();
   if (!options.parameterFile.empty()) {
