@@ -265,10 +265,9 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
       (before & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
     return AppendOutcome::kNotRegular;
   }
-  // FILE_APPEND_DATA alone makes every write land at the end of the file;
-  // a reparse point planted after the check is opened as itself, not
+  // A reparse point planted after the check is opened as itself, not
   // followed, and then refused below.
-  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -288,13 +287,23 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
     CloseHandle(file);
     return AppendOutcome::kFailed;
   }
+  // Every writer holds the lock, so the end found under it is where this
+  // write goes.
   LARGE_INTEGER size = {};
-  const std::string content = GetFileSizeEx(file, &size) && size.QuadPart == 0 ? header + text : text;
   DWORD written = 0;
-  if (!WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
-      written != content.size()) {
+  OVERLAPPED end = {};
+  if (!GetFileSizeEx(file, &size)) {
     error = SystemErrorText(GetLastError());
     outcome = AppendOutcome::kFailed;
+  } else {
+    const std::string content = size.QuadPart == 0 ? header + text : text;
+    end.Offset = static_cast<DWORD>(size.QuadPart & 0xFFFFFFFF);
+    end.OffsetHigh = static_cast<DWORD>(size.QuadPart >> 32);
+    if (!WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, &end) ||
+        written != content.size()) {
+      error = SystemErrorText(GetLastError());
+      outcome = AppendOutcome::kFailed;
+    }
   }
   UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
   CloseHandle(file);
