@@ -1,12 +1,15 @@
 #include "files/extracted_file.h"
 
 #include "platform/files.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 
 namespace {
 
 constexpr char kCompanionSuffix[] = ".000";
+// Companion names tried before giving up.
+constexpr int kCompanionNames = 100;
 
 bool MayBeReplaced(PathKind kind) {
   return kind == PathKind::kMissing || kind == PathKind::kRegular;
@@ -26,14 +29,18 @@ void ExtractedFile::Discard() {
 bool ExtractedFile::Create(const std::string& path) {
   Discard();
   path_ = path;
-  companion_ = path + kCompanionSuffix;
   if (!MayBeReplaced(KindAtPath(path))) return false;
-  // A companion left by a run that was stopped goes; anything else there
-  // stays, and the exclusive create below then fails.
-  if (KindAtPath(companion_) == PathKind::kRegular) DeleteFileAt(companion_);
-  bool nameTaken = false;
-  std::string error;
-  file_ = CreateNewFileForWriting(companion_, nameTaken, error);
+  // A companion standing at the name may be another station's copy of the
+  // same unit's log, still being written: it is never touched, and the
+  // next name is taken instead (.001, .002, ...). Nothing standing at a
+  // name is ever opened.
+  for (int copy = 0; copy < kCompanionNames; ++copy) {
+    companion_ = path + (copy == 0 ? std::string(kCompanionSuffix) : "." + ZeroPadded(copy, 3));
+    bool nameTaken = false;
+    std::string error;
+    file_ = CreateNewFileForWriting(companion_, nameTaken, error);
+    if (file_ != nullptr || !nameTaken) break;
+  }
   return file_ != nullptr;
 }
 
