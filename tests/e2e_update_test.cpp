@@ -149,14 +149,15 @@ TEST_F(UpdateRun, DirectUpdateOfAnOldKt3ThenNothingThenEverythingAgain) {
   EXPECT_EQ(State("kt3", "software"), "6.10r57");
   EXPECT_EQ(State("kt3", "boot-loader"), "4r18");
 
-  // One history row per run, each with the unit's outcome.
+  // One history row per run, each with the unit's outcome; the versions as
+  // the report shows them (software before 6.00 reports no release).
   const auto rows = HistoryRows();
   EXPECT_EQ(Outcomes(), (std::vector<std::string>{"4 updated: ", "4 up to date: ",
                                                   "4 update files sent: "}));
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(rows[0].begin() + 3, rows[0].begin() + 12),
             (std::vector<std::string>{"COM3", "4", "KT3 Transmitter", "c648r1-0", rows[0][7],
-                                      "v5.90r10", "v6.10r57", "v4 r18", "v4 r18"}));
+                                      "v5.90r00", "v6.10r57", "v4 r18", "v4 r18"}));
   EXPECT_EQ(rows[2][9], "v6.10r57 (at restart)");
 }
 

@@ -96,6 +96,13 @@ void UpdateHistory::Begin(const UnitInfo& unit) {
 void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool software,
                                 bool changed, bool updateFiles) {
   Begin(unit);
+  if (bootLoaderVersion_ == 0 && unit.bootLoaderVersion != 0) {
+    // Software before 6.00 does not tell its boot loader; the boot loader
+    // itself did, once the update reached it.
+    bootLoaderVersion_ = unit.bootLoaderVersion;
+    bootLoaderBefore_ = BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease);
+    bootLoaderAfter_ = bootLoaderBefore_;
+  }
   const std::string atRestart = updateFiles ? " (at restart)" : "";
   if (software) {
     softwareAfter_ = "v" + FormatVersion(kNewSoftwareVersion, kNewSoftwareRelease) + atRestart;
