@@ -108,9 +108,9 @@ struct Station {
 };
 
 // A log of the extraction job's unit (`kind` 0 the configuration log, 1 to
-// 4 its debug logs): together long enough that their copy takes a few
+// 12 its debug logs): together long enough that their copy takes a few
 // seconds, like a real unit's, with lines ended by `lineEnd`.
-constexpr int kDebugLogs = 4;
+constexpr int kDebugLogs = 12;
 std::string UnitLog(int port, int kind, const std::string& lineEnd) {
   const std::string name = kind == 0 ? "configuration" : "debug log " + std::to_string(kind);
   std::string text = name + " of station " + std::to_string(port) + lineEnd;
@@ -119,15 +119,20 @@ std::string UnitLog(int port, int kind, const std::string& lineEnd) {
 }
 
 // The debug logs' file numbers, and their lines in a scenario.
+std::string FileNumber(int debugLog) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", 0x0200 + debugLog);
+  return text;
+}
 std::string DebugLogList() {
   std::string list;
-  for (int kind = 1; kind <= kDebugLogs; ++kind) list += " 0x020" + std::to_string(kind);
+  for (int kind = 1; kind <= kDebugLogs; ++kind) list += " " + FileNumber(kind);
   return list;
 }
 std::string DebugLogFiles(int port) {
   std::string lines;
   for (int kind = 1; kind <= kDebugLogs; ++kind) {
-    lines += "file = 1 0x020" + std::to_string(kind) + " " + UnitLog(port, kind, "\\n") + "\n";
+    lines += "file = 1 " + FileNumber(kind) + " " + UnitLog(port, kind, "\\n") + "\n";
   }
   return lines;
 }
