@@ -16,10 +16,10 @@
 //
 //   stations-bench stations=N ok=N failed=N worst_ratio=R cpu_s=C peak_rss_mb=M
 //
-// cpu_s and peak_rss_mb are the updater runs' (all of them, and the
-// largest), not the simulators'. Options: --stations N (default 8),
-// --quick (correctness only: no alone runs, worst_ratio=na), --keep (leave
-// the work folder and print its path).
+// cpu_s and peak_rss_mb are the N concurrent updater runs' (all of them,
+// and the largest); sim_cpu_s, printed after them, is their simulators'.
+// Options: --stations N (default 8), --quick (correctness only: no alone
+// runs, worst_ratio=na), --keep (leave the work folder and print its path).
 #if defined(_WIN32)
 #include <cstdio>
 int main() {
@@ -184,6 +184,11 @@ int HistoryRowsOf(Kind kind) {
   return 0;
 }
 
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 pid_t Spawn(const std::vector<std::string>& words, const std::vector<std::string>& environment,
             const fs::path& output) {
   const pid_t child = fork();
@@ -273,7 +278,8 @@ class Bench {
   void StopSimulator(Station& s) {
     if (s.simPid <= 0) return;
     kill(s.simPid, SIGTERM);
-    waitpid(s.simPid, nullptr, 0);
+    rusage usage{};
+    if (wait4(s.simPid, nullptr, 0, &usage) == s.simPid) simCpuSeconds_ += CpuSeconds(usage);
     s.simPid = 0;
   }
 
@@ -294,8 +300,7 @@ class Bench {
         if (s.runPid != pid) continue;
         s.seconds = std::chrono::duration<double>(Clock::now() - s.start).count();
         s.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        cpuSeconds_ += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        cpuSeconds_ += CpuSeconds(usage);
         peakRssKib_ = std::max(peakRssKib_, static_cast<long>(usage.ru_maxrss));
         running.erase(it);
         break;
@@ -394,6 +399,11 @@ class Bench {
   }
 
   double cpuSeconds() const { return cpuSeconds_; }
+  double simCpuSeconds() const { return simCpuSeconds_; }
+  void ResetCounters() {
+    cpuSeconds_ = simCpuSeconds_ = 0;
+    peakRssKib_ = 0;
+  }
   long peakRssKib() const { return peakRssKib_; }
 
  private:
@@ -443,6 +453,7 @@ class Bench {
   fs::path work_;
   std::map<int, std::string> program_;
   double cpuSeconds_ = 0;
+  double simCpuSeconds_ = 0;
   long peakRssKib_ = 0;
 };
 
@@ -519,6 +530,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  bench.ResetCounters();  // the figures are the concurrent runs'
   const fs::path bin = work / "bin";
   if (!CopyProgram(programs.updater, bin)) return 1;
   std::vector<Station> stations;
@@ -552,9 +564,11 @@ int main(int argc, char** argv) {
   }
   char worstText[32] = "na";
   if (!quick) std::snprintf(worstText, sizeof worstText, "%.3f", worst);
-  std::printf("stations-bench stations=%d ok=%d failed=%d worst_ratio=%s cpu_s=%.2f peak_rss_mb=%.1f\n",
-              count, ok, count - ok, worstText, bench.cpuSeconds(),
-              static_cast<double>(bench.peakRssKib()) / 1024.0);
+  std::printf(
+      "stations-bench stations=%d ok=%d failed=%d worst_ratio=%s cpu_s=%.2f peak_rss_mb=%.1f "
+      "sim_cpu_s=%.2f\n",
+      count, ok, count - ok, worstText, bench.cpuSeconds(),
+      static_cast<double>(bench.peakRssKib()) / 1024.0, bench.simCpuSeconds());
   if (ok != count) keep = true;
   if (keep) {
     std::printf("stations-bench work folder: %s\n", folder);
