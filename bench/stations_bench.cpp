@@ -217,7 +217,8 @@ std::vector<std::string> Words(const std::string& program, const std::string& ar
 
 class Bench {
  public:
-  Bench(Programs programs, fs::path work) : programs_(std::move(programs)), work_(std::move(work)) {}
+  Bench(Programs programs, fs::path work)
+      : programs_(std::move(programs)), work_(std::move(work)) {}
 
   // Makes the station's folder, scenario, job and environment; the program
   // copy in `bin` decides which LogFiles folder its runs share.
@@ -336,16 +337,17 @@ class Bench {
         }
         break;
     }
-    const bool success = s.kind == Kind::kExtract
-                             ? run.find("Saving to") != std::string::npos
-                             : run.find("Success: all operations are complete") != std::string::npos;
+    const bool success =
+        s.kind == Kind::kExtract
+            ? run.find("Saving to") != std::string::npos
+            : run.find("Success: all operations are complete") != std::string::npos;
     expect(success, "the run did not report success");
   }
 
   // Each run's log: exactly one log whose header is this run's command line,
   // with one header and the run's closing line in it.
   void CheckLogs(std::vector<Station>& stations, const fs::path& bin) {
-    std::map<std::string, std::vector<std::string>> logsByHeader;
+    std::map<std::string, std::vector<std::string> > logsByHeader;
     for (const auto& entry : fs::directory_iterator(bin / "LogFiles")) {
       if (entry.path().extension() != ".log") continue;
       const std::string text = ReadFile(entry.path());
@@ -363,8 +365,8 @@ class Bench {
            at = log.find("COMPUTERNAME=", at + 1)) {
         ++headers;
       }
-      const char* closing = s.kind == Kind::kExtract ? "Saving to"
-                                                     : "Success: all operations are complete";
+      const char* closing =
+          s.kind == Kind::kExtract ? "Saving to" : "Success: all operations are complete";
       if (headers != 1 || log.find(closing) == std::string::npos) {
         s.problems.push_back("its log is not whole");
       }
@@ -495,9 +497,8 @@ int main(int argc, char** argv) {
   }
   const kel::EmbeddedBlob* boot = kel::FindEmbeddedBlob("boot_kt3_lpc1768");
   if (boot != nullptr) {
-    WriteFile(work / "boot.bin",
-              std::string(reinterpret_cast<const char*>(boot->begin),
-                          static_cast<size_t>(boot->end - boot->begin)));
+    WriteFile(work / "boot.bin", std::string(reinterpret_cast<const char*>(boot->begin),
+                                             static_cast<size_t>(boot->end - boot->begin)));
   }
   Bench bench(programs, work);
 
@@ -522,8 +523,8 @@ int main(int argc, char** argv) {
       }
       bench.StopSimulator(s);
       if (s.exitCode != 0) {
-        std::printf("stations-bench alone run %s failed (exit code %d, see %s)\n",
-                    KindName(s.kind), s.exitCode, s.dir.c_str());
+        std::printf("stations-bench alone run %s failed (exit code %d, see %s)\n", KindName(s.kind),
+                    s.exitCode, s.dir.c_str());
         keep = true;
       }
       aloneSeconds[s.kind] = s.seconds;

@@ -44,9 +44,9 @@ std::string CardText(const UnitInfo& unit) {
 }
 
 std::string SoftwareText(const UnitInfo& unit) {
-  return "v" + (unit.mcuType == mcuH8S2145 ? FormatVersionNumber(unit.softwareVersion)
-                                           : FormatVersion(unit.softwareVersion,
-                                                           unit.softwareRelease));
+  return "v" + (unit.mcuType == mcuH8S2145
+                    ? FormatVersionNumber(unit.softwareVersion)
+                    : FormatVersion(unit.softwareVersion, unit.softwareRelease));
 }
 
 // The boot loader as the report shows it: v4 r18 (the release only when the
@@ -84,7 +84,7 @@ void UpdateHistory::Begin(const UnitInfo& unit) {
   unitType_ = known ? CardName(unit.cardNumber) : std::string();
   card_ = known ? CardText(unit) : std::string();
   serial_ = known && unit.connectionMode == modeApplication ? std::to_string(unit.serialNumber)
-                                                             : std::string();
+                                                            : std::string();
   softwareBefore_ = known ? SoftwareText(unit) : std::string();
   bootLoaderBefore_ =
       known ? BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease) : std::string();
@@ -93,8 +93,8 @@ void UpdateHistory::Begin(const UnitInfo& unit) {
   bootLoaderAfter_ = bootLoaderBefore_;
 }
 
-void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool software,
-                                bool changed, bool updateFiles) {
+void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool software, bool changed,
+                                bool updateFiles) {
   Begin(unit);
   if (bootLoaderVersion_ == 0 && unit.bootLoaderVersion != 0) {
     // Software before 6.00 does not tell its boot loader; the boot loader
@@ -114,8 +114,8 @@ void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool soft
     Write(changed ? HistoryOutcome::kUpdateFilesSent : HistoryOutcome::kUpToDate, "");
     return;
   }
-  waiting_ = bootLoader || software || changed ? HistoryOutcome::kUpdated
-                                               : HistoryOutcome::kUpToDate;
+  waiting_ =
+      bootLoader || software || changed ? HistoryOutcome::kUpdated : HistoryOutcome::kUpToDate;
   state_ = State::kWaiting;
 }
 
@@ -148,8 +148,8 @@ void UpdateHistory::Write(HistoryOutcome outcome, const std::string& message) {
   std::snprintf(seconds, sizeof seconds, "%.1f",
                 static_cast<double>(rt_.clock.Micros() - startMicros_) / 1e6);
   file_.Append({time_, rt_.env.Get("COMPUTERNAME"), rt_.env.Get("USERNAME"),
-                "COM" + std::to_string(rt_.options.portNumber), std::to_string(address_),
-                unitType_, card_, serial_, softwareBefore_, softwareAfter_, bootLoaderBefore_,
+                "COM" + std::to_string(rt_.options.portNumber), std::to_string(address_), unitType_,
+                card_, serial_, softwareBefore_, softwareAfter_, bootLoaderBefore_,
                 bootLoaderAfter_, OutcomeText(outcome), WithoutLineEnd(message), seconds});
   state_ = State::kIdle;
 }
