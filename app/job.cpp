@@ -1,5 +1,6 @@
 #include "app/job.h"
 
+#include <optional>
 #include <string>
 
 #include "files/log_extraction.h"
@@ -7,6 +8,7 @@
 #include "link/comm_port.h"
 #include "link/link_state.h"
 #include "link/packet_layer.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "runtime/log_file.h"
 #include "runtime/parameter_file.h"
@@ -72,10 +74,13 @@ void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
 }  // namespace
 
 void RunJob(Runtime& rt) {
-  RunJob(rt, SystemSerialPorts(), FolderBesideProgram(ExecutablePath(), kExtractFolderName));
+  const std::string program = ExecutablePath();
+  RunJob(rt, SystemSerialPorts(), FolderBesideProgram(program, kExtractFolderName),
+         LogFolderFor(program) + PathSeparator() + kHistoryFileName);
 }
 
-void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFolder) {
+void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFolder,
+            const std::string& historyPath) {
   // Said before the port search, not after a search and a power-cycle wait.
   const Job job = ChosenJob(rt);
   if (const char* missing = MissingFromThisBuild(job)) {
@@ -124,7 +129,10 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       RemoteFileAccess files(link);
       BootToolProgrammer bootToolProgrammer;
       UpdateSession session{link, transfer, files, bootToolProgrammer};
+      std::optional<UpdateHistory> history;
+      if (!historyPath.empty()) session.history = &history.emplace(rt, historyPath);
       FieldUpdateUnit(session, unit, true, rt.options.firstUnitOnly);
+      if (history) history->Complete();
       break;
     }
     case Job::kManufacturingUpdate: {
@@ -133,7 +141,11 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       RemoteFileAccess files(link);
       BootToolProgrammer bootToolProgrammer;
       UpdateSession session{link, transfer, files, bootToolProgrammer};
-      if (!ManufacturingUpdateUnit(session, unit, target)) {
+      std::optional<UpdateHistory> history;
+      if (!historyPath.empty()) session.history = &history.emplace(rt, historyPath);
+      const bool updated = ManufacturingUpdateUnit(session, unit, target);
+      if (history) history->Complete();
+      if (!updated) {
         // The script that drives the line reads the outcome from the exit
         // code and the parameter file, as after a fatal error.
         WriteParam(rt, rt.options.parameterFile, kParamMessage, "unable to update unit");

@@ -18,8 +18,10 @@ void RunJob(Runtime& rt);
 
 /// RunJob on the COM ports of `ports` (the system's, or in-memory lines in
 /// tests), with extracted logs going into `extractFolder` ("PonderixLogFiles"
-/// beside the program). The port is closed, and the hook cleared, when it
-/// returns.
-void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFolder);
+/// beside the program). Updates append each unit's outcome to the update
+/// history at `historyPath` (none when empty). The port is closed, and the
+/// hook cleared, when it returns.
+void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFolder,
+            const std::string& historyPath = {});
 
 }  // namespace kel

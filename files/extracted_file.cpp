@@ -2,12 +2,15 @@
 
 #include "platform/files.h"
 #include "platform/system_error.h"
+#include "runtime/text_format.h"
 
 namespace kel {
 
 namespace {
 
 constexpr char kCompanionSuffix[] = ".000";
+// Companion names tried before giving up.
+constexpr int kCompanionNames = 100;
 
 bool MayBeReplaced(PathKind kind) {
   return kind == PathKind::kMissing || kind == PathKind::kRegular;
@@ -32,14 +35,18 @@ bool ExtractedFile::Create(const std::string& path) {
   Discard();
   path_ = path;
   writeError_.clear();
-  companion_ = path + kCompanionSuffix;
   if (!MayBeReplaced(KindAtPath(path))) return false;
-  // A companion left by a run that was stopped goes; anything else there
-  // stays, and the exclusive create below then fails.
-  if (KindAtPath(companion_) == PathKind::kRegular) DeleteFileAt(companion_);
-  bool nameTaken = false;
-  std::string error;
-  file_ = CreateNewFileForWriting(companion_, nameTaken, error, true);
+  // A companion standing at the name may be another station's copy of the
+  // same unit's log, still being written: it is never touched, and the
+  // next name is taken instead (.001, .002, ...). Nothing standing at a
+  // name is ever opened. The copy is readable by its owner only.
+  for (int copy = 0; copy < kCompanionNames; ++copy) {
+    companion_ = path + (copy == 0 ? std::string(kCompanionSuffix) : "." + ZeroPadded(copy, 3));
+    bool nameTaken = false;
+    std::string error;
+    file_ = CreateNewFileForWriting(companion_, nameTaken, error, true);
+    if (file_ != nullptr || !nameTaken) break;
+  }
   return file_ != nullptr;
 }
 

@@ -12,6 +12,7 @@ struct LocalTime {
   int hour = 0;    ///< 0..23
   int minute = 0;  ///< 0..59
   int second = 0;  ///< 0..59
+  int utcOffsetMinutes = 0;  ///< local time minus UTC (60 for UTC+01:00)
 };
 
 /// Millisecond time source. Every timeout in the program is measured with

@@ -61,6 +61,19 @@ std::string ResolveLinks(const std::string& path);
 bool CreateFreshFile(const std::string& path, const std::string& content, const std::string& like,
                      std::string& error);
 
+/// How appending to a shared record file went.
+enum class AppendOutcome { kAppended, kNotRegular, kFailed };
+
+/// Appends to the file at `path` (created when missing) in one write while
+/// holding an exclusive lock on the whole file, so that records written by
+/// concurrent processes never interleave. `header` goes first when the file
+/// is empty at that moment, so exactly one process writes it. Only a
+/// regular file is appended to: a link, device, FIFO or folder standing at
+/// the path is left alone (kNotRegular) and nothing there is opened in a
+/// way that could block. kFailed gives the system's text in `error`.
+AppendOutcome AppendUnderLock(const std::string& path, const std::string& header,
+                              const std::string& text, std::string& error);
+
 /// The path separator of this platform ('\\' on Windows, '/' on POSIX).
 char PathSeparator();
 /// True when `path` is absolute on this platform.

@@ -32,6 +32,12 @@ void Runtime::FatalError(const std::string& message) {
   // Never on the end of a row of progress dots.
   out.StartConsoleLine();
   out.Print(Sink::kInfo, kFatalErrorLead, message, "\r\n");
+  if (onFatalError) {
+    // Taken out first: a hook is told once, even if it fails itself.
+    const auto hook = std::move(onFatalError);
+    onFatalError = nullptr;
+    hook(message);
+  }
   if (closePort) closePort();
   out.CloseLog();
   if (!options.parameterFile.empty()) {

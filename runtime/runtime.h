@@ -30,6 +30,11 @@ struct Runtime {
   /// when it is created; FatalError and the stop handler call it.
   std::function<void()> closePort;
 
+  /// Told the message when FatalError ends the run, before port and log
+  /// are closed: the update history records the unit whose update the
+  /// error ends as failed. Set by whoever owns such a record; may be empty.
+  std::function<void(const std::string& message)> onFatalError = nullptr;
+
   /// The exit code of a run that reaches its orderly end: 0, or 2 when a
   /// manufacturing update failed (a production script must not take the
   /// unit as updated).

@@ -54,6 +54,10 @@ run_updater() {
     "$dir/KelUpdater" "$@" </dev/null
 }
 
+history="$dir/LogFiles/UpdateHistory.csv"
+history_before=0
+[ -f "$history" ] && history_before="$(wc -l <"$history")"
+
 kel_log "KelUpdater -y ${port#com}"
 rc=0
 run_updater -y "${port#com}" || rc=$?
@@ -62,6 +66,11 @@ kel_log "KelUpdater ended with exit code $rc"
 if [ "$rc" -ne 0 ]; then
   exit "$rc"
 fi
+
+# The run's rows of the update history, one per unit.
+kel_log "update history rows of this run ($history):"
+[ "$history_before" -eq 0 ] && history_before=1  # the header row
+tail -n +"$((history_before + 1))" "$history" | tr -d '\r'
 
 # The restarted units apply their update files before they answer again.
 sleep 2

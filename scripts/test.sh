@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The one test command: native Debug build and tests, the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
+# The one test command: native Debug build and tests, then four production
+# stations at once against the simulator in that build (correctness only);
+# the native tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the Windows
 # cross-build with its tests and program checks under wine, then a short
 # run of every fuzz target. The short fault campaign runs after the native
 # tests, in their build.
@@ -102,6 +104,8 @@ windows_tests() {
 }
 
 run_step "native Debug build and tests" native_tests "$KEL_BUILD_ROOT/test-debug" -DCMAKE_BUILD_TYPE=Debug
+run_step "stations bench, 4 stations at once (correctness)" \
+  "$KEL_BUILD_ROOT/test-debug/stations_bench" --stations 4 --quick
 run_step "fault campaign (short)" bash "$KEL_ROOT/scripts/campaign.sh"
 run_step "sanitizer build and tests" sanitizer_tests "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
 run_step "Windows build and wine checks" windows_tests

@@ -182,6 +182,40 @@ class ProgramRunFixture : public ::testing::Test {
     return files;
   }
 
+  /// The rows of the update history beside `program` (header left out),
+  /// each split into its CSV fields.
+  std::vector<std::vector<std::string>> HistoryRows() {
+    const std::string text = ReadTextFile(
+        (std::filesystem::path(program).parent_path() / "LogFiles" / "UpdateHistory.csv").string());
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row(1);
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (quoted) {
+        if (c != '"') {
+          row.back() += c;
+        } else if (i + 1 < text.size() && text[i + 1] == '"') {
+          row.back() += '"';
+          ++i;
+        } else {
+          quoted = false;
+        }
+      } else if (c == '"') {
+        quoted = true;
+      } else if (c == ',') {
+        row.emplace_back();
+      } else if (c == '\n') {
+        rows.push_back(row);
+        row.assign(1, std::string());
+      } else if (c != '\r') {
+        row.back() += c;
+      }
+    }
+    if (!rows.empty()) rows.erase(rows.begin());
+    return rows;
+  }
+
   bool Has(const std::string& text) const { return output.find(text) != std::string::npos; }
 
   TemporaryFolder home;

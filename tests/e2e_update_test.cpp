@@ -101,6 +101,17 @@ class UpdateRun : public ProgramRunFixture {
     return text;
   }
 
+  /// The outcome and message columns of the history rows from `first` on.
+  std::vector<std::string> Outcomes(size_t first = 0) {
+    std::vector<std::string> outcomes;
+    const auto rows = HistoryRows();
+    for (size_t i = first; i < rows.size(); ++i) {
+      outcomes.push_back(rows[i].size() == 15 ? rows[i][4] + " " + rows[i][12] + ": " + rows[i][13]
+                                              : "malformed row");
+    }
+    return outcomes;
+  }
+
   size_t Count(const std::string& text) const {
     size_t n = 0;
     for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1))
@@ -112,6 +123,7 @@ class UpdateRun : public ProgramRunFixture {
 // The KT3 at 5.90 is updated directly; run again it has nothing to do; with
 // -w everything is written again.
 TEST_F(UpdateRun, DirectUpdateOfAnOldKt3ThenNothingThenEverythingAgain) {
+  UsePrivateCopy();
   Serve(kOldKt3);
   ASSERT_EQ(Run("-y 3"), 0) << output;
   EXPECT_TRUE(Has("Do you wish to upgrade") == false) << output;  // -y answers
@@ -136,6 +148,17 @@ TEST_F(UpdateRun, DirectUpdateOfAnOldKt3ThenNothingThenEverythingAgain) {
   EXPECT_TRUE(HoldsLanguageFiles("kt3", 648, mcuLPC1768));
   EXPECT_EQ(State("kt3", "software"), "6.10r57");
   EXPECT_EQ(State("kt3", "boot-loader"), "4r18");
+
+  // One history row per run, each with the unit's outcome; the versions as
+  // the report shows them (software before 6.00 reports no release).
+  const auto rows = HistoryRows();
+  EXPECT_EQ(Outcomes(), (std::vector<std::string>{"4 updated: ", "4 up to date: ",
+                                                  "4 update files sent: "}));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(rows[0].begin() + 3, rows[0].begin() + 12),
+            (std::vector<std::string>{"COM3", "4", "KT3 Transmitter", "c648r1-0", rows[0][7],
+                                      "v5.90r00", "v6.10r57", "v4 r18", "v4 r18"}));
+  EXPECT_EQ(rows[2][9], "v6.10r57 (at restart)");
 }
 
 // The KD4 and its two KT5 get update files. A no to the first question ends
@@ -192,6 +215,7 @@ TEST_F(UpdateRun, RefusalsAndPartialUpdates) {
     int exitCode;
     std::vector<const char*> lines;
     bool softwareSent;
+    std::vector<std::string> history;
   };
   const Case cases[] = {
       {kKt5WithOldBootLoaderBehind,
@@ -201,25 +225,32 @@ TEST_F(UpdateRun, RefusalsAndPartialUpdates) {
         "IMPORTANT: Please connect the serial port to the COM1 RS232 port on the unit and run "
         "KelUpdater again to update unit 8\r\n",
         "Unable to update Ponderix Unit: 8\r\n", "Complete: some units could not be updated\r\n"},
-       true},
+       true,
+       {"5 update files sent: ",
+        "8 refused: Ponderix Unit 8 must have boot loader release 14 or later for remote update."}},
       {kNewerKt5,
        "-y -f 3",
        0,
        {"The software cannot be downgraded to 6.10r57\r\n",
         "Success: all operations are complete\r\n"},
-       false},
+       false,
+       {"5 refused: The software cannot be downgraded to 6.10r57"}},
       {kVcomKt5WithoutUpdateFiles,
        "-y -f 3",
        1,
        {"-- vcom port detected, using update files\r\n",
         "Fatal Error: The unit does not support Update files, which are required on a vcom "
         "port\r\n"},
-       false},
+       false,
+       {"5 failed: The unit does not support Update files, which are required on a vcom port"}},
   };
+  UsePrivateCopy();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
     Serve(c.units);
+    const size_t rowsBefore = HistoryRows().size();
     ASSERT_EQ(Run(c.arguments), c.exitCode) << output;
+    EXPECT_EQ(Outcomes(rowsBefore), c.history);
     for (const char* line : c.lines) EXPECT_TRUE(Has(line)) << line << "\n" << output;
     EXPECT_FALSE(Has("Preparing to update")) << output;
     // Only the unit that can take update files gets them.

@@ -41,6 +41,7 @@ void UpdateOldDisplay(UpdateSession& session, UnitInfo& unit, bool confirm) {
   if (UpdateUnit(session, unit, true, false, confirm)) {
     RestartAndReconnect(link, unit);
     WaitForUnit(link, unit);
+    if (session.history) session.history->Complete();
   } else {
     RestartIfNotRunning(link, unit);
   }

@@ -1,5 +1,7 @@
 #include "update/remote_unit_update.h"
 
+#include <string>
+
 #include "unit/rpc_identification.h"
 #include "unit/unit_info_report.h"
 #include "unit/update_acceptance.h"
@@ -11,7 +13,13 @@ namespace kel {
 bool UpdateRemoteUnit(UpdateSession& session, UnitInfo& remote) {
   Link& link = session.link;
   Output& out = session.runtime().out;
-  if (!ReadUnitInfo(link, remote)) return false;
+  if (!ReadUnitInfo(link, remote)) {
+    if (session.history) {
+      session.history->Failed(remote, "Unable to update Ponderix Unit: " +
+                                          std::to_string(remote.unitAddress));
+    }
+    return false;
+  }
   ReadExtendedInfo(link, remote);
   ReadAdvancedInfo(link, remote);
   PrintUnitInfo(out, remote);
@@ -26,6 +34,9 @@ bool UpdateRemoteUnit(UpdateSession& session, UnitInfo& remote) {
     reason = " must have boot loader release 14 or later for remote update.\r\n";
   }
   out.Print(Sink::kInfo, "Ponderix Unit ", remote.unitAddress, reason, "\r\n");
+  if (session.history) {
+    session.history->Refused(remote, "Ponderix Unit " + std::to_string(remote.unitAddress) + reason);
+  }
   out.Print(Sink::kInfo,
             "IMPORTANT: Please connect the serial port to the COM1 RS232 port on the unit and "
             "run KelUpdater again to update unit ",

@@ -4,6 +4,7 @@
 #include "flash/boot_tool_programmer.h"
 #include "flash/transfer_state.h"
 #include "link/link_state.h"
+#include "update/update_history.h"
 
 namespace kel {
 
@@ -16,6 +17,9 @@ struct UpdateSession {
   TransferState& transfer;
   RemoteFileAccess& files;
   BootToolProgrammer& bootToolProgrammer;
+  /// Where each unit's outcome is recorded; none in runs that keep no
+  /// history.
+  UpdateHistory* history = nullptr;
 
   Runtime& runtime() { return link.runtime; }
 };

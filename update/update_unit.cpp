@@ -204,6 +204,7 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
                 bool confirm) {
   Runtime& rt = session.runtime();
   Output& out = rt.out;
+  if (session.history) session.history->Begin(unit);
   if (unit.mcuType == mcuH8S2145) {
     rt.FatalError(
         "This version of KelUpdater is unable to update the software in old H8 units. Please use "
@@ -231,6 +232,9 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
   }
   if (RefusesDowngrade(unit)) {
     out.Print(Sink::kInfo, "The software cannot be downgraded to ", NewVersionText(), "\r\n");
+    if (session.history) {
+      session.history->Refused(unit, "The software cannot be downgraded to " + NewVersionText());
+    }
     return false;
   }
   DecideSoftware(rt, unit, plan);
@@ -239,6 +243,10 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
   if (plan.bootLoader || plan.software) WriteBootLoaderAndSoftware(session, unit, plan);
   plan.changed = UpdateUnitFiles(session, unit, plan.updateFiles) || plan.changed;
   if (plan.updateFiles && plan.changed) SendProgrammer(session, unit);
+  if (session.history) {
+    session.history->WentThrough(unit, plan.bootLoader, plan.software, plan.changed,
+                                 plan.updateFiles);
+  }
   return true;
 }
 

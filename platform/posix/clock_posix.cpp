@@ -48,8 +48,10 @@ class PosixClock : public Clock {
     time_t now = time(nullptr);
     struct tm local = {};
     localtime_r(&now, &local);
-    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                     local.tm_hour,        local.tm_min,     local.tm_sec};
+    return LocalTime{local.tm_year + 1900, local.tm_mon + 1,
+                     local.tm_mday,        local.tm_hour,
+                     local.tm_min,         local.tm_sec,
+                     static_cast<int>(local.tm_gmtoff / 60)};
   }
 };
 

@@ -245,6 +245,37 @@ std::string UserTempFolder(Environment& env) {
   return tmpdir.empty() ? std::string("/tmp") : tmpdir;
 }
 
+AppendOutcome AppendUnderLock(const std::string& path, const std::string& header,
+                              const std::string& text, std::string& error) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return AppendOutcome::kNotRegular;
+  // O_NOFOLLOW refuses a link planted after the check, O_NONBLOCK keeps a
+  // FIFO planted there from holding up the open; what was opened is checked
+  // again before anything is written.
+  const int fd = open(path.c_str(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == ELOOP) return AppendOutcome::kNotRegular;
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    return AppendOutcome::kFailed;
+  }
+  AppendOutcome outcome = AppendOutcome::kAppended;
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;  // l_start 0 and l_len 0: the whole file, however long
+  int locked;
+  while ((locked = fcntl(fd, F_SETLKW, &lock)) != 0 && errno == EINTR) {
+  }
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    outcome = AppendOutcome::kNotRegular;
+  } else if (locked != 0 || !WriteAll(fd, info.st_size == 0 ? header + text : text)) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    outcome = AppendOutcome::kFailed;
+  }
+  close(fd);  // closing releases the lock
+  return outcome;
+}
+
 void CloseExclusiveFile(int handle) {
   if (handle >= 0) close(handle);
 }

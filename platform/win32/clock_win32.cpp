@@ -31,9 +31,24 @@ class Win32Clock : public Clock {
   }
 
   LocalTime Now() override {
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
     SYSTEMTIME now;
-    GetLocalTime(&now);
-    return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &now)) GetLocalTime(&now);
+    // The offset is the difference of the two readings of one moment,
+    // in 100 ns steps, rounded to whole minutes.
+    FILETIME utcFile, localFile;
+    int offset = 0;
+    if (SystemTimeToFileTime(&utc, &utcFile) && SystemTimeToFileTime(&now, &localFile)) {
+      const auto value = [](const FILETIME& f) {
+        return static_cast<long long>((uint64_t{f.dwHighDateTime} << 32) | f.dwLowDateTime);
+      };
+      const long long minute = 600000000LL;
+      const long long diff = value(localFile) - value(utcFile);
+      offset = static_cast<int>((diff + (diff >= 0 ? minute / 2 : -minute / 2)) / minute);
+    }
+    return LocalTime{now.wYear,   now.wMonth,  now.wDay, now.wHour,
+                     now.wMinute, now.wSecond, offset};
   }
 };
 

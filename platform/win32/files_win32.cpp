@@ -259,6 +259,58 @@ std::FILE* CreateNewFileForWriting(const std::string& path, bool& nameTaken, std
   return stream;
 }
 
+AppendOutcome AppendUnderLock(const std::string& path, const std::string& header,
+                              const std::string& text, std::string& error) {
+  const DWORD before = Attributes(path);
+  if (before != INVALID_FILE_ATTRIBUTES &&
+      (before & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
+    return AppendOutcome::kNotRegular;
+  }
+  // A reparse point planted after the check is opened as itself, not
+  // followed, and then refused below.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = SystemErrorText(GetLastError());
+    return AppendOutcome::kFailed;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    CloseHandle(file);
+    return AppendOutcome::kNotRegular;
+  }
+  AppendOutcome outcome = AppendOutcome::kAppended;
+  OVERLAPPED whole = {};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    error = SystemErrorText(GetLastError());
+    CloseHandle(file);
+    return AppendOutcome::kFailed;
+  }
+  // Every writer holds the lock, so the end found under it is where this
+  // write goes.
+  LARGE_INTEGER size = {};
+  DWORD written = 0;
+  OVERLAPPED end = {};
+  if (!GetFileSizeEx(file, &size)) {
+    error = SystemErrorText(GetLastError());
+    outcome = AppendOutcome::kFailed;
+  } else {
+    const std::string content = size.QuadPart == 0 ? header + text : text;
+    end.Offset = static_cast<DWORD>(size.QuadPart & 0xFFFFFFFF);
+    end.OffsetHigh = static_cast<DWORD>(size.QuadPart >> 32);
+    if (!WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, &end) ||
+        written != content.size()) {
+      error = SystemErrorText(GetLastError());
+      outcome = AppendOutcome::kFailed;
+    }
+  }
+  UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+  CloseHandle(file);
+  return outcome;
+}
+
 void CloseExclusiveFile(int handle) {
   if (handle >= 0) _close(handle);
 }

@@ -1,0 +1,80 @@
+// The update history shared by concurrent runs, and what stands at its
+// path when that is not a regular file (POSIX).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <sstream>
+
+#include "runtime/history_file.h"
+#include "tests/planted_paths.h"
+#include "tests/platform_test_support.h"
+#include "tests/runtime_fixture.h"
+
+namespace kel {
+namespace {
+
+TEST(HistoryFileConcurrency, EightWritersLoseAndSplitNoRow) {
+  constexpr int kWriters = 8;
+  constexpr int kRows = 200;
+  TemporaryFolder folder;
+  const std::string path = folder.File(kHistoryFileName);
+  // Long rows, so that a row split by another writer's would show.
+  const std::string padding(300, 'p');
+  std::vector<pid_t> children;
+  for (int writer = 0; writer < kWriters; ++writer) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      RuntimeFixture f;
+      HistoryFile history(f.runtime, path);
+      for (int row = 0; row < kRows; ++row) {
+        history.Append({std::to_string(writer), std::to_string(row), padding});
+      }
+      _exit(f.Console().empty() ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  std::istringstream rows(ReadTextFile(path));
+  std::string line;
+  ASSERT_TRUE(std::getline(rows, line));
+  EXPECT_EQ(line + "\n", kHistoryHeader);
+  std::map<int, int> nextRow;
+  int count = 0;
+  while (std::getline(rows, line)) {
+    int writer = -1, row = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%d,%d,", &writer, &row), 2) << line;
+    EXPECT_EQ(line, std::to_string(writer) + "," + std::to_string(row) + "," + padding + "\r");
+    // Each writer's rows stand in its own order, none missing.
+    EXPECT_EQ(row, nextRow[writer]++) << line;
+    ++count;
+  }
+  EXPECT_EQ(count, kWriters * kRows);
+}
+
+TEST(HistoryFileSafety, WhatIsNoRegularFileIsLeftAlone) {
+  for (Planted kind : {Planted::kLinkToRegular, Planted::kLinkToDevice, Planted::kFifo,
+                       Planted::kFolder, Planted::kEndlessDevice}) {
+    SCOPED_TRACE(PlantedName(kind));
+    TemporaryFolder folder;
+    const std::string path = folder.File(kHistoryFileName);
+    const std::string victim = folder.File("victim");
+    ASSERT_TRUE(Plant(kind, path, victim));
+    const std::string before = Snapshot(path, victim);
+    RuntimeFixture f;
+    HistoryFile history(f.runtime, path);
+    history.Append({"row"});
+    EXPECT_EQ(Snapshot(path, victim), before);
+    EXPECT_NE(f.Console().find("not a regular file"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace kel

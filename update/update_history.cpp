@@ -1,0 +1,157 @@
+#include "update/update_history.h"
+
+#include <cstdio>
+
+#include "unit/card_table.h"
+#include "unit/version_text.h"
+#include "update/update_rules.h"
+
+namespace kel {
+
+namespace {
+
+const char* OutcomeText(HistoryOutcome outcome) {
+  switch (outcome) {
+    case HistoryOutcome::kUpdated:
+      return "updated";
+    case HistoryOutcome::kUpToDate:
+      return "up to date";
+    case HistoryOutcome::kUpdateFilesSent:
+      return "update files sent";
+    case HistoryOutcome::kRefused:
+      return "refused";
+    case HistoryOutcome::kFailed:
+      return "failed";
+  }
+  return "";
+}
+
+// Suffix letter 1 is "A"; 0 means none and shows as "-", as in the report.
+char SuffixLetter(uint8_t letter) {
+  if (letter == 0) return '-';
+  if (letter > 26) return '?';
+  return static_cast<char>('A' + letter - 1);
+}
+
+// The card as the unit report shows it: c659r1-0.
+std::string CardText(const UnitInfo& unit) {
+  if (unit.mcuType == mcuH8S2145) return std::to_string(unit.cardNumber);
+  std::string card = "c" + std::to_string(unit.cardNumber) + "r" + std::to_string(unit.circuitCode);
+  if (unit.connectionMode == modeApplication) {
+    card += SuffixLetter(unit.cardSuffixLetter) + std::to_string(unit.cardSuffixNumber);
+  }
+  return card;
+}
+
+std::string SoftwareText(const UnitInfo& unit) {
+  return "v" + (unit.mcuType == mcuH8S2145
+                    ? FormatVersionNumber(unit.softwareVersion)
+                    : FormatVersion(unit.softwareVersion, unit.softwareRelease));
+}
+
+// The boot loader as the report shows it: v4 r18 (the release only when the
+// boot loader reports one).
+std::string BootLoaderText(int version, int release) {
+  std::string text = "v" + std::to_string(version);
+  if (release >= 4) text += " r" + std::to_string(release);
+  return text;
+}
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+UpdateHistory::UpdateHistory(Runtime& rt, const std::string& path) : rt_(rt), file_(rt, path) {
+  rt_.onFatalError = [this](const std::string& message) {
+    if (state_ != State::kIdle) Write(HistoryOutcome::kFailed, message);
+  };
+}
+
+UpdateHistory::~UpdateHistory() { rt_.onFatalError = nullptr; }
+
+void UpdateHistory::Begin(const UnitInfo& unit) {
+  if (state_ == State::kBegun && address_ == unit.unitAddress) return;
+  Complete();
+  state_ = State::kBegun;
+  address_ = unit.unitAddress;
+  time_ = IsoLocalTime(rt_.clock.Now());
+  startMicros_ = rt_.clock.Micros();
+  // A unit that never answered leaves its details empty rather than zeros.
+  const bool known = unit.cardNumber != 0 || unit.softwareVersion != 0;
+  unitType_ = known ? CardName(unit.cardNumber) : std::string();
+  card_ = known ? CardText(unit) : std::string();
+  serial_ = known && unit.connectionMode == modeApplication ? std::to_string(unit.serialNumber)
+                                                            : std::string();
+  softwareBefore_ = known ? SoftwareText(unit) : std::string();
+  bootLoaderBefore_ =
+      known ? BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease) : std::string();
+  bootLoaderVersion_ = unit.bootLoaderVersion;
+  softwareAfter_ = softwareBefore_;
+  bootLoaderAfter_ = bootLoaderBefore_;
+}
+
+void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool software, bool changed,
+                                bool updateFiles) {
+  Begin(unit);
+  if (bootLoaderVersion_ == 0 && unit.bootLoaderVersion != 0) {
+    // Software before 6.00 does not tell its boot loader; the boot loader
+    // itself did, once the update reached it.
+    bootLoaderVersion_ = unit.bootLoaderVersion;
+    bootLoaderBefore_ = BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease);
+    bootLoaderAfter_ = bootLoaderBefore_;
+  }
+  const std::string atRestart = updateFiles ? " (at restart)" : "";
+  if (software) {
+    softwareAfter_ = "v" + FormatVersion(kNewSoftwareVersion, kNewSoftwareRelease) + atRestart;
+  }
+  if (bootLoader) {
+    bootLoaderAfter_ = BootLoaderText(bootLoaderVersion_, kNewestBootLoaderRelease) + atRestart;
+  }
+  if (updateFiles) {
+    Write(changed ? HistoryOutcome::kUpdateFilesSent : HistoryOutcome::kUpToDate, "");
+    return;
+  }
+  waiting_ =
+      bootLoader || software || changed ? HistoryOutcome::kUpdated : HistoryOutcome::kUpToDate;
+  state_ = State::kWaiting;
+}
+
+void UpdateHistory::Refused(const UnitInfo& unit, const std::string& message) {
+  Begin(unit);
+  Write(HistoryOutcome::kRefused, message);
+}
+
+void UpdateHistory::Failed(const UnitInfo& unit, const std::string& message) {
+  Begin(unit);
+  Write(HistoryOutcome::kFailed, message);
+}
+
+void UpdateHistory::Complete() {
+  if (state_ == State::kWaiting) Write(waiting_, "");
+  state_ = State::kIdle;
+}
+
+void UpdateHistory::Write(HistoryOutcome outcome, const std::string& message) {
+  if (outcome == HistoryOutcome::kRefused) {
+    softwareAfter_ = softwareBefore_;  // nothing was written
+    bootLoaderAfter_ = bootLoaderBefore_;
+  } else if (outcome == HistoryOutcome::kFailed) {
+    // A failure may come part way through writing: what the unit runs now
+    // is not known.
+    softwareAfter_.clear();
+    bootLoaderAfter_.clear();
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f",
+                static_cast<double>(rt_.clock.Micros() - startMicros_) / 1e6);
+  file_.Append({time_, rt_.env.Get("COMPUTERNAME"), rt_.env.Get("USERNAME"),
+                "COM" + std::to_string(rt_.options.portNumber), std::to_string(address_), unitType_,
+                card_, serial_, softwareBefore_, softwareAfter_, bootLoaderBefore_,
+                bootLoaderAfter_, OutcomeText(outcome), WithoutLineEnd(message), seconds});
+  state_ = State::kIdle;
+}
+
+}  // namespace kel

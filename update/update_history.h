@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/history_file.h"
+#include "unit/unit_info.h"
+
+namespace kel {
+
+/// What became of one unit in a run, as the history names it.
+enum class HistoryOutcome { kUpdated, kUpToDate, kUpdateFilesSent, kRefused, kFailed };
+
+/// Records each unit that a run updates, finds up to date, sends update
+/// files, refuses or fails to update as one row of the update history.
+/// The update flows call it where a unit's outcome is known; a fatal error
+/// that ends the run records the unit in hand as failed with its message.
+class UpdateHistory {
+ public:
+  /// Rows go to the history file at `path`.
+  UpdateHistory(Runtime& rt, const std::string& path);
+  ~UpdateHistory();
+  UpdateHistory(const UpdateHistory&) = delete;
+  UpdateHistory& operator=(const UpdateHistory&) = delete;
+
+  /// The update of `unit` begins: its start time and what it runs now are
+  /// kept. Begun again for the same unit before an outcome, the first
+  /// start and details stay.
+  void Begin(const UnitInfo& unit);
+
+  /// The update went through. Update files are recorded at once, with the
+  /// versions the unit takes at its restart. A unit written directly is
+  /// recorded by Complete, once it has been restarted, so that a restart
+  /// that fails records it as failed instead.
+  void WentThrough(const UnitInfo& unit, bool bootLoader, bool software, bool changed,
+                   bool updateFiles);
+
+  /// Nothing was written for `message` (the program's own words).
+  void Refused(const UnitInfo& unit, const std::string& message);
+  /// The unit could not be updated, for `message`.
+  void Failed(const UnitInfo& unit, const std::string& message);
+
+  /// Writes the row of a unit written directly, now that it has restarted.
+  void Complete();
+
+ private:
+  enum class State { kIdle, kBegun, kWaiting };
+
+  void Write(HistoryOutcome outcome, const std::string& message);
+
+  Runtime& rt_;
+  HistoryFile file_;
+  State state_ = State::kIdle;
+  uint8_t address_ = 0;
+  std::string time_;
+  uint64_t startMicros_ = 0;
+  std::string unitType_, card_, serial_;
+  std::string softwareBefore_, softwareAfter_, bootLoaderBefore_, bootLoaderAfter_;
+  int bootLoaderVersion_ = 0;
+  HistoryOutcome waiting_ = HistoryOutcome::kUpdated;
+};
+
+}  // namespace kel
