@@ -255,5 +255,24 @@ INSTANTIATE_TEST_SUITE_P(
                                  Transport::kOverlapped, 0x1A000400, 512}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(BackupRefusal, EveryPieceIsSentThenTheWriteFails) {
+  FlashFixture f;
+  ASSERT_NO_FATAL_FAILURE(f.Reach(Transport::kDirect, 18, mcuLPC1768, 8192));
+  ASSERT_NO_FATAL_FAILURE(f.StartProgrammer());
+  f.unit.unitType = unitTypeTransmitter;
+  ASSERT_TRUE(SelectBootLoaderImage(f.runtime, f.unit));
+  ASSERT_TRUE(ReadBackupFields(f.link, f.transfer, f.unit));
+  f.Fault("hardware-failure command=0x1050 at=1 value=5");
+
+  const WriteBackHook hook = [&f](UnitInfo& u) { return WriteBackupFields(f.link, f.transfer, u); };
+  EXPECT_FALSE(WriteFlash(f.link, f.transfer, f.unit, *f.unit.bootLoaderImage, hook));
+  EXPECT_EQ(f.Requests(0x50).size(), 2u);  // the second piece still went
+  EXPECT_NE(f.Console().find("\r\nUnit reported hardware failure, cannot write the backup fields. "
+                             "Address=$00000300, Result=05\r\n"),
+            std::string::npos)
+      << f.Console();
+  EXPECT_EQ(f.out.errorReportLevel, 1);
+}
+
 }  // namespace
 }  // namespace kel
