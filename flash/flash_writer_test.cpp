@@ -157,6 +157,21 @@ TEST_F(WriteTest, WindowedTimeoutSendsEveryOutstandingWriteAgainInOrder) {
       << Console();
 }
 
+TEST_F(WriteTest, LateWindowedRepliesCostNoLostWritesAndNoTimeouts) {
+  options.programmingBaudRate = 921600;
+  Start(Transport::kOverlapped);
+  target->windowedRepliesLate = true;  // every other reply overtaken by the next
+  const uint32_t start = clock.Ticks();
+  ASSERT_TRUE(Write("soft_kr3_lpc1768"));
+  EXPECT_TRUE(FlashHoldsImage());
+  EXPECT_LT(clock.Ticks() - start, 5000u);  // the line alone needs 2.8 s
+  size_t lost = 0;
+  for (const auto& entry : network->transcript().entries()) {
+    lost += entry.note.find("window full") != std::string::npos;
+  }
+  EXPECT_EQ(lost, 0u);
+}
+
 struct FailureCase {
   const char* name;
   Transport transport;
