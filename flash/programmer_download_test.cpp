@@ -219,6 +219,15 @@ INSTANTIATE_TEST_SUITE_P(Releases, ProgrammerSpeedTest,
                          ::testing::Values(SpeedCase{10, 0x90, 9}, SpeedCase{14, 0x23, 9},
                                            SpeedCase{15, 0x23, 8}));
 
+TEST_F(DownloadTest, ASpeedChangeThroughAProxyWaitsAsLongAsEveryQuickProbeThere) {
+  ReachLpc1768(Transport::kBuffered);
+  options.detailedDebug = true;
+  ASSERT_TRUE(SetProgrammerSpeed(link, unit, 921600, false));
+  EXPECT_NE(Console().find("proxy baud rate = 115200 (no change) timeout=100ms"), std::string::npos)
+      << Console();
+  EXPECT_EQ(Console().find("timeout=50ms"), std::string::npos);
+}
+
 TEST_F(DownloadTest, UnknownRateListsTheRatesAndUses115200) {
   ReachLpc1768(Transport::kDirect);
   EXPECT_TRUE(SetProgrammerSpeed(link, unit, 100000, false));
