@@ -37,6 +37,10 @@ constexpr uint32_t kEraseTimeoutMs = 10000;
 // before it. Checked before the first erase, so a failure leaves the unit
 // as it was.
 void CheckRecordsFit(Link& link, const UnitInfo& unit, const RecordImage& image) {
+  // No buffer at all would cut every record into empty pieces without end.
+  if (unit.bufferSize == 0) {
+    link.runtime.FatalError("Unable to program unit: the unit reports a buffer size of 0");
+  }
   bool overlapped = link.state.overlappedActive;
   for (const ImageRecord& record : image.records()) {
     if (record.length <= unit.bufferSize) {

@@ -217,6 +217,16 @@ TEST_F(WriteTest, RecordLongerThanTheBufferIsRefusedBeforeTheErase) {
   EXPECT_EQ(out.errorReportLevel, 1);
 }
 
+TEST_F(WriteTest, ABufferSizeOfZeroIsRefusedBeforeAnythingIsWritten) {
+  Start(Transport::kOverlapped);
+  unit.bufferSize = 0;  // would cut every record into empty pieces without end
+  EXPECT_EQ(ExitCodeOf([&] { Write("soft_kt3_lpc1768"); }), 1);
+  EXPECT_NE(Console().find("Fatal Error: Unable to program unit: the unit reports a buffer size "
+                           "of 0"),
+            std::string::npos);
+  EXPECT_TRUE(Requests(0x35).empty() && Requests(0x41).empty());
+}
+
 struct BackupCase {
   const char* name;
   int8_t mcuType;
