@@ -136,6 +136,17 @@ TEST(FileUpdates, VerifyingAnUpdateFileReportsEachDifferenceAndGoesOn) {
   EXPECT_TRUE(f.Has("Bytes received = "));
 }
 
+TEST(FileUpdates, AVerifyReadThatFailsStillClosesTheFile) {
+  FileUpdateFixture f;
+  f.options.verify = true;
+  f.Fault("hardware-failure command=0x1027 at=1");  // the unit cannot read its flash
+  EXPECT_FALSE(SendUpdateFile(f.files, f.unit, 1, 0x102, FilePattern(300), CheckMode::kNone));
+  EXPECT_TRUE(f.Has("cannot read from flash drive. Address=$00000000\r\n")) << f.Console();
+  EXPECT_FALSE(f.files.openForReading());
+  const std::string console = f.Console();
+  EXPECT_GT(console.rfind("RPC: CloseFile"), console.rfind("RPC: ReadFileBlock"));
+}
+
 TEST(FileUpdates, AUnitInItsBootLoaderIsNotInTheModeForFiles) {
   FileUpdateFixture f;
   f.unit.connectionMode = modePonderixBootLoader;
