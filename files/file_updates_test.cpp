@@ -37,6 +37,8 @@ TEST(FileUpdates, AFileWithoutItsCrcIsRewrittenAndThenUpToDate) {
   f.target->files.Put(1, kFile, data);  // same bytes, no CRC stored
   ASSERT_TRUE(FileIsDifferent(f.files, f.unit, 1, kFile, data, true));
   EXPECT_TRUE(f.Has("Current file CRC=0000\r\n")) << f.Console();
+  EXPECT_TRUE(f.Has("Properties Length=0\r\n"));
+  EXPECT_FALSE(f.Has(" Properties Length="));
   EXPECT_TRUE(f.Has(" CRC is different\r\n"));
 
   ASSERT_TRUE(UpdateFile(f.files, f.unit, 1, kFile, data, true)) << f.Console();

@@ -87,7 +87,9 @@ TEST(RemoteFileAccess, AMissingAcknowledgementResendsTheOldestBlock) {
   ASSERT_TRUE(f.WriteWhole(kFile, data)) << f.Console();
   EXPECT_EQ(Offsets(f.Blocks()).back(), 896u);
   EXPECT_EQ(f.Blocks().size(), 9u);
-  EXPECT_TRUE(Has(f, "no data received from comm port\r\nACK MISSING FOR 00000380"));
+  EXPECT_TRUE(
+      Has(f, "no data received from comm port\r\nACK MISSING FOR 00000380 - GOT nothing\r\n"))
+      << f.Console();
   EXPECT_EQ(f.UnitFile(1, kFile), data);
 }
 
