@@ -227,6 +227,20 @@ TEST_F(WriteTest, ABufferSizeOfZeroIsRefusedBeforeAnythingIsWritten) {
   EXPECT_TRUE(Requests(0x35).empty() && Requests(0x41).empty());
 }
 
+TEST_F(WriteTest, AnUnansweredEraseSaysItStillWaits) {
+  Start(Transport::kDirect);
+  Fault("drop-reply command=0x1035 times=0");
+  EXPECT_FALSE(Write("soft_kt3_lpc1768"));
+  size_t lines = 0;
+  const std::string console = Console();
+  const std::string line = "-- the unit has not answered the erase yet, asking again\r\n";
+  for (size_t at = console.find(line); at != std::string::npos; at = console.find(line, at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 8u) << console;  // one for every attempt of 10 s
+  EXPECT_TRUE(Requests(0x42).empty());
+}
+
 struct BackupCase {
   const char* name;
   int8_t mcuType;
