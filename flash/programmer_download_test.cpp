@@ -153,6 +153,11 @@ TEST_F(DownloadTest, ProgrammerLargerThanTheBufferIsRefusedBeforeAnythingIsSent)
   auto records = Records(1, 128);
   records.push_back({kRamStart + 128, sim::testing::Pattern(8192, 9)});
   EXPECT_EQ(ExitCodeOf([&] { Download(records); }), 1);
+  EXPECT_NE(Console().find("The unit takes requests of up to 1024 bytes; the flash programmer "
+                           "needs 8192.\r\nThe unit is left in its boot loader: switch it off "
+                           "and on again"),
+            std::string::npos)
+      << Console();
   EXPECT_NE(Console().find("Fatal Error: Unable to update unit: buffer size is too small"),
             std::string::npos);
   EXPECT_TRUE(Requests(0x20).empty());
