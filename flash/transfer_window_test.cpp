@@ -31,6 +31,7 @@ struct ReplyCase {
   bool chunks;      ///< a 200-byte buffered block, else two windowed writes
   Payloads first;   ///< sent back for the first request, in this order
   Payloads second;  ///< and for the second
+  Payloads third;   ///< and for the third (windowed writes only)
   bool succeeds;
   const char* text;  ///< on the console
 };
@@ -42,7 +43,8 @@ TEST_P(LateReplyTest, OnlyTheRightReplyRetires) {
   UnitFixture f;
   size_t request = 0;
   f.peer.answer = [&](const std::vector<uint8_t>&) -> std::optional<std::vector<uint8_t>> {
-    const Payloads& replies = request++ == 0 ? c.first : c.second;
+    const Payloads& replies = request == 0 ? c.first : request == 1 ? c.second : c.third;
+    ++request;
     for (const auto& reply : replies) {
       const std::vector<uint8_t> bytes = wire::Framed(reply);
       f.line.SendToHost(bytes.data(), bytes.size(), f.clock.Ticks() + 2);
@@ -58,6 +60,7 @@ TEST_P(LateReplyTest, OnlyTheRightReplyRetires) {
     ProgramWindow window;
     done = SendWindowedProgram(f.link, window, 0x4000, data.data(), 128, false) &&
            SendWindowedProgram(f.link, window, 0x4080, data.data(), 128, false) &&
+           SendWindowedProgram(f.link, window, 0x4100, data.data(), 128, false) &&
            DrainProgramWindow(f.link, window);
   }
   EXPECT_EQ(done, c.succeeds);
@@ -72,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   {},
                   {Programmed(1, 0x4080, 0), Programmed(0, 0x4000, 5)},
+                  {Programmed(2, 0x4100, 0)},
                   false,
                   "cannot write to MCU flash memory. Address=$00004000, Result=05"},
         // Sequence 7 was never sent: it does not acknowledge the window.
@@ -79,6 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   {Programmed(7, 0x4380, 0)},
                   {Programmed(0, 0x4000, 0), Programmed(1, 0x4080, 0)},
+                  {Programmed(2, 0x4100, 0)},
                   true,
                   "ACK MISSING FOR 0000 - GOT 1 FC45 $1041 0007 $00004380 128"},
         // An echo of offset 0 with the second chunk's length is not the first's.
@@ -86,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   {Chunk(0, 72)},
                   {Chunk(0, 128), Chunk(128, 72)},
+                  {},
                   true,
                   "ACK MISSING FOR 0000 - GOT 1 FC45 $1038 $0000 72"}),
     [](const auto& info) { return std::string(info.param.name); });
