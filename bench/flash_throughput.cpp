@@ -21,6 +21,8 @@
 // simulator pacing its replies at the line's speed (clock=real): the first
 // image, windowed at 921600 baud, or the transport named by
 // --real=TRANSPORT. --real-only leaves the virtual runs out.
+// --late-windowed runs the windowed transport alone against a programmer
+// that answers every other windowed write late (late=yes on the line).
 
 #include <algorithm>
 #include <atomic>
@@ -319,12 +321,17 @@ struct Updater {
   kel::UnitInfo unit;
 };
 
+// --late-windowed: the windowed runs only, with a programmer that answers
+// every other windowed write late, so that replies arrive swapped.
+bool lateWindowed = false;
+
 std::string ScenarioText(const kel::SoftwareEntry& software, Transport transport, int32_t baud) {
   // An LPC unit's buffer takes 8 KiB records; the direct transport is
   // shown with a unit that takes 128 bytes a request.
   std::string unit = "role = boot-loader\nboot-loader = 4r18\nboot-flags = 0\nmcu = " +
                      std::to_string(software.mcuType) +
                      "\nbuffer-size = " + (transport == Transport::kDirect ? "128" : "8192") + "\n";
+  if (lateWindowed && transport == Transport::kWindowed) unit += "late-windowed = yes\n";
   std::string text = "[port]\nnumber = 1\nline-model = yes\n";
   if (transport == Transport::kBuffered) {
     text +=
@@ -352,10 +359,10 @@ void Print(Transport transport, int32_t baud, const char* image, const Figures& 
   const double bound = static_cast<double>(f.bound.us) / 1e6;
   std::printf(
       "flash-bench transport=%s baud=%d image=%s payload_bytes=%llu wire_out_bytes=%llu "
-      "wire_in_bytes=%llu bound_s=%.3f achieved_s=%.3f ratio=%.3f cpu_s=%.3f clock=%s\n",
+      "wire_in_bytes=%llu bound_s=%.3f achieved_s=%.3f ratio=%.3f cpu_s=%.3f clock=%s%s\n",
       Name(transport), baud, image, static_cast<unsigned long long>(f.payload),
       static_cast<unsigned long long>(f.wireOut), static_cast<unsigned long long>(f.wireIn), bound,
-      f.achieved, f.achieved / bound, f.cpu, clock);
+      f.achieved, f.achieved / bound, f.cpu, clock, lateWindowed ? " late=yes" : "");
   std::fflush(stdout);
 }
 
@@ -514,6 +521,7 @@ int main(int argc, char** argv) {
       real = true;
       virtualRuns = false;
     }
+    if (arg == "--late-windowed") lateWindowed = true;
     if (arg.rfind("--real=", 0) == 0) {
       real = true;
       realTransport = ParseTransport(arg.substr(7));
@@ -523,6 +531,7 @@ int main(int argc, char** argv) {
   for (const kel::SoftwareEntry& software : kel::SoftwareTable()) {
     if (!virtualRuns) break;
     for (Transport transport : kTransports) {
+      if (lateWindowed && transport != Transport::kWindowed) continue;
       for (int32_t baud : kBauds) {
         Figures f;
         if (VirtualRun(software, transport, baud, f)) {

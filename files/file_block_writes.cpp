@@ -86,7 +86,7 @@ bool RemoteFileAccess::AwaitAcknowledgements(const FileRef& ref, size_t wanted, 
     const uint32_t oldest = window_.tailSlot().offset;
     if (arrival == Arrival::kNothing) {
       out.Print(Sink::kDebug, "no data received from comm port\r\n");
-      out.Print(Sink::kDebug, "ACK MISSING FOR ", Hex(oldest, 8), GotText(ack), "\r\n");
+      out.Print(Sink::kDebug, "ACK MISSING FOR ", Hex(oldest, 8), " - GOT nothing\r\n");
       return ResendFromOldest(ref, result);
     }
     if (arrival == Arrival::kPacket && ack.IsFor(ref)) {

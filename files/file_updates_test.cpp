@@ -37,6 +37,8 @@ TEST(FileUpdates, AFileWithoutItsCrcIsRewrittenAndThenUpToDate) {
   f.target->files.Put(1, kFile, data);  // same bytes, no CRC stored
   ASSERT_TRUE(FileIsDifferent(f.files, f.unit, 1, kFile, data, true));
   EXPECT_TRUE(f.Has("Current file CRC=0000\r\n")) << f.Console();
+  EXPECT_TRUE(f.Has("Properties Length=0\r\n"));
+  EXPECT_FALSE(f.Has(" Properties Length="));
   EXPECT_TRUE(f.Has(" CRC is different\r\n"));
 
   ASSERT_TRUE(UpdateFile(f.files, f.unit, 1, kFile, data, true)) << f.Console();
@@ -134,6 +136,17 @@ TEST(FileUpdates, VerifyingAnUpdateFileReportsEachDifferenceAndGoesOn) {
                     " got:" + Hex(data[133] ^ 0x10, 2) + "\r\n"))
       << f.Console();
   EXPECT_TRUE(f.Has("Bytes received = "));
+}
+
+TEST(FileUpdates, AVerifyReadThatFailsStillClosesTheFile) {
+  FileUpdateFixture f;
+  f.options.verify = true;
+  f.Fault("hardware-failure command=0x1027 at=1");  // the unit cannot read its flash
+  EXPECT_FALSE(SendUpdateFile(f.files, f.unit, 1, 0x102, FilePattern(300), CheckMode::kNone));
+  EXPECT_TRUE(f.Has("cannot read from flash drive. Address=$00000000\r\n")) << f.Console();
+  EXPECT_FALSE(f.files.openForReading());
+  const std::string console = f.Console();
+  EXPECT_GT(console.rfind("RPC: CloseFile"), console.rfind("RPC: ReadFileBlock"));
 }
 
 TEST(FileUpdates, AUnitInItsBootLoaderIsNotInTheModeForFiles) {

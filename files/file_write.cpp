@@ -65,8 +65,10 @@ bool Verify(RemoteFileAccess& files, const FileRef& ref, bool highSpeed,
   }
   TransferMeter meter;
   meter.Start(rt.clock.Ticks(), files.link().port);
-  if (!ReadBackFileData(files, ref, data, difference)) return false;
+  const bool read = ReadBackFileData(files, ref, data, difference);
+  // The file is closed whatever the read gave, so the unit lets go of it.
   files.CloseFile(ref.address, ref.drive, ref.file, result);
+  if (!read) return false;
   meter.ReportReceived(rt.out, rt.clock.Ticks(), files.link().port);
   TraceComplete(rt.out);
   return true;

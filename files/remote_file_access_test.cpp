@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/files_fixture.h"
 
 namespace kel {
@@ -87,8 +89,41 @@ TEST(RemoteFileAccess, AMissingAcknowledgementResendsTheOldestBlock) {
   ASSERT_TRUE(f.WriteWhole(kFile, data)) << f.Console();
   EXPECT_EQ(Offsets(f.Blocks()).back(), 896u);
   EXPECT_EQ(f.Blocks().size(), 9u);
-  EXPECT_TRUE(Has(f, "no data received from comm port\r\nACK MISSING FOR 00000380"));
+  EXPECT_TRUE(
+      Has(f, "no data received from comm port\r\nACK MISSING FOR 00000380 - GOT nothing\r\n"))
+      << f.Console();
   EXPECT_EQ(f.UnitFile(1, kFile), data);
+}
+
+TEST(RemoteFileAccess, ResendPassesGrowUntilTheUnitAnswersOrTheyRunOut) {
+  struct Case {
+    const char* fault;
+    bool written;
+    size_t lastSent;  ///< times the last block went
+  };
+  const Case cases[] = {
+      // Its acknowledgement lost three times: pass 2 on a reopened port,
+      // pass 3 sends it twice.
+      {"drop-reply service=0x47 command=0x32 at=8 times=3", true, 5},
+      // A unit that falls silent: twenty passes, then the write fails.
+      {"silence service=0x47 command=0x32 at=8 value=600000", false, 1 + 1 + 1 + 18 * 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    FilesFixture f;
+    f.Start();
+    f.options.detailedDebug = true;
+    f.Fault(c.fault);
+    const std::vector<uint8_t> data = FilePattern(1000);
+    EXPECT_EQ(f.WriteWhole(kFile, data), c.written);
+    const std::vector<uint32_t> offsets = Offsets(f.Blocks());
+    EXPECT_EQ(static_cast<size_t>(std::count(offsets.begin(), offsets.end(), 896u)), c.lastSent);
+    EXPECT_TRUE(Has(f, "ChangeBaudRate opening comm port: 3")) << f.Console();  // pass 2
+    EXPECT_EQ(Has(f, "FAILED\r\n"), !c.written);
+    if (c.written) {
+      EXPECT_EQ(f.UnitFile(1, kFile), data);
+    }
+  }
 }
 
 TEST(RemoteFileAccess, AHardwareFailureStopsTheWriteWithItsOffset) {

@@ -45,6 +45,9 @@ bool WriteBackupFields(Link& link, TransferState& transfer, const UnitInfo& unit
   out.Print(Sink::kDebug, "Writing backup fields\r\n");
   BackupRegion region;
   if (!BackupRegionOf(unit.mcuType, region)) return true;
+  bool refused = false;
+  uint32_t refusedAddress = 0;
+  uint8_t refusedResult = 0;
   for (uint32_t offset = 0; offset < region.size(); offset += kPiece) {
     const uint32_t address = region.first + offset;
     out.Print(Sink::kDebug, "Writing ", HexAddress(address), " (", kPiece, ")\r\n");
@@ -57,8 +60,22 @@ bool WriteBackupFields(Link& link, TransferState& transfer, const UnitInfo& unit
       TraceFailed(out);
       return false;
     }
-    // A refused piece is shown but does not stop the others.
-    if (result != 0) out.Print(Sink::kDebug, "Error:", Hex(result, 2), "\r\n");
+    // A refused piece does not stop the others: whatever the unit takes is
+    // kept. The write still fails, because the fields are not all back.
+    if (result != 0) {
+      out.Print(Sink::kDebug, "Error:", Hex(result, 2), "\r\n");
+      if (!refused) {
+        refused = true;
+        refusedAddress = address;
+        refusedResult = result;
+      }
+    }
+  }
+  if (refused) {
+    out.Print(Sink::kInfo,
+              "\r\nUnit reported hardware failure, cannot write the backup fields. Address=",
+              HexAddress(refusedAddress), ", Result=", Hex(refusedResult, 2), "\r\n");
+    return false;
   }
   TraceComplete(out);
   return true;

@@ -63,14 +63,15 @@ bool RetireEchoed(Link& link, EchoWindow& window, const EchoKind& kind) {
       Send(link, kind, tail);
     } else if (head.address == link.state.bootLoaderAddress && head.service == service::kCommand &&
                head.command == kind.command) {
-      if (echoedKey == tail.key) {
+      // An echo answers a request only when key and length are both its own.
+      if (echoedKey == tail.key && echoedLength == tail.length) {
         window.Retire();
         return true;
       }
       // An echo that overtook the oldest one is remembered for its turn.
       for (size_t i = 1; i < window.count(); ++i) {
         EchoSlot& younger = window.Outstanding(i);
-        if (younger.key == echoedKey) {
+        if (younger.key == echoedKey && younger.length == echoedLength) {
           younger.acknowledged = true;
           break;
         }

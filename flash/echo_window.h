@@ -37,9 +37,9 @@ bool SendEchoed(Link& link, EchoWindow& window, const EchoKind& kind, size_t lim
                 const uint8_t* data, size_t length);
 
 /// Retires the oldest outstanding request, in up to 20 attempts: an echo
-/// already seen retires it at once; its own echo retires it; the echo of a
-/// younger request marks that one; a missing or damaged echo sends the
-/// oldest request again. Each attempt that did not retire is reported
+/// already seen retires it at once; its own echo (key and length) retires
+/// it; the echo of a younger request marks that one; a missing or damaged
+/// echo sends the oldest request again. Each attempt that did not retire is reported
 /// ("ACK MISSING FOR" and "!"). False, after "FAILED", when all 20 failed.
 bool RetireEchoed(Link& link, EchoWindow& window, const EchoKind& kind);
 

@@ -37,6 +37,10 @@ constexpr uint32_t kEraseTimeoutMs = 10000;
 // before it. Checked before the first erase, so a failure leaves the unit
 // as it was.
 void CheckRecordsFit(Link& link, const UnitInfo& unit, const RecordImage& image) {
+  // No buffer at all would cut every record into empty pieces without end.
+  if (unit.bufferSize == 0) {
+    link.runtime.FatalError("Unable to program unit: the unit reports a buffer size of 0");
+  }
   bool overlapped = link.state.overlappedActive;
   for (const ImageRecord& record : image.records()) {
     if (record.length <= unit.bufferSize) {
@@ -53,8 +57,13 @@ bool EraseImageRange(Link& link, const RecordImage& image) {
   const uint32_t first = records.front().address;
   const uint32_t last = records.back().address + records.back().length - 1;
   if ((last & kBankOffsetMask) <= kEraseAbove) return true;
+  Output& out = link.runtime.out;
   SetReceiveTimeout(link, kEraseTimeoutMs);
-  const bool erased = rpc::EraseRange(link, first, last);
+  // An unanswered erase is waited for up to 10 s an attempt: the operator
+  // is told after each one, so that the wait is not taken for a hung run.
+  const bool erased = rpc::EraseRange(link, first, last, [&out] {
+    out.Print(Sink::kInfo, "-- the unit has not answered the erase yet, asking again\r\n");
+  });
   SetReceiveTimeout(link, kLongTimeoutMs);
   return erased;
 }

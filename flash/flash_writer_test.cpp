@@ -157,6 +157,21 @@ TEST_F(WriteTest, WindowedTimeoutSendsEveryOutstandingWriteAgainInOrder) {
       << Console();
 }
 
+TEST_F(WriteTest, LateWindowedRepliesCostNoLostWritesAndNoTimeouts) {
+  options.programmingBaudRate = 921600;
+  Start(Transport::kOverlapped);
+  target->windowedRepliesLate = true;  // every other reply overtaken by the next
+  const uint32_t start = clock.Ticks();
+  ASSERT_TRUE(Write("soft_kr3_lpc1768"));
+  EXPECT_TRUE(FlashHoldsImage());
+  EXPECT_LT(clock.Ticks() - start, 5000u);  // the line alone needs 2.8 s
+  size_t lost = 0;
+  for (const auto& entry : network->transcript().entries()) {
+    lost += entry.note.find("window full") != std::string::npos;
+  }
+  EXPECT_EQ(lost, 0u);
+}
+
 struct FailureCase {
   const char* name;
   Transport transport;
@@ -200,6 +215,30 @@ TEST_F(WriteTest, RecordLongerThanTheBufferIsRefusedBeforeTheErase) {
   EXPECT_TRUE(Requests(0x35).empty());
   EXPECT_TRUE(Requests(0x42).empty() && Requests(0x40).empty());
   EXPECT_EQ(out.errorReportLevel, 1);
+}
+
+TEST_F(WriteTest, ABufferSizeOfZeroIsRefusedBeforeAnythingIsWritten) {
+  Start(Transport::kOverlapped);
+  unit.bufferSize = 0;  // would cut every record into empty pieces without end
+  EXPECT_EQ(ExitCodeOf([&] { Write("soft_kt3_lpc1768"); }), 1);
+  EXPECT_NE(Console().find("Fatal Error: Unable to program unit: the unit reports a buffer size "
+                           "of 0"),
+            std::string::npos);
+  EXPECT_TRUE(Requests(0x35).empty() && Requests(0x41).empty());
+}
+
+TEST_F(WriteTest, AnUnansweredEraseSaysItStillWaits) {
+  Start(Transport::kDirect);
+  Fault("drop-reply command=0x1035 times=0");
+  EXPECT_FALSE(Write("soft_kt3_lpc1768"));
+  size_t lines = 0;
+  const std::string console = Console();
+  const std::string line = "-- the unit has not answered the erase yet, asking again\r\n";
+  for (size_t at = console.find(line); at != std::string::npos; at = console.find(line, at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 8u) << console;  // one for every attempt of 10 s
+  EXPECT_TRUE(Requests(0x42).empty());
 }
 
 struct BackupCase {
@@ -254,6 +293,25 @@ INSTANTIATE_TEST_SUITE_P(
                       BackupCase{"Lpc4357Windowed", mcuLPC4357, unitTypeDisplay,
                                  Transport::kOverlapped, 0x1A000400, 512}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BackupRefusal, EveryPieceIsSentThenTheWriteFails) {
+  FlashFixture f;
+  ASSERT_NO_FATAL_FAILURE(f.Reach(Transport::kDirect, 18, mcuLPC1768, 8192));
+  ASSERT_NO_FATAL_FAILURE(f.StartProgrammer());
+  f.unit.unitType = unitTypeTransmitter;
+  ASSERT_TRUE(SelectBootLoaderImage(f.runtime, f.unit));
+  ASSERT_TRUE(ReadBackupFields(f.link, f.transfer, f.unit));
+  f.Fault("hardware-failure command=0x1050 at=1 value=5");
+
+  const WriteBackHook hook = [&f](UnitInfo& u) { return WriteBackupFields(f.link, f.transfer, u); };
+  EXPECT_FALSE(WriteFlash(f.link, f.transfer, f.unit, *f.unit.bootLoaderImage, hook));
+  EXPECT_EQ(f.Requests(0x50).size(), 2u);  // the second piece still went
+  EXPECT_NE(f.Console().find("\r\nUnit reported hardware failure, cannot write the backup fields. "
+                             "Address=$00000300, Result=05\r\n"),
+            std::string::npos)
+      << f.Console();
+  EXPECT_EQ(f.out.errorReportLevel, 1);
+}
 
 }  // namespace
 }  // namespace kel

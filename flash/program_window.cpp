@@ -62,21 +62,26 @@ bool RetireProgram(Link& link, ProgramWindow& window) {
     });
     const uint16_t oldest = SequenceOf(window.tailSlot().tag);
     const uint16_t acknowledged = SequenceOf(tag);
+    const bool ours = checked && head.address == link.state.bootLoaderAddress &&
+                      head.service == service::kCommand &&
+                      head.command == rpc::kProgramFlashWindowed;
     if (!checked) {
       // The unit takes writes in sequence only: after a gap it ignores the
       // rest, so everything outstanding goes again, oldest first.
       for (size_t i = 0; i < window.count(); ++i) Send(link, window.Outstanding(i));
-    } else if (head.address == link.state.bootLoaderAddress && head.service == service::kCommand &&
-               head.command == rpc::kProgramFlashWindowed && acknowledged >= oldest) {
+    } else if (ours && result != 0) {
+      // A refusal counts whichever write it names: its reply may come after
+      // that of a younger write, whose acknowledgement already retired it.
+      ReportHardwareFailure(out, address, result);
+      return false;
+    } else if (ours && acknowledged >= oldest && acknowledged < window.sequence) {
       while (!window.empty() && SequenceOf(window.tailSlot().tag) <= acknowledged) {
         window.Retire();
       }
-      if (result != 0) {
-        ReportHardwareFailure(out, address, result);
-        return false;
-      }
       return true;
     }
+    // Anything else is stale: a late reply to a write already retired, or
+    // one naming a write not sent yet (from an earlier image, or damaged).
     ReportRetry(out, "ACK MISSING FOR " + Hex(oldest, 4) + GotText(head) + " " +
                          Hex(acknowledged, 4) + " $" + Hex(address, 8) + " " +
                          std::to_string(length));

@@ -33,10 +33,12 @@ bool SendWindowedProgram(Link& link, ProgramWindow& window, uint32_t address, co
 /// Waits for one reply and retires every outstanding write up to the
 /// sequence it acknowledges (one reply acknowledges all older ones). A
 /// missing or damaged reply sends every outstanding write again from the
-/// oldest; a reply older than the oldest outstanding write is stale. Both
-/// are reported ("ACK MISSING FOR", "!") and cost one of 20 attempts. A
-/// reply carrying a non-zero result prints the hardware-failure line and
-/// ends with false; so do 20 failed attempts, after "FAILED".
+/// oldest; a reply older than the oldest outstanding write, or naming one
+/// not sent yet, is stale. Both are reported ("ACK MISSING FOR", "!") and
+/// cost one of 20 attempts. A reply carrying a non-zero result prints the
+/// hardware-failure line and ends with false whichever write it names (it
+/// may come late, after a younger write's reply retired it); so do 20
+/// failed attempts, after "FAILED".
 bool RetireProgram(Link& link, ProgramWindow& window);
 
 /// Retires until no write is outstanding.

@@ -69,6 +69,12 @@ bool DownloadProgrammer(Link& link, TransferState& transfer, UnitInfo& unit, con
   // A programmer cut short would be started half written; refuse it whole.
   for (const ImageRecord& record : programmer.records()) {
     if (record.length > unit.bufferSize) {
+      // The unit waits in its boot loader; the operator is told how far
+      // apart the two are and how to get the unit running again.
+      out.Print(Sink::kInfo, "The unit takes requests of up to ", unit.bufferSize,
+                " bytes; the flash programmer needs ", record.length, ".\r\n",
+                "The unit is left in its boot loader: switch it off and on again to restart "
+                "its software, and have its boot loader updated.\r\n");
       rt.FatalError("Unable to update unit: buffer size is too small");
     }
   }

@@ -153,6 +153,11 @@ TEST_F(DownloadTest, ProgrammerLargerThanTheBufferIsRefusedBeforeAnythingIsSent)
   auto records = Records(1, 128);
   records.push_back({kRamStart + 128, sim::testing::Pattern(8192, 9)});
   EXPECT_EQ(ExitCodeOf([&] { Download(records); }), 1);
+  EXPECT_NE(Console().find("The unit takes requests of up to 1024 bytes; the flash programmer "
+                           "needs 8192.\r\nThe unit is left in its boot loader: switch it off "
+                           "and on again"),
+            std::string::npos)
+      << Console();
   EXPECT_NE(Console().find("Fatal Error: Unable to update unit: buffer size is too small"),
             std::string::npos);
   EXPECT_TRUE(Requests(0x20).empty());
@@ -193,6 +198,32 @@ TEST_F(DownloadTest, ExamineMemoryFindsACorruptedByte) {
   EXPECT_EQ(Requests(0x21).size(), 1u + 8u);  // the good first piece, the bad one 8 times
 }
 
+TEST(ProgrammerVerify, ReadsTheProgrammerBackUnlessTheBootLoaderCannot) {
+  struct Case {
+    int version;        ///< of the boot loader; version 1 cannot examine memory
+    const char* fault;  ///< on the examine replies
+    bool downloads;
+  };
+  for (const Case& c :
+       {Case{4, "", true}, Case{1, "", true}, Case{4, "corrupt command=0x1021 times=0", false}}) {
+    SCOPED_TRACE(std::to_string(c.version) + c.fault);
+    FlashFixture f;
+    ASSERT_NO_FATAL_FAILURE(f.Reach(Transport::kDirect, 18, mcuLPC1768, 8192));
+    if (*c.fault != '\0') f.Fault(c.fault);
+    f.unit.bootLoaderVersion = static_cast<int8_t>(c.version);
+    f.transfer.verify = true;
+    const std::vector<uint8_t> bytes = sim::testing::BuildRecordImage(
+        FlashFixture::kRamStart, {{FlashFixture::kRamStart, sim::testing::Pattern(200, 4)}});
+    const ImageRef image{"programmer", bytes.data(), static_cast<uint32_t>(bytes.size())};
+    EXPECT_EQ(DownloadProgrammer(f.link, f.transfer, f.unit, &image, ""), c.downloads);
+    const bool examined = c.version != 1;
+    EXPECT_EQ(f.Requests(0x21).size(), examined ? (c.downloads ? 2u : 8u) : 0u);
+    EXPECT_EQ(f.Console().find("Verifying programmer...\r\n") != std::string::npos, examined);
+    EXPECT_EQ(f.Requests(0x22).empty(), !c.downloads);  // never started unverified
+    EXPECT_EQ(f.out.errorReportLevel, 1);
+  }
+}
+
 struct SpeedCase {
   int release;
   uint8_t command;  ///< of the boot loader's speed request
@@ -218,6 +249,15 @@ TEST_P(ProgrammerSpeedTest, CodesFollowTheBootLoaderRelease) {
 INSTANTIATE_TEST_SUITE_P(Releases, ProgrammerSpeedTest,
                          ::testing::Values(SpeedCase{10, 0x90, 9}, SpeedCase{14, 0x23, 9},
                                            SpeedCase{15, 0x23, 8}));
+
+TEST_F(DownloadTest, ASpeedChangeThroughAProxyWaitsAsLongAsEveryQuickProbeThere) {
+  ReachLpc1768(Transport::kBuffered);
+  options.detailedDebug = true;
+  ASSERT_TRUE(SetProgrammerSpeed(link, unit, 921600, false));
+  EXPECT_NE(Console().find("proxy baud rate = 115200 (no change) timeout=100ms"), std::string::npos)
+      << Console();
+  EXPECT_EQ(Console().find("timeout=50ms"), std::string::npos);
+}
 
 TEST_F(DownloadTest, UnknownRateListsTheRatesAndUses115200) {
   ReachLpc1768(Transport::kDirect);

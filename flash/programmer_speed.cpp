@@ -64,21 +64,24 @@ bool SetProgrammerSpeed(Link& link, const UnitInfo& unit, int32_t baud, bool old
   const int32_t startRate = settings.baudRate;
   const bool startParity = settings.evenParity;
   const bool oldCommand = unit.bootLoaderRelease < kFirstReleaseWithNewCommand;
+  // Each attempt is a quick probe, paced as every other one on this link:
+  // longer through a proxy, whose two hops take their time.
+  const uint32_t fastMs = link.state.fastTimeoutMs;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     // A unit whose reply was lost may already listen at the new speed, or
     // have fallen back to one of the speeds every boot loader knows.
     switch (attempt % 4) {
       case 0:
-        ChangeOrFail(link, startRate, startParity, kFastTimeoutMs);
+        ChangeOrFail(link, startRate, startParity, fastMs);
         break;
       case 1:
-        ChangeOrFail(link, rate, false, kFastTimeoutMs);
+        ChangeOrFail(link, rate, false, fastMs);
         break;
       case 2:
-        ChangeOrFail(link, kFallbackSpeed, false, kFastTimeoutMs);
+        ChangeOrFail(link, kFallbackSpeed, false, fastMs);
         break;
       default:
-        ChangeOrFail(link, kSlowSpeed, false, kFastTimeoutMs);
+        ChangeOrFail(link, kSlowSpeed, false, fastMs);
         break;
     }
     if (rpc::SetProgrammerSpeedOnce(link, oldCommand, code)) {

@@ -134,6 +134,7 @@ void SimNetwork::ReleaseHeld(HeldReply& held) {
   SimReplies replies{std::move(held.reply)};
   const uint64_t last = Emit(*held.unit, held.request, replies, {}, held.decideUs);
   held.unit->inbox.Finish(held.inboxId, last);
+  held.unit->inbox.FinishOlder(held.inboxId, WindowKind::kProgram, last);
 }
 
 void SimNetwork::ReleaseHeldOf(SimUnit& unit) {

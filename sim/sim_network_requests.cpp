@@ -210,6 +210,8 @@ void SimNetwork::Process(SimUnit& unit, const Request& request, const std::vecto
   }
   const uint64_t last = Emit(unit, request, replies, hits, done);
   unit.inbox.Finish(id, last);
+  // A windowed programming reply acknowledges every older write with it.
+  if (kind == WindowKind::kProgram && !replies.empty()) unit.inbox.FinishOlder(id, kind, last);
   AfterRequest(unit, before, ToTick(last));
 }
 

@@ -38,4 +38,10 @@ void UnitInbox::Finish(uint64_t id, uint64_t finishUs) {
   }
 }
 
+void UnitInbox::FinishOlder(uint64_t id, WindowKind kind, uint64_t finishUs) {
+  for (Entry& e : entries_) {
+    if (e.id < id && e.kind == kind && e.finishUs > finishUs) e.finishUs = finishUs;
+  }
+}
+
 }  // namespace kel::sim

@@ -28,6 +28,10 @@ class UnitInbox {
   uint64_t Add(uint64_t startUs, size_t bytes, WindowKind kind);
   /// The request is done with once its reply has left at `finishUs`.
   void Finish(uint64_t id, uint64_t finishUs);
+  /// A reply that acknowledges every older request of its kind (windowed
+  /// programming) frees their places too, even while a reply of theirs is
+  /// still held back: the sender may fill them as soon as it has that reply.
+  void FinishOlder(uint64_t id, WindowKind kind, uint64_t finishUs);
   /// A restart forgets everything received.
   void Clear() { entries_.clear(); }
 

@@ -198,10 +198,8 @@ TEST_F(ManufacturingRun, AStopEndsAHungBootTool) {
 
 TEST_F(ManufacturingRun, AJobFindsItsUnitBehindATestJigAndProgramsItThroughTheProxy) {
   if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
-  // The shipped jig scenario; its last unit, the KT5 on the jig's second
-  // port, gets the large buffer that its large flash programmer needs.
-  const std::string jig = ReadTextFile(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/kj3_jig.scn") +
-                          "\nbuffer-size = 8192\n";
+  // The shipped jig scenario as it is.
+  const std::string jig = ReadTextFile(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/kj3_jig.scn");
   simArguments = "--dump " + Quoted(dumpDir());
   StartSim(jig, 1);
   WriteJob("Program=1\r\nUnitType=2\r\nMcuType=LPC4337,LPC4357\r\n");

@@ -126,7 +126,7 @@ bool GetFileAttributes(Link& link, uint8_t address, uint8_t drive, uint16_t file
   for (int i = 0; i < 4; ++i) {
     out.Print(Sink::kDebug, " Checksum", i + 1, "=", Hex(read.checksums[i], 8));
   }
-  out.Print(Sink::kDebug, " Properties Length=", read.properties.size(), "\r\n");
+  out.Print(Sink::kDebug, "Properties Length=", read.properties.size(), "\r\n");
   return true;
 }
 

@@ -86,12 +86,20 @@ bool BufferedCommit(Link& link, uint32_t address, uint16_t length) {
   });
 }
 
-bool EraseRange(Link& link, uint32_t first, uint32_t last) {
+bool EraseRange(Link& link, uint32_t first, uint32_t last,
+                const std::function<void()>& unanswered) {
   RpcRequest request(link.state.bootLoaderAddress, kEraseRange);
   request.U32(first).U32(last);
-  if (!CallRpc(link, "EraseRange", request, {4}, kEraseAttempts)) return false;
-  TraceComplete(link.runtime.out);
-  return true;
+  TraceRpc(link.runtime.out, "EraseRange");
+  for (int attempt = 0; attempt < kEraseAttempts; ++attempt) {
+    if (RpcAttempt(link, request, {4})) {
+      TraceComplete(link.runtime.out);
+      return true;
+    }
+    if (unanswered) unanswered();
+  }
+  TraceFailed(link.runtime.out);
+  return false;
 }
 
 bool EraseFms(Link& link, uint8_t drive, uint8_t& result) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "link/link_state.h"
 #include "unit/rpc_call.h"
@@ -38,8 +39,10 @@ bool BufferedChunk(Link& link, uint16_t offset, const uint8_t* data, uint8_t len
 bool BufferedCommit(Link& link, uint32_t address, uint16_t length);
 
 /// "RPC: EraseRange", up to 8 attempts: erases flash from `first` to `last`
-/// inclusive.
-bool EraseRange(Link& link, uint32_t first, uint32_t last);
+/// inclusive. `unanswered`, when given, is told of each attempt that got no
+/// valid reply (an erase takes seconds; the caller may say it still waits).
+bool EraseRange(Link& link, uint32_t first, uint32_t last,
+                const std::function<void()>& unanswered = {});
 /// "RPC: EraseFMS", up to 8 attempts: erases the flash drive `drive`. A
 /// reply echoing the drive succeeds whatever its `result`.
 bool EraseFms(Link& link, uint8_t drive, uint8_t& result);

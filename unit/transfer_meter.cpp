@@ -31,9 +31,9 @@ void TransferMeter::ReportReceived(Output& out, uint32_t ticks, const CommPort& 
 }
 
 void TransferMeter::Report(Output& out, std::string_view label, uint64_t bytes, uint32_t ms) const {
-  const uint32_t shownMs = ms == 0 ? 1 : ms;
-  out.Print(Sink::kDebug, label, " = ", bytes, " : Time = ", shownMs, " mS",
-            " : Data rate = ", DataRate(bytes, shownMs), " baud\r\n");
+  // The time shown is the one measured; only the rate counts 0 ms as 1.
+  out.Print(Sink::kDebug, label, " = ", bytes, " : Time = ", ms, " mS",
+            " : Data rate = ", DataRate(bytes, ms), " baud\r\n");
 }
 
 }  // namespace kel

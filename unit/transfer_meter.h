@@ -17,8 +17,8 @@ class TransferMeter {
 
   /// The statistics line on the debug sink: `label` (as "Bytes sent") + " = "
   /// + bytes + " : Time = " + ms + " mS : Data rate = " + rate + " baud",
-  /// the rate at 11 bits a byte on the wire. A transfer that took 0 ms is
-  /// counted as 1 ms.
+  /// the rate at 11 bits a byte on the wire. A transfer that took 0 ms
+  /// shows 0 ms, its rate computed as for 1 ms.
   void ReportSent(Output& out, uint32_t ticks, const CommPort& port) const;
   void ReportReceived(Output& out, uint32_t ticks, const CommPort& port) const;
 
