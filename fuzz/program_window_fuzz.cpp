@@ -32,8 +32,7 @@ class WindowedUnit : public MemorySerialPeer {
 
   bool Cts() override { return true; }
 
-  void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig&,
-                   uint32_t now) override {
+  void OnHostBytes(const uint8_t* data, size_t length, const SerialConfig&, uint32_t now) override {
     // address, 0x45, command (2), tag (2), address (4), length (1), data, CRC
     if (length < 13 || data[1] != kel::service::kCommand ||
         (data[2] << 8 | data[3]) != rpc::kProgramFlashWindowed) {

@@ -28,8 +28,8 @@ struct Scratch {
 // A boot-loader image of one 16-byte record at 0x100.
 std::string MakeScratchFolder() {
   const char* tmp = std::getenv("TMPDIR");
-  const std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/kel-control-fuzz-" +
-                             std::to_string(getpid());
+  const std::string folder =
+      std::string(tmp && *tmp ? tmp : "/tmp") + "/kel-control-fuzz-" + std::to_string(getpid());
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const unsigned char image[] = {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,

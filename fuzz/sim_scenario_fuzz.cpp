@@ -33,8 +33,8 @@ void WriteFile(const std::string& path, const unsigned char* bytes, size_t count
 // one 16-byte record at 0x4000) and "raw" (32 bytes).
 std::string MakeScratchFolder() {
   const char* tmp = std::getenv("TMPDIR");
-  const std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/kel-scenario-fuzz-" +
-                             std::to_string(getpid());
+  const std::string folder =
+      std::string(tmp && *tmp ? tmp : "/tmp") + "/kel-scenario-fuzz-" + std::to_string(getpid());
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const unsigned char image[] = {0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
