@@ -13,6 +13,12 @@ foreach(src ${KEL_FUZZ_SOURCES})
   string(REGEX REPLACE "_fuzz$" "" name ${name})
   add_executable(fuzz_${name} ${src})
   target_compile_options(fuzz_${name} PRIVATE ${KEL_WARNINGS})
-  target_link_libraries(fuzz_${name} PRIVATE kel_flash kel_files)
+  # The simulator's readers (sim_*) need the simulator only; the rest the
+  # program's layers up to flash and files.
+  if(name MATCHES "^sim_")
+    target_link_libraries(fuzz_${name} PRIVATE ponderix_sim)
+  else()
+    target_link_libraries(fuzz_${name} PRIVATE kel_flash kel_files)
+  endif()
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
 endforeach()

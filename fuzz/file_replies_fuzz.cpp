@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kel;
-  fuzz::FuzzLink f(data, size);
+  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(data, size);
   const bool highSpeed = f.source.Byte() & 1;
   RemoteFileAccess files(f.link);
   fuzz::Guarded([&] {

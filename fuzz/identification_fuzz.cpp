@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kel;
-  fuzz::FuzzLink f(data, size);
+  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(data, size);
   UnitInfo unit;
   unit.connectionMode = modeApplication;
   unit.unitAddress = 5;

@@ -244,6 +244,9 @@ void CommPort::ReportLineErrors() {
 
 void CommPort::ReportTransfer(char open, const char* name, char close, const uint8_t* data,
                               size_t count) {
+  // The error hook shows nothing outside the chip check: the record of
+  // every transfer is not worth formatting then.
+  if (runtime_.out.chipProbeCounter <= 0) return;
   std::string line;
   line += open;
   line += name;

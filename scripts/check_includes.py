@@ -25,7 +25,7 @@ BELOW = {
     "update": ["flash", "files", "images"],
     "app": ["update"],
     "sim": ["platform"],
-    "fuzz": ["update"],
+    "fuzz": ["update", "sim"],
     "campaign": ["app", "sim"],
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
