@@ -53,8 +53,8 @@ TEST(WindowsResources, VersionResourceSaysWhatTheProgramPrints) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
   const DWORD major = kProgramVersion / 100, minor = kProgramVersion % 100;
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(minor, major));
-  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, kProgramRelease));
+  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(minor, major)));
+  EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, kProgramRelease)));
   EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
   EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
 
