@@ -193,7 +193,8 @@ windows_tests() {
   local listing
   listing=$(unzip -Z1 "$zip") || return 1
   grep -qE '(^|/)KelUpdater\.exe$' <<<"$listing" || { kel_log "zip lacks KelUpdater.exe"; rc=1; }
-  if ! unzip -p "$zip" '*README.txt' | head -3 | grep -q $'\r$'; then
+  unzip -p "$zip" '*README.txt' >"$dir.README.txt" || rc=1
+  if ! head -3 "$dir.README.txt" | grep -q $'\r$'; then
     kel_log "zip lacks README.txt with CR LF line ends"
     rc=1
   fi
