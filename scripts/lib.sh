@@ -5,6 +5,8 @@ KEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Where the scripts build; each build has its own folder below it.
 KEL_BUILD_ROOT="${KEL_BUILD_ROOT:-$KEL_ROOT/build}"
 KEL_JOBS="${KEL_JOBS:-2}"
+# Tests that ctest runs at once (most wait rather than compute).
+KEL_CTEST_JOBS="${KEL_CTEST_JOBS:-4}"
 
 kel_log() { printf '== %s\n' "$*"; }
 
@@ -39,9 +41,21 @@ KEL_NATIVE_PACKAGES=(cmake g++ make libgtest-dev python3)
 # And those of the Windows cross-build and its run under wine.
 KEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 googletest wine wine64)
 
+# And those of the packages (scripts/package.sh) and their checks: CPack's
+# Debian package wants dpkg-dev, the zip zip; man-db renders the page.
+KEL_PACKAGE_PACKAGES=(dpkg-dev zip unzip man-db groff-base)
+
 # And those of the clang build of the libFuzzer targets (scripts/fuzz.sh):
 # clang 14 is Debian 12's, and libFuzzer ships in its runtime package.
 KEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+# The options of the Release trees that the packages come from (and that
+# scripts/test.sh runs the plain suite and the wine checks in): the Linux
+# program linked statically; CPack installs only the program, without
+# building every target first.
+KEL_LINUX_RELEASE_OPTIONS=(-DKEL_STATIC=ON -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON)
+KEL_WINDOWS_RELEASE_OPTIONS=(-DCMAKE_TOOLCHAIN_FILE="$KEL_ROOT/cmake/mingw-w64.cmake"
+                             -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON)
 
 # Configures and builds one tree: kel_build <folder> [cmake options...]
 # With KEL_TARGETS set (space-separated), only those targets are built.

@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# The one test command: native Debug build and tests, then four production
-# stations at once against the simulator in that build (correctness only);
-# the native tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the Windows
-# cross-build with its tests and program checks under wine, then a short
-# run of every fuzz target. The short fault campaign runs after the native
-# tests, in their build.
+# The one test command:
+#  - the native Release build (the program statically linked, as packaged),
+#    which must print no warning, with the whole suite and the short fault
+#    campaign in it;
+#  - the Debian package made from that build, installed into a scratch
+#    root, its program run and its manual page rendered;
+#  - a Debug build under AddressSanitizer and UndefinedBehaviorSanitizer
+#    with the whole suite and a campaign again;
+#  - the Windows cross-build (Release, no warning either) with its tests and
+#    program checks under wine, and its zip package;
+#  - four production stations at once against the simulator, in the
+#    Release build (correctness only);
+#  - a short run of every fuzz target.
 # Exits non-zero when anything fails.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KEL_ROOT"
 
-kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_WINDOWS_PACKAGES[@]}" "${KEL_FUZZ_PACKAGES[@]}"
+kel_ensure_packages "${KEL_NATIVE_PACKAGES[@]}" "${KEL_WINDOWS_PACKAGES[@]}" "${KEL_FUZZ_PACKAGES[@]}" \
+  "${KEL_PACKAGE_PACKAGES[@]}"
 mkdir -p "$KEL_BUILD_ROOT"
 
 passed=0
@@ -49,12 +56,38 @@ run_step() {
   fi
 }
 
+# no_warnings <build log>: fails, showing them, when the build warned.
+no_warnings() {
+  if grep -qiE '(^|[^a-z_-])warning[: ]' "$1"; then
+    kel_log "the build printed warnings:"
+    grep -iE -B2 -A6 '(^|[^a-z_-])warning[: ]' "$1" | head -80
+    return 1
+  fi
+}
+
+# build_logged <folder> [cmake options...]: kel_build, its output also kept
+# in <folder>.build.log.
+build_logged() {
+  local dir="$1"
+  mkdir -p "$dir"
+  kel_build "$@" 2>&1 | tee "$dir.build.log"
+  return "${PIPESTATUS[0]}"
+}
+
 native_tests() {
   local dir="$1"
   shift
   kel_build "$dir" "$@" || return 1
+  ctest_suite "$dir"
+}
+
+# ctest_suite <folder>: the whole suite of a built tree, counted.
+ctest_suite() {
+  local dir="$1"
   local log="$dir.ctest.log" rc=0
-  (cd "$dir" && ctest --output-on-failure -j"$KEL_JOBS") 2>&1 | tee "$log" || rc=$?
+  # Most end-to-end tests wait on pseudo-terminals and timeouts rather than
+  # compute, so more of them run at once than there are cores.
+  (cd "$dir" && ctest --output-on-failure -j"$KEL_CTEST_JOBS") 2>&1 | tee "$log" || rc=$?
   count_ctest "$log"
   return $rc
 }
@@ -87,28 +120,100 @@ sanitizer_tests() {
   return $rc
 }
 
+# The Release build and its suite: the build log must hold no warning.
+release_tests() {
+  local dir="$1" rc=0
+  build_logged "$@" || return 1
+  no_warnings "$dir.build.log" || rc=1
+  ctest_suite "$dir" || rc=1
+  return $rc
+}
+
+# The Debian package from the Release tree: unpacked into a scratch root,
+# it holds the program, its manual page and the README and depends on no
+# other package; the installed program runs and the page renders cleanly.
+package_tests() {
+  local dir="$1" root="$KEL_BUILD_ROOT/package-root" deb
+  deb=$(KEL_PACKAGE_LINUX_BUILD="$dir" KEL_PACKAGE_LINUX_TARGETS="kel_man_page" \
+    bash "$KEL_ROOT/scripts/package.sh" deb | tail -1) || return 1
+  kel_log "package $deb"
+  rm -rf "$root"
+  dpkg-deb -x "$deb" "$root" || return 1
+  local bad=0 depends
+  depends=$(dpkg-deb -f "$deb" Depends)
+  [ -z "$depends" ] || { kel_log "package depends on: $depends"; bad=1; }
+  local file
+  for file in usr/bin/KelUpdater usr/share/man/man1/KelUpdater.1 usr/share/doc/kelupdater/README.md; do
+    [ -f "$root/$file" ] || { kel_log "package lacks /$file"; bad=1; }
+  done
+  # A wrong option: banner, usage text, "Incorrect arguments", exit code 1.
+  local out code=0
+  out=$(cd "$root" && ./usr/bin/KelUpdater -y -z </dev/null 2>&1) || code=$?
+  if [ "$code" -ne 1 ] || ! grep -q '^KelUpdater 6' <<<"$out" ||
+    ! grep -q 'Fatal Error: Incorrect arguments' <<<"$out"; then
+    kel_log "installed KelUpdater -y -z: exit code $code, output:"
+    printf '%s\n' "$out"
+    bad=1
+  fi
+  # man -l renders the installed page; groff's warnings fail the check.
+  local page warnings
+  page=$(MANWIDTH=80 MAN_KEEP_FORMATTING= man -l "$root/usr/share/man/man1/KelUpdater.1" 2>&1) || bad=1
+  warnings=$(LC_ALL=C groff -man -Tutf8 -ww -z "$root/usr/share/man/man1/KelUpdater.1" 2>&1 || true)
+  if [ -n "$warnings" ]; then
+    kel_log "the manual page has faults:"
+    printf '%s\n' "$warnings"
+    bad=1
+  fi
+  local section
+  for section in SYNOPSIS OPTIONS ENVIRONMENT FILES 'EXIT STATUS' EXAMPLES PONDERIXLOCKDIR dialout; do
+    grep -q "$section" <<<"$page" || { kel_log "rendered page lacks $section"; bad=1; }
+  done
+  [ "$bad" -eq 0 ] && kel_log "package: installs, runs, manual page renders"
+  return $bad
+}
+
 windows_tests() {
-  local dir="$KEL_BUILD_ROOT/test-win"
+  local dir="$KEL_BUILD_ROOT/test-win" rc=0
   # Only what runs under wine: benchmarks and tools may be POSIX-only.
-  KEL_TARGETS="KelUpdater kel_tests" kel_build "$dir" \
-    -DCMAKE_TOOLCHAIN_FILE="$KEL_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release || return 1
-  local log="$dir.wine.log" rc=0
-  bash "$KEL_ROOT/scripts/wine-tests.sh" "$dir" 2>&1 | tee "$log" || rc=$?
+  KEL_TARGETS="KelUpdater kel_tests" build_logged "$dir" -DCMAKE_BUILD_TYPE=Release \
+    "${KEL_WINDOWS_RELEASE_OPTIONS[@]}" || return 1
+  no_warnings "$dir.build.log" || rc=1
+  local log="$dir.wine.log"
+  bash "$KEL_ROOT/scripts/wine-tests.sh" "$dir" "$KEL_BUILD_ROOT/test-release/ponderix-sim" 2>&1 |
+    tee "$log" || rc=1
   local line
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || true)
   if [ -n "$line" ]; then
     passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
     failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
   fi
+  # The zip from the same tree: the program and the README with CR LF ends.
+  local zip
+  zip=$(KEL_PACKAGE_WIN_BUILD="$dir" KEL_PACKAGE_WIN_TARGETS="KelUpdater" \
+    bash "$KEL_ROOT/scripts/package.sh" zip | tail -1) || return 1
+  kel_log "package $zip"
+  local listing
+  listing=$(unzip -Z1 "$zip") || return 1
+  grep -qE '(^|/)KelUpdater\.exe$' <<<"$listing" || { kel_log "zip lacks KelUpdater.exe"; rc=1; }
+  unzip -p "$zip" '*README.txt' >"$dir.README.txt" || rc=1
+  if ! head -3 "$dir.README.txt" | grep -q $'\r$'; then
+    kel_log "zip lacks README.txt with CR LF line ends"
+    rc=1
+  fi
   return $rc
 }
 
-run_step "native Debug build and tests" native_tests "$KEL_BUILD_ROOT/test-debug" -DCMAKE_BUILD_TYPE=Debug
-run_step "stations bench, 4 stations at once (correctness)" \
-  "$KEL_BUILD_ROOT/test-debug/stations_bench" --stations 4 --quick
-run_step "fault campaign (short)" bash "$KEL_ROOT/scripts/campaign.sh"
-run_step "sanitizer build and tests" sanitizer_tests "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
-run_step "Windows build and wine checks" windows_tests
+release="$KEL_BUILD_ROOT/test-release"
+run_step "native Release build and tests" release_tests "$release" -DCMAKE_BUILD_TYPE=Release \
+  "${KEL_LINUX_RELEASE_OPTIONS[@]}"
+run_step "stations bench, 4 stations at once (correctness)" "$release/stations_bench" --stations 4 --quick
+run_step "fault campaign (short)" env KEL_CAMPAIGN_BUILD="$release" bash "$KEL_ROOT/scripts/campaign.sh"
+run_step "Debian package" package_tests "$release"
+# Only what runs there: the suite (with the programs it starts) and the
+# campaign; the benchmarks are built once, in the Release tree.
+KEL_TARGETS="kel_tests kel_campaign" run_step "sanitizer build and tests" sanitizer_tests \
+  "$KEL_BUILD_ROOT/test-asan" -DCMAKE_BUILD_TYPE=Debug -DKEL_SANITIZE=ON
+run_step "Windows build, wine checks and zip" windows_tests
 run_step "fuzzing, ${KEL_FUZZ_SECONDS:-10} s per target" bash "$KEL_ROOT/scripts/fuzz.sh" "${KEL_FUZZ_SECONDS:-10}"
 
 if [ ${#failed_steps[@]} -gt 0 ]; then

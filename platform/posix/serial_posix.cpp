@@ -1,7 +1,6 @@
 // COM ports on POSIX terminals. COM n is the file "comN" in the folder named
 // by PONDERIXCOMDIR (a device node or a link to one), or /dev/ttyS(n-1).
 #include <fcntl.h>
-#include <grp.h>
 #include <limits.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -17,6 +16,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -268,17 +268,34 @@ std::string DeviceBehind(const std::string& path) {
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
+// The name of group `gid` as /etc/group gives it (lines of
+// name:password:gid:members), or "" when it is not there. The file is read
+// directly, not through the system's name services: the packaged program
+// is linked statically and cannot load them, and the groups that own
+// serial devices (dialout, uucp) are local system groups.
+std::string LocalGroupName(gid_t gid) {
+  std::FILE* file = std::fopen("/etc/group", "re");
+  if (file == nullptr) return {};
+  const std::string wanted = ":" + std::to_string(gid);
+  std::string name;
+  char line[4096];
+  while (name.empty() && std::fgets(line, sizeof line, file) != nullptr) {
+    const std::string entry(line);
+    const std::size_t first = entry.find(':');
+    const std::size_t second = first == std::string::npos ? first : entry.find(':', first + 1);
+    if (second == std::string::npos || first == 0) continue;
+    const std::size_t end = entry.find_first_of(":\n", second + 1);
+    if (entry.compare(second, end - second, wanted) == 0) name = entry.substr(0, first);
+  }
+  std::fclose(file);
+  return name;
+}
+
 std::string OwningGroup(const std::string& device) {
   struct stat info;
   if (stat(device.c_str(), &info) != 0) return {};
-  struct group entry;
-  struct group* found = nullptr;
-  std::vector<char> buffer(4096);
-  if (getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr) {
-    return std::to_string(info.st_gid);
-  }
-  return found->gr_name;
+  const std::string name = LocalGroupName(info.st_gid);
+  return name.empty() ? std::to_string(info.st_gid) : name;
 }
 
 // Fills `error` from errno as it stands, the outcome given or read from it.

@@ -27,11 +27,23 @@ class Win32Console : public Console {
       kind_ = InputKind::kPipe;
     }
     stdoutIsConsole_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    // The program's texts are UTF-8 (its manifest makes that the process
+    // code page, so paths and arguments are too): the console shows them
+    // so while the run lasts and gets its own code page back at the end.
+    if (stdoutIsConsole_) {
+      savedOutputCodePage_ = GetConsoleOutputCP();
+      if (savedOutputCodePage_ == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) savedOutputCodePage_ = 0;
+    }
     // The program writes its own "\r\n" line ends; a text-mode stream
     // would add another "\r" to each, and scripts reading the output
     // through a pipe or file must get exactly the bytes written.
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
+  }
+
+  ~Win32Console() override {
+    std::fflush(stdout);
+    if (savedOutputCodePage_ != 0) SetConsoleOutputCP(savedOutputCodePage_);
   }
 
   void PutChar(char c) override {
@@ -112,6 +124,7 @@ class Win32Console : public Console {
   HANDLE input_ = nullptr;
   InputKind kind_ = InputKind::kOther;
   bool stdoutIsConsole_ = false;
+  UINT savedOutputCodePage_ = 0;  // 0: nothing to give back
   bool ended_ = false;
   bool hasLookahead_ = false;
   int lookahead_ = 0;
