@@ -32,6 +32,10 @@ enum class FaultKind : uint8_t {
            ///< 400), drawn from the rule's `seed`
   kCtsLow,  ///< the unit holds CTS low for `value` ms (default 1000); with hardware flow control
             ///< the program's bytes wait for it
+  kStrayEcho,  ///< before the reply, a copy of it whose echoed address or offset is one never
+               ///< sent (its first echoed byte changed)
+  kEchoPrevious,  ///< before the reply, the unit's previous reply again (a stale echo of the
+                  ///< block before)
 };
 
 /// One rule: which requests it hits and what it does to them.
@@ -73,7 +77,7 @@ class FaultPlan {
 ///   KIND [service=0x45] [command=0x1010] [unit=NAME] [request=N] [at=N] [times=N] [value=N]
 /// KIND is one of drop-reply, drop-request, corrupt, garbage, late, twice,
 /// wrong-command, hardware-failure, unplug, restart, restart-after, noise, truncate, junk-after,
-/// silence, power-loss, duplicate, cts-low. On error returns false and says
+/// silence, power-loss, duplicate, cts-low, stray-echo, echo-previous. On error returns false and says
 /// why in `error`.
 bool ParseFaultRule(const std::string& text, FaultRule& rule, std::string& error);
 

@@ -86,6 +86,16 @@ void SimNetwork::StartAt(uint32_t now, uint64_t tickUs) {
   lastByteUs_ = 0;
 }
 
+void SimNetwork::PowerCycle(uint32_t now) {
+  for (SimUnit* u : AllUnits()) {
+    u->silentUntilUs = 0;
+    u->restartRequested = false;
+    u->networkRestartRequested = false;
+    StartRestart(*u, now, u->startRole);
+  }
+  ctsLowUntilUs_ = 0;
+}
+
 void SimNetwork::PortOpened(uint32_t now) { openedAt_ = now; }
 
 bool SimNetwork::Cts(uint32_t now) const {
