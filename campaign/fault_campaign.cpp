@@ -177,8 +177,8 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
   RunResult rerun = RunJob(w, scenario, speeds);
   if (rerun.outcome != Outcome::kSuccess && inProgrammer) {
     // Only a power cycle gets a unit out of its RAM programmer; the failed
-    // run must have said so.
-    if (!AsksForPowerCycle(failure)) {
+    // run or the rerun must have said so.
+    if (!AsksForPowerCycle(failure) && !AsksForPowerCycle(w.program().console.output())) {
       rerun.outcome = Outcome::kViolation;
       rerun.why = "a unit left in its RAM programmer, and no request for a power cycle";
       rerun.cause = rerun.why;
@@ -322,6 +322,14 @@ std::vector<std::pair<uint64_t, uint64_t>> Phases(const std::vector<std::string>
 
 }  // namespace
 
+uint64_t MainTransferRequest(const std::vector<std::string>& kinds) {
+  std::pair<uint64_t, uint64_t> longest{1, 1};
+  for (const auto& phase : Phases(kinds)) {
+    if (phase.second - phase.first > longest.second - longest.first) longest = phase;
+  }
+  return longest.first + (longest.second - longest.first) / 2;
+}
+
 std::vector<uint64_t> PhasePositions(const std::vector<std::string>& kinds, uint64_t sample) {
   std::vector<uint64_t> positions;
   for (const auto& [first, last] : Phases(kinds)) {
@@ -401,9 +409,10 @@ Tally RunCampaign(const UpdateScenario& scenario, const Plan& plan) {
     return tally;
   }
   const uint64_t n = clean.requests;
-  const std::vector<uint64_t> positions = plan.phases
-                                              ? PhasePositions(kinds, plan.sample)
-                                              : FaultPositions(kinds, plan.perKind, plan.sample);
+  const std::vector<uint64_t> positions =
+      plan.mainTransfer ? std::vector<uint64_t>{MainTransferRequest(kinds)}
+      : plan.phases     ? PhasePositions(kinds, plan.sample)
+                        : FaultPositions(kinds, plan.perKind, plan.sample);
   for (const std::string& kind : SingleFaultKinds()) {
     if (!plan.singleFaults) break;
     for (uint64_t i : positions) {

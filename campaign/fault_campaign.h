@@ -81,12 +81,17 @@ std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint
 /// non-zero, at most that many, spread evenly.
 std::vector<uint64_t> PhasePositions(const std::vector<std::string>& kinds, uint64_t sample = 0);
 
+/// The middle request of the longest transfer phase (the software image's
+/// writes, as a rule).
+uint64_t MainTransferRequest(const std::vector<std::string>& kinds);
+
 /// What a campaign runs.
 struct Plan {
+  bool mainTransfer = true;  ///< each fault kind once, at MainTransferRequest
   uint64_t perKind = 1;     ///< FaultPositions: requests of each kind (0: all)
   uint64_t sample = 4;      ///< at most this many positions (0: all)
   bool phases = false;      ///< PhasePositions instead of FaultPositions
-  uint32_t randomRuns = 3;  ///< runs with a byte in 400 damaged each way
+  uint32_t randomRuns = 1;  ///< runs with a byte in 400 damaged each way
   bool singleFaults = true;
   std::string onlyRule;  ///< non-empty: this rule set alone, once
   int64_t onlySeed = -1;  ///< 0 or more: this random run alone

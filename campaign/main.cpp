@@ -3,14 +3,15 @@
 // clean failure the same job again without faults must succeed.
 //   kel_campaign [--proof | --full] [--per-kind N] [--sample N] [--phases]
 //   [--random N] [--scenario NAME] [--random-only] [--fault RULES] [--seed N]
-// The short form (the default, for CI) puts each fault kind at 4 requests
-// spread over the run, taken from the middle request of each kind of
-// request (service and command), and makes 3 random runs a scenario.
+// The short form (the default, for CI) puts each fault kind once at the
+// middle request of the run's longest transfer phase, and makes one random
+// run a scenario.
 // --proof puts each fault kind at the first, middle and last request of
 // every transfer phase (--phases) and makes 1,000 random runs spread over
 // the scenarios; --full puts every fault at every request and makes 1,000
 // random runs a scenario (days for the field update). --per-kind N takes
-// N requests of each kind (0: all), --sample N at most N of those,
+// N requests of each kind of request (service and command; 0: all),
+// --sample N at most N of those,
 // --random N makes N random runs, --scenario NAME runs one scenario,
 // --random-only leaves out the single faults; --fault RULES (rules
 // separated by ';') or --seed N repeats one run, as a violation names it.
@@ -45,9 +46,14 @@ int main(int argc, char** argv) {
   kel::campaign::Plan plan;
   std::string only;
   bool proof = false;
+  bool randomGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool more = i + 1 < argc;
+    if (arg == "--full" || arg == "--proof" || arg == "--phases" || arg == "--per-kind" ||
+        arg == "--sample") {
+      plan.mainTransfer = false;
+    }
     if (arg == "--full") {
       plan.perKind = 0;
       plan.sample = 0;
@@ -68,6 +74,7 @@ int main(int argc, char** argv) {
       only = argv[++i];
     } else if (arg == "--random" && more) {
       plan.randomRuns = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+      randomGiven = true;
     } else if (arg == "--fault" && more) {
       plan.onlyRule = argv[++i];
     } else if (arg == "--seed" && more) {
@@ -82,11 +89,11 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGALRM, OnAlarm);
   const std::vector<kel::campaign::UpdateScenario> scenarios = kel::campaign::UpdateScenarios();
-  if (proof && only.empty()) {
-    // The 1,000 random runs spread over the scenarios.
-    plan.randomRuns = static_cast<uint32_t>((1000 + scenarios.size() - 1) / scenarios.size());
-  } else if (proof) {
-    plan.randomRuns = 1000;
+  if (proof && !randomGiven) {
+    // 1,000 random runs, spread over the scenarios when all run.
+    plan.randomRuns = only.empty()
+                          ? static_cast<uint32_t>((1000 + scenarios.size() - 1) / scenarios.size())
+                          : 1000;
   }
   kel::campaign::Tally total;
   for (const kel::campaign::UpdateScenario& scenario : scenarios) {
