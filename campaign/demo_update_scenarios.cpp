@@ -115,7 +115,7 @@ UpdateScenario JigProductionScenario() {
   return {"jig-production", ShippedUnits("kj3_jig.scn") + "\nbuffer-size = 8192\n",
           [](World& w) {
             const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                               ("kel_campaign_" + std::to_string(getpid()));
+                                              ("kel_campaign_" + std::to_string(getpid()));
             std::filesystem::create_directories(dir);
             const std::string job = (dir / "job.ini").string();
             std::ofstream(job, std::ios::binary | std::ios::trunc)

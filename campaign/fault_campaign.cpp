@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 
@@ -135,10 +135,11 @@ void PrintViolation(World& w, const UpdateScenario& scenario, const RunFaults& f
                     const RunResult& r) {
   const std::string& console = w.program().console.output();
   const size_t tail = console.size() > 600 ? console.size() - 600 : 0;
-  std::printf("violation scenario=%s fault=\"%s\" noise=%u seed=%u cause=\"%s\": %s\n"
-              "--- console tail:\n%s\n",
-              scenario.name.c_str(), faults.rule.c_str(), faults.noiseOneIn, faults.seed,
-              r.cause.c_str(), r.why.c_str(), console.substr(tail).c_str());
+  std::printf(
+      "violation scenario=%s fault=\"%s\" noise=%u seed=%u cause=\"%s\": %s\n"
+      "--- console tail:\n%s\n",
+      scenario.name.c_str(), faults.rule.c_str(), faults.noiseOneIn, faults.seed, r.cause.c_str(),
+      r.why.c_str(), console.substr(tail).c_str());
 }
 
 }  // namespace
@@ -213,24 +214,13 @@ const std::vector<std::string>& SingleFaultKinds() {
   // overtaken by the next one, the overtaken one carrying a failure, an
   // echo of a request never sent, the previous block's echo again, and CTS
   // dropping in the middle of a transfer.
-  static const std::vector<std::string> kinds = {"drop-reply",
-                                                 "drop-request",
-                                                 "corrupt",
-                                                 "truncate",
-                                                 "garbage value=7",
-                                                 "junk-after",
-                                                 "late value=1500",
-                                                 "twice",
-                                                 "duplicate",
-                                                 "silence value=3000",
-                                                 "unplug",
-                                                 "restart",
-                                                 "restart-after",
-                                                 "late value=40",
-                                                 "late value=40; hardware-failure",
-                                                 "stray-echo",
-                                                 "echo-previous",
-                                                 "cts-low value=1500"};
+  static const std::vector<std::string> kinds = {
+      "drop-reply",         "drop-request",    "corrupt",
+      "truncate",           "garbage value=7", "junk-after",
+      "late value=1500",    "twice",           "duplicate",
+      "silence value=3000", "unplug",          "restart",
+      "restart-after",      "late value=40",   "late value=40; hardware-failure",
+      "stray-echo",         "echo-previous",   "cts-low value=1500"};
   return kinds;
 }
 

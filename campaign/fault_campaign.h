@@ -88,12 +88,12 @@ uint64_t MainTransferRequest(const std::vector<std::string>& kinds);
 /// What a campaign runs.
 struct Plan {
   bool mainTransfer = true;  ///< each fault kind once, at MainTransferRequest
-  uint64_t perKind = 1;     ///< FaultPositions: requests of each kind (0: all)
-  uint64_t sample = 4;      ///< at most this many positions (0: all)
-  bool phases = false;      ///< PhasePositions instead of FaultPositions
-  uint32_t randomRuns = 1;  ///< runs with a byte in 400 damaged each way
+  uint64_t perKind = 1;      ///< FaultPositions: requests of each kind (0: all)
+  uint64_t sample = 4;       ///< at most this many positions (0: all)
+  bool phases = false;       ///< PhasePositions instead of FaultPositions
+  uint32_t randomRuns = 1;   ///< runs with a byte in 400 damaged each way
   bool singleFaults = true;
-  std::string onlyRule;  ///< non-empty: this rule set alone, once
+  std::string onlyRule;   ///< non-empty: this rule set alone, once
   int64_t onlySeed = -1;  ///< 0 or more: this random run alone
 };
 

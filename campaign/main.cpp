@@ -102,8 +102,7 @@ int main(int argc, char** argv) {
   }
   for (const auto& [cause, entry] : total.causes) {
     std::printf("campaign-violations count=%llu cause=\"%s\" repeat: kel_campaign %s\n",
-                static_cast<unsigned long long>(entry.first), cause.c_str(),
-                entry.second.c_str());
+                static_cast<unsigned long long>(entry.first), cause.c_str(), entry.second.c_str());
   }
   std::printf(
       "campaign runs=%llu faults=%llu recovered=%llu clean_failures=%llu rerun_recovered=%llu "

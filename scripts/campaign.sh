@@ -35,8 +35,8 @@ rc=0
 if [ "${1:-}" = "--proof" ]; then
   # Two scenarios at a time, one per core; the interrupted runs, which
   # mostly wait for the line, alongside. At most KEL_PROOF_SAMPLE (default
-  # 60; 0: all) phase positions a scenario keep the whole under an hour.
-  sample="${KEL_PROOF_SAMPLE:-60}"
+  # 50; 0: all) phase positions a scenario keep the whole under an hour.
+  sample="${KEL_PROOF_SAMPLE:-50}"
   bash scripts/campaign_signals.sh "$dir" 1 >"$log.signals" 2>&1 &
   signals=$!
   printf '%s\n' demo-field demo-overlapped demo-direct jig-production flash-and-file |

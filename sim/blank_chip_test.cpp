@@ -97,15 +97,15 @@ TEST(SimBlankChip, PowerCycleThroughTheControlChannelEndsTheProgrammer) {
   ASSERT_TRUE(client.GotoBootLoader(10));
   client.Pause(400);
   ASSERT_TRUE(client.Open(115200));
-  ASSERT_TRUE(client.WriteMemory({{0x10000000, Bytes(64, 0xAA)}},
-                                 simclient::MemoryTransport::kSmall));
+  ASSERT_TRUE(
+      client.WriteMemory({{0x10000000, Bytes(64, 0xAA)}}, simclient::MemoryTransport::kSmall));
   ASSERT_TRUE(client.TransferToRam(0x10000000));
   ASSERT_EQ(network.connected()->role, SimRole::kProgrammer);
 
   const std::map<int, SimNetwork*> served{{3, &network}};
-  EXPECT_EQ(RunControlCommands("power-cycle COM3\npower-cycle COM3 now\n", served, "",
-                               clock.Ticks()),
-            "ok power-cycle COM3\nerror: line 2: unknown option 'now'\n");
+  EXPECT_EQ(
+      RunControlCommands("power-cycle COM3\npower-cycle COM3 now\n", served, "", clock.Ticks()),
+      "ok power-cycle COM3\nerror: line 2: unknown option 'now'\n");
   client.Pause(2000);
   ASSERT_TRUE(client.Open(19200));
   EXPECT_TRUE(client.Ping(10));
