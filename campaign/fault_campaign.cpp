@@ -136,9 +136,9 @@ void PrintViolation(World& w, const UpdateScenario& scenario, const RunFaults& f
   const std::string& console = w.program().console.output();
   const size_t tail = console.size() > 600 ? console.size() - 600 : 0;
   std::printf(
-      "violation scenario=%s fault=\"%s\" noise=%u seed=%u cause=\"%s\": %s\n"
+      "%s scenario=%s fault=\"%s\" noise=%u seed=%u cause=\"%s\": %s\n"
       "--- console tail:\n%s\n",
-      scenario.name.c_str(), faults.rule.c_str(), faults.noiseOneIn, faults.seed, r.cause.c_str(),
+      r.outcome == Outcome::kViolation ? "violation" : "clean-failure", scenario.name.c_str(), faults.rule.c_str(), faults.noiseOneIn, faults.seed, r.cause.c_str(),
       r.why.c_str(), console.substr(tail).c_str());
 }
 
