@@ -138,8 +138,9 @@ void PrintViolation(World& w, const UpdateScenario& scenario, const RunFaults& f
   std::printf(
       "%s scenario=%s fault=\"%s\" noise=%u seed=%u cause=\"%s\": %s\n"
       "--- console tail:\n%s\n",
-      r.outcome == Outcome::kViolation ? "violation" : "clean-failure", scenario.name.c_str(), faults.rule.c_str(), faults.noiseOneIn, faults.seed, r.cause.c_str(),
-      r.why.c_str(), console.substr(tail).c_str());
+      r.outcome == Outcome::kViolation ? "violation" : "clean-failure", scenario.name.c_str(),
+      faults.rule.c_str(), faults.noiseOneIn, faults.seed, r.cause.c_str(), r.why.c_str(),
+      console.substr(tail).c_str());
 }
 
 }  // namespace
