@@ -42,12 +42,25 @@ class World::NoisyLine : public MemorySerialPeer {
   uint32_t state_;
 };
 
-World::World() = default;
+Program::Program(VirtualClock& clock, MemorySerialPorts& ports)
+    : out{console, clock, options},
+      runtime{options, out, clock, console, env, registry, exit, {}},
+      port{runtime, ports},
+      packets{runtime, port, proxy},
+      link{runtime, port, packets, state},
+      transfer{options} {
+  options.portNumber = kPort;
+  options.yesToPrompts = true;
+  out.errorReportLevel = 1;
+}
+
+World::World() : program_(std::make_unique<Program>(clock, ports)) {}
 
 World::~World() {
   // The port closes after the units are gone: nothing may hear it, and no
   // time limit may end a run that is over.
   clock.SetAdvanceListener({});
+  program_.reset();
   if (MemorySerialLine* line = ports.Line(kPort)) line->AttachPeer(nullptr);
 }
 
@@ -56,18 +69,45 @@ bool World::Build(const std::string& text, std::string& error) {
   if (!sim::ParseScenario(text, scenario, error)) return false;
   sim::BuildNetwork(scenario, network);
   network.transcript().SetLimit(16);
-  options.portNumber = kPort;
-  options.yesToPrompts = true;
-  out.errorReportLevel = 1;
   peer_ = std::make_unique<sim::MemoryPeer>(network, ports.AddLine(kPort));
   return true;
 }
 
-bool World::AddFault(const std::string& rule, std::string& error) {
-  sim::FaultRule parsed;
-  if (!sim::ParseFaultRule(rule, parsed, error)) return false;
-  network.faults().Add(parsed);
+bool World::AddFault(const std::string& rules, std::string& error) {
+  size_t start = 0;
+  while (start <= rules.size()) {
+    size_t end = rules.find(';', start);
+    if (end == std::string::npos) end = rules.size();
+    const std::string rule = rules.substr(start, end - start);
+    start = end + 1;
+    if (rule.find_first_not_of(' ') == std::string::npos) continue;
+    sim::FaultRule parsed;
+    if (!sim::ParseFaultRule(rule, parsed, error)) return false;
+    network.faults().Add(parsed);
+  }
   return true;
+}
+
+void World::EndFaults() {
+  network.faults().Clear();
+  network.SetUnplugged(false);
+  if (noise_) {
+    damagedBefore_ += noise_->damaged;
+    ports.Line(kPort)->AttachPeer(peer_.get());
+    noise_.reset();
+  }
+}
+
+void World::NewProgram() {
+  program_.reset();
+  program_ = std::make_unique<Program>(clock, ports);
+}
+
+void World::PowerCycle() {
+  network.PowerCycle(clock.Ticks());
+  // The units come back up before the program looks for them.
+  clock.Advance(5000);
+  network.Advance(clock.Ticks());
 }
 
 void World::LimitTime(uint32_t stallMs, uint32_t totalMs) {
@@ -123,6 +163,6 @@ void World::CorruptBytes(uint32_t oneIn, uint32_t seed) {
   ports.Line(kPort)->AttachPeer(noise_.get());
 }
 
-uint64_t World::corrupted() const { return noise_ ? noise_->damaged : 0; }
+uint64_t World::corrupted() const { return damagedBefore_ + (noise_ ? noise_->damaged : 0); }
 
 }  // namespace kel::campaign

@@ -32,9 +32,30 @@ inline constexpr int kPort = 3;
 /// run hung.
 struct TimeLimitReached {};
 
-/// One run's world: the updater as main sets it up (a runtime of fakes on a
-/// virtual clock, an exit that throws, COM3 on an in-memory line) and the
-/// simulated units on the far end of that line.
+/// The updater as main sets it up: a runtime of fakes on the world's
+/// virtual clock, an exit that throws, COM3 on the world's in-memory line.
+/// A rerun gets a fresh one against the units as the last run left them.
+struct Program {
+  Program(VirtualClock& clock, MemorySerialPorts& ports);
+
+  Options options;
+  ScriptedConsole console;
+  Output out;
+  MapEnvironment env;
+  MapRegistry registry;
+  ThrowingExit exit;
+  Runtime runtime;
+  CommPort port;
+  ProxySettings proxy;
+  PacketLayer packets;
+  LinkState state;
+  Link link;
+  TransferState transfer;
+  UnitInfo unit;
+};
+
+/// One run's world: the simulated units on an in-memory line, the virtual
+/// clock they share with the program, and the program itself.
 class World {
  public:
   World();
@@ -45,8 +66,9 @@ class World {
   /// Builds the units of the scenario `text`; false (with the reason in
   /// `error`) for a bad scenario.
   bool Build(const std::string& text, std::string& error);
-  /// Plans one fault in the simulator's rule text; false when it does not parse.
-  bool AddFault(const std::string& rule, std::string& error);
+  /// Plans faults in the simulator's rule text (several separated by ';');
+  /// false when one does not parse.
+  bool AddFault(const std::string& rules, std::string& error);
   /// From now on the clock throws TimeLimitReached once `stallMs` of
   /// virtual time pass without a request reaching the units (the program
   /// hangs), or `totalMs` in all.
@@ -57,33 +79,29 @@ class World {
   /// Damages each byte on the line with probability 1 in `oneIn` in each
   /// direction, from the random `seed`.
   void CorruptBytes(uint32_t oneIn, uint32_t seed);
+  /// Ends every fault: planned rules and random damage alike, for a rerun.
+  void EndFaults();
+  /// Replaces the program with a fresh one (its port closed first); the
+  /// units stay as they are.
+  void NewProgram();
+  /// Switches every unit off and on again.
+  void PowerCycle();
   /// Requests the simulator has decoded so far.
   uint64_t requests() const { return network.requestCount(); }
   /// Bytes damaged by CorruptBytes so far.
   uint64_t corrupted() const;
+  Program& program() { return *program_; }
 
-  Options options;
   VirtualClock clock;
-  ScriptedConsole console;
-  Output out{console, clock, options};
-  MapEnvironment env;
-  MapRegistry registry;
-  ThrowingExit exit;
-  Runtime runtime{options, out, clock, console, env, registry, exit, {}};
   MemorySerialPorts ports{clock};
   sim::SimNetwork network;
-  CommPort port{runtime, ports};
-  ProxySettings proxy;
-  PacketLayer packets{runtime, port, proxy};
-  LinkState state;
-  Link link{runtime, port, packets, state};
-  TransferState transfer{options};
-  UnitInfo unit;
 
  private:
   class NoisyLine;
+  std::unique_ptr<Program> program_;
   std::unique_ptr<sim::MemoryPeer> peer_;
   std::unique_ptr<NoisyLine> noise_;
+  uint64_t damagedBefore_ = 0;
 };
 
 }  // namespace kel::campaign

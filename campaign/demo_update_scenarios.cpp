@@ -1,7 +1,13 @@
 // The updates of the demo network (a KD4 display with two KT5 transmitters
 // behind it) as a run makes them: the whole job on the simulated port,
-// directly with -f (the display alone) and as a field update of all three
-// units with update files and a restart of the system.
+// directly with -f (the display alone), the same overlapped (-o: windowed
+// programmer download and flash writes), and as a field update of all three
+// units with update files and a restart of the system; and a production job
+// through a KJ3 test jig, whose unit gets its programmer and software in
+// buffered chunks.
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -17,12 +23,14 @@ namespace kel::campaign {
 
 namespace {
 
-std::string DemoUnits() {
-  std::ifstream in(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/demo.scn");
+std::string ShippedUnits(const std::string& name) {
+  std::ifstream in(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/" + name);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
+
+std::string DemoUnits() { return ShippedUnits("demo.scn"); }
 
 bool HoldsRecords(const sim::SimUnit& unit, const ImageRef& image) {
   RecordImage records;
@@ -59,10 +67,12 @@ bool UpToDate(const sim::SimUnit& unit) {
   return set.resourceFile || (HoldsFiles(unit, set.imageFiles) && HoldsFiles(unit, set.fontFiles));
 }
 
-void RunJobOnDemo(World& w, bool firstUnitOnly) {
-  w.options.portNumber = 3;
-  w.options.firstUnitOnly = firstUnitOnly;
-  RunJob(w.runtime, w.ports, "/nonexistent/PonderixLogFiles");
+void RunJobOnDemo(World& w, bool firstUnitOnly, bool overlapped = false) {
+  Program& p = w.program();
+  p.options.portNumber = 3;
+  p.options.firstUnitOnly = firstUnitOnly;
+  p.options.overlapped = overlapped;
+  RunJob(p.runtime, w.ports, "/nonexistent/PonderixLogFiles");
 }
 
 // Lets the simulator finish what was under way when the run ended (a
@@ -86,6 +96,39 @@ UpdateScenario DemoDirectScenario() {
   units.replace(units.find(small), small.size(), "buffer-size = 8192");
   return {"demo-direct", units, [](World& w) { RunJobOnDemo(w, true); },
           [](World& w) { return AllUpToDate(w, true); }};
+}
+
+UpdateScenario DemoOverlappedScenario() {
+  // The demo's display with its 1 KiB boot-loader buffer, raising CTS: -o
+  // downloads the programmer and writes the flash in windows of 8.
+  std::string units = DemoUnits();
+  const std::string small = "buffer-size = 1024";
+  units.replace(units.find(small), small.size(), small + "\ncts = high");
+  return {"demo-overlapped", units, [](World& w) { RunJobOnDemo(w, true, true); },
+          [](World& w) { return AllUpToDate(w, true); }};
+}
+
+UpdateScenario JigProductionScenario() {
+  // The shipped jig, its KT5 given the large buffer its programmer needs.
+  // The job's parameter file is written afresh for every run (the job
+  // writes its result into it).
+  return {"jig-production", ShippedUnits("kj3_jig.scn") + "\nbuffer-size = 8192\n",
+          [](World& w) {
+            const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                              ("kel_campaign_" + std::to_string(getpid()));
+            std::filesystem::create_directories(dir);
+            const std::string job = (dir / "job.ini").string();
+            std::ofstream(job, std::ios::binary | std::ios::trunc)
+                << "KelManufacture=1\r\nProgram=1\r\nUnitType=2\r\nMcuType=LPC4337,LPC4357\r\n";
+            Program& p = w.program();
+            p.options.parameterFile = job;
+            p.options.manufacturingMode = true;
+            RunJob(p.runtime, w.ports, "/nonexistent/PonderixLogFiles");
+          },
+          [](World& w) {
+            const sim::SimUnit* unit = w.network.jigPortUnit();
+            return unit != nullptr && UpToDate(*unit);
+          }};
 }
 
 UpdateScenario DemoFieldScenario() {

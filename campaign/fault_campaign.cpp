@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 
@@ -21,7 +22,7 @@ const char* const kFatalPrefix = "Fatal Error: ";
 
 RunResult Judge(World& w, const UpdateScenario& scenario, bool returned, int exitCode) {
   RunResult r;
-  const std::string& console = w.console.output();
+  const std::string& console = w.program().console.output();
   if (returned) {
     if (console.find("Complete: some units could not be updated") != std::string::npos) {
       // A field update that names the units it could not update: a failure
@@ -46,20 +47,59 @@ RunResult Judge(World& w, const UpdateScenario& scenario, bool returned, int exi
 
 }  // namespace
 
-RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
-                  std::vector<std::string>* kinds, bool showFailure) {
-  World w;
-  std::string error;
-  RunResult r;
-  if (!w.Build(scenario.units, error) ||
-      (!faults.rule.empty() && !w.AddFault(faults.rule, error))) {
-    r.why = "bad set-up: " + error;
-    return r;
+namespace {
+
+// The first fatal message on the console, without its prefix.
+std::string FatalMessage(const std::string& console) {
+  const size_t at = console.find(kFatalPrefix);
+  if (at == std::string::npos) return "";
+  const size_t start = at + std::strlen(kFatalPrefix);
+  const size_t end = console.find_first_of("\r\n", start);
+  return console.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// Every unit's line speed, by name.
+std::map<std::string, int32_t> LineSpeeds(sim::SimNetwork& network) {
+  std::map<std::string, int32_t> speeds;
+  for (sim::SimUnit* unit : network.AllUnits()) speeds[unit->name] = unit->applicationBaud;
+  return speeds;
+}
+
+// A unit running in its application at a speed other than the one it was
+// found at, or whose own speed setting changed; empty when none is.
+std::string SpeedChanged(sim::SimNetwork& network, const std::map<std::string, int32_t>& found) {
+  for (sim::SimUnit* unit : network.AllUnits()) {
+    const auto it = found.find(unit->name);
+    if (it == found.end()) continue;
+    if (unit->applicationBaud != it->second ||
+        (unit->role == sim::SimRole::kApplication && unit->baudRate != it->second)) {
+      return unit->name + " left at " + std::to_string(unit->baudRate) + " baud, found at " +
+             std::to_string(it->second);
+    }
   }
-  if (faults.noiseOneIn != 0) w.CorruptBytes(faults.noiseOneIn, faults.seed);
-  if (kinds != nullptr) w.RecordRequestKinds(*kinds);
+  return "";
+}
+
+bool InProgrammer(sim::SimNetwork& network) {
+  for (sim::SimUnit* unit : network.AllUnits()) {
+    if (unit->role == sim::SimRole::kProgrammer) return true;
+  }
+  return false;
+}
+
+bool AsksForPowerCycle(const std::string& console) {
+  return console.find("power off and on") != std::string::npos ||
+         console.find("power cycle") != std::string::npos ||
+         console.find("Power cycle") != std::string::npos;
+}
+
+// One run of the job in `w` as it stands: the verdict, the why and cause
+// of a violation filled in.
+RunResult RunJob(World& w, const UpdateScenario& scenario,
+                 const std::map<std::string, int32_t>& speeds) {
   w.LimitTime(kStallLimitMs, kTotalLimitMs);
   alarm(kRealTimeLimitS);  // a run that spins without its clock moving
+  RunResult r;
   bool returned = false;
   int exitCode = 0;
   try {
@@ -71,37 +111,123 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
     r.why = "hung: no request for " + std::to_string(kStallLimitMs / 1000) +
             " s of virtual time, or no end within " + std::to_string(kTotalLimitMs / 3600000) +
             " h";
+    r.cause = "hung";
   } catch (const std::exception& e) {
     r.why = std::string("exception: ") + e.what();
+    r.cause = "exception";
   }
   alarm(0);
   w.clock.SetAdvanceListener({});
   if (r.why.empty()) r = Judge(w, scenario, returned, exitCode);
+  if (r.outcome == Outcome::kViolation && r.cause.empty()) r.cause = r.why;
+  if (r.outcome == Outcome::kSuccess) {
+    const std::string changed = SpeedChanged(w.network, speeds);
+    if (!changed.empty()) {
+      r.outcome = Outcome::kViolation;
+      r.why = "success, but " + changed;
+      r.cause = "success with a unit's line speed changed";
+    }
+  }
+  return r;
+}
+
+void PrintViolation(World& w, const UpdateScenario& scenario, const RunFaults& faults,
+                    const RunResult& r) {
+  const std::string& console = w.program().console.output();
+  const size_t tail = console.size() > 600 ? console.size() - 600 : 0;
+  std::printf(
+      "%s scenario=%s fault=\"%s\" noise=%u seed=%u cause=\"%s\": %s\n"
+      "--- console tail:\n%s\n",
+      r.outcome == Outcome::kViolation ? "violation" : "clean-failure", scenario.name.c_str(),
+      faults.rule.c_str(), faults.noiseOneIn, faults.seed, r.cause.c_str(), r.why.c_str(),
+      console.substr(tail).c_str());
+}
+
+}  // namespace
+
+RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
+                  std::vector<std::string>* kinds, bool showFailure) {
+  World w;
+  std::string error;
+  RunResult r;
+  if (!w.Build(scenario.units, error) ||
+      (!faults.rule.empty() && !w.AddFault(faults.rule, error))) {
+    r.why = "bad set-up: " + error;
+    r.cause = "bad set-up";
+    return r;
+  }
+  const std::map<std::string, int32_t> speeds = LineSpeeds(w.network);
+  if (faults.noiseOneIn != 0) w.CorruptBytes(faults.noiseOneIn, faults.seed);
+  if (kinds != nullptr) w.RecordRequestKinds(*kinds);
+  r = RunJob(w, scenario, speeds);
   r.requests = w.requests();
   for (const sim::FaultRule& rule : w.network.faults().rules()) {
     if (rule.kind != sim::FaultKind::kNoise) r.faults += rule.fired;
   }
   r.faults += w.corrupted();
   if (r.outcome == Outcome::kViolation || (showFailure && r.outcome != Outcome::kSuccess)) {
-    const std::string& console = w.console.output();
-    const size_t tail = console.size() > 600 ? console.size() - 600 : 0;
-    std::printf("violation scenario=%s fault=\"%s\" noise=%u seed=%u: %s\n--- console tail:\n%s\n",
-                scenario.name.c_str(), faults.rule.c_str(), faults.noiseOneIn, faults.seed,
-                r.why.c_str(), console.substr(tail).c_str());
+    PrintViolation(w, scenario, faults, r);
   }
+  if (r.outcome != Outcome::kCleanFailure) return r;
+
+  // The unit as the failure left it: the same job again, without faults.
+  const std::string failure = w.program().console.output();
+  const bool inProgrammer = InProgrammer(w.network);
+  w.EndFaults();
+  if (scenario.rerunFromPowerOn) w.PowerCycle();
+  w.NewProgram();
+  RunResult rerun = RunJob(w, scenario, speeds);
+  if (rerun.outcome != Outcome::kSuccess && inProgrammer) {
+    // Only a power cycle gets a unit out of its RAM programmer; the failed
+    // run or the rerun must have said so.
+    if (!AsksForPowerCycle(failure) && !AsksForPowerCycle(w.program().console.output())) {
+      rerun.outcome = Outcome::kViolation;
+      rerun.why = "a unit left in its RAM programmer, and no request for a power cycle";
+      rerun.cause = rerun.why;
+    } else {
+      w.PowerCycle();
+      w.NewProgram();
+      rerun = RunJob(w, scenario, speeds);
+    }
+  }
+  if (rerun.outcome == Outcome::kSuccess) {
+    r.rerunRecovered = true;
+    return r;
+  }
+  r.outcome = Outcome::kViolation;
+  if (rerun.outcome == Outcome::kCleanFailure) {
+    rerun.why = "failed: " + FatalMessage(w.program().console.output());
+    rerun.cause = "rerun failed: " + FatalMessage(w.program().console.output());
+    if (w.program().console.output().find("Complete: some units could not be updated") !=
+        std::string::npos) {
+      rerun.why = rerun.cause = "rerun failed: some units could not be updated";
+    }
+  }
+  r.why = "rerun after \"" + FatalMessage(failure) + "\": " + rerun.why;
+  r.cause = rerun.cause.rfind("rerun", 0) == 0 ? rerun.cause : "rerun: " + rerun.cause;
+  PrintViolation(w, scenario, faults, r);
   return r;
 }
 
 const std::vector<std::string>& SingleFaultKinds() {
+  // The last five matter most where replies are matched to a window of
+  // requests (overlapped writes, a test jig's buffered chunks): a reply
+  // overtaken by the next one, the overtaken one carrying a failure, an
+  // echo of a request never sent, the previous block's echo again, and CTS
+  // dropping in the middle of a transfer.
   static const std::vector<std::string> kinds = {
-      "drop-reply", "drop-request",    "corrupt",      "truncate",  "garbage value=7",
-      "junk-after", "late value=1500", "twice",        "duplicate", "silence value=3000",
-      "unplug",     "restart",         "restart-after"};
+      "drop-reply",         "drop-request",    "corrupt",
+      "truncate",           "garbage value=7", "junk-after",
+      "late value=1500",    "twice",           "duplicate",
+      "silence value=3000", "unplug",          "restart",
+      "restart-after",      "late value=40",   "late value=40; hardware-failure",
+      "stray-echo",         "echo-previous",   "cts-low value=1500"};
   return kinds;
 }
 
-void Tally::Add(const RunResult& r) {
+void Tally::Add(const RunResult& r, const std::string& repeat) {
   ++runs;
+  if (r.rerunRecovered) ++rerunRecovered;
   faults += r.faults;
   switch (r.outcome) {
     case Outcome::kSuccess:
@@ -110,9 +236,26 @@ void Tally::Add(const RunResult& r) {
     case Outcome::kCleanFailure:
       ++cleanFailures;
       break;
-    case Outcome::kViolation:
+    case Outcome::kViolation: {
       ++violations;
+      auto& [count, example] = causes[r.cause];
+      if (count++ == 0) example = repeat;
       break;
+    }
+  }
+}
+
+void Tally::Merge(const Tally& other) {
+  runs += other.runs;
+  faults += other.faults;
+  recovered += other.recovered;
+  cleanFailures += other.cleanFailures;
+  violations += other.violations;
+  rerunRecovered += other.rerunRecovered;
+  for (const auto& [cause, entry] : other.causes) {
+    auto& [count, example] = causes[cause];
+    if (count == 0) example = entry.second;
+    count += entry.first;
   }
 }
 
@@ -143,42 +286,145 @@ std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint
   return sampled;
 }
 
-Tally RunCampaign(const UpdateScenario& scenario, uint64_t perKind, uint64_t sample,
-                  uint32_t randomRuns, bool singleFaults) {
+namespace {
+
+// Requests numbered from 1: [first, last] of each transfer phase. A phase
+// is a run of requests of one kind; a single request of another kind
+// inside it (the commit after each block of buffered chunks) does not end it.
+std::vector<std::pair<uint64_t, uint64_t>> Phases(const std::vector<std::string>& kinds) {
+  std::vector<std::pair<uint64_t, uint64_t>> phases;
+  size_t i = 0;
+  while (i < kinds.size()) {
+    const std::string& kind = kinds[i];
+    size_t end = i + 1;
+    for (;;) {
+      while (end < kinds.size() && kinds[end] == kind) ++end;
+      if (end + 1 < kinds.size() && kinds[end + 1] == kind && end > i + 1) {
+        end += 1;
+        continue;
+      }
+      break;
+    }
+    phases.emplace_back(i + 1, end);
+    i = end;
+  }
+  return phases;
+}
+
+}  // namespace
+
+uint64_t MainTransferRequest(const std::vector<std::string>& kinds) {
+  std::pair<uint64_t, uint64_t> longest{1, 1};
+  for (const auto& phase : Phases(kinds)) {
+    if (phase.second - phase.first > longest.second - longest.first) longest = phase;
+  }
+  return longest.first + (longest.second - longest.first) / 2;
+}
+
+std::vector<uint64_t> PhasePositions(const std::vector<std::string>& kinds, uint64_t sample) {
+  std::vector<uint64_t> positions;
+  for (const auto& [first, last] : Phases(kinds)) {
+    positions.push_back(first);
+    positions.push_back(first + (last - first) / 2);
+    positions.push_back(last);
+  }
+  std::sort(positions.begin(), positions.end());
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  if (sample == 0 || positions.size() <= sample) return positions;
+  std::vector<uint64_t> sampled;
+  for (uint64_t k = 0; k < sample; ++k) {
+    sampled.push_back(positions[(2 * k + 1) * positions.size() / (2 * sample)]);
+  }
+  return sampled;
+}
+
+namespace {
+
+// Each rule of a rule set aimed at request `i`.
+std::string AtRequest(const std::string& rules, uint64_t i) {
+  std::string out;
+  size_t start = 0;
+  while (start <= rules.size()) {
+    size_t end = rules.find(';', start);
+    if (end == std::string::npos) end = rules.size();
+    if (!out.empty()) out += ";";
+    out += rules.substr(start, end - start) + " request=" + std::to_string(i);
+    start = end + 1;
+  }
+  return out;
+}
+
+// How many phases a run has, and how many of them got a fault at their
+// first, middle and last request.
+void PrintCoverage(const UpdateScenario& scenario, const std::vector<std::string>& kinds,
+                   const std::vector<uint64_t>& positions, size_t faultKinds, uint32_t randomRuns) {
+  const std::vector<uint64_t> all = PhasePositions(kinds);
+  const size_t phases = Phases(kinds).size();
+  size_t covered = 0;
+  for (uint64_t p : all) covered += std::binary_search(positions.begin(), positions.end(), p);
+  std::printf(
+      "campaign-coverage name=%s requests=%zu phases=%zu phase_positions=%zu covered=%zu "
+      "fault_kinds=%zu positions=%zu random_runs=%u not_covered=%s\n",
+      scenario.name.c_str(), kinds.size(), phases, all.size(), covered, faultKinds,
+      positions.size(), randomRuns,
+      covered == all.size() ? "none"
+                            : (std::to_string(all.size() - covered) + "_phase_positions").c_str());
+}
+
+}  // namespace
+
+Tally RunCampaign(const UpdateScenario& scenario, const Plan& plan) {
   Tally tally;
+  const std::string repeat = "--scenario " + scenario.name;
+  if (!plan.onlyRule.empty() || plan.onlySeed >= 0) {
+    const RunFaults faults = plan.onlyRule.empty()
+                                 ? RunFaults{"", kRandomOneIn, static_cast<uint32_t>(plan.onlySeed)}
+                                 : RunFaults{plan.onlyRule, 0, 0};
+    tally.Add(RunOnce(scenario, faults, nullptr, true), repeat);
+    return tally;
+  }
   // The clean run: it must succeed, and it fixes N and the kinds of request.
   std::vector<std::string> kinds;
   const RunResult clean = RunOnce(scenario, {}, &kinds, true);
-  tally.Add(clean);
+  tally.Add(clean, repeat + " --random 0 --sample 1");
   if (clean.outcome != Outcome::kSuccess) {
     // Without faults the update must go through; a clean failure counts as
     // a violation here.
     if (clean.outcome == Outcome::kCleanFailure) {
       ++tally.violations;
       --tally.cleanFailures;
+      tally.causes["the run without faults failed"] = {1, repeat};
     }
     std::printf("violation scenario=%s: the run without faults did not succeed\n",
                 scenario.name.c_str());
     return tally;
   }
   const uint64_t n = clean.requests;
-  const std::vector<uint64_t> positions = FaultPositions(kinds, perKind, sample);
+  const std::vector<uint64_t> positions =
+      plan.mainTransfer ? std::vector<uint64_t>{MainTransferRequest(kinds)}
+      : plan.phases     ? PhasePositions(kinds, plan.sample)
+                        : FaultPositions(kinds, plan.perKind, plan.sample);
   for (const std::string& kind : SingleFaultKinds()) {
-    if (!singleFaults) break;
+    if (!plan.singleFaults) break;
     for (uint64_t i : positions) {
-      tally.Add(RunOnce(scenario, {kind + " request=" + std::to_string(i), 0, 0}));
+      const std::string rule = AtRequest(kind, i);
+      tally.Add(RunOnce(scenario, {rule, 0, 0}), repeat + " --fault '" + rule + "'");
     }
   }
-  for (uint32_t seed = 1; seed <= randomRuns; ++seed) {
-    tally.Add(RunOnce(scenario, {"", kRandomOneIn, seed}));
+  for (uint32_t seed = 1; seed <= plan.randomRuns; ++seed) {
+    tally.Add(RunOnce(scenario, {"", kRandomOneIn, seed}),
+              repeat + " --seed " + std::to_string(seed));
   }
   std::printf(
       "campaign-scenario name=%s requests=%llu runs=%llu recovered=%llu "
-      "clean_failures=%llu violations=%llu\n",
+      "clean_failures=%llu rerun_recovered=%llu violations=%llu\n",
       scenario.name.c_str(), static_cast<unsigned long long>(n),
       static_cast<unsigned long long>(tally.runs), static_cast<unsigned long long>(tally.recovered),
       static_cast<unsigned long long>(tally.cleanFailures),
+      static_cast<unsigned long long>(tally.rerunRecovered),
       static_cast<unsigned long long>(tally.violations));
+  PrintCoverage(scenario, kinds, plan.singleFaults ? positions : std::vector<uint64_t>{},
+                plan.singleFaults ? SingleFaultKinds().size() : 0, plan.randomRuns);
   std::fflush(stdout);
   return tally;
 }

@@ -39,26 +39,27 @@ const ImageRef& Software() {
 }
 
 void RunFlashAndFile(World& w) {
-  Runtime& rt = w.runtime;
-  w.options.initialBaudRate = 115200;
-  if (!w.port.OpenPort()) rt.FatalError("Unable to open the port");
-  w.unit.unitAddress = w.state.bootLoaderAddress;
-  w.unit.connectionMode = modePonderixBootLoader;
-  if (!ReadBootLoaderRelease(w.link, w.unit)) rt.FatalError("Unable to read the boot loader");
-  GetBufferSize(w.link, w.unit);
-  w.unit.unitType = unitTypeTransmitter;
-  if (!SelectFlashProgrammer(rt, w.unit, false) ||
-      !DownloadProgrammer(w.link, w.transfer, w.unit, w.unit.flashProgrammer, "")) {
+  Program& p = w.program();
+  Runtime& rt = p.runtime;
+  p.options.initialBaudRate = 115200;
+  if (!p.port.OpenPort()) rt.FatalError("Unable to open the port");
+  p.unit.unitAddress = p.state.bootLoaderAddress;
+  p.unit.connectionMode = modePonderixBootLoader;
+  if (!ReadBootLoaderRelease(p.link, p.unit)) rt.FatalError("Unable to read the boot loader");
+  GetBufferSize(p.link, p.unit);
+  p.unit.unitType = unitTypeTransmitter;
+  if (!SelectFlashProgrammer(rt, p.unit, false) ||
+      !DownloadProgrammer(p.link, p.transfer, p.unit, p.unit.flashProgrammer, "")) {
     rt.FatalError("Unable to download the flash programmer");
   }
-  if (!WriteFlash(w.link, w.transfer, w.unit, Software(), {})) {
+  if (!WriteFlash(p.link, p.transfer, p.unit, Software(), {})) {
     rt.FatalError("Unable to program unit");
   }
-  RemoteFileAccess files(w.link);
-  if (!UpdateFile(files, w.unit, kDrive, kFile, std::span<const uint8_t>(FileData()), true)) {
+  RemoteFileAccess files(p.link);
+  if (!UpdateFile(files, p.unit, kDrive, kFile, std::span<const uint8_t>(FileData()), true)) {
     rt.FatalError("Unable to update file");
   }
-  w.out.Print(Sink::kConsole, "Success: all operations are complete\r\n");
+  p.out.Print(Sink::kConsole, "Success: all operations are complete\r\n");
 }
 
 bool FlashAndFileMatch(World& w) {
@@ -81,14 +82,17 @@ UpdateScenario FlashAndFileScenario() {
           "[port]\nnumber = 3\n"
           "[unit kt3]\nplace = connected\nrole = boot-loader\nboot-loader = 4r18\n"
           "boot-flags = 0\nmcu = 5\ncard = 659\nbuffer-size = 8192\n",
-          RunFlashAndFile, FlashAndFileMatch};
+          RunFlashAndFile, FlashAndFileMatch, true};
 }
 
 UpdateScenario DemoDirectScenario();
 UpdateScenario DemoFieldScenario();
+UpdateScenario DemoOverlappedScenario();
+UpdateScenario JigProductionScenario();
 
 std::vector<UpdateScenario> UpdateScenarios() {
-  return {FlashAndFileScenario(), DemoDirectScenario(), DemoFieldScenario()};
+  return {FlashAndFileScenario(), DemoDirectScenario(), DemoOverlappedScenario(),
+          JigProductionScenario(), DemoFieldScenario()};
 }
 
 }  // namespace kel::campaign

@@ -19,6 +19,9 @@ struct UpdateScenario {
   std::function<void(World&)> run;
   /// True when the units' flash and files equal the images written.
   std::function<bool(World&)> contentsMatch;
+  /// The run drives the layers below the job, which cannot find a unit in
+  /// another role than its starting one: a rerun begins with a power cycle.
+  bool rerunFromPowerOn = false;
 };
 
 /// The updates the campaign runs.

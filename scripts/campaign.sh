@@ -1,13 +1,24 @@
 #!/usr/bin/env bash
-# The fault campaign: builds kel_campaign (in the tree the test command
-# gives, so nothing is built twice) and runs it. Short by default
-# (each fault kind at 4 requests spread over the run, 3 random runs a scenario);
-# --full puts every fault at every request and makes 1,000 random runs;
-# other options: see campaign/main.cpp.
-# Prints one line per scenario and the tally
-#   campaign runs=N faults=N recovered=N clean_failures=N violations=N
-# and fails when any run broke the rules.
-#   bash scripts/campaign.sh [--full]
+# The fault campaign: builds kel_campaign, the program and the simulator (in
+# the tree the test command gives, so nothing is built twice) and runs
+# the campaign in process, then the interrupted runs on pseudo-terminals
+# (scripts/campaign_signals.sh).
+#   bash scripts/campaign.sh            short form (CI): each fault kind once
+#                                       per scenario, one random run each, a
+#                                       direct update stopped by SIGINT and
+#                                       by SIGKILL
+#   bash scripts/campaign.sh --proof    each fault kind at the first, middle
+#                                       and last request of the transfer
+#                                       phases (as many as the time allows,
+#                                       KEL_PROOF_SAMPLE a scenario), 1,000
+#                                       random runs, every stop signal at two
+#                                       moments of four jobs
+#   bash scripts/campaign.sh ARGS...    kel_campaign ARGS (campaign/main.cpp)
+# Prints per scenario its figures and coverage, the violations by cause,
+# and the tally
+#   campaign runs=N faults=N recovered=N clean_failures=N rerun_recovered=N violations=N
+# (interrupted runs count as runs, their completed second runs as
+# rerun_recovered); fails when any run broke the rules.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KEL_ROOT"
@@ -19,6 +30,40 @@ dir="${KEL_CAMPAIGN_BUILD:-$KEL_BUILD_ROOT/test-debug}"
 options=()
 [ -n "${KEL_CAMPAIGN_BUILD:-}" ] || options=(-DCMAKE_BUILD_TYPE=Debug)
 mkdir -p "$dir"
-KEL_TARGETS="kel_campaign" kel_build "$dir" "${options[@]}" >"$dir.campaign-build.log" 2>&1 ||
-  { tail -30 "$dir.campaign-build.log"; exit 1; }
-"$dir/kel_campaign" "$@"
+KEL_TARGETS="kel_campaign KelUpdater ponderix-sim" kel_build "$dir" "${options[@]}" \
+  >"$dir.campaign-build.log" 2>&1 || { tail -30 "$dir.campaign-build.log"; exit 1; }
+
+log="$dir.campaign.log"
+: >"$log"
+rc=0
+if [ "${1:-}" = "--proof" ]; then
+  # Two scenarios at a time, one per core; the interrupted runs, which
+  # mostly wait for the line, alongside. At most KEL_PROOF_SAMPLE (default
+  # 50; 0: all) phase positions a scenario keep the whole under an hour.
+  sample="${KEL_PROOF_SAMPLE:-50}"
+  bash scripts/campaign_signals.sh "$dir" 1 >"$log.signals" 2>&1 &
+  signals=$!
+  printf '%s\n' demo-field demo-overlapped demo-direct jig-production flash-and-file |
+    xargs -P 2 -I{} sh -c "'$dir/kel_campaign' --proof --sample $sample --random 200 --scenario {} \
+      >'$log.{}' 2>&1 || true"
+  wait "$signals" || rc=1
+  cat "$log".* >>"$log" && rm -f "$log".*
+elif [ $# -gt 0 ]; then
+  "$dir/kel_campaign" "$@"
+  exit
+else
+  "$dir/kel_campaign" >>"$log" 2>&1 || rc=1
+  bash scripts/campaign_signals.sh "$dir" 1 "INT KILL" direct >>"$log" 2>&1 || rc=1
+fi
+grep -a -E '^(campaign-|signals |signals-job|signals violation|violation )' "$log" | grep -a -v '^campaign runs='
+# One tally over the in-process runs and the interrupted ones.
+awk '
+  /^campaign runs=/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); t[kv[1]] += kv[2] } }
+  /^signals runs=/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); s[kv[1]] += kv[2] } }
+  END {
+    printf "campaign runs=%d faults=%d recovered=%d clean_failures=%d rerun_recovered=%d violations=%d\n",
+      t["runs"] + s["runs"], t["faults"] + s["runs"], t["recovered"], t["clean_failures"],
+      t["rerun_recovered"] + s["second_runs_completed"], t["violations"] + s["violations"]
+  }' "$log"
+if grep -a -q -E '^campaign runs=.* violations=[1-9]|^signals runs=.* violations=[1-9]' "$log"; then rc=1; fi
+exit $rc

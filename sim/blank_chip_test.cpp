@@ -79,5 +79,38 @@ TEST(SimBlankChip, BecomesABootLoaderUnitThroughTheControlChannel) {
                 (std::filesystem::path(dir.path()) / "missing.bin").string() + "\n");
 }
 
+// A power cycle through the channel ends a running programmer: the display
+// comes back in its application, at its own speed.
+TEST(SimBlankChip, PowerCycleThroughTheControlChannelEndsTheProgrammer) {
+  Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(
+      LoadScenario(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/demo.scn", scenario, error))
+      << error;
+  VirtualClock clock;
+  MemorySerialPorts ports{clock};
+  SimNetwork network;
+  BuildNetwork(scenario, network);
+  MemoryPeer peer(network, ports.AddLine(3));
+  simclient::SimClient client{ports, 3, clock};
+  ASSERT_TRUE(client.Open(19200));
+  ASSERT_TRUE(client.GotoBootLoader(10));
+  client.Pause(400);
+  ASSERT_TRUE(client.Open(115200));
+  ASSERT_TRUE(
+      client.WriteMemory({{0x10000000, Bytes(64, 0xAA)}}, simclient::MemoryTransport::kSmall));
+  ASSERT_TRUE(client.TransferToRam(0x10000000));
+  ASSERT_EQ(network.connected()->role, SimRole::kProgrammer);
+
+  const std::map<int, SimNetwork*> served{{3, &network}};
+  EXPECT_EQ(
+      RunControlCommands("power-cycle COM3\npower-cycle COM3 now\n", served, "", clock.Ticks()),
+      "ok power-cycle COM3\nerror: line 2: unknown option 'now'\n");
+  client.Pause(2000);
+  ASSERT_TRUE(client.Open(19200));
+  EXPECT_TRUE(client.Ping(10));
+  EXPECT_EQ(network.connected()->role, SimRole::kApplication);
+}
+
 }  // namespace
 }  // namespace kel::sim

@@ -51,13 +51,21 @@ bool ParsePort(const std::string& text, int& port) {
 }
 
 std::string RunOne(const std::string& line, const std::map<int, SimNetwork*>& ports,
-                   const std::string& baseDir) {
+                   const std::string& baseDir, uint32_t now) {
   std::istringstream in(line);
   std::string command, portText, versionText, option;
   in >> command >> portText >> versionText;
-  if (command != "boot-loader") return "unknown command '" + command + "'";
+  if (command != "boot-loader" && command != "power-cycle")
+    return "unknown command '" + command + "'";
   int port = 0;
   if (!ParsePort(portText, port)) return "expected a port like COM3, not '" + portText + "'";
+  if (command == "power-cycle") {
+    const auto at = ports.find(port);
+    if (at == ports.end() || !at->second) return "COM" + std::to_string(port) + " is not served";
+    if (!versionText.empty()) return "unknown option '" + versionText + "'";
+    at->second->PowerCycle(now);
+    return "";
+  }
   uint8_t version = 0, release = 0;
   if (!ParseBootLoader(versionText, version, release))
     return "expected a boot loader like 4r18, not '" + versionText + "'";
@@ -113,7 +121,7 @@ bool InstallBootLoader(SimUnit& unit, uint8_t version, uint8_t release,
 }
 
 std::string RunControlCommands(const std::string& text, const std::map<int, SimNetwork*>& ports,
-                               const std::string& baseDir) {
+                               const std::string& baseDir, uint32_t now) {
   if (text.size() > kMaxText) return "error: commands longer than 64 KiB\n";
   std::istringstream in(text);
   std::string line;
@@ -127,7 +135,7 @@ std::string RunControlCommands(const std::string& text, const std::map<int, SimN
       replies += "error: line " + std::to_string(number) + ": more than 100 commands\n";
       break;
     }
-    const std::string why = RunOne(t, ports, baseDir);
+    const std::string why = RunOne(t, ports, baseDir, now);
     replies += why.empty() ? "ok " + t + "\n"
                            : "error: line " + std::to_string(number) + ": " + why + "\n";
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,11 +24,17 @@ struct SimUnit;
 /// (address 1, at 9600 or 115200 baud) with boot flag bit 0 set, since no
 /// application software is in it yet. Relative paths start from `baseDir`.
 ///
+///   power-cycle COM<N>
+///
+/// switches the units on port N off and on again (at tick `now`): each
+/// restarts into its starting role, or its boot loader when its software
+/// area holds none, with a running programmer gone.
+///
 /// The text comes from outside and is checked as such: at most 64 KiB and
 /// 100 commands, every field validated. Returns one line per command, "ok
 /// COM<N> boot-loader <v>r<r>" or "error: line N: <why>".
 std::string RunControlCommands(const std::string& text, const std::map<int, SimNetwork*>& ports,
-                               const std::string& baseDir);
+                               const std::string& baseDir, uint32_t now = 0);
 
 /// The change itself: false (with the reason) unless `unit` is a blank chip
 /// and every record lies in the boot-loader area of its flash.

@@ -139,6 +139,30 @@ TEST_F(FaultKinds, RestartAfterActingKeepsTheWorkAndSendsNoReply) {
   EXPECT_EQ(network.connected()->role, SimRole::kBootLoader);
 }
 
+// Echoes that answer no request of this moment go out just ahead of the
+// reply: one for an address never sent (stray-echo), and the unit's
+// previous reply again (echo-previous).
+TEST_F(FaultKinds, ExtraEchoesGoAheadOfTheReply) {
+  Bytes info;
+  ASSERT_TRUE(client.Call(kUnitInfo, 12, info));
+  struct Case {
+    const char* rule;
+    uint8_t changed;  // how the extra echo's first echoed byte differs
+  };
+  for (const Case& c :
+       {Case{"stray-echo command=0x1010", 0x80}, Case{"echo-previous command=0x1010", 0}}) {
+    Add(c.rule);
+    client.Send(kUnitInfo);
+    Bytes extra, reply;
+    ASSERT_TRUE(client.Receive(extra, 12)) << c.rule;
+    ASSERT_TRUE(client.Receive(reply, 12)) << c.rule;
+    EXPECT_EQ(reply, info) << c.rule;
+    Bytes expected = info;
+    expected[4] ^= c.changed;
+    EXPECT_EQ(extra, expected) << c.rule;
+  }
+}
+
 // Rules count the port's requests as the transcript numbers them: a rule
 // for request N hits exactly the request shown as #N.
 TEST_F(FaultKinds, RulesAndTranscriptShareOneRequestNumber) {

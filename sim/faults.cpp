@@ -41,6 +41,8 @@ constexpr KindName kKindNames[] = {
     {FaultKind::kPowerLoss, "power-loss"},
     {FaultKind::kDuplicate, "duplicate"},
     {FaultKind::kCtsLow, "cts-low"},
+    {FaultKind::kStrayEcho, "stray-echo"},
+    {FaultKind::kEchoPrevious, "echo-previous"},
 };
 
 // Whole-string unsigned number, decimal or 0x hexadecimal, at most `max`.

@@ -28,10 +28,14 @@ enum class FaultKind : uint8_t {
   kDuplicate,  ///< the request reaches the unit twice, and it acts and answers twice
   kRestartAfter,  ///< the unit acts on the request, then restarts instead of answering (`value`
                   ///< 1: into its boot loader)
-  kNoise,  ///< each byte of the framed reply is damaged with a chance of 1 in `value` (default
-           ///< 400), drawn from the rule's `seed`
-  kCtsLow,  ///< the unit holds CTS low for `value` ms (default 1000); with hardware flow control
-            ///< the program's bytes wait for it
+  kNoise,      ///< each byte of the framed reply is damaged with a chance of 1 in `value` (default
+               ///< 400), drawn from the rule's `seed`
+  kCtsLow,     ///< the unit holds CTS low for `value` ms (default 1000); with hardware flow control
+               ///< the program's bytes wait for it
+  kStrayEcho,  ///< before the reply, a copy of it whose echoed address or offset is one never
+               ///< sent (its first echoed byte changed)
+  kEchoPrevious,  ///< before the reply, the unit's previous reply again (a stale echo of the
+                  ///< block before)
 };
 
 /// One rule: which requests it hits and what it does to them.
@@ -73,8 +77,8 @@ class FaultPlan {
 ///   KIND [service=0x45] [command=0x1010] [unit=NAME] [request=N] [at=N] [times=N] [value=N]
 /// KIND is one of drop-reply, drop-request, corrupt, garbage, late, twice,
 /// wrong-command, hardware-failure, unplug, restart, restart-after, noise, truncate, junk-after,
-/// silence, power-loss, duplicate, cts-low. On error returns false and says
-/// why in `error`.
+/// silence, power-loss, duplicate, cts-low, stray-echo, echo-previous. On error returns false and
+/// says why in `error`.
 bool ParseFaultRule(const std::string& text, FaultRule& rule, std::string& error);
 
 /// The name of a fault kind as ParseFaultRule reads it.

@@ -211,8 +211,8 @@ void PtyServer::PollControl() {
   std::remove(controlFile_.c_str());
   std::map<int, SimNetwork*> ports;
   for (auto& p : ports_) ports[p->number] = p->network.get();
-  const std::string replies =
-      RunControlCommands(text, ports, std::filesystem::path(controlFile_).parent_path().string());
+  const std::string replies = RunControlCommands(
+      text, ports, std::filesystem::path(controlFile_).parent_path().string(), clock_.Ticks());
   const std::string reply = controlFile_ + ".reply";
   const std::string part = reply + ".part";
   std::ofstream(part, std::ios::binary | std::ios::trunc) << replies;

@@ -69,6 +69,25 @@ void ApplyPayloadFaults(std::vector<uint8_t>& payload, const std::vector<FaultRu
   }
 }
 
+std::vector<std::vector<uint8_t>> StrayEchoes(const std::vector<uint8_t>& payload,
+                                              const std::vector<FaultRule>& hits) {
+  std::vector<std::vector<uint8_t>> stray;
+  for (const FaultRule& f : hits) {
+    if (f.kind != FaultKind::kStrayEcho || payload.size() < 2) continue;
+    std::vector<uint8_t> copy = payload;
+    // After address, service and command: the echoed address or offset.
+    const size_t at = copy.size() > 4 ? 4 : copy.size() - 1;
+    copy[at] ^= 0x80;
+    stray.push_back(std::move(copy));
+  }
+  return stray;
+}
+
+bool EchoesPrevious(const std::vector<FaultRule>& hits) {
+  return std::any_of(hits.begin(), hits.end(),
+                     [](const FaultRule& f) { return f.kind == FaultKind::kEchoPrevious; });
+}
+
 FaultedReply ApplyWireFaults(std::vector<uint8_t> wire, const std::vector<FaultRule>& hits) {
   FaultedReply out;
   size_t garbage = 0;

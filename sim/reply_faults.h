@@ -21,6 +21,15 @@ struct FaultedReply {
 /// (hardware-failure).
 void ApplyPayloadFaults(std::vector<uint8_t>& payload, const std::vector<FaultRule>& hits);
 
+/// The payloads a stray-echo fault sends ahead of `payload`: a copy whose
+/// first echoed field byte (the address or offset) is changed, so that it
+/// answers a request never sent. Empty without that fault.
+std::vector<std::vector<uint8_t>> StrayEchoes(const std::vector<uint8_t>& payload,
+                                              const std::vector<FaultRule>& hits);
+
+/// True when `hits` asks for the unit's previous reply to go out again first.
+bool EchoesPrevious(const std::vector<FaultRule>& hits);
+
 /// Applies the faults that act on the framed reply: a damaged byte, noise
 /// before or after it, the reply cut short, lost, sent twice or late.
 FaultedReply ApplyWireFaults(std::vector<uint8_t> wire, const std::vector<FaultRule>& hits);

@@ -17,6 +17,9 @@ constexpr int32_t kProgrammerStartBaud = 115200;
 constexpr int32_t kBootLoaderPowerOnBaud = 9600;
 // A pause this long inside a frame means the rest is never coming.
 constexpr uint32_t kFrameGapMs = 20;
+// After a power cycle the boot loader listens this long for a program
+// waiting for it before it starts the software.
+constexpr uint32_t kPowerOnListenMs = 300;
 // Boot flag bit 0: the boot loader found no application software.
 constexpr uint8_t kNoSoftwareFlag = 0x01;
 
@@ -86,6 +89,20 @@ void SimNetwork::StartAt(uint32_t now, uint64_t tickUs) {
   lastByteUs_ = 0;
 }
 
+void SimNetwork::PowerCycle(uint32_t now) {
+  for (SimUnit* u : AllUnits()) {
+    u->silentUntilUs = 0;
+    u->restartRequested = false;
+    u->networkRestartRequested = false;
+    // The boot loader comes up first and listens a moment for a program
+    // that waits for it, then starts the software.
+    const bool listens = u->startRole == SimRole::kApplication && u->connected;
+    StartRestart(*u, now, listens ? SimRole::kBootLoader : u->startRole);
+    u->bootWindowUntil = listens ? now + u->restartMs + kPowerOnListenMs : 0;
+  }
+  ctsLowUntilUs_ = 0;
+}
+
 void SimNetwork::PortOpened(uint32_t now) { openedAt_ = now; }
 
 bool SimNetwork::Cts(uint32_t now) const {
@@ -151,6 +168,13 @@ void SimNetwork::ReachUs(uint64_t us, bool inclusive) {
   const uint32_t tick = epochMs_ + static_cast<uint32_t>(us / 1000);
   for (SimUnit* u : AllUnits()) {
     if (u->restarting && TimeReached(tick, u->restartDoneAt)) FinishRestart(*u);
+    if (u->bootWindowUntil != 0 && !u->restarting && TimeReached(tick, u->bootWindowUntil)) {
+      // Nothing called: the boot loader starts the software, if any.
+      u->bootWindowUntil = 0;
+      u->restartRole = SimRole::kApplication;
+      u->restartDoneAt = tick;
+      FinishRestart(*u);
+    }
   }
 }
 
@@ -162,6 +186,7 @@ bool SimNetwork::NextEvent(uint32_t& tick) const {
   };
   auto restart = [&](const SimUnit* u) {
     if (u && u->restarting) consider(u->restartDoneAt);
+    if (u && u->bootWindowUntil != 0) consider(u->bootWindowUntil);
   };
   restart(connected_.get());
   for (const auto& u : network_) restart(u.get());
@@ -178,6 +203,7 @@ bool SimNetwork::NextEventUs(uint64_t& us) const {
   };
   auto restart = [&](const SimUnit* u) {
     if (u && u->restarting) consider(HostUs(ToUs(u->restartDoneAt)));
+    if (u && u->bootWindowUntil != 0) consider(HostUs(ToUs(u->bootWindowUntil)));
   };
   restart(connected_.get());
   for (const auto& u : network_) restart(u.get());

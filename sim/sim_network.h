@@ -60,6 +60,10 @@ class SimNetwork {
   /// Brings every unit up in its starting role at tick `now`.
   void PowerOn(uint32_t now);
   void PowerOnUs(uint64_t nowUs);
+  /// Switches every unit off and on at tick `now`: each restarts into its
+  /// starting role (the boot loader when its software area holds none),
+  /// with RAM, a running programmer and any silence gone.
+  void PowerCycle(uint32_t now);
   /// The program opened the port (CTS timing starts here).
   void PortOpened(uint32_t now);
   /// Bytes from the program at tick `now` on a line set to `line`. The
@@ -198,6 +202,7 @@ class SimNetwork {
   Transcript transcript_;
   FaultPlan faults_;
   std::vector<TimedOutput> output_;
+  std::vector<uint8_t> lastReplyWire_;  ///< the last reply framed, for an echo-previous fault
   bool lineModel_ = false;
   bool unplugged_ = false;
   uint32_t processingMs_ = 2;

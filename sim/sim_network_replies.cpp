@@ -78,6 +78,25 @@ uint64_t SimNetwork::Emit(SimUnit& unit, const Request& request, SimReplies& rep
     const uint32_t lateMs = reply.lateMs + faulted.lateMs;
     uint64_t ready = doneUs + uint64_t{lateMs} * 1000;
     if (!lineModel_) ready += uint64_t{processingMs_ + reply.delayMs} * 1000;
+    // Stale or stray echoes go out just ahead of the reply.
+    std::vector<std::vector<uint8_t>> extra;
+    if (EchoesPrevious(hits) && !lastReplyWire_.empty()) extra.push_back(lastReplyWire_);
+    for (const auto& stray : StrayEchoes(reply.payload, hits))
+      extra.push_back(EncodeFrame(stray, framed, request.proxied ? &header : nullptr));
+    for (std::vector<uint8_t>& bytes : extra) {
+      const uint64_t end = PutOnLine(request, bytes.size(), farBytes, ready, hostLine, lateMs == 0);
+      TimedOutput out;
+      out.bytes = std::move(bytes);
+      out.deliverAt = ToTick(end);
+      out.deliverAtUs = HostUs(end);
+      out.line = hostLine;
+      TranscriptEntry e = Entry(TranscriptEntry::Direction::kFromUnit, out.bytes, hostLine,
+                                out.deliverAt, request.number);
+      e.note = note + " (extra echo)";
+      transcript_.Add(std::move(e));
+      output_.push_back(std::move(out));
+    }
+    lastReplyWire_ = EncodeFrame(reply.payload, framed, request.proxied ? &header : nullptr);
     if (faulted.copies == 0) {
       Lost(faulted.wire.data(), faulted.wire.size(), hostLine, ToTick(ready),
            note + " (reply lost)", request.number);

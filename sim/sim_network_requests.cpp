@@ -117,6 +117,7 @@ void SimNetwork::ForwardThroughJig(Request request, TranscriptEntry in) {
 void SimNetwork::Receive(SimUnit& unit, Request request, TranscriptEntry in) {
   const std::vector<FaultRule> hits = faults_.Match(request.payload, unit.name, request.number);
   in.note += unit.name + FaultNotes(hits, true);
+  unit.bootWindowUntil = 0;  // heard: a boot loader just powered on stays in charge
   if (request.arrivalUs < unit.silentUntilUs) {
     in.note += " (silent)";
     transcript_.Add(std::move(in));

@@ -101,6 +101,9 @@ struct SimUnit {
   /// ResetSystem: every unit on the network restarts into its software.
   bool networkRestartRequested = false;
   bool restarting = false;  ///< silent until `restartDoneAt`
+  /// After a power cycle the boot loader listens until this tick before it
+  /// starts the software; a request heard by then keeps it in charge. 0: none.
+  uint32_t bootWindowUntil = 0;
   uint32_t restartDoneAt = 0;
   uint32_t readyAt = 0;  ///< readiness poll answers ready from this tick
   /// The application software is in flash. Starts true (the scenario's
