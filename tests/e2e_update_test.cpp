@@ -184,6 +184,26 @@ TEST_F(UpdateRun, FieldUpdateOfAKd4WithTwoKt5) {
   }
 }
 
+// The operator chose the restart but ResetSystem went unanswered (lost on
+// its way, or its reply lost): the run says so, ends apart from a success
+// and leaves the KD4 at the speed it was found at.
+TEST_F(UpdateRun, AnUnconfirmedSystemRestartIsNoSuccessAndPutsTheSpeedBack) {
+  std::string units = kKd4WithTwoKt5;
+  units.replace(units.find("modbus = 10\n"), 12, "modbus = 10\nbaud = 38400\n");
+  for (const char* fault : {"drop-request", "drop-reply"}) {
+    SCOPED_TRACE(fault);
+    Serve(std::string("fault = ") + fault + " command=0x1018 times=0\n" + units);
+    EXPECT_EQ(Run("-y 3"), 3) << output;
+    EXPECT_TRUE(Has("The restart of the Ponderix units was not confirmed\r\n")) << output;
+    EXPECT_TRUE(Has("Software update will be applied the next time Ponderix is restarted\r\n"));
+    EXPECT_TRUE(Has("Complete: the restart was not confirmed\r\n"));
+    EXPECT_FALSE(Has("Success")) << output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // a restart under way ends
+    Dump();
+    EXPECT_EQ(State("kd4", "baud"), "38400");
+  }
+}
+
 // Outcomes of a plain run that are not a full update.
 TEST_F(UpdateRun, RefusalsAndPartialUpdates) {
   struct Case {
