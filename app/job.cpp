@@ -138,6 +138,10 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
         // code and the parameter file, as after a fatal error.
         WriteParam(rt, rt.options.parameterFile, kParamMessage, "unable to update unit");
         rt.endExitCode = 2;
+      } else if (!GetParam(rt, rt.options.parameterFile, kParamMessage).empty()) {
+        // An earlier failed run of this job left its reason there; the
+        // script must not read it beside this run's success.
+        WriteParam(rt, rt.options.parameterFile, kParamMessage, "");
       }
       break;
     }

@@ -205,10 +205,14 @@ TEST_F(ManufacturingRun, AUnitBehindTheConnectedOneIsUpdatedAndTheConnectedOneKe
   for (int baud : {19200, 38400}) {
     SCOPED_TRACE(baud);
     Serve(Kd4WithKt5Behind(baud));
-    WriteJob("Program=1\r\nUnitType=Transmitter\r\nMcuType=LPC4337,LPC4357\r\n");
+    // An earlier failed run of the job left its reason.
+    WriteJob(
+        "Program=1\r\nUnitType=Transmitter\r\nMcuType=LPC4337,LPC4357\r\n"
+        "Message=Unable to reconnect to unit\r\n");
     EXPECT_EQ(Run("-y -d job.ini 1"), 0) << output;
     EXPECT_TRUE(Has("-- found matching remote unit: 3\r\n")) << output;
     EXPECT_TRUE(Has("Success: all operations are complete\r\n")) << output;
+    EXPECT_NE(ReadTextFile(home.File("job.ini")).find("\r\nMessage=\r\n"), std::string::npos);
     StopSim();
     EXPECT_NE(UnitState("kt5").find("software = 6.10r57"), std::string::npos) << UnitState("kt5");
     EXPECT_NE(UnitState("kd4").find("baud = " + std::to_string(baud) + "\n"), std::string::npos)
