@@ -14,6 +14,7 @@
 #include "unit/port_search.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_reset.h"
+#include "unit/speed_scope.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
 #include "unit/unit_probe.h"
@@ -104,6 +105,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
   if (!ConnectToUnit(link, unit)) rt.FatalError("Unable to connect to Ponderix unit");
   ReadExtendedInfo(link, unit);
   ReadAdvancedInfo(link, unit);
+  // From here on the jobs may move the unit (and a test jig's proxy) to the
+  // programming speed; every way out puts them back.
+  SpeedScope speedScope(link, unit);
 
   switch (job) {
     case Job::kManufacturingReport:
@@ -146,6 +150,7 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       break;
     }
   }
+  rt.RestoreLink();
   port.ClosePort();
 }
 
