@@ -49,7 +49,7 @@ TEST(RunJob, RunsOnlyTheJobThatComesFirst) {
     std::vector<const char*> seen, notSeen;
   };
   const Case cases[] = {
-      {"ix", nullptr, {"-- interrogating unit\r\n"}, {"Checking for", "FieldUpdateUnit"}},
+      {"ix", nullptr, {"-- interrogating unit\r\n"}, {"Checking for crash log", "FieldUpdateUnit"}},
       {"xf",
        nullptr,
        {"Checking for configuration log...\r\n"},
@@ -57,7 +57,7 @@ TEST(RunJob, RunsOnlyTheJobThatComesFirst) {
       {"ix",
        "KelManufacture=1\r\n",
        {"Silo 5", "-- nothing to do\r\n"},
-       {"ManufacturingUpdateUnit", "-- interrogating unit", "Checking for", "FieldUpdateUnit"}},
+       {"ManufacturingUpdateUnit", "-- interrogating unit", "Checking for crash", "FieldUpdateUnit"}},
   };
   for (const Case& c : cases) {
     const std::string flags = c.flags;
