@@ -116,6 +116,8 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
       rt.endExitCode = kExitRestartUnconfirmed;
       return;
     }
+    // The restarted units come back at their own speed; the link follows.
+    ChangePacketBaudRate(link, rememberedSpeed, rememberedParity, kLongTimeoutMs);
   } else {
     out.Print(Sink::kInfo, kAppliedLater);
     ReturnToSpeed(link, unit, rememberedSpeed);
