@@ -222,15 +222,17 @@ TEST_F(UpdateRun, EveryWayOutLeavesTheConnectedUnitAtItsSpeed) {
   const std::string kd4 = std::string(kKd4WithTwoKt5) +
                           "[unit odd]\nplace = network\ncard = 999\n"
                           "modbus = 20\n";
-  const std::string slowReads = std::string("fault = drop-reply command=0x1027 times=0\n") +
-                                kKd4WithTwoKt5 + "debug-logs = 0x0200\nfile = 1 0x0200 log\n";
+  // The right KT5 does not answer while the units are listed for -x: a few
+  // seconds at the programming speed.
+  const std::string slowListing =
+      std::string("fault = drop-reply command=0x1010 unit=right times=0\n") + kKd4WithTwoKt5;
   const Case cases[] = {
       {"fatal during -x", kd4, "", "-x -y 3", 0, 0, 1,
        "Fatal Error: Unsupported Card Number: 999\r\n"},
       {"production job without its unit", kKd4WithTwoKt5,
        "KelManufacture=1\r\nProgram=1\r\nUnitType=IOUnit\r\nMcuType=LPC1768\r\n", "-y job.ini 3", 0,
        0, 2, "Fatal Error: Unable to find a Ponderix unit to update"},
-      {"SIGINT during -x", slowReads, "", "-x -y 3", SIGINT, 2500, 1, "\r\n-- stopped\r\n"},
+      {"SIGINT during -x", slowListing, "", "-x -y 3", SIGINT, 2500, 1, "\r\n-- stopped\r\n"},
       {"SIGTERM during the network update", kKd4WithTwoKt5, "", "-y 3", SIGTERM, 1500, 1,
        "\r\n-- stopped\r\n"},
   };
