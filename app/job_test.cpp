@@ -57,7 +57,8 @@ TEST(RunJob, RunsOnlyTheJobThatComesFirst) {
       {"ix",
        "KelManufacture=1\r\n",
        {"Silo 5", "-- nothing to do\r\n"},
-       {"ManufacturingUpdateUnit", "-- interrogating unit", "Checking for crash", "FieldUpdateUnit"}},
+       {"ManufacturingUpdateUnit", "-- interrogating unit", "Checking for crash",
+        "FieldUpdateUnit"}},
   };
   for (const Case& c : cases) {
     const std::string flags = c.flags;

@@ -39,8 +39,7 @@ void SpeedScope::PutBack() {
     CloseKelUpdaterProxy(link_, jig);
   }
   const LinkSettings& settings = link_.port.settings();
-  const bool moved =
-      settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
+  const bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
   if (!movable_ || !moved) return;
   out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
   if (!ReturnUnitToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_)) {
