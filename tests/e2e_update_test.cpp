@@ -240,7 +240,9 @@ TEST_F(UpdateRun, EveryWayOutLeavesTheConnectedUnitAtItsSpeed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Serve(c.units);
-    if (*c.job != '\0') ASSERT_TRUE(WriteTextFile(home.File("job.ini"), c.job));
+    if (*c.job != '\0') {
+      ASSERT_TRUE(WriteTextFile(home.File("job.ini"), c.job));
+    }
     const int code =
         c.signal != 0 ? RunAndSignal(c.arguments, c.signalAfterMs, c.signal) : Run(c.arguments);
     EXPECT_EQ(code, c.exitCode) << output;
