@@ -16,6 +16,7 @@
 #include "unit/port_search.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_reset.h"
+#include "unit/speed_scope.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
 #include "unit/unit_probe.h"
@@ -109,6 +110,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
   if (!ConnectToUnit(link, unit)) rt.FatalError("Unable to connect to Ponderix unit");
   ReadExtendedInfo(link, unit);
   ReadAdvancedInfo(link, unit);
+  // From here on the jobs may move the unit (and a test jig's proxy) to the
+  // programming speed; every way out puts them back.
+  SpeedScope speedScope(link, unit);
 
   switch (job) {
     case Job::kManufacturingReport:
@@ -150,10 +154,15 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
         // code and the parameter file, as after a fatal error.
         WriteParam(rt, rt.options.parameterFile, kParamMessage, "unable to update unit");
         rt.endExitCode = 2;
+      } else if (!GetParam(rt, rt.options.parameterFile, kParamMessage).empty()) {
+        // An earlier failed run of this job left its reason there; the
+        // script must not read it beside this run's success.
+        WriteParam(rt, rt.options.parameterFile, kParamMessage, "");
       }
       break;
     }
   }
+  rt.RestoreLink();
   port.ClosePort();
 }
 

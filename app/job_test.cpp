@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "runtime/parameter_file.h"
 #include "tests/connect_fixture.h"
 #include "tests/platform_test_support.h"
@@ -35,6 +38,48 @@ TEST(RunJob, InterrogationClosesThePortWhenDone) {
   EXPECT_NE(f.Console().find("-- interrogating unit\r\n"), std::string::npos);
   EXPECT_NE(f.Console().find("Silo 5"), std::string::npos);
   EXPECT_FALSE(f.ports.Line(3)->isOpen);
+}
+
+// One job runs, chosen in a fixed order: a production job, then -i, then
+// -x, then the update; the jobs after the chosen one leave no trace.
+TEST(RunJob, RunsOnlyTheJobThatComesFirst) {
+  struct Case {
+    const char* flags;  // i: -i, x: -x, f: -f
+    const char* job;    // parameter file, or null
+    std::vector<const char*> seen, notSeen;
+  };
+  const Case cases[] = {
+      {"ix", nullptr, {"-- interrogating unit\r\n"}, {"Checking for crash log", "FieldUpdateUnit"}},
+      {"xf",
+       nullptr,
+       {"Checking for configuration log...\r\n"},
+       {"-- interrogating unit", "FieldUpdateUnit", "InitialiseForUpdate"}},
+      {"ix",
+       "KelManufacture=1\r\n",
+       {"Silo 5", "-- nothing to do\r\n"},
+       {"ManufacturingUpdateUnit", "-- interrogating unit", "Checking for crash",
+        "FieldUpdateUnit"}},
+  };
+  for (const Case& c : cases) {
+    const std::string flags = c.flags;
+    SCOPED_TRACE(flags + (c.job != nullptr ? " with a production job without Program" : ""));
+    ConnectFixture f;
+    f.Serve(3, kLoneKt5);
+    TemporaryFolder folder;
+    f.options.portNumber = 3;
+    f.options.interrogate = flags.find('i') != std::string::npos;
+    f.options.extractLogs = flags.find('x') != std::string::npos;
+    f.options.firstUnitOnly = flags.find('f') != std::string::npos;
+    if (c.job != nullptr) {
+      f.options.parameterFile = folder.File("job.ini");
+      ASSERT_TRUE(WriteTextFile(f.options.parameterFile, c.job));
+      f.options.manufacturingMode = true;
+    }
+    RunJob(f.runtime, f.ports, folder.File("logs"));
+    const std::string out = f.Console();
+    for (const char* text : c.seen) EXPECT_NE(out.find(text), std::string::npos) << text << out;
+    for (const char* text : c.notSeen) EXPECT_EQ(out.find(text), std::string::npos) << text;
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/main_flow.h"
 #include "app/options_parser.h"
 #include "platform/process.h"
+#include "platform/serial_device.h"
 #include "platform/signals.h"
 #include "runtime/log_file.h"
 #include "runtime/stop_handler.h"
@@ -25,6 +26,10 @@ int main(int argc, char** argv) {
                          {}};
   static kel::StopHandler stopHandler(rt);
   kel::SetProcessStopHandler(&stopHandler);
+  // The stop handler may still reopen the port to put the unit back; the
+  // port opener is made before the handler is registered so that it is
+  // destroyed only after the handler has run.
+  kel::SystemSerialPorts();
   kel::RegisterExitHandler(kel::RunProcessStopHandler);
 
   kel::ProgramStart start;

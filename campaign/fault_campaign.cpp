@@ -24,9 +24,9 @@ RunResult Judge(World& w, const UpdateScenario& scenario, bool returned, int exi
   RunResult r;
   const std::string& console = w.program().console.output();
   if (returned) {
-    if (console.find("Complete: some units could not be updated") != std::string::npos) {
-      // A field update that names the units it could not update: a failure
-      // said as such, not a success.
+    if (console.find("Complete: ") != std::string::npos) {
+      // A field update that names the units it could not update, or whose
+      // restart was not confirmed: a failure said as such, not a success.
       r.outcome = Outcome::kCleanFailure;
     } else if (console.find("Success: all operations are complete") == std::string::npos) {
       r.why = "returned without its success line";

@@ -267,11 +267,9 @@ void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string
     rt.FatalError("Unable to change baud rate");
   }
 
-  // The unit and the link go back to their speed on every way out, so that
-  // the next run finds the unit where it looks for it: also when a unit
-  // that stops answering ends the listing before anything is copied, and
-  // before a file that cannot be created ends the run.
-  const BeforeFatal speedBack = [&] { SetUnitSpeed(link, connected, remembered); };
+  // A fatal error or a stop while copying puts the unit and the link back
+  // through the run's speed scope; here only the orderly end does.
+  const BeforeFatal speedBack;
   std::vector<uint8_t> list;
   int unsaved = 0;
   if (ListForExtraction(link, connected, addresses, list)) {

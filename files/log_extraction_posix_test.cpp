@@ -14,6 +14,7 @@
 #include "tests/files_fixture.h"
 #include "tests/planted_paths.h"
 #include "unit/rpc_identification.h"
+#include "unit/speed_scope.h"
 
 namespace kel {
 namespace {
@@ -40,6 +41,7 @@ PlantedRun ExtractWith(Planted kind, const std::string& folder, const std::strin
   EXPECT_TRUE(Plant(kind, path, victim)) << PlantedName(kind);
   PlantedRun run;
   run.speedBefore = f.port.settings().baudRate;
+  SpeedScope speedScope(f.link, f.unit);  // as the job sets it up
   run.code = f.ExitCodeOf([&] { ExtractLogs(f.files, f.unit, folder); });
   run.console = f.Console();
   run.speedAfter = f.port.settings().baudRate;

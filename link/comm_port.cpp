@@ -164,6 +164,9 @@ bool CommPort::ChangeBaudRate() {
     out.Print(Sink::kDebug, "Error re-opening port: ");
     ReportOpenError(lastOpenError_);
     if (lastOpenError_.outcome == SerialOpenOutcome::kBadSetting) return false;
+    // On the way out of the run (Runtime::RestoreLink) a port that will not
+    // reopen only ends the put-back; the way out keeps its own message.
+    if (attempt >= kReopenAttempts && runtime_.restoringLink) return false;
     if (attempt >= kReopenAttempts) {
       // The port is named: a device that went away mid-run (a USB adapter
       // pulled out) should say which one.

@@ -56,7 +56,8 @@ class CommPort {
   /// if this run created it.
   void ClosePort();
   /// Closes and reopens at the current speed and parity. False at once when
-  /// the port refuses the speed; ends the run after 20 failed attempts.
+  /// the port refuses the speed; ends the run after 20 failed attempts
+  /// (returns false instead while the link is put back on the way out).
   bool ChangeBaudRate();
 
   /// The low-level open and configuration. False on failure, with the

@@ -24,11 +24,13 @@ void InstallStopSignals();
 /// empty for none.
 void RemoveFileOnAbort(const std::string& path);
 
-/// True once a stop signal has arrived.
+/// True once a stop signal has arrived, until ExitIfStopRequested acts on it.
 bool StopRequested();
 
 /// Ends the process with exit code 1 (running the exit handler) when a stop
-/// signal has arrived. Called from every wait loop.
+/// signal has arrived. Called from every wait loop. Once it has acted, the
+/// stop no longer cuts waits short (StopSignalFd and StopSignalEvent give
+/// none), so the exit handler can still wait for a unit.
 void ExitIfStopRequested();
 
 /// A descriptor that becomes readable once a stop signal has arrived, so a

@@ -77,7 +77,28 @@ std::vector<std::string> SplitLines(const std::string& content) {
   return lines;
 }
 
-std::string KeyOf(const std::string& line) { return line.substr(0, line.find('=')); }
+// Editors on the production PCs may save the job with a UTF-8 byte-order
+// mark; it belongs to no key.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+bool StartsWithByteOrderMark(const std::string& content) {
+  return content.rfind(kByteOrderMark, 0) == 0;
+}
+
+// Blanks (spaces, tabs) around keys and values are layout, not content:
+// "KelManufacture = 1" names the key KelManufacture with the value 1.
+std::string TrimBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The lines of the file's content, a leading byte-order mark left out.
+std::vector<std::string> EntryLines(const std::string& content) {
+  return SplitLines(StartsWithByteOrderMark(content) ? content.substr(3) : content);
+}
+
+std::string KeyOf(const std::string& line) { return TrimBlanks(line.substr(0, line.find('='))); }
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of(std::string("/") + PathSeparator());
@@ -89,11 +110,11 @@ std::string FolderOf(const std::string& path) {
 std::string GetParam(Runtime& rt, const std::string& fileName, const std::string& key) {
   std::string content;
   if (fileName.empty() || !ReadParameterFile(rt, fileName, content)) return std::string();
-  for (const std::string& line : SplitLines(content)) {
+  for (const std::string& line : EntryLines(content)) {
     if (KeyOf(line) != key) continue;
     // The value is everything after the first "=", further "=" included.
     size_t equals = line.find('=');
-    return equals == std::string::npos ? std::string() : line.substr(equals + 1);
+    return equals == std::string::npos ? std::string() : TrimBlanks(line.substr(equals + 1));
   }
   return std::string();
 }
@@ -117,10 +138,11 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
   std::vector<std::string> lines;
   std::string content;
   const bool exists = ReadParameterFile(rt, fileName, content);
-  if (exists) lines = SplitLines(content);
+  if (exists) lines = EntryLines(content);
 
   const std::string entry = key + "=" + value;
-  std::string rewritten;
+  // The mark stays where the editor put it.
+  std::string rewritten = exists && StartsWithByteOrderMark(content) ? kByteOrderMark : "";
   bool found = false;
   for (const std::string& line : lines) {
     if (KeyOf(line) == key) {

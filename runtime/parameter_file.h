@@ -16,7 +16,9 @@ inline constexpr char kParamMessage[] = "Message";
 
 /// The value of `key` in the parameter file `fileName`: the text after the
 /// first "=" of the first line whose key (the text before that "=", or the
-/// whole line) equals `key` exactly. Empty when the file name is empty,
+/// whole line) equals `key` exactly. Blanks (spaces, tabs) around the key
+/// and the value, and a UTF-8 byte-order mark at the file's start, are not
+/// part of either. Empty when the file name is empty,
 /// nothing stands at the path, or no line has the key. Anything else that
 /// cannot be read as a regular file of at most 1 MiB (a folder, a device, a
 /// FIFO, a link to nothing, an unreadable or huge file) ends the run with
@@ -30,8 +32,9 @@ bool GetParamBool(Runtime& rt, const std::string& fileName, const std::string& k
 /// The value's leading decimal number; 0 when empty or not a number.
 int32_t GetParamInt(Runtime& rt, const std::string& fileName, const std::string& key);
 
-/// Sets `key` to `value`: every line with the key is replaced, or the entry
-/// is appended; every line of the result ends with "\r\n". The new content
+/// Sets `key` to `value`: every line with the key (blanks around it
+/// allowed) is replaced, or the entry is appended; a byte-order mark at the
+/// start stays; every line of the result ends with "\r\n". The new content
 /// is written to the file's name + ".000" (created new, never through a
 /// link) and then moved over the file in one step, so the file is whole at
 /// every instant. A link is written through to the file it names, and the

@@ -37,6 +37,21 @@ TEST_F(ParameterFileTest, ReadsTheFirstMatchingLineExactly) {
   EXPECT_EQ(Get("[Section]"), "");
 }
 
+// A job saved with a byte-order mark and blanks around "=" is the same job;
+// a rewrite replaces the blank-spaced line and keeps the mark.
+TEST_F(ParameterFileTest, AByteOrderMarkAndBlanksAroundKeysAndValuesAreLayout) {
+  ASSERT_TRUE(WriteTextFile(file,
+                            "\xEF\xBB\xBFKelManufacture = 1\r\n\tProgram\t=\ttrue \r\n"
+                            "Message = old = reason \r\n"));
+  EXPECT_TRUE(GetParamBool(f.runtime, file, "KelManufacture"));
+  EXPECT_TRUE(GetParamBool(f.runtime, file, "Program"));
+  EXPECT_EQ(Get("Message"), "old = reason");
+  EXPECT_EQ(Get("message"), "");  // keys still compare exactly
+  Write("Message", "");
+  EXPECT_EQ(Content(), "\xEF\xBB\xBFKelManufacture = 1\r\n\tProgram\t=\ttrue \r\nMessage=\r\n");
+  EXPECT_EQ(Get("Message"), "");
+}
+
 TEST_F(ParameterFileTest, AcceptsBareLineFeeds) {
   ASSERT_TRUE(WriteTextFile(file, "A=1\nB=2\n"));
   EXPECT_EQ(Get("A"), "1");
@@ -52,10 +67,11 @@ TEST_F(ParameterFileTest, MissingOrUnnamedFileReadsEmpty) {
 
 TEST_F(ParameterFileTest, BooleanAndNumberReadings) {
   ASSERT_TRUE(WriteTextFile(file,
-                            "T1=true\r\nT2=TRUE\r\nT3=1\r\nF1=yes\r\nF2=\r\nF3=10\r\nF4= true\r\n"
+                            "T1=true\r\nT2=TRUE\r\nT3=1\r\nT4= true\r\nF1=yes\r\nF2=\r\nF3=10\r\n"
                             "N1=42abc\r\nN2=-7\r\nN3=x\r\nN4=\r\nN5=99999999999\r\n"));
-  for (const char* key : {"T1", "T2", "T3"}) EXPECT_TRUE(GetParamBool(f.runtime, file, key)) << key;
-  for (const char* key : {"F1", "F2", "F3", "F4", "Nope"}) {
+  for (const char* key : {"T1", "T2", "T3", "T4"})
+    EXPECT_TRUE(GetParamBool(f.runtime, file, key)) << key;
+  for (const char* key : {"F1", "F2", "F3", "Nope"}) {
     EXPECT_FALSE(GetParamBool(f.runtime, file, key)) << key;
   }
   EXPECT_EQ(GetParamInt(f.runtime, file, "N1"), 42);

@@ -1,6 +1,7 @@
 #include "runtime/runtime.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "runtime/parameter_file.h"
 
@@ -28,7 +29,24 @@ constexpr int kExitFailureStored = 2;
 
 }  // namespace
 
+void Runtime::RestoreLink() {
+  if (!restoreLink) return;
+  const std::function<void()> restore = std::move(restoreLink);
+  restoreLink = nullptr;
+  restoringLink = true;
+  restore();
+  restoringLink = false;
+}
+
 void Runtime::FatalError(const std::string& message) {
+  if (restoringLink) {
+    // The put-back on the way out could not go on; the way out already
+    // under way has said what ended the run, so this is only traced.
+    out.Print(Sink::kDebug, "-- ", message, "\r\n");
+    if (closePort) closePort();
+    out.CloseLog();
+    EndProcess(exit, options.parameterFile.empty() ? kExitFailure : kExitFailureStored);
+  }
   // Never on the end of a row of progress dots.
   out.StartConsoleLine();
   out.Print(Sink::kInfo, kFatalErrorLead, message, "\r\n");
@@ -38,6 +56,7 @@ void Runtime::FatalError(const std::string& message) {
     onFatalError = nullptr;
     hook(message);
   }
+  RestoreLink();
   if (closePort) closePort();
   out.CloseLog();
   if (!options.parameterFile.empty()) {

@@ -35,12 +35,23 @@ struct Runtime {
   /// error ends as failed. Set by whoever owns such a record; may be empty.
   std::function<void(const std::string& message)> onFatalError = nullptr;
 
+  /// Puts back what the run moved (a unit's speed, a test jig's proxy)
+  /// before the port is let go. The unit layer sets it while a job runs;
+  /// RestoreLink runs it.
+  std::function<void()> restoreLink = nullptr;
+  /// True while restoreLink runs.
+  bool restoringLink = false;
+  /// Runs restoreLink once (it is cleared first): from the orderly end,
+  /// FatalError and the stop handler, whichever comes first.
+  void RestoreLink();
+
   /// The exit code of a run that reaches its orderly end: 0, or 2 when a
   /// manufacturing update failed (a production script must not take the
   /// unit as updated).
   int endExitCode = 0;
 
-  /// Prints "Fatal Error: " + message, closes port and log, stores the
+  /// Prints "Fatal Error: " + message, puts the link back (RestoreLink),
+  /// closes port and log, stores the
   /// message under "Message" in the parameter file when one was named,
   /// waits for a key and ends the process (exit code 2 with a parameter
   /// file, else 1).

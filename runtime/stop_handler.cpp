@@ -15,6 +15,7 @@ void StopHandler::Run() {
   if (armed_) {
     armed_ = false;
     rt_.out.Print(Sink::kInfo, kStoppedText);
+    rt_.RestoreLink();
     if (rt_.closePort) rt_.closePort();
     rt_.out.CloseLog();
   }

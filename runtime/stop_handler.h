@@ -16,9 +16,10 @@ class StopHandler {
   void Disarm() { armed_ = false; }
   bool armed() const { return armed_; }
 
-  /// When armed: prints "\r\n-- stopped\r\n" on the info sink, closes the
-  /// port, closes the log; then disarms, so it acts at most once. Always
-  /// ends a held-back console line.
+  /// When armed: prints "\r\n-- stopped\r\n" on the info sink, puts the
+  /// link back (Runtime::RestoreLink), closes the port, closes the log;
+  /// then disarms, so it acts at most once. Always ends a held-back console
+  /// line.
   void Run();
 
  private:

@@ -215,6 +215,37 @@ TEST_F(ManufacturingRun, AJobFindsItsUnitBehindATestJigAndProgramsItThroughThePr
   EXPECT_NE(UnitState("kj3").find("software = 6.10r57"), std::string::npos);
 }
 
+// A KD4 with a KT5 behind it, the KD4 answering at `baud`.
+std::string Kd4WithKt5Behind(int baud) {
+  return "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
+         "boot-loader = 4r18\nbaud = " +
+         std::to_string(baud) +
+         "\n[unit kt5]\nplace = network\ncard = 659\nsoftware = 6.08r12\nmodbus = 3\n"
+         "boot-loader = 4r18\n";
+}
+
+// The KT5 takes update files over the KD4 at the programming speed and is
+// found again after its restart; the KD4 ends at the speed it was found at.
+TEST_F(ManufacturingRun, AUnitBehindTheConnectedOneIsUpdatedAndTheConnectedOneKeepsItsSpeed) {
+  if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
+  for (int baud : {19200, 38400}) {
+    SCOPED_TRACE(baud);
+    Serve(Kd4WithKt5Behind(baud));
+    // An earlier failed run of the job left its reason.
+    WriteJob(
+        "Program=1\r\nUnitType=Transmitter\r\nMcuType=LPC4337,LPC4357\r\n"
+        "Message=Unable to reconnect to unit\r\n");
+    EXPECT_EQ(Run("-y -d job.ini 1"), 0) << output;
+    EXPECT_TRUE(Has("-- found matching remote unit: 3\r\n")) << output;
+    EXPECT_TRUE(Has("Success: all operations are complete\r\n")) << output;
+    EXPECT_NE(ReadTextFile(home.File("job.ini")).find("\r\nMessage=\r\n"), std::string::npos);
+    StopSim();
+    EXPECT_NE(UnitState("kt5").find("software = 6.10r57"), std::string::npos) << UnitState("kt5");
+    EXPECT_NE(UnitState("kd4").find("baud = " + std::to_string(baud) + "\n"), std::string::npos)
+        << UnitState("kd4");
+  }
+}
+
 TEST_F(ManufacturingRun, ARefusedUpdateFailsTheJobWithExitCodeTwo) {
   if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
   // Newer software (build increment 2) that must not be downgraded.

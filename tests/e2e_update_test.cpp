@@ -5,6 +5,7 @@
 #if !defined(_WIN32)
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -204,6 +205,74 @@ TEST_F(UpdateRun, FieldUpdateOfAKd4WithTwoKt5) {
     if (!c.restart) {
       EXPECT_EQ(State("kd4", "baud"), "19200");  // the link speed put back
     }
+  }
+}
+
+// The operator chose the restart but ResetSystem went unanswered (lost on
+// its way, or its reply lost): the run says so, ends apart from a success
+// and leaves the KD4 at the speed it was found at.
+TEST_F(UpdateRun, AnUnconfirmedSystemRestartIsNoSuccessAndPutsTheSpeedBack) {
+  std::string units = kKd4WithTwoKt5;
+  units.replace(units.find("modbus = 10\n"), 12, "modbus = 10\nbaud = 38400\n");
+  for (const char* fault : {"drop-request", "drop-reply"}) {
+    SCOPED_TRACE(fault);
+    Serve(std::string("fault = ") + fault + " command=0x1018 times=0\n" + units);
+    EXPECT_EQ(Run("-y 3"), 3) << output;
+    EXPECT_TRUE(Has("The restart of the Ponderix units was not confirmed\r\n")) << output;
+    EXPECT_TRUE(Has("Software update will be applied the next time Ponderix is restarted\r\n"));
+    EXPECT_TRUE(Has("Complete: the restart was not confirmed\r\n"));
+    EXPECT_FALSE(Has("Success")) << output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // a restart under way ends
+    Dump();
+    EXPECT_EQ(State("kd4", "baud"), "38400");
+  }
+}
+
+// A run that moved the KD4 to the programming speed and then ends any way
+// but the normal one (a fatal error, a stop signal) puts it back at the
+// speed it was found at, and keeps its own message and exit code.
+TEST_F(UpdateRun, EveryWayOutLeavesTheConnectedUnitAtItsSpeed) {
+  struct Case {
+    const char* name;
+    std::string units;
+    const char* job;  // parameter file lines, or empty
+    const char* arguments;
+    int signal;  // 0: none
+    int signalAfterMs;
+    int exitCode;
+    const char* line;
+  };
+  const std::string kd4 = std::string(kKd4WithTwoKt5) +
+                          "[unit odd]\nplace = network\ncard = 999\n"
+                          "modbus = 20\n";
+  // The right KT5 does not answer while the units are listed for -x: a few
+  // seconds at the programming speed.
+  const std::string slowListing =
+      std::string("fault = drop-reply command=0x1010 unit=right times=0\n") + kKd4WithTwoKt5;
+  const Case cases[] = {
+      {"fatal during -x", kd4, "", "-x -y 3", 0, 0, 1,
+       "Fatal Error: Unsupported Card Number: 999\r\n"},
+      {"production job without its unit", kKd4WithTwoKt5,
+       "KelManufacture=1\r\nProgram=1\r\nUnitType=IOUnit\r\nMcuType=LPC1768\r\n", "-y job.ini 3", 0,
+       0, 2, "Fatal Error: Unable to find a Ponderix unit to update"},
+      {"SIGINT during -x", slowListing, "", "-x -y 3", SIGINT, 2500, 1, "\r\n-- stopped\r\n"},
+      {"SIGTERM during the network update", kKd4WithTwoKt5, "", "-y 3", SIGTERM, 1500, 1,
+       "\r\n-- stopped\r\n"},
+  };
+  UsePrivateCopy();  // extracted logs go beside the program
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Serve(c.units);
+    if (*c.job != '\0') {
+      ASSERT_TRUE(WriteTextFile(home.File("job.ini"), c.job));
+    }
+    const int code =
+        c.signal != 0 ? RunAndSignal(c.arguments, c.signalAfterMs, c.signal) : Run(c.arguments);
+    EXPECT_EQ(code, c.exitCode) << output;
+    EXPECT_TRUE(Has(c.line)) << output;
+    EXPECT_TRUE(fs::is_empty(lockDir()));
+    Dump();
+    EXPECT_EQ(State("kd4", "baud"), "19200");
   }
 }
 

@@ -18,6 +18,8 @@ namespace {
 constexpr int kSpeedChangeAttempts = 8;
 constexpr int kPingsAtNewSpeed = 4;
 constexpr int kFallbackAttempts = 150;
+// Each round of ReturnUnitToSpeed is two exchanges at the normal timeout.
+constexpr int kReturnRounds = 4;
 constexpr int32_t kH8S2145MaxSpeed = 115200;
 constexpr int32_t kOldSoftwareMaxSpeed = 230400;
 // Software 6.06r35 was the first to run its port above 230400 baud.
@@ -127,6 +129,27 @@ void RestoreConnection(Link& link, uint32_t timeoutMs) {
   link.runtime.out.Print(
       Sink::kDebug, "-- restoring saved connection baud rate = ", link.state.savedBaudRate, "\r\n");
   ChangeOrFail(link, link.state.savedBaudRate, link.state.savedEvenParity, timeoutMs);
+}
+
+bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity) {
+  const LinkSettings& settings = link.port.settings();
+  const int32_t fromRate = settings.baudRate;
+  const bool fromParity = settings.evenParity;
+  bool back = false;
+  for (int round = 0; round < kReturnRounds && !back; ++round) {
+    // Still at the link's speed: ask it to move. Then look for it where it
+    // should be, which is also where it is if it restarted meanwhile.
+    if (fromRate != baudRate &&
+        ChangePacketBaudRate(link, fromRate, fromParity, kNormalTimeoutMs)) {
+      UnitInfo unit;
+      unit.unitAddress = address;
+      SendUnitSpeed(link, unit, baudRate);
+    }
+    if (!ChangePacketBaudRate(link, baudRate, evenParity, kNormalTimeoutMs)) return false;
+    back = Ping(link, address);
+  }
+  ChangePacketBaudRate(link, baudRate, evenParity, kLongTimeoutMs);
+  return back;
 }
 
 int32_t LimitUnitSpeed(const UnitInfo& unit, int32_t baudRate) {

@@ -38,6 +38,14 @@ void RestoreConnection(Link& link, uint32_t timeoutMs);
 /// true; the link's speed shows where it ended.
 bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate);
 
+/// Puts the application of the unit at `address` back to `baudRate` and
+/// `evenParity`, whether it still runs at the link's present speed or is
+/// there already (it restarted, or took an earlier request whose reply was
+/// lost), and leaves the link there. A few short rounds, never fatal, so
+/// that it can also serve on the way out of a failed run; true when the
+/// unit answered at `baudRate`.
+bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity);
+
 /// The speed SetUnitSpeed would use for `baudRate` on `unit`, before the
 /// check against kUnitSpeeds: 0 becomes 115200, an H8S2145 is held to
 /// 115200 and software before 6.06r35 to 230400.

@@ -106,7 +106,11 @@ bool ReconnectRemote(Link& link, UnitInfo& unit, const Stopwatch& watch, bool& d
               "software mode\r\n");
     unit.connectionMode = modeApplication;
   }
-  RestoreConnection(link, kNormalTimeoutMs);
+  // The unit is reached through the connected unit, at the speed the link
+  // runs at now: a production job has moved the connected unit to the
+  // programming speed, so the connection on which it was found would no
+  // longer reach it.
+  SetReceiveTimeout(link, kNormalTimeoutMs);
   bool found = false;
   std::vector<uint8_t> addresses;
   while (!found && watch.elapsed() < kRemoteFastPhaseMs) {
@@ -121,7 +125,7 @@ bool ReconnectRemote(Link& link, UnitInfo& unit, const Stopwatch& watch, bool& d
       found = true;
     }
   }
-  RestoreConnection(link, kLongTimeoutMs);
+  SetReceiveTimeout(link, kLongTimeoutMs);
 
   while (!found && watch.elapsed() < kReconnectLimitMs) {
     if (ListRemoteUnits(link, addresses)) {
@@ -197,15 +201,19 @@ bool ReconnectUnit(Link& link, UnitInfo& unit) {
   const Stopwatch watch(rt.clock);
   out.Print(Sink::kInfo, "Reconnecting to unit ", unit.unitAddress, "\r\n");
   bool dots = false;
-  const bool found = unit.unitAddress == rt.options.unitId
-                         ? ReconnectDirect(link, unit, watch, dots)
-                         : ReconnectRemote(link, unit, watch, dots);
+  const bool direct = unit.unitAddress == rt.options.unitId;
+  const bool found =
+      direct ? ReconnectDirect(link, unit, watch, dots) : ReconnectRemote(link, unit, watch, dots);
   if (dots) out.Print(Sink::kConsole, "\r\n");
   if (!found) return false;
   if (unit.connectionMode == modeUnknown) {
     out.Print(Sink::kDebug, "-- software mode of unit is unknown\r\n");
   }
-  RestoreConnection(link, kLongTimeoutMs);
+  if (direct) {
+    RestoreConnection(link, kLongTimeoutMs);
+  } else {
+    SetReceiveTimeout(link, kLongTimeoutMs);
+  }
   return true;
 }
 

@@ -18,8 +18,11 @@ bool ConnectToUnit(Link& link, UnitInfo& unit);
 /// by pinging its address for 5 s and then by probing the port for up to
 /// 60 s; a unit behind it by listing the network (10 s fast, then up to
 /// 60 s slow) until a unit of the same MCU and unit type answers. Two such
-/// units in one slow round end the run. True when found; the record then
-/// holds the unit's fresh identity.
+/// units in one slow round end the run. A unit behind the connected one is
+/// looked for at the link's present speed (the connected unit may run at
+/// the programming speed), the directly connected one at its saved
+/// connection. True when found; the record then holds the unit's fresh
+/// identity.
 bool ReconnectUnit(Link& link, UnitInfo& unit);
 
 /// Waits up to 1000 ms for the unit to raise CTS. True (and a line saying

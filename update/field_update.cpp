@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "link/comm_port.h"
 #include "unit/link_speed.h"
 #include "unit/remote_units.h"
 #include "unit/rpc_proxy.h"
@@ -17,6 +18,9 @@ namespace kel {
 namespace {
 
 constexpr int kExitDeclined = 1;
+// The units took their updates but did not confirm the restart that
+// applies them: not a full success, and not a fatal error either.
+constexpr int kExitRestartUnconfirmed = 3;
 // Boot loaders before this release cannot take the network update of an
 // LPC2478 display.
 constexpr int kDisplayBootLoaderForNetwork = 18;
@@ -63,7 +67,9 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
   Link& link = session.link;
   Runtime& rt = session.runtime();
   Output& out = rt.out;
-  const int32_t rememberedSpeed = rt.options.initialBaudRate;
+  // The speed the connected unit was found at, to which it returns.
+  const int32_t rememberedSpeed = link.port.settings().baudRate;
+  const bool rememberedParity = link.port.settings().evenParity;
   std::vector<uint8_t> table;
   if (!ListUnits(link, unit, table, true)) rt.FatalError("Unable to list the Ponderix units");
 
@@ -95,9 +101,24 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
   constexpr char kAppliedLater[] =
       "Software update will be applied the next time Ponderix is restarted\r\n";
   if (restart) {
-    // A system that did not take the restart still holds its update files;
-    // the operator is told when they take effect instead of nothing.
-    if (!ResetSystem(link, unit)) out.Print(Sink::kInfo, kAppliedLater);
+    const uint8_t address = unit.unitAddress;
+    if (!ResetSystem(link, unit)) {
+      // The system may not have restarted: its units still run the old
+      // software and the connected one may still be at the programming
+      // speed. The run says so, puts the speed back (a unit that did
+      // restart is there already) and does not end as a success.
+      out.Print(Sink::kInfo, "The restart of the Ponderix units was not confirmed\r\n",
+                kAppliedLater);
+      if (!ReturnUnitToSpeed(link, address, rememberedSpeed, rememberedParity)) {
+        out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
+      }
+      out.Print(Sink::kInfo, someFailed ? "Complete: some units could not be updated\r\n"
+                                        : "Complete: the restart was not confirmed\r\n");
+      rt.endExitCode = kExitRestartUnconfirmed;
+      return;
+    }
+    // The restarted units come back at their own speed; the link follows.
+    ChangePacketBaudRate(link, rememberedSpeed, rememberedParity, kLongTimeoutMs);
   } else {
     out.Print(Sink::kInfo, kAppliedLater);
     ReturnToSpeed(link, unit, rememberedSpeed);

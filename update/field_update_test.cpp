@@ -7,8 +7,9 @@
 namespace kel {
 namespace {
 
-// A system that does not take the restart is not reported as restarted:
-// the operator learns that the update waits for the next restart.
+// A system that does not take the restart is not reported as restarted,
+// nor the run as a success: the operator learns that the update waits for
+// the next restart.
 TEST(FieldUpdate, ARestartThatFailsLeavesTheUpdateForTheNextRestart) {
   UpdateFixture f;
   f.Start(
@@ -17,7 +18,10 @@ TEST(FieldUpdate, ARestartThatFailsLeavesTheUpdateForTheNextRestart) {
   ASSERT_EQ(f.Run([&] { FieldUpdateUnit(f.session, f.unit, true, false); }), -1) << f.Console();
   EXPECT_TRUE(f.Has("Ponderix Unit: 5 updated\r\n"));
   EXPECT_TRUE(f.Has("Software update will be applied the next time Ponderix is restarted\r\n"));
-  EXPECT_TRUE(f.Has("Success: all operations are complete\r\n"));
+  EXPECT_TRUE(f.Has("The restart of the Ponderix units was not confirmed\r\n"));
+  EXPECT_TRUE(f.Has("Complete: the restart was not confirmed\r\n"));
+  EXPECT_FALSE(f.Has("Success"));
+  EXPECT_EQ(f.runtime.endExitCode, 3);
 }
 
 }  // namespace

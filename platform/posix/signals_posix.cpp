@@ -18,6 +18,10 @@ namespace {
 
 // Written only by the signal handler, read by the main thread.
 volatile sig_atomic_t gStopRequested = 0;
+// Set on the main thread once the stop is acted on (the exit is under way):
+// the exit-time clean-up may still wait for a unit, and must neither be cut
+// short nor start the exit again.
+volatile sig_atomic_t gStopActedOn = 0;
 // The self-pipe: the handler writes one byte so that poll() loops wake.
 int gStopPipe[2] = {-1, -1};
 // The process that made the pipe. A forked child shares its parent's pipe,
@@ -123,13 +127,16 @@ void ForgetPortForAbort(int fd) {
   if (gAbortPortFd == fd) gAbortPortFd = -1;
 }
 
-bool StopRequested() { return gStopRequested != 0; }
+bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0; }
 
 void ExitIfStopRequested() {
-  if (gStopRequested) std::exit(1);
+  if (!StopRequested()) return;
+  gStopActedOn = 1;
+  std::exit(1);
 }
 
 int StopSignalFd() {
+  if (gStopActedOn) return -1;
   MakeStopPipe();
   return gStopPipe[0];
 }

@@ -11,6 +11,10 @@ namespace kel {
 namespace {
 
 volatile std::sig_atomic_t gStopRequested = 0;
+// Set on the main thread once the stop is acted on (the exit is under way):
+// the exit-time clean-up may still wait for a unit, and must neither be cut
+// short nor start the exit again.
+volatile std::sig_atomic_t gStopActedOn = 0;
 // Manual-reset, so every wait that looks at it after the stop sees it set.
 HANDLE gStopEvent = nullptr;
 // The lock marker an abort deletes on its way out.
@@ -78,14 +82,16 @@ void RemoveFileOnAbort(const std::string& path) {
   gAbortFile[0] = path[0];
 }
 
-bool StopRequested() { return gStopRequested != 0; }
+bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0; }
 
 void ExitIfStopRequested() {
-  if (gStopRequested) std::exit(1);
+  if (!StopRequested()) return;
+  gStopActedOn = 1;
+  std::exit(1);
 }
 
 int StopSignalFd() { return -1; }
 
-void* StopSignalEvent() { return StopEvent(); }
+void* StopSignalEvent() { return gStopActedOn ? nullptr : StopEvent(); }
 
 }  // namespace kel

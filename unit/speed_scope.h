@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+#include "link/link_state.h"
+#include "unit/unit_info.h"
+
+namespace kel {
+
+/// While it lives, every way out of the run (the orderly end, a fatal
+/// error, a stop signal) first puts back what the run moved since the
+/// connected unit was found: a test jig's proxy (its link to the unit
+/// behind it back at that unit's speed, forwarding ended), then the
+/// connected unit and the link at the speed and parity the unit was found
+/// at. Registered with the runtime (Runtime::restoreLink), which runs it at
+/// most once; it never ends the run itself and takes a few seconds at most,
+/// so the way out keeps its own message and exit code. Nothing is sent when
+/// nothing moved.
+class SpeedScope {
+ public:
+  /// Takes the link's present speed and parity as those the connected unit
+  /// was found at. A unit found in its boot loader is not moved back (only
+  /// application software changes speed on request); a proxy still is.
+  SpeedScope(Link& link, const UnitInfo& connected);
+  /// Unregisters; puts nothing back (the orderly end does, through the runtime).
+  ~SpeedScope();
+  SpeedScope(const SpeedScope&) = delete;
+  SpeedScope& operator=(const SpeedScope&) = delete;
+
+ private:
+  void PutBack();
+
+  Link& link_;
+  uint8_t unitAddress_;
+  bool movable_;
+  int32_t foundBaudRate_;
+  bool foundEvenParity_;
+};
+
+}  // namespace kel
