@@ -239,11 +239,12 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
 }
 
 // A job that could not save every log says so last and ends the run with
-// exit code 1, so that a script does not take the logs as saved.
+// the exit code for an incomplete run, so that a script does not take the
+// logs as saved.
 void ReportUnsaved(Runtime& rt, int unsaved) {
   if (unsaved == 0) return;
   rt.out.Print(Sink::kInfo, kNotAllSaved);
-  rt.endExitCode = 1;
+  rt.endExitCode = Runtime::kExitIncomplete;
 }
 
 }  // namespace

@@ -129,7 +129,7 @@ TEST(ExtractLogsPosix, ALogThatCannotBeSavedWholeNeverReplacesAWholeOne) {
       << console;
   EXPECT_EQ(ReadTextFile(crash), "crash");
   EXPECT_NE(console.find("Incomplete: some logs could not be saved\r\n"), std::string::npos);
-  EXPECT_EQ(f.runtime.endExitCode, 1);
+  EXPECT_EQ(f.runtime.endExitCode, Runtime::kExitIncomplete);
 }
 
 }  // namespace

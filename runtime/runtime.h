@@ -45,6 +45,11 @@ struct Runtime {
   /// FatalError and the stop handler, whichever comes first.
   void RestoreLink();
 
+  /// The exit code of a run that reached its end but left something undone
+  /// that a script must know about: a log not saved whole, a restart of the
+  /// units that was not confirmed.
+  static constexpr int kExitIncomplete = 3;
+
   /// The exit code of a run that reaches its orderly end: 0, or 2 when a
   /// manufacturing update failed (a production script must not take the
   /// unit as updated).

@@ -18,9 +18,6 @@ namespace kel {
 namespace {
 
 constexpr int kExitDeclined = 1;
-// The units took their updates but did not confirm the restart that
-// applies them: not a full success, and not a fatal error either.
-constexpr int kExitRestartUnconfirmed = 3;
 // Boot loaders before this release cannot take the network update of an
 // LPC2478 display.
 constexpr int kDisplayBootLoaderForNetwork = 18;
@@ -114,7 +111,7 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
       }
       out.Print(Sink::kInfo, someFailed ? "Complete: some units could not be updated\r\n"
                                         : "Complete: the restart was not confirmed\r\n");
-      rt.endExitCode = kExitRestartUnconfirmed;
+      rt.endExitCode = Runtime::kExitIncomplete;
       return;
     }
     // The restarted units come back at their own speed; the link follows.
