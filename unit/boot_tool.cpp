@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/signals.h"
 #include "runtime/output.h"
 #include "runtime/parameter_file.h"
 #include "runtime/text_format.h"
@@ -92,7 +93,12 @@ void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& ar
   if (code != 0 && beforeEnd) beforeEnd();
   // A stop while the tool ran has ended the tool too; this run ends as any
   // stopped run does (the exit path's stop handler says so and lets go).
-  if (code == kProcessStopped) rt.exit.Exit(kStoppedExitCode);
+  // The stop is marked as acted on first, so the exit path's own waits (a
+  // unit put back at its speed) are not taken for a second stop.
+  if (code == kProcessStopped) {
+    ExitIfStopRequested();
+    rt.exit.Exit(kStoppedExitCode);
+  }
   if (code == -1) rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
   if (code != 0) {
     out.Print(Sink::kInfo, "KelBoot returned an error: ", code, "\r\n");

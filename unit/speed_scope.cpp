@@ -11,6 +11,7 @@ namespace kel {
 
 SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
     : link_(link),
+      connected_(connected),
       unitAddress_(connected.unitAddress),
       movable_(connected.connectionMode == modeApplication),
       foundBaudRate_(link.port.settings().baudRate),
@@ -40,7 +41,7 @@ void SpeedScope::PutBack() {
   }
   const LinkSettings& settings = link_.port.settings();
   const bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
-  if (!movable_ || !moved) return;
+  if (!movable_ || !moved || connected_.connectionMode != modeApplication) return;
   out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
   if (!ReturnUnitToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_)) {
     out.Print(Sink::kDebug, "Unable to change baud rate\r\n");

@@ -19,8 +19,10 @@ namespace kel {
 class SpeedScope {
  public:
   /// Takes the link's present speed and parity as those the connected unit
-  /// was found at. A unit found in its boot loader is not moved back (only
-  /// application software changes speed on request); a proxy still is.
+  /// was found at. A unit found in its boot loader, or no longer running its
+  /// application when the run ends (its boot loader or programmer starts
+  /// again at its own speed), is not moved back: only application software
+  /// changes speed on request. A proxy still is.
   SpeedScope(Link& link, const UnitInfo& connected);
   /// Unregisters; puts nothing back (the orderly end does, through the runtime).
   ~SpeedScope();
@@ -31,6 +33,7 @@ class SpeedScope {
   void PutBack();
 
   Link& link_;
+  const UnitInfo& connected_;
   uint8_t unitAddress_;
   bool movable_;
   int32_t foundBaudRate_;
