@@ -109,6 +109,9 @@ struct Extraction {
       if (offset >= limit) {
         out.Print(Sink::kInfo, "-- copy stopped at ", limit,
                   " bytes: the unit sends more than its flash holds\r\n");
+        // What came is kept, but the log is not whole: the run says so at
+        // its end.
+        ++unsaved;
         return;
       }
       size_t kept = length;

@@ -61,6 +61,13 @@ std::string ResolveLinks(const std::string& path);
 bool CreateFreshFile(const std::string& path, const std::string& content, const std::string& like,
                      std::string& error);
 
+/// AppendUnderLock asks for the lock this many times, this far apart (about
+/// 5 s in all), and gives up with kAppendLockedText when another program
+/// holds it all that time.
+constexpr int kAppendLockTries = 100;
+constexpr int kAppendLockPauseMs = 50;
+constexpr char kAppendLockedText[] = "locked by another program";
+
 /// How appending to a shared record file went.
 enum class AppendOutcome { kAppended, kNotRegular, kFailed };
 
@@ -70,7 +77,8 @@ enum class AppendOutcome { kAppended, kNotRegular, kFailed };
 /// is empty at that moment, so exactly one process writes it. Only a
 /// regular file is appended to: a link, device, FIFO or folder standing at
 /// the path is left alone (kNotRegular) and nothing there is opened in a
-/// way that could block. kFailed gives the system's text in `error`.
+/// way that could block. kFailed gives the system's text in `error` (or
+/// kAppendLockedText). A stop signal ends the wait for the lock.
 AppendOutcome AppendUnderLock(const std::string& path, const std::string& header,
                               const std::string& text, std::string& error);
 

@@ -1,9 +1,12 @@
 // The update history shared by concurrent runs, and what stands at its
 // path when that is not a regular file (POSIX).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <map>
 #include <sstream>
 
@@ -57,6 +60,40 @@ TEST(HistoryFileConcurrency, EightWritersLoseAndSplitNoRow) {
     ++count;
   }
   EXPECT_EQ(count, kWriters * kRows);
+}
+
+// Another program holding the file's lock (a spreadsheet that has it open)
+// costs a bounded wait and one message, never a run that hangs.
+TEST(HistoryFileSafety, ALockHeldElsewhereIsWaitedForABoundedTime) {
+  TemporaryFolder folder;
+  const std::string path = folder.File(kHistoryFileName);
+  ASSERT_TRUE(WriteTextFile(path, ""));
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const int fd = open(path.c_str(), O_WRONLY);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fd < 0 || fcntl(fd, F_SETLK, &lock) != 0) _exit(1);
+    if (write(ready[1], "x", 1) != 1) _exit(1);
+    sleep(30);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  RuntimeFixture f;
+  HistoryFile history(f.runtime, path);
+  const auto start = std::chrono::steady_clock::now();
+  history.Append({"row"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_NE(f.Console().find("locked by another program"), std::string::npos) << f.Console();
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
 }
 
 TEST(HistoryFileSafety, WhatIsNoRegularFileIsLeftAlone) {

@@ -30,8 +30,8 @@ struct Runtime {
   /// when it is created; FatalError and the stop handler call it.
   std::function<void()> closePort;
 
-  /// Told the message when FatalError ends the run, before port and log
-  /// are closed: the update history records the unit whose update the
+  /// Told the message when FatalError ends the run (or "stopped" when the
+  /// stop handler does), before port and log are closed: the update history records the unit whose update the
   /// error ends as failed. Set by whoever owns such a record; may be empty.
   std::function<void(const std::string& message)> onFatalError = nullptr;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "runtime/parameter_file.h"
 #include "runtime/stop_handler.h"
 #include "tests/platform_test_support.h"
@@ -121,6 +123,9 @@ TEST(StopHandlerTest, ActsOnlyWhileArmedAndOnlyOnce) {
   RuntimeFixture f;
   int portCloses = 0;
   f.runtime.closePort = [&] { ++portCloses; };
+  // The update history's hook: the unit the stop cut short is recorded once.
+  std::vector<std::string> recorded;
+  f.runtime.onFatalError = [&](const std::string& why) { recorded.push_back(why); };
   StopHandler handler(f.runtime);
 
   handler.Run();
@@ -134,6 +139,7 @@ TEST(StopHandlerTest, ActsOnlyWhileArmedAndOnlyOnce) {
   handler.Run();
   handler.Run();
   EXPECT_EQ(portCloses, 1);
+  EXPECT_EQ(recorded, std::vector<std::string>{"stopped"});
   EXPECT_FALSE(f.out.logOpen());
   EXPECT_EQ(f.console.output(), "Searching\r\n\r\n-- stopped\r\n");
   EXPECT_EQ(ReadTextFile(log),

@@ -5,6 +5,7 @@ namespace kel {
 namespace {
 
 constexpr char kStoppedText[] = "\r\n-- stopped\r\n";
+constexpr char kStoppedReason[] = "stopped";
 
 // Reached from the exit-time hook, which takes no arguments.
 StopHandler* processStopHandler = nullptr;
@@ -15,6 +16,13 @@ void StopHandler::Run() {
   if (armed_) {
     armed_ = false;
     rt_.out.Print(Sink::kInfo, kStoppedText);
+    // A unit whose update the stop cut short is recorded as failed, as on a
+    // fatal error.
+    if (rt_.onFatalError) {
+      const auto hook = std::move(rt_.onFatalError);
+      rt_.onFatalError = nullptr;
+      hook(kStoppedReason);
+    }
     rt_.RestoreLink();
     if (rt_.closePort) rt_.closePort();
     rt_.out.CloseLog();

@@ -210,21 +210,35 @@ TEST_F(UpdateRun, FieldUpdateOfAKd4WithTwoKt5) {
 
 // The operator chose the restart but ResetSystem went unanswered (lost on
 // its way, or its reply lost): the run says so, ends apart from a success
-// and leaves the KD4 at the speed it was found at.
+// and leaves the KD4 at the speed it was found at; when that speed change is
+// lost too, the operator is told which speed to put the unit back to.
 TEST_F(UpdateRun, AnUnconfirmedSystemRestartIsNoSuccessAndPutsTheSpeedBack) {
   std::string units = kKd4WithTwoKt5;
   units.replace(units.find("modbus = 10\n"), 12, "modbus = 10\nbaud = 38400\n");
-  for (const char* fault : {"drop-request", "drop-reply"}) {
-    SCOPED_TRACE(fault);
-    Serve(std::string("fault = ") + fault + " command=0x1018 times=0\n" + units);
+  const struct {
+    const char* faults;
+    const char* baud;
+  } cases[] = {
+      {"fault = drop-request command=0x1018 times=0\n", "38400"},
+      {"fault = drop-reply command=0x1018 times=0\n", "38400"},
+      {"fault = drop-request command=0x1018 times=0\n"
+       "fault = drop-request command=0x1030 at=2 times=0\n",
+       "115200"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    Serve(c.faults + units);
     EXPECT_EQ(Run("-y 3"), 3) << output;
     EXPECT_TRUE(Has("The restart of the Ponderix units was not confirmed\r\n")) << output;
     EXPECT_TRUE(Has("Software update will be applied the next time Ponderix is restarted\r\n"));
     EXPECT_TRUE(Has("Complete: the restart was not confirmed\r\n"));
     EXPECT_FALSE(Has("Success")) << output;
+    const bool stuck = std::string(c.baud) != "38400";
+    EXPECT_EQ(Has("Warning: the connected unit could not be put back to 38400 baud\r\n"), stuck)
+        << output;
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // a restart under way ends
     Dump();
-    EXPECT_EQ(State("kd4", "baud"), "38400");
+    EXPECT_EQ(State("kd4", "baud"), c.baud);
   }
 }
 

@@ -152,6 +152,14 @@ bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenP
   return back;
 }
 
+bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity) {
+  if (ReturnUnitToSpeed(link, address, baudRate, evenParity)) return true;
+  link.runtime.out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
+  link.runtime.out.Print(Sink::kInfo, "Warning: the connected unit could not be put back to ",
+                         baudRate, " baud\r\n");
+  return false;
+}
+
 int32_t LimitUnitSpeed(const UnitInfo& unit, int32_t baudRate) {
   if (baudRate == 0) return kFallbackSpeed;
   if (unit.mcuType == mcuH8S2145) return std::min(baudRate, kH8S2145MaxSpeed);

@@ -46,6 +46,10 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate);
 /// unit answered at `baudRate`.
 bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity);
 
+/// ReturnUnitToSpeed, and when it fails a warning on the console naming the
+/// speed the unit should be at, so that the operator can put it back.
+bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity);
+
 /// The speed SetUnitSpeed would use for `baudRate` on `unit`, before the
 /// check against kUnitSpeeds: 0 becomes 115200, an H8S2145 is held to
 /// 115200 and software before 6.06r35 to 230400.

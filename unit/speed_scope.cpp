@@ -43,9 +43,7 @@ void SpeedScope::PutBack() {
   const bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
   if (!movable_ || !moved || connected_.connectionMode != modeApplication) return;
   out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
-  if (!ReturnUnitToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_)) {
-    out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
-  }
+  PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
 }
 
 }  // namespace kel

@@ -106,9 +106,7 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
       // restart is there already) and does not end as a success.
       out.Print(Sink::kInfo, "The restart of the Ponderix units was not confirmed\r\n",
                 kAppliedLater);
-      if (!ReturnUnitToSpeed(link, address, rememberedSpeed, rememberedParity)) {
-        out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
-      }
+      PutUnitBackToSpeed(link, address, rememberedSpeed, rememberedParity);
       out.Print(Sink::kInfo, someFailed ? "Complete: some units could not be updated\r\n"
                                         : "Complete: the restart was not confirmed\r\n");
       rt.endExitCode = Runtime::kExitIncomplete;

@@ -212,6 +212,8 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
   }
   AskUnitType(rt, unit);
   if (confirm && !rt.AskYesNo("Do you wish to upgrade this Ponderix unit?")) {
+    // Declined before anything was done: no row for the unit.
+    rt.onFatalError = nullptr;
     rt.exit.Exit(kExitDeclined);
   }
   KeepUnitQuiet(session.link, unit);

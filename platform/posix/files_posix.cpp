@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "platform/system_error.h"
 #include "platform/wildcard_match.h"
 
@@ -253,7 +254,7 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
   // FIFO planted there from holding up the open; what was opened is checked
   // again before anything is written.
   const int fd = open(path.c_str(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) {
     if (errno == ELOOP) return AppendOutcome::kNotRegular;
     error = SystemErrorText(static_cast<unsigned long>(errno));
@@ -263,8 +264,20 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
   struct flock lock = {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;  // l_start 0 and l_len 0: the whole file, however long
-  int locked;
-  while ((locked = fcntl(fd, F_SETLKW, &lock)) != 0 && errno == EINTR) {
+  // The lock is asked for without waiting, for a bounded time: another
+  // program that holds it (a spreadsheet with the file open) must neither
+  // hold up the run nor keep a stop from ending it.
+  int locked = -1;
+  for (int tries = 0; tries < kAppendLockTries; ++tries) {
+    locked = fcntl(fd, F_SETLK, &lock);
+    if (locked == 0 || (errno != EACCES && errno != EAGAIN && errno != EINTR)) break;
+    ExitIfStopRequested();
+    usleep(kAppendLockPauseMs * 1000);
+  }
+  if (locked != 0 && (errno == EACCES || errno == EAGAIN || errno == EINTR)) {
+    close(fd);
+    error = kAppendLockedText;
+    return AppendOutcome::kFailed;
   }
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     outcome = AppendOutcome::kNotRegular;

@@ -11,6 +11,7 @@
 #undef ReplaceFile
 
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "platform/system_error.h"
 #include "platform/wildcard_match.h"
 
@@ -283,8 +284,23 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
   }
   AppendOutcome outcome = AppendOutcome::kAppended;
   OVERLAPPED whole = {};
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-    error = SystemErrorText(GetLastError());
+  // Asked for without waiting, for a bounded time: another program holding
+  // it must neither hold up the run nor keep a stop from ending it.
+  bool locked = false;
+  for (int tries = 0; tries < kAppendLockTries && !locked; ++tries) {
+    locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                        MAXDWORD, &whole) != 0;
+    if (locked) break;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) {
+      error = SystemErrorText(GetLastError());
+      CloseHandle(file);
+      return AppendOutcome::kFailed;
+    }
+    ExitIfStopRequested();
+    Sleep(kAppendLockPauseMs);
+  }
+  if (!locked) {
+    error = kAppendLockedText;
     CloseHandle(file);
     return AppendOutcome::kFailed;
   }
