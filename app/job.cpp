@@ -148,7 +148,11 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       std::optional<UpdateHistory> history;
       if (!historyPath.empty()) session.history = &history.emplace(rt, historyPath);
       const bool updated = ManufacturingUpdateUnit(session, unit, target);
-      if (history) history->Complete();
+      if (history) {
+        // An updated unit has been restarted and found again by now.
+        if (updated) history->UnitsRestarted(true);
+        history->Complete();
+      }
       if (!updated) {
         // The script that drives the line reads the outcome from the exit
         // code and the parameter file, as after a fatal error.

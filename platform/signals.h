@@ -27,6 +27,10 @@ void RemoveFileOnAbort(const std::string& path);
 /// True once a stop signal has arrived, until ExitIfStopRequested acts on it.
 bool StopRequested();
 
+/// While held, a stop signal that arrives is only noted: StopRequested is
+/// false and no wait is cut short. Released, a noted stop acts as usual.
+void HoldStops(bool held);
+
 /// Ends the process with exit code 1 (running the exit handler) when a stop
 /// signal has arrived. Called from every wait loop. Once it has acted, the
 /// stop no longer cuts waits short (StopSignalFd and StopSignalEvent give

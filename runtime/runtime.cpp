@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/signals.h"
 #include "runtime/parameter_file.h"
 
 namespace kel {
@@ -34,7 +35,11 @@ void Runtime::RestoreLink() {
   const std::function<void()> restore = std::move(restoreLink);
   restoreLink = nullptr;
   restoringLink = true;
+  // A stop that comes now waits: the put-back is short and bounded, and
+  // the way out under way keeps its own message and exit code.
+  HoldStops(true);
   restore();
+  HoldStops(false);
   restoringLink = false;
 }
 

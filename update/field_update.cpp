@@ -99,7 +99,9 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
       "Software update will be applied the next time Ponderix is restarted\r\n";
   if (restart) {
     const uint8_t address = unit.unitAddress;
-    if (!ResetSystem(link, unit)) {
+    const bool restarted = ResetSystem(link, unit);
+    if (session.history) session.history->UnitsRestarted(restarted);
+    if (!restarted) {
       // The system may not have restarted: its units still run the old
       // software and the connected one may still be at the programming
       // speed. The run says so, puts the speed back (a unit that did
@@ -115,6 +117,7 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
     // The restarted units come back at their own speed; the link follows.
     ChangePacketBaudRate(link, rememberedSpeed, rememberedParity, kLongTimeoutMs);
   } else {
+    if (session.history) session.history->UnitsRestarted(false);
     out.Print(Sink::kInfo, kAppliedLater);
     ReturnToSpeed(link, unit, rememberedSpeed);
   }

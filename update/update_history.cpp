@@ -57,6 +57,10 @@ std::string BootLoaderText(int version, int release) {
   return text;
 }
 
+constexpr char kAtRestart[] = " (at restart)";
+constexpr size_t kSoftwareAfterColumn = 9;
+constexpr size_t kBootLoaderAfterColumn = 11;
+
 std::string WithoutLineEnd(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
@@ -67,10 +71,29 @@ std::string WithoutLineEnd(std::string text) {
 UpdateHistory::UpdateHistory(Runtime& rt, const std::string& path) : rt_(rt), file_(rt, path) {
   rt_.onFatalError = [this](const std::string& message) {
     if (state_ != State::kIdle) Write(HistoryOutcome::kFailed, message);
+    UnitsRestarted(false);
   };
 }
 
-UpdateHistory::~UpdateHistory() { rt_.onFatalError = nullptr; }
+UpdateHistory::~UpdateHistory() {
+  rt_.onFatalError = nullptr;
+  UnitsRestarted(false);
+}
+
+void UpdateHistory::UnitsRestarted(bool confirmed) {
+  const std::string atRestart = kAtRestart;
+  for (std::vector<std::string>& row : held_) {
+    for (const size_t column : {kSoftwareAfterColumn, kBootLoaderAfterColumn}) {
+      std::string& text = row[column];
+      if (confirmed && text.size() >= atRestart.size() &&
+          text.compare(text.size() - atRestart.size(), atRestart.size(), atRestart) == 0) {
+        text.erase(text.size() - atRestart.size());
+      }
+    }
+    file_.Append(row);
+  }
+  held_.clear();
+}
 
 void UpdateHistory::Begin(const UnitInfo& unit) {
   if (state_ == State::kBegun && address_ == unit.unitAddress) return;
@@ -103,7 +126,7 @@ void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool soft
     bootLoaderBefore_ = BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease);
     bootLoaderAfter_ = bootLoaderBefore_;
   }
-  const std::string atRestart = updateFiles ? " (at restart)" : "";
+  const std::string atRestart = updateFiles ? kAtRestart : "";
   if (software) {
     softwareAfter_ = "v" + FormatVersion(kNewSoftwareVersion, kNewSoftwareRelease) + atRestart;
   }
@@ -147,10 +170,20 @@ void UpdateHistory::Write(HistoryOutcome outcome, const std::string& message) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f",
                 static_cast<double>(rt_.clock.Micros() - startMicros_) / 1e6);
-  file_.Append({time_, rt_.env.Get("COMPUTERNAME"), rt_.env.Get("USERNAME"),
-                "COM" + std::to_string(rt_.options.portNumber), std::to_string(address_), unitType_,
-                card_, serial_, softwareBefore_, softwareAfter_, bootLoaderBefore_,
-                bootLoaderAfter_, OutcomeText(outcome), WithoutLineEnd(message), seconds});
+  std::vector<std::string> row = {time_, rt_.env.Get("COMPUTERNAME"), rt_.env.Get("USERNAME"),
+                                  "COM" + std::to_string(rt_.options.portNumber),
+                                  std::to_string(address_), unitType_, card_, serial_,
+                                  softwareBefore_, softwareAfter_, bootLoaderBefore_,
+                                  bootLoaderAfter_, OutcomeText(outcome),
+                                  WithoutLineEnd(message), seconds};
+  // A unit that took update files runs them only after its restart, which
+  // the run may still make: its row waits for that, and the rows after it
+  // wait with it so the file keeps the order of the units.
+  if (outcome == HistoryOutcome::kUpdateFilesSent || !held_.empty()) {
+    held_.push_back(std::move(row));
+  } else {
+    file_.Append(row);
+  }
   state_ = State::kIdle;
 }
 

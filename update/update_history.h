@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "runtime/history_file.h"
 #include "unit/unit_info.h"
@@ -43,6 +44,11 @@ class UpdateHistory {
   /// Writes the row of a unit written directly, now that it has restarted.
   void Complete();
 
+  /// The units that took update files were restarted (`confirmed`: they run
+  /// the new software now) or were not (they take it at their next restart):
+  /// their rows, held until now, are written accordingly.
+  void UnitsRestarted(bool confirmed);
+
  private:
   enum class State { kIdle, kBegun, kWaiting };
 
@@ -58,6 +64,8 @@ class UpdateHistory {
   std::string softwareBefore_, softwareAfter_, bootLoaderBefore_, bootLoaderAfter_;
   int bootLoaderVersion_ = 0;
   HistoryOutcome waiting_ = HistoryOutcome::kUpdated;
+  // Rows of units that took update files, until their restart is known.
+  std::vector<std::vector<std::string>> held_;
 };
 
 }  // namespace kel

@@ -127,7 +127,14 @@ void ForgetPortForAbort(int fd) {
   if (gAbortPortFd == fd) gAbortPortFd = -1;
 }
 
-bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0; }
+// Set on the main thread while the way out puts a unit back: a stop that
+// arrives then is noted but waits, so the put-back and the way out's own
+// message and exit code are not cut short.
+static bool gStopsHeld = false;
+
+bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0 && !gStopsHeld; }
+
+void HoldStops(bool held) { gStopsHeld = held; }
 
 void ExitIfStopRequested() {
   if (!StopRequested()) return;
@@ -136,7 +143,7 @@ void ExitIfStopRequested() {
 }
 
 int StopSignalFd() {
-  if (gStopActedOn) return -1;
+  if (gStopActedOn || gStopsHeld) return -1;
   MakeStopPipe();
   return gStopPipe[0];
 }

@@ -82,7 +82,14 @@ void RemoveFileOnAbort(const std::string& path) {
   gAbortFile[0] = path[0];
 }
 
-bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0; }
+// Set on the main thread while the way out puts a unit back: a stop that
+// arrives then is noted but waits, so the put-back and the way out's own
+// message and exit code are not cut short.
+static bool gStopsHeld = false;
+
+bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0 && !gStopsHeld; }
+
+void HoldStops(bool held) { gStopsHeld = held; }
 
 void ExitIfStopRequested() {
   if (!StopRequested()) return;
@@ -92,6 +99,6 @@ void ExitIfStopRequested() {
 
 int StopSignalFd() { return -1; }
 
-void* StopSignalEvent() { return gStopActedOn ? nullptr : StopEvent(); }
+void* StopSignalEvent() { return gStopActedOn || gStopsHeld ? nullptr : StopEvent(); }
 
 }  // namespace kel
