@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/crc16.h"
 #include "sim/sim_test_support.h"
 
@@ -79,8 +81,12 @@ std::vector<DecodedFrame> DecodeInPieces(const std::vector<uint8_t>& wire, std::
 
 std::vector<uint8_t> LengthFramed(const std::vector<uint8_t>& payload) {
   const auto body = WithCrc(payload);
-  std::vector<uint8_t> framed = {0xF1, static_cast<uint8_t>(body.size())};
-  framed.insert(framed.end(), body.begin(), body.end());
+  // Sized once and filled in place: GCC 12 at -O3 warns falsely about an
+  // insert into a two-byte vector here.
+  std::vector<uint8_t> framed(body.size() + 2);
+  framed[0] = 0xF1;
+  framed[1] = static_cast<uint8_t>(body.size());
+  std::copy(body.begin(), body.end(), framed.begin() + 2);
   return framed;
 }
 
