@@ -9,7 +9,7 @@
 namespace kel {
 namespace {
 
-constexpr uint16_t kFile = 0x1E0;
+constexpr uint16_t kRemoteFile = 0x1E0;
 
 std::vector<uint32_t> Offsets(const std::vector<BlockSeen>& blocks) {
   std::vector<uint32_t> offsets;
@@ -39,8 +39,8 @@ TEST(RemoteFileAccess, WritesAFileInBlocksOf128InTheFormTheUnitTakes) {
     f.Start();
     f.state.software604OrLater = c.connectedTakesH;
     const std::vector<uint8_t> data = FilePattern(c.size);
-    ASSERT_TRUE(f.WriteWhole(kFile, data, c.highSpeed)) << c.size << f.Console();
-    EXPECT_EQ(f.UnitFile(1, kFile), data);
+    ASSERT_TRUE(f.WriteWhole(kRemoteFile, data, c.highSpeed)) << c.size << f.Console();
+    EXPECT_EQ(f.UnitFile(1, kRemoteFile), data);
     const std::vector<BlockSeen> blocks = f.Blocks();
     ASSERT_EQ(blocks.size(), c.size == 0 ? 0u : 8u);
     for (size_t i = 0; i < blocks.size(); ++i) {
@@ -60,11 +60,11 @@ TEST(RemoteFileAccess, OneAcknowledgementRetiresEveryBlockUpToItsOffset) {
   // The first four acknowledgements are lost; the fifth covers them.
   f.Fault("drop-reply service=0x47 command=0x32 times=4");
   const std::vector<uint8_t> data = FilePattern(1000);
-  ASSERT_TRUE(f.WriteWhole(kFile, data)) << f.Console();
+  ASSERT_TRUE(f.WriteWhole(kRemoteFile, data)) << f.Console();
   EXPECT_EQ(f.Blocks().size(), 8u);  // nothing sent again
   EXPECT_FALSE(Has(f, "MISSING"));
   EXPECT_FALSE(Has(f, "NACK"));
-  EXPECT_EQ(f.UnitFile(1, kFile), data);
+  EXPECT_EQ(f.UnitFile(1, kRemoteFile), data);
 }
 
 TEST(RemoteFileAccess, ANegativeAcknowledgementResendsFromTheOldestBlock) {
@@ -73,12 +73,12 @@ TEST(RemoteFileAccess, ANegativeAcknowledgementResendsFromTheOldestBlock) {
   // The second block never arrives, so the unit refuses the ones after it.
   f.Fault("drop-request service=0x47 command=0x32 at=2");
   const std::vector<uint8_t> data = FilePattern(1000);
-  ASSERT_TRUE(f.WriteWhole(kFile, data)) << f.Console();
+  ASSERT_TRUE(f.WriteWhole(kRemoteFile, data)) << f.Console();
   const std::vector<uint32_t> offsets = Offsets(f.Blocks());
   ASSERT_GT(offsets.size(), 9u);
   EXPECT_EQ(offsets[8], 128u);  // the oldest outstanding, not the refused one
   EXPECT_TRUE(Has(f, "NACK FOR 00000080 - GOT 01.01E000000100\r\n")) << f.Console();
-  EXPECT_EQ(f.UnitFile(1, kFile), data);
+  EXPECT_EQ(f.UnitFile(1, kRemoteFile), data);
 }
 
 TEST(RemoteFileAccess, AMissingAcknowledgementResendsTheOldestBlock) {
@@ -86,13 +86,13 @@ TEST(RemoteFileAccess, AMissingAcknowledgementResendsTheOldestBlock) {
   f.Start();
   f.Fault("drop-reply service=0x47 command=0x32 at=8");
   const std::vector<uint8_t> data = FilePattern(1000);
-  ASSERT_TRUE(f.WriteWhole(kFile, data)) << f.Console();
+  ASSERT_TRUE(f.WriteWhole(kRemoteFile, data)) << f.Console();
   EXPECT_EQ(Offsets(f.Blocks()).back(), 896u);
   EXPECT_EQ(f.Blocks().size(), 9u);
   EXPECT_TRUE(
       Has(f, "no data received from comm port\r\nACK MISSING FOR 00000380 - GOT nothing\r\n"))
       << f.Console();
-  EXPECT_EQ(f.UnitFile(1, kFile), data);
+  EXPECT_EQ(f.UnitFile(1, kRemoteFile), data);
 }
 
 TEST(RemoteFileAccess, ResendPassesGrowUntilTheUnitAnswersOrTheyRunOut) {
@@ -115,13 +115,13 @@ TEST(RemoteFileAccess, ResendPassesGrowUntilTheUnitAnswersOrTheyRunOut) {
     f.options.detailedDebug = true;
     f.Fault(c.fault);
     const std::vector<uint8_t> data = FilePattern(1000);
-    EXPECT_EQ(f.WriteWhole(kFile, data), c.written);
+    EXPECT_EQ(f.WriteWhole(kRemoteFile, data), c.written);
     const std::vector<uint32_t> offsets = Offsets(f.Blocks());
     EXPECT_EQ(static_cast<size_t>(std::count(offsets.begin(), offsets.end(), 896u)), c.lastSent);
     EXPECT_TRUE(Has(f, "ChangeBaudRate opening comm port: 3")) << f.Console();  // pass 2
     EXPECT_EQ(Has(f, "FAILED\r\n"), !c.written);
     if (c.written) {
-      EXPECT_EQ(f.UnitFile(1, kFile), data);
+      EXPECT_EQ(f.UnitFile(1, kRemoteFile), data);
     }
   }
 }
@@ -130,7 +130,7 @@ TEST(RemoteFileAccess, AHardwareFailureStopsTheWriteWithItsOffset) {
   FilesFixture f;
   f.Start();
   f.Fault("hardware-failure service=0x47 command=0x32 at=3");
-  EXPECT_FALSE(f.WriteWhole(kFile, FilePattern(1000)));
+  EXPECT_FALSE(f.WriteWhole(kRemoteFile, FilePattern(1000)));
   EXPECT_TRUE(Has(f,
                   "\r\nUnit reported hardware failure, cannot write to flash drive. "
                   "Address=$00000100, Result=01\r\n"))
@@ -144,20 +144,20 @@ TEST(RemoteFileAccess, ReadsAheadAndMatchesRepliesByOffset) {
     f.Start();
     if (*fault != '\0') f.Fault(fault);
     const std::vector<uint8_t> data = FilePattern(1000);
-    f.target->files.Put(1, kFile, data);
+    f.target->files.Put(1, kRemoteFile, data);
     uint8_t result = 1;
-    ASSERT_TRUE(f.files.OpenFile(5, 1, kFile, false, result));
+    ASSERT_TRUE(f.files.OpenFile(5, 1, kRemoteFile, false, result));
     ASSERT_EQ(result, 0);
     std::vector<uint8_t> read;
     uint8_t block[kFileBlockSize];
     for (uint32_t offset = 0;;) {
       uint8_t length = kFileBlockSize;
-      ASSERT_TRUE(f.files.ReadFileRemote(5, 1, kFile, offset, length, block)) << f.Console();
+      ASSERT_TRUE(f.files.ReadFileRemote(5, 1, kRemoteFile, offset, length, block)) << f.Console();
       if (length == 0) break;
       read.insert(read.end(), block, block + length);
       offset += length;
     }
-    EXPECT_TRUE(f.files.CloseFile(5, 1, kFile, result));
+    EXPECT_TRUE(f.files.CloseFile(5, 1, kRemoteFile, result));
     EXPECT_EQ(read, data);
     // Eight requests go out before the first reply is awaited.
     const std::vector<uint32_t> asked = Offsets(f.Blocks('0'));
@@ -171,13 +171,13 @@ TEST(RemoteFileAccess, ReadsAheadAndMatchesRepliesByOffset) {
 TEST(RemoteFileAccess, AFlashThatCannotBeReadFailsTheRead) {
   FilesFixture f;
   f.Start("card = 659\nsoftware = 6.10r57\nmodbus = 5\naddress = 5\nflash-failure = 1\n");
-  f.target->files.Put(1, kFile, FilePattern(300));
+  f.target->files.Put(1, kRemoteFile, FilePattern(300));
   uint8_t result = 1;
-  ASSERT_TRUE(f.files.OpenFile(5, 1, kFile, false, result));
+  ASSERT_TRUE(f.files.OpenFile(5, 1, kRemoteFile, false, result));
   uint8_t block[kFileBlockSize];
   uint8_t length = kFileBlockSize;
-  EXPECT_FALSE(f.files.ReadFileBlock(5, 1, kFile, 128, length, block));
-  EXPECT_FALSE(f.files.ReadFileRemote(5, 1, kFile, 0, length, block));
+  EXPECT_FALSE(f.files.ReadFileBlock(5, 1, kRemoteFile, 128, length, block));
+  EXPECT_FALSE(f.files.ReadFileRemote(5, 1, kRemoteFile, 0, length, block));
   const std::string failure =
       "\r\nUnit reported hardware failure, cannot read from flash drive. Address=$";
   EXPECT_TRUE(Has(f, failure + "00000080\r\n")) << f.Console();
@@ -187,20 +187,20 @@ TEST(RemoteFileAccess, AFlashThatCannotBeReadFailsTheRead) {
 TEST(RemoteFileAccess, ClosingAFileNeverOpenedSaysSoAndStillCloses) {
   FilesFixture f;
   f.Start();
-  f.target->files.Put(1, kFile, FilePattern(10));
+  f.target->files.Put(1, kRemoteFile, FilePattern(10));
   uint8_t result = 1;
-  EXPECT_TRUE(f.files.CloseFile(5, 1, kFile, result));
+  EXPECT_TRUE(f.files.CloseFile(5, 1, kRemoteFile, result));
   EXPECT_TRUE(Has(f, "ERROR: not open\r\nRPC: CloseFile FileNo=01E0 DriveNo=01 in Unit 5\r\n"));
 }
 
 TEST(RemoteFileAccess, APropertiesBlockOf240BytesIsAnInternalError) {
   FilesFixture f;
   f.Start();
-  f.target->files.Put(1, kFile, FilePattern(10));
+  f.target->files.Put(1, kRemoteFile, FilePattern(10));
   uint8_t result = 1;
-  EXPECT_TRUE(f.files.SetFileProperties(5, 1, kFile, std::vector<uint8_t>(239, 0), result));
+  EXPECT_TRUE(f.files.SetFileProperties(5, 1, kRemoteFile, std::vector<uint8_t>(239, 0), result));
   EXPECT_EQ(f.ExitCodeOf([&] {
-    f.files.SetFileProperties(5, 1, kFile, std::vector<uint8_t>(240, 0), result);
+    f.files.SetFileProperties(5, 1, kRemoteFile, std::vector<uint8_t>(240, 0), result);
   }),
             1);
 }

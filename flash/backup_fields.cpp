@@ -11,7 +11,7 @@ namespace kel {
 
 namespace {
 
-constexpr int kAttempts = 8;
+constexpr int kBackupAttempts = 8;
 constexpr uint32_t kPiece = 128;
 
 }  // namespace
@@ -27,7 +27,7 @@ bool ReadBackupFields(Link& link, TransferState& transfer, const UnitInfo& unit)
     const uint32_t address = region.first + offset;
     out.Print(Sink::kDebug, "Reading ", HexAddress(address), " (", kPiece, ")\r\n");
     bool read = false;
-    for (int attempt = 0; attempt < kAttempts && !read; ++attempt) {
+    for (int attempt = 0; attempt < kBackupAttempts && !read; ++attempt) {
       read = rpc::Read128(link, address, transfer.backup.bytes.data() + offset);
     }
     if (!read) {
@@ -53,7 +53,7 @@ bool WriteBackupFields(Link& link, TransferState& transfer, const UnitInfo& unit
     out.Print(Sink::kDebug, "Writing ", HexAddress(address), " (", kPiece, ")\r\n");
     bool written = false;
     uint8_t result = 0;
-    for (int attempt = 0; attempt < kAttempts && !written; ++attempt) {
+    for (int attempt = 0; attempt < kBackupAttempts && !written; ++attempt) {
       written = rpc::Write128(link, address, transfer.backup.bytes.data() + offset, result);
     }
     if (!written) {

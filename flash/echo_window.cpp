@@ -14,7 +14,7 @@ namespace kel {
 
 namespace {
 
-constexpr int kRetireAttempts = 20;
+constexpr int kEchoRetireAttempts = 20;
 
 void Send(Link& link, const EchoKind& kind, const EchoSlot& slot) {
   RpcRequest request(link.state.bootLoaderAddress, kind.command);
@@ -46,7 +46,7 @@ bool RetireEchoed(Link& link, EchoWindow& window, const EchoKind& kind) {
   Output& out = link.runtime.out;
   const size_t echoSize = 4 + static_cast<size_t>(kind.keyBytes) + 1;
   const int keyDigits = kind.keyBytes * 2;
-  for (int attempt = 0; attempt < kRetireAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kEchoRetireAttempts; ++attempt) {
     EchoSlot& tail = window.tailSlot();
     if (tail.acknowledged) {
       window.Retire();

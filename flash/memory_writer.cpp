@@ -14,7 +14,7 @@ namespace kel {
 
 namespace {
 
-constexpr int kAttempts = 8;
+constexpr int kWriteAttempts = 8;
 
 bool WriteDirect(Link& link, uint32_t address, const uint8_t* data, size_t length) {
   const bool large = length > rpc::kSmallBlock;
@@ -24,7 +24,7 @@ bool WriteDirect(Link& link, uint32_t address, const uint8_t* data, size_t lengt
   RpcShape shape;
   shape.replySize = large ? 10 : 9;
   shape.flushWrites = large;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
     ReplyHead head;
     uint32_t echoedAddress = 0;
     uint32_t echoedLength = 0;
@@ -47,7 +47,7 @@ bool WriteDirect(Link& link, uint32_t address, const uint8_t* data, size_t lengt
 bool WriteBuffered(Link& link, TransferState& transfer, uint32_t address, const uint8_t* data,
                    size_t length) {
   if (!SendBufferedChunks(link, transfer.downloadChunks, data, length)) return false;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
     if (rpc::BufferedCommit(link, address, static_cast<uint16_t>(length))) return true;
   }
   TraceFailed(link.runtime.out);
@@ -73,7 +73,7 @@ bool ExamineMemory(Link& link, uint32_t address, const uint8_t* expected, size_t
     const size_t count = std::min(length - done, rpc::kSmallBlock);
     const uint32_t at = static_cast<uint32_t>(address + done);
     bool matched = false;
-    for (int attempt = 0; attempt < kAttempts && !matched; ++attempt) {
+    for (int attempt = 0; attempt < kWriteAttempts && !matched; ++attempt) {
       uint8_t got[rpc::kSmallBlock] = {};
       if (!rpc::ExamineMemory(link, at, static_cast<uint8_t>(count), got)) continue;
       matched = true;

@@ -14,7 +14,7 @@ namespace kel {
 
 namespace {
 
-constexpr int kAttempts = 8;
+constexpr int kBlockAttempts = 8;
 
 bool ProgramDirect(Link& link, uint32_t address, const uint8_t* data, size_t length) {
   Output& out = link.runtime.out;
@@ -31,7 +31,7 @@ bool ProgramDirect(Link& link, uint32_t address, const uint8_t* data, size_t len
   RpcShape shape;
   shape.replySize = large ? 11 : 10;
   shape.flushWrites = large;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
     ReplyHead head;
     uint32_t echoedAddress = 0;
     uint32_t echoedLength = 0;
@@ -63,7 +63,7 @@ bool ProgramBuffered(Link& link, TransferState& transfer, uint32_t address, cons
   if (!SendBufferedChunks(link, transfer.programChunks, data, length)) return false;
   RpcRequest request(link.state.bootLoaderAddress, rpc::kProgramFlashFromBuffer);
   request.U32(address).U16(static_cast<uint16_t>(length));
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
     uint8_t result = 0;
     const bool valid = RpcAttempt(link, request, {11}, [&](RpcReply& reply) {
       const uint32_t echoedAddress = reply.U32();

@@ -14,9 +14,9 @@ namespace kel {
 
 namespace {
 
-constexpr int kAttempts = 12;
+constexpr int kControlAttempts = 12;
 constexpr uint32_t kStartupMs = 100;
-constexpr int32_t kSlowSpeed = 9600;
+constexpr int32_t kControlSlowSpeed = 9600;
 
 // Before attempt `attempt`: the speed the call started at, 115200, then
 // 9600, as the programmer may be at any of them after a lost reply.
@@ -30,7 +30,7 @@ void SetLinkForAttempt(Link& link, int attempt, int32_t startRate, bool startPar
       changed = ChangePacketBaudRate(link, kFallbackSpeed, false, kNormalTimeoutMs);
       break;
     default:
-      changed = ChangePacketBaudRate(link, kSlowSpeed, false, kNormalTimeoutMs);
+      changed = ChangePacketBaudRate(link, kControlSlowSpeed, false, kNormalTimeoutMs);
       break;
   }
   if (!changed) link.runtime.FatalError("Unable to change baudrate");
@@ -44,7 +44,7 @@ bool TransferToRamProgram(Link& link, uint32_t start) {
   const LinkSettings& settings = link.port.settings();
   const int32_t startRate = settings.baudRate;
   const bool startParity = settings.evenParity;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kControlAttempts; ++attempt) {
     SetLinkForAttempt(link, attempt, startRate, startParity);
     if (rpc::TransferToRamProgramOnce(link, start)) {
       TraceComplete(rt.out);
@@ -62,7 +62,7 @@ bool ResetProgrammer(Link& link, UnitInfo& unit) {
   const LinkSettings& settings = link.port.settings();
   const int32_t startRate = settings.baudRate;
   const bool startParity = settings.evenParity;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kControlAttempts; ++attempt) {
     SetLinkForAttempt(link, attempt, startRate, startParity);
     if (!rpc::ResetProgrammerOnce(link)) continue;
     TraceComplete(rt.out);

@@ -19,7 +19,7 @@ constexpr std::array<int32_t, 9> kOldSpeeds = {9600,   19200,  38400,  57600, 11
 constexpr std::array<int32_t, 8> kSpeeds = {9600,   19200,  38400,  57600,
                                             115200, 230400, 460800, 921600};
 constexpr uint8_t kFallbackCode = 5;  // 115200 in both tables
-constexpr int kAttempts = 16;
+constexpr int kSpeedAttempts = 16;
 constexpr int kFirstReleaseWithNewCommand = 11;
 constexpr int32_t kSlowSpeed = 9600;
 
@@ -67,7 +67,7 @@ bool SetProgrammerSpeed(Link& link, const UnitInfo& unit, int32_t baud, bool old
   // Each attempt is a quick probe, paced as every other one on this link:
   // longer through a proxy, whose two hops take their time.
   const uint32_t fastMs = link.state.fastTimeoutMs;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kSpeedAttempts; ++attempt) {
     // A unit whose reply was lost may already listen at the new speed, or
     // have fallen back to one of the speeds every boot loader knows.
     switch (attempt % 4) {

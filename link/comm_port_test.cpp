@@ -13,7 +13,7 @@
 namespace kel {
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
+size_t Occurrences(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
@@ -81,15 +81,15 @@ TEST_F(CommPortTest, BusyPortIsRetriedWithDots) {
   // Busy for 3 s: about 30 dots, then open.
   line.busyUntil = clock.Ticks() + 3000;
   ASSERT_TRUE(port.OpenPort());
-  EXPECT_GE(Count(Console(), "."), 29u);
-  EXPECT_LE(Count(Console(), "."), 32u);
+  EXPECT_GE(Occurrences(Console(), "."), 29u);
+  EXPECT_LE(Occurrences(Console(), "."), 32u);
   port.ClosePort();
 
   // Busy for more than 10 s: 100 dots, a line break, failure.
   console.ClearOutput();
   line.busyUntil = clock.Ticks() + 20000;
   EXPECT_FALSE(port.OpenPort());
-  EXPECT_EQ(Count(Console(), "."), 100u);
+  EXPECT_EQ(Occurrences(Console(), "."), 100u);
   EXPECT_FALSE(port.isOpen());
 }
 
@@ -122,7 +122,7 @@ TEST_F(CommPortTest, APortTheUserMayNotOpenFailsAtOnceWithoutDots) {
   EXPECT_FALSE(port.OpenPort());
   EXPECT_EQ(clock.Ticks(), start);
   EXPECT_EQ(port.lastOpenError().outcome, SerialOpenOutcome::kPermissionDenied);
-  EXPECT_EQ(Count(Console(), "OpenPort opening comm port"), 1u);  // tried once, no dots
+  EXPECT_EQ(Occurrences(Console(), "OpenPort opening comm port"), 1u);  // tried once, no dots
   EXPECT_NE(Console().find("COM3 cannot be opened: Permission denied (memory line 3). To use it, "
                            "add the user to the group that owns it"),
             std::string::npos);

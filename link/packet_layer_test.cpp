@@ -10,7 +10,7 @@
 namespace kel {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using PacketBytes = std::vector<uint8_t>;
 
 class PacketLayerTest : public ::testing::Test, public LinkFixture {
  protected:
@@ -18,22 +18,22 @@ class PacketLayerTest : public ::testing::Test, public LinkFixture {
     ASSERT_TRUE(port.OpenPort());
     port.settings().receiveTimeoutMs = 100;
   }
-  void Put(const Bytes& payload) {
+  void Put(const PacketBytes& payload) {
     packets.StartRequest();
     for (uint8_t b : payload) packets.PutPacketByte(b);
   }
-  Bytes ReadAll(size_t n) {
-    Bytes got;
+  PacketBytes ReadAll(size_t n) {
+    PacketBytes got;
     for (size_t i = 0; i < n; ++i) got.push_back(packets.NextReplyByte());
     return got;
   }
   bool Has(const std::string& text) const { return Console().find(text) != std::string::npos; }
   // A reply read in pieces turns out damaged and the slide finds the real
   // reply behind a stray byte: the exchange fails but the reply is kept.
-  void LeaveLateReplyHeld(const Bytes& request) {
+  void LeaveLateReplyHeld(const PacketBytes& request) {
     Put(request);
     packets.SendPacket(request.size());
-    Bytes reply = Framed({request[0], request[1], 0x77});
+    PacketBytes reply = Framed({request[0], request[1], 0x77});
     reply.insert(reply.begin(), 0x99);
     peer.Send(reply, 2);
     ASSERT_TRUE(packets.RecvPartialPacket(3));
@@ -55,14 +55,14 @@ TEST(Crc16, KnownValues) {
 TEST_F(PacketLayerTest, ProbeGoesOutWithCrcLowByteFirst) {
   Put({0x01, 0x41});
   packets.SendPacket(2);
-  EXPECT_EQ(peer.received, (Bytes{0x01, 0x41, 0xC0, 0x10}));
+  EXPECT_EQ(peer.received, (PacketBytes{0x01, 0x41, 0xC0, 0x10}));
   EXPECT_TRUE(Has("<SEND (2) 01 41> <CRC C0 10>"));
   EXPECT_EQ(port.totalSent, 4u);
 
   peer.received.clear();
   Put({0x01, 0x41});
   packets.SendLengthFramePacket(2);
-  EXPECT_EQ(peer.received, (Bytes{0xF1, 0x04, 0x01, 0x41, 0xC0, 0x10}));
+  EXPECT_EQ(peer.received, (PacketBytes{0xF1, 0x04, 0x01, 0x41, 0xC0, 0x10}));
 }
 
 TEST_F(PacketLayerTest, ProxiedRequestCarriesBothHeaders) {
@@ -71,9 +71,9 @@ TEST_F(PacketLayerTest, ProxiedRequestCarriesBothHeaders) {
   proxy.portNumber = 0x02;
   Put({0x07, 0x41, 0x10, 0x20});
   packets.SendPacket(4);
-  const Bytes covered = {0x05, 0x47, 0x3E, 0x02, 0x04, 0x07, 0x41, 0x10, 0x20};
+  const PacketBytes covered = {0x05, 0x47, 0x3E, 0x02, 0x04, 0x07, 0x41, 0x10, 0x20};
   const uint16_t wire = Crc16OfBuffer(covered.data(), covered.size());
-  Bytes expected = {0xF1, 0x0B};
+  PacketBytes expected = {0xF1, 0x0B};
   expected.insert(expected.end(), covered.begin(), covered.end());
   expected.push_back(static_cast<uint8_t>(wire >> 8));
   expected.push_back(static_cast<uint8_t>(wire & 0xFF));
@@ -82,7 +82,7 @@ TEST_F(PacketLayerTest, ProxiedRequestCarriesBothHeaders) {
   // The reply's proxy header is skipped for the reader.
   peer.Send(Framed({0x05, 0x47, 0x3F, 0x02, 0x04, 0x07, 0x41, 0xAA, 0xBB}));
   ASSERT_TRUE(packets.RecvPacket(4));
-  EXPECT_EQ(ReadAll(4), (Bytes{0x07, 0x41, 0xAA, 0xBB}));
+  EXPECT_EQ(ReadAll(4), (PacketBytes{0x07, 0x41, 0xAA, 0xBB}));
   EXPECT_TRUE(packets.CheckReply());
   EXPECT_TRUE(Has("[RECV (4) 07 41 AA BB]"));
 }
@@ -90,11 +90,11 @@ TEST_F(PacketLayerTest, ProxiedRequestCarriesBothHeaders) {
 TEST_F(PacketLayerTest, LengthHeaderIsStrippedFromReplies) {
   Put({0x01, 0x41});
   packets.SendPacket(2);
-  Bytes reply = Framed({0x01, 0x41, 0x33});
+  PacketBytes reply = Framed({0x01, 0x41, 0x33});
   reply.insert(reply.begin(), {0xF1, 0x05});
   peer.Send(reply, 4);
   ASSERT_TRUE(packets.RecvPacket(3));
-  EXPECT_EQ(ReadAll(3), (Bytes{0x01, 0x41, 0x33}));
+  EXPECT_EQ(ReadAll(3), (PacketBytes{0x01, 0x41, 0x33}));
   EXPECT_TRUE(packets.CheckReply());
   EXPECT_TRUE(Has("[LENGTH HEADER F1 05]"));
 }
@@ -104,22 +104,22 @@ TEST_F(PacketLayerTest, PartialReceivesReadAReplyInPieces) {
   packets.SendPacket(2);
   peer.Send(Framed({0x01, 0x50, 0x03, 0xA, 0xB, 0xC}));
   ASSERT_TRUE(packets.RecvPartialPacket(3));
-  EXPECT_EQ(ReadAll(3), (Bytes{0x01, 0x50, 0x03}));
+  EXPECT_EQ(ReadAll(3), (PacketBytes{0x01, 0x50, 0x03}));
   ASSERT_TRUE(packets.RecvPartialPacket(3));
-  EXPECT_EQ(ReadAll(3), (Bytes{0xA, 0xB, 0xC}));
+  EXPECT_EQ(ReadAll(3), (PacketBytes{0xA, 0xB, 0xC}));
   EXPECT_TRUE(packets.CheckReply());
 }
 
 TEST_F(PacketLayerTest, GarbageBeforeAGoodReplyCostsOneSlideStep) {
   Put({0x01, 0x41});
   packets.SendPacket(2);
-  Bytes reply = Framed({0x01, 0x41, 0x00});
+  PacketBytes reply = Framed({0x01, 0x41, 0x00});
   reply.insert(reply.begin(), 0x99);
   peer.Send(reply, 2);
   ASSERT_TRUE(packets.RecvPacket(3));
   EXPECT_TRUE(Has("[BAD CRC (5)"));
   EXPECT_TRUE(Has("[SLIDE PACKET GOOD CRC (5) 01 41 00"));
-  EXPECT_EQ(ReadAll(3), (Bytes{0x01, 0x41, 0x00}));
+  EXPECT_EQ(ReadAll(3), (PacketBytes{0x01, 0x41, 0x00}));
   EXPECT_TRUE(packets.CheckReply());
 }
 
@@ -180,8 +180,8 @@ TEST_F(PacketLayerTest, ReadingPastOrShortOfTheEndIsAReadError) {
 TEST_F(PacketLayerTest, TwoRepliesInOneReadAreBothKept) {
   Put({0x01, 0x41});
   packets.SendPacket(2);
-  Bytes both = Framed({0x01, 0x41, 0x01});
-  const Bytes second = Framed({0x01, 0x42, 0x02});
+  PacketBytes both = Framed({0x01, 0x41, 0x01});
+  const PacketBytes second = Framed({0x01, 0x42, 0x02});
   both.insert(both.end(), second.begin(), second.end());
   peer.Send(both, 1);
   ASSERT_TRUE(packets.RecvPacket(3));
@@ -196,7 +196,7 @@ TEST_F(PacketLayerTest, TwoRepliesInOneReadAreBothKept) {
 }
 
 TEST_F(PacketLayerTest, LateReplyIsReusedByAnIdenticalRetryOnly) {
-  const Bytes request = {0x01, 0x41};
+  const PacketBytes request = {0x01, 0x41};
   LeaveLateReplyHeld(request);
   EXPECT_TRUE(Has("[SLIDE PACKET GOOD CRC (5)"));
 
@@ -207,7 +207,7 @@ TEST_F(PacketLayerTest, LateReplyIsReusedByAnIdenticalRetryOnly) {
   EXPECT_TRUE(peer.received.empty());
   EXPECT_TRUE(Has("<SUPPRESS (2) 01 41>"));
   ASSERT_TRUE(packets.RecvPacket(3));
-  EXPECT_EQ(ReadAll(3), (Bytes{0x01, 0x41, 0x77}));
+  EXPECT_EQ(ReadAll(3), (PacketBytes{0x01, 0x41, 0x77}));
   EXPECT_TRUE(packets.CheckReply());
 
   // A request that differs drops the kept reply and goes out in full.
@@ -243,7 +243,7 @@ TEST_F(PacketLayerTest, OversizedRequestIsRefusedAndCannotReadAStaleReply) {
   Put({0x01, 0x41});
   packets.SendPacket(3);
   EXPECT_TRUE(peer.received.empty());
-  const bool answered = packets.RecvPacket(3) && ReadAll(3) == Bytes({0x01, 0x41, 0x77});
+  const bool answered = packets.RecvPacket(3) && ReadAll(3) == PacketBytes({0x01, 0x41, 0x77});
   EXPECT_FALSE(answered && packets.CheckReply());
 }
 

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # The one test command:
-#  - the native Release build (the program statically linked, as packaged),
-#    which must print no warning, with the whole suite and the short fault
-#    campaign in it;
+#  - the native Release build (the program statically linked, as packaged,
+#    with the simulator, the campaign and the benchmarks), which must print
+#    no warning;
+#  - four production stations at once against the simulator, and the short
+#    fault campaign, in that build;
 #  - the Debian package made from that build, installed into a scratch
 #    root, its program run and its manual page rendered;
 #  - a Debug build under AddressSanitizer and UndefinedBehaviorSanitizer
-#    with the whole suite and a campaign again;
+#    with the whole suite (its end-to-end tests run that build's program and
+#    simulator) and a campaign again; no warning either;
 #  - the Windows cross-build (Release, no warning either) with its tests and
 #    program checks under wine, and its zip package;
-#  - four production stations at once against the simulator, in the
-#    Release build (correctness only);
 #  - a short run of every fuzz target.
+# The suite is compiled once natively, in the sanitizer build: the shipped
+# Release program is checked by the campaign, the stations, the interrupted
+# runs and the package step.
 # Exits non-zero when anything fails.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -74,13 +78,6 @@ build_logged() {
   return "${PIPESTATUS[0]}"
 }
 
-native_tests() {
-  local dir="$1"
-  shift
-  kel_build "$dir" "$@" || return 1
-  ctest_suite "$dir"
-}
-
 # ctest_suite <folder>: the whole suite of a built tree, counted.
 ctest_suite() {
   local dir="$1"
@@ -103,9 +100,11 @@ sanitizer_tests() {
   rm -rf "$reports"
   mkdir -p "$reports"
   local rc=0
+  build_logged "$dir" "$@" || return 1
+  no_warnings "$dir.build.log" || rc=1
   ASAN_OPTIONS="log_path=$reports/asan:exitcode=86:detect_leaks=1" \
     UBSAN_OPTIONS="log_path=$reports/ubsan:halt_on_error=1:exitcode=86:print_stacktrace=1" \
-    native_tests "$dir" "$@" || rc=$?
+    ctest_suite "$dir" || rc=1
   # The flash-and-file fault campaign under the sanitizers as well.
   if [ -x "$dir/kel_campaign" ]; then
     ASAN_OPTIONS="log_path=$reports/asan:exitcode=86" \
@@ -120,13 +119,11 @@ sanitizer_tests() {
   return $rc
 }
 
-# The Release build and its suite: the build log must hold no warning.
-release_tests() {
-  local dir="$1" rc=0
+# The Release build: the build log must hold no warning.
+release_build() {
+  local dir="$1"
   build_logged "$@" || return 1
-  no_warnings "$dir.build.log" || rc=1
-  ctest_suite "$dir" || rc=1
-  return $rc
+  no_warnings "$dir.build.log"
 }
 
 # The Debian package from the Release tree: unpacked into a scratch root,
@@ -204,8 +201,11 @@ windows_tests() {
 }
 
 release="$KEL_BUILD_ROOT/test-release"
-run_step "native Release build and tests" release_tests "$release" -DCMAKE_BUILD_TYPE=Release \
-  "${KEL_LINUX_RELEASE_OPTIONS[@]}"
+# Everything but the suite, which the sanitizer build compiles and runs.
+release_targets="KelUpdater ponderix-sim kel_campaign kel-boot-stand-in kel_man_page"
+for bench in bench/*.cpp; do release_targets+=" $(basename "$bench" .cpp)"; done
+KEL_TARGETS="$release_targets" run_step "native Release build" release_build "$release" \
+  -DCMAKE_BUILD_TYPE=Release "${KEL_LINUX_RELEASE_OPTIONS[@]}"
 run_step "stations bench, 4 stations at once (correctness)" "$release/stations_bench" --stations 4 --quick
 run_step "fault campaign (short)" env KEL_CAMPAIGN_BUILD="$release" bash "$KEL_ROOT/scripts/campaign.sh"
 run_step "Debian package" package_tests "$release"

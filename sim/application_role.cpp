@@ -7,9 +7,7 @@ namespace kel::sim {
 
 namespace {
 
-constexpr uint8_t kPing = 0x41;
 constexpr uint8_t kPong = 0x42;
-constexpr uint8_t kCommandService = 0x45;
 
 // Application commands (low byte; the high byte is always 0x10).
 constexpr uint8_t kReadUnitInfo = 0x10;

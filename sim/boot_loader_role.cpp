@@ -12,14 +12,12 @@ namespace kel::sim {
 namespace {
 
 constexpr uint8_t kService = 0x45;
-constexpr size_t kHead = kRequestHead;
 
 // Boot loaders before release 11 answer the older codes of these two calls;
 // before release 15 their speed codes include 128000.
 constexpr uint8_t kOldCodesBelowRelease = 11;
 constexpr uint8_t kOldSpeedTableBelowRelease = 15;
 // Boot flag bit 0: no application software.
-constexpr uint8_t kNoSoftwareFlag = 0x01;
 
 SimReply Reply(std::vector<uint8_t> payload) { return MakeReply(std::move(payload)); }
 
@@ -103,7 +101,7 @@ bool ProgrammerFits(const SimUnit& unit, uint32_t start) {
 bool HandleTransferToRam(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   if (payload.size() != 8) return false;
   const uint32_t start = ReadBe32(payload, 4);
-  replies.push_back(Reply(EchoHead(payload, kHead)));
+  replies.push_back(Reply(EchoHead(payload, kRequestHead)));
   // Jumping to RAM that was never written, or into a programmer built for
   // another microcontroller, would leave the unit hanging; the simulated
   // one stays in its boot loader instead, so the client sees the programmer
@@ -123,7 +121,7 @@ bool HandleTransferToRam(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
 }  // namespace
 
 bool IsCommand(const std::vector<uint8_t>& payload, uint8_t command) {
-  return payload.size() >= kHead && payload[1] == kService && payload[2] == 0x10 &&
+  return payload.size() >= kRequestHead && payload[1] == kService && payload[2] == 0x10 &&
          payload[3] == command;
 }
 
@@ -137,8 +135,8 @@ int32_t SpeedOfCode(uint8_t code, bool oldTable) {
 
 bool HandleGetBufferSize(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
   const uint8_t command = unit.bootLoaderRelease < kOldCodesBelowRelease ? 0x91 : 0x1F;
-  if (!IsCommand(payload, command) || payload.size() != kHead) return false;
-  std::vector<uint8_t> out = EchoHead(payload, kHead);
+  if (!IsCommand(payload, command) || payload.size() != kRequestHead) return false;
+  std::vector<uint8_t> out = EchoHead(payload, kRequestHead);
   AppendBe16(out, BufferSizeOf(unit));
   replies.push_back(Reply(std::move(out)));
   return true;
@@ -150,7 +148,7 @@ bool HandleSetSpeed(SimUnit& unit, const std::vector<uint8_t>& payload, bool old
   if (!IsCommand(payload, command) || payload.size() != 5) return false;
   const int32_t baud = SpeedOfCode(payload[4], oldTable);
   if (baud == 0) return false;
-  replies.push_back(Reply(EchoHead(payload, kHead)));
+  replies.push_back(Reply(EchoHead(payload, kRequestHead)));
   unit.nextBaudRate = baud;
   unit.nextEvenParity = false;
   unit.autoBaud = false;
@@ -171,8 +169,8 @@ bool HandleBufferedChunk(SimUnit& unit, const std::vector<uint8_t>& payload, Sim
 }
 
 bool HandleReset(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies& replies) {
-  if (!IsCommand(payload, 0x32) || payload.size() != kHead) return false;
-  replies.push_back(Reply(EchoHead(payload, kHead)));
+  if (!IsCommand(payload, 0x32) || payload.size() != kRequestHead) return false;
+  replies.push_back(Reply(EchoHead(payload, kRequestHead)));
   unit.restartRequested = true;
   unit.restartRole = SimRole::kApplication;
   return true;
@@ -180,21 +178,21 @@ bool HandleReset(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplies&
 
 bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
                              SimReplies& replies) {
-  if (payload.size() < kHead || payload[1] != kService || payload[2] != 0x10) return false;
+  if (payload.size() < kRequestHead || payload[1] != kService || payload[2] != 0x10) return false;
   switch (payload[3]) {
     case 0x10: {
       // ReadUnitInfo: the boot loader keeps the card number and circuit code
       // of its board and reads the version from the application it would
       // start; with no application (boot flag bit 0) the version is 0.
-      if (payload.size() != kHead) return false;
+      if (payload.size() != kRequestHead) return false;
       const bool application = unit.softwarePresent && (unit.bootFlags & kNoSoftwareFlag) == 0;
       replies.push_back(
           Reply(UnitInfoReply(unit, payload, application ? unit.softwareVersion : int16_t{0})));
       return true;
     }
     case 0x12: {  // ReadBootLoaderVersion: MCU type in the high nibble
-      if (payload.size() != kHead) return false;
-      std::vector<uint8_t> out = EchoHead(payload, kHead);
+      if (payload.size() != kRequestHead) return false;
+      std::vector<uint8_t> out = EchoHead(payload, kRequestHead);
       out.push_back(static_cast<uint8_t>((unit.mcuType << 4) | (unit.bootLoaderVersion & 0x0F)));
       replies.push_back(Reply(std::move(out)));
       return true;
@@ -202,7 +200,7 @@ bool HandleBootLoaderRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
     case 0x13: {  // ReadBootLoaderRelease
       if (payload.size() != 5) return false;
       const SoftwareCheck check = ReportedSoftwareCheck(unit);
-      std::vector<uint8_t> out = EchoHead(payload, kHead);
+      std::vector<uint8_t> out = EchoHead(payload, kRequestHead);
       out.push_back(unit.bootInfoByte);
       out.push_back(unit.mcuType);
       out.push_back(unit.bootLoaderVersion);

@@ -6,6 +6,7 @@
 
 #include "sim/scenario_values.h"
 #include "sim/sim_network.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
@@ -14,8 +15,6 @@ namespace {
 constexpr size_t kMaxText = 64 * 1024;
 constexpr size_t kMaxCommands = 100;
 constexpr size_t kMaxImageBytes = 1024 * 1024;
-constexpr uint32_t kBootAreaSize = 0x4000;  // the boot loader owns the first 16 KiB of flash
-constexpr uint8_t kNoSoftwareFlag = 0x01;
 
 bool ReadImage(const std::string& path, std::vector<ImageRecord>& records, std::string& error) {
   std::ifstream in(path, std::ios::binary);

@@ -18,8 +18,8 @@ namespace {
 
 using simclient::Bytes;
 
-constexpr uint8_t kDisplay = 10;
-const Bytes kUnitInfo = {kDisplay, 0x45, 0x10, 0x10};
+constexpr uint8_t kDisplayAddress = 10;
+const Bytes kUnitInfo = {kDisplayAddress, 0x45, 0x10, 0x10};
 
 class FaultKinds : public ::testing::Test {
  protected:
@@ -81,7 +81,7 @@ TEST_F(FaultKinds, TruncatedJunkFollowedAndDuplicatedReplies) {
 TEST_F(FaultKinds, SilenceAndCtsHeldLowPassAndTheUnitGoesOn) {
   Add("silence command=0x1010 value=700");
   EXPECT_FALSE(UnitInfo());             // the request that starts it
-  EXPECT_FALSE(client.Ping(kDisplay));  // at 500 ms: still silent
+  EXPECT_FALSE(client.Ping(kDisplayAddress));  // at 500 ms: still silent
   EXPECT_TRUE(UnitInfo());              // at 1000 ms: answering again
   EXPECT_NE(NotesOf(2).find("(silent)"), std::string::npos) << NotesOf(2);
 
@@ -101,7 +101,7 @@ TEST_F(FaultKinds, SilenceAndCtsHeldLowPassAndTheUnitGoesOn) {
 // in flash, no reply comes, and the unit restarts into the software that
 // the flash now holds.
 TEST_F(FaultKinds, PowerLossLeavesAPartialWriteAndARestart) {
-  ASSERT_TRUE(client.GotoBootLoader(kDisplay));
+  ASSERT_TRUE(client.GotoBootLoader(kDisplayAddress));
   client.Pause(400);
   ASSERT_TRUE(client.Open(115200));
   ASSERT_TRUE(
@@ -118,13 +118,13 @@ TEST_F(FaultKinds, PowerLossLeavesAPartialWriteAndARestart) {
   EXPECT_FALSE(display.flash.HasData(0x1A004200, 0x1A0043FF));
   client.Pause(400);
   ASSERT_TRUE(client.Open(19200));
-  EXPECT_TRUE(client.Ping(kDisplay));
+  EXPECT_TRUE(client.Ping(kDisplayAddress));
 }
 
 // A restart after acting: the block is in flash whole, no reply comes, and
 // the unit restarts (here into its boot loader).
 TEST_F(FaultKinds, RestartAfterActingKeepsTheWorkAndSendsNoReply) {
-  ASSERT_TRUE(client.GotoBootLoader(kDisplay));
+  ASSERT_TRUE(client.GotoBootLoader(kDisplayAddress));
   client.Pause(400);
   ASSERT_TRUE(client.Open(115200));
   ASSERT_TRUE(
@@ -166,12 +166,12 @@ TEST_F(FaultKinds, ExtraEchoesGoAheadOfTheReply) {
 // Rules count the port's requests as the transcript numbers them: a rule
 // for request N hits exactly the request shown as #N.
 TEST_F(FaultKinds, RulesAndTranscriptShareOneRequestNumber) {
-  ASSERT_TRUE(client.Ping(kDisplay));
+  ASSERT_TRUE(client.Ping(kDisplayAddress));
   const uint64_t target = network.requestCount() + 2;
   Add("drop-reply request=" + std::to_string(target));
-  EXPECT_TRUE(client.Ping(kDisplay));
-  EXPECT_FALSE(client.Ping(kDisplay));
-  EXPECT_TRUE(client.Ping(kDisplay));
+  EXPECT_TRUE(client.Ping(kDisplayAddress));
+  EXPECT_FALSE(client.Ping(kDisplayAddress));
+  EXPECT_TRUE(client.Ping(kDisplayAddress));
   EXPECT_NE(NotesOf(target).find("[drop-reply] (reply lost)"), std::string::npos)
       << NotesOf(target);
   EXPECT_EQ(network.faults().rules()[0].fired, 1u);

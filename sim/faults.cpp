@@ -4,18 +4,11 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "sim/scenario_values.h"
+
 namespace kel::sim {
 
 namespace {
-
-// Numbers are decimal, or hexadecimal with 0x; a leading zero is not octal
-// ("6.08" has a minor version of 8).
-int Base(const std::string& text) {
-  const size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  return text.size() > at + 1 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')
-             ? 16
-             : 10;
-}
 
 struct KindName {
   FaultKind kind;
@@ -50,7 +43,7 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t& out) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return false;
   errno = 0;
   char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, Base(text));
+  const unsigned long long v = std::strtoull(text.c_str(), &end, NumberBase(text));
   if (errno != 0 || end == text.c_str() || *end != '\0' || v > max) return false;
   out = static_cast<uint32_t>(v);
   return true;

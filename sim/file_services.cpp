@@ -10,7 +10,6 @@ namespace kel::sim {
 
 namespace {
 
-constexpr uint8_t kCommandService = 0x45;
 constexpr uint8_t kBlockService = 0x47;      // "G"
 constexpr uint8_t kFastBlockService = 0x48;  // "H"
 constexpr uint8_t kFastMarker = 0x04;        // low four bits of the byte after "H"
@@ -20,10 +19,9 @@ constexpr uint8_t kReadReply = '1';
 constexpr uint8_t kAcknowledged = '3';
 constexpr uint8_t kNegative = '4';
 constexpr uint8_t kReadFailed = 0xFF;
-constexpr int16_t kFastBlocksFromVersion = 604;
 constexpr uint32_t kBlockMs = 1;
 
-SimReply Reply(std::vector<uint8_t> payload, bool lengthFramed = false) {
+SimReply FileReply(std::vector<uint8_t> payload, bool lengthFramed = false) {
   return MakeReply(std::move(payload), kBlockMs, lengthFramed);
 }
 
@@ -43,7 +41,7 @@ std::vector<uint8_t> FileHead(const std::vector<uint8_t>& payload) { return Echo
 void ReplyResult(const std::vector<uint8_t>& payload, uint8_t result, SimReplies& replies) {
   std::vector<uint8_t> out = FileHead(payload);
   out.push_back(result);
-  replies.push_back(Reply(std::move(out)));
+  replies.push_back(FileReply(std::move(out)));
 }
 
 bool HandleOpenOrCreate(SimUnit& unit, const std::vector<uint8_t>& payload, bool create,
@@ -119,7 +117,7 @@ bool HandleReadBlock(SimUnit& unit, const std::vector<uint8_t>& payload, SimRepl
     out.push_back(static_cast<uint8_t>(data.size()));
     out.insert(out.end(), data.begin(), data.end());
   }
-  replies.push_back(Reply(std::move(out)));
+  replies.push_back(FileReply(std::move(out)));
   return true;
 }
 
@@ -139,7 +137,7 @@ bool HandleAttributes(SimUnit& unit, const std::vector<uint8_t>& payload, SimRep
   out.push_back(static_cast<uint8_t>(length));
   out.insert(out.end(), attributes.properties.begin(),
              attributes.properties.begin() + static_cast<std::ptrdiff_t>(length));
-  replies.push_back(Reply(std::move(out)));
+  replies.push_back(FileReply(std::move(out)));
   return true;
 }
 
@@ -168,13 +166,13 @@ bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t
   if (!writing || offset > open.acknowledged) {
     // Not open for writing, or a block is missing before this one.
     replies.push_back(
-        Reply(Acknowledgement(address, kNegative, drive, file, offset, length, 0), true));
+        FileReply(Acknowledgement(address, kNegative, drive, file, offset, length, 0), true));
     return true;
   }
   if (offset < open.acknowledged) {
     // Received before (its acknowledgement was lost): confirm what we hold.
     replies.push_back(
-        Reply(Acknowledgement(address, kAcknowledged, drive, file, open.lastBlockOffset, length, 0),
+        FileReply(Acknowledgement(address, kAcknowledged, drive, file, open.lastBlockOffset, length, 0),
               true));
     return true;
   }
@@ -188,7 +186,7 @@ bool HandleWriteBlock(SimUnit& unit, const std::vector<uint8_t>& payload, size_t
     open.highSpeed = body == 4;
   }
   replies.push_back(
-      Reply(Acknowledgement(address, kAcknowledged, drive, file, offset, length, result), true));
+      FileReply(Acknowledgement(address, kAcknowledged, drive, file, offset, length, result), true));
   return true;
 }
 
@@ -210,7 +208,7 @@ bool HandleReadRequest(SimUnit& unit, const std::vector<uint8_t>& payload, size_
     out.push_back(static_cast<uint8_t>(data.size()));
     out.insert(out.end(), data.begin(), data.end());
   }
-  replies.push_back(Reply(std::move(out), true));
+  replies.push_back(FileReply(std::move(out), true));
   return true;
 }
 

@@ -1,13 +1,13 @@
 #include "sim/frame_codec.h"
 
 #include "sim/crc16.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
 namespace {
 
 constexpr uint8_t kLengthHeader = 0xF1;
-constexpr uint8_t kPing = 0x41;
 constexpr uint8_t kCommand = 0x45;
 constexpr uint8_t kFileBlock = 0x47;
 constexpr uint8_t kFastFileBlock = 0x48;

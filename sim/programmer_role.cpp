@@ -11,7 +11,6 @@ namespace kel::sim {
 
 namespace {
 
-constexpr size_t kHead = kRequestHead;
 constexpr uint16_t kSequenceMask = 0x7FFF;
 constexpr uint16_t kFirstPieceFlag = 0x8000;
 constexpr uint32_t kSoftwareOffset = 0x4000;  // the boot loader owns the first 16 KiB
@@ -23,7 +22,7 @@ constexpr uint32_t kEraseMs = 20;
 // than odd ones, so that each pair of replies arrives swapped.
 constexpr uint32_t kLateMs = 40;
 
-SimReply Reply(std::vector<uint8_t> payload, uint32_t delayMs = 0) {
+SimReply ProgrammerReply(std::vector<uint8_t> payload, uint32_t delayMs = 0) {
   return MakeReply(std::move(payload), delayMs);
 }
 
@@ -52,7 +51,7 @@ bool HandleProgram(SimUnit& unit, const std::vector<uint8_t>& payload, bool larg
   if (!ParseBlockRequest(unit, payload, large, block)) return false;
   std::vector<uint8_t> out = EchoHead(payload, block.dataAt);
   out.push_back(ProgramFlash(unit, block.address, payload.data() + block.dataAt, block.length));
-  replies.push_back(Reply(std::move(out), kProgramMs));
+  replies.push_back(ProgrammerReply(std::move(out), kProgramMs));
   return true;
 }
 
@@ -88,7 +87,7 @@ bool HandleWindowedProgram(SimUnit& unit, const std::vector<uint8_t>& payload,
   }
   std::vector<uint8_t> out = EchoHead(payload, 11);
   out.push_back(result);
-  SimReply reply = Reply(std::move(out), kProgramMs);
+  SimReply reply = ProgrammerReply(std::move(out), kProgramMs);
   if (unit.windowedRepliesLate && sequence % 2 == 0) reply.lateMs = kLateMs;
   replies.push_back(std::move(reply));
   return true;
@@ -102,7 +101,7 @@ bool HandleProgramFromBuffer(SimUnit& unit, const std::vector<uint8_t>& payload,
   if (length > unit.scratch.size()) return false;
   std::vector<uint8_t> out = EchoHead(payload, 10);
   out.push_back(ProgramFlash(unit, address, unit.scratch.data(), length));
-  replies.push_back(Reply(std::move(out), kProgramMs));
+  replies.push_back(ProgrammerReply(std::move(out), kProgramMs));
   return true;
 }
 
@@ -112,7 +111,7 @@ bool HandleEraseRange(SimUnit& unit, const std::vector<uint8_t>& payload, SimRep
   const uint32_t last = ReadBe32(payload, 8);
   if (last < first) return false;
   if (unit.hardwareFailure == 0) EraseFlashRange(unit, first, last);
-  replies.push_back(Reply(EchoHead(payload, kHead), kEraseMs));
+  replies.push_back(ProgrammerReply(EchoHead(payload, kRequestHead), kEraseMs));
   return true;
 }
 
@@ -126,10 +125,10 @@ bool HandleEraseFms(SimUnit& unit, const std::vector<uint8_t>& payload, SimRepli
     unit.files.EraseDrive(drive);
     unit.files.open = OpenFileState();
   }
-  std::vector<uint8_t> out = EchoHead(payload, kHead);
+  std::vector<uint8_t> out = EchoHead(payload, kRequestHead);
   out.push_back(drive);
   out.push_back(result);
-  replies.push_back(Reply(std::move(out), kEraseMs));
+  replies.push_back(ProgrammerReply(std::move(out), kEraseMs));
   return true;
 }
 
@@ -139,7 +138,7 @@ bool HandleRead128(SimUnit& unit, const std::vector<uint8_t>& payload, SimReplie
   std::vector<uint8_t> out = EchoHead(payload, 9);
   const std::vector<uint8_t> bytes = unit.flash.Read(address, kMaxSmallWrite);
   out.insert(out.end(), bytes.begin(), bytes.end());
-  replies.push_back(Reply(std::move(out)));
+  replies.push_back(ProgrammerReply(std::move(out)));
   return true;
 }
 
@@ -148,7 +147,7 @@ bool HandleWrite128(SimUnit& unit, const std::vector<uint8_t>& payload, SimRepli
   const uint32_t address = ReadBe32(payload, 4);
   std::vector<uint8_t> out = EchoHead(payload, 9);
   out.push_back(ProgramFlash(unit, address, payload.data() + 9, kMaxSmallWrite));
-  replies.push_back(Reply(std::move(out), kProgramMs));
+  replies.push_back(ProgrammerReply(std::move(out), kProgramMs));
   return true;
 }
 
@@ -187,24 +186,24 @@ uint8_t ProgramFlash(SimUnit& unit, uint32_t address, const uint8_t* data, size_
 
 bool HandleProgrammerRequest(SimUnit& unit, const std::vector<uint8_t>& payload,
                              SimReplies& replies) {
-  if (payload.size() < kHead || payload[1] != 0x45 || payload[2] != 0x10) return false;
+  if (payload.size() < kRequestHead || payload[1] != 0x45 || payload[2] != 0x10) return false;
   switch (payload[3]) {
     case 0x31: {  // GetProgrammerVersion: the programmer's own version, from the scenario
-      if (payload.size() != kHead) return false;
-      std::vector<uint8_t> out = EchoHead(payload, kHead);
+      if (payload.size() != kRequestHead) return false;
+      std::vector<uint8_t> out = EchoHead(payload, kRequestHead);
       out.push_back(unit.programmerVersionMajor);
       out.push_back(unit.programmerVersionMinor);
-      replies.push_back(Reply(std::move(out)));
+      replies.push_back(ProgrammerReply(std::move(out)));
       return true;
     }
     case 0x3B:  // ConfigureProgrammer
       if (payload.size() != 5) return false;
       unit.programmerConfig = payload[4];
-      replies.push_back(Reply(EchoHead(payload, kHead)));
+      replies.push_back(ProgrammerReply(EchoHead(payload, kRequestHead)));
       return true;
     case 0x33:  // ResetProgrammer: a fresh session at 115200, after this reply
-      if (payload.size() != kHead) return false;
-      replies.push_back(Reply(EchoHead(payload, kHead)));
+      if (payload.size() != kRequestHead) return false;
+      replies.push_back(ProgrammerReply(EchoHead(payload, kRequestHead)));
       unit.flashSession.Clear();
       unit.scratch.clear();
       unit.nextBaudRate = kProgrammerBaud;

@@ -26,7 +26,7 @@ SimUnit ProgrammerUnit() {
   return unit;
 }
 
-std::vector<uint8_t> Ask(SimUnit& unit, const std::vector<uint8_t>& request,
+std::vector<uint8_t> AskProgrammer(SimUnit& unit, const std::vector<uint8_t>& request,
                          uint32_t* delay = nullptr) {
   SimReplies replies;
   if (!HandleProgrammerRequest(unit, request, replies)) return {};
@@ -65,11 +65,11 @@ TEST(SimProgrammer, DownloadThroughBootLoaderThenFlashWriteLeavesTheImageInFlash
   ASSERT_TRUE(HandleBootLoaderRequest(unit, Command(0x22).U32(0x100002CD).Take(), started));
   ASSERT_EQ(unit.role, SimRole::kProgrammer);
 
-  EXPECT_EQ(Ask(unit, Command(0x31).Take()), (std::vector<uint8_t>{1, 0x45, 0x10, 0x31, 3, 0}));
+  EXPECT_EQ(AskProgrammer(unit, Command(0x31).Take()), (std::vector<uint8_t>{1, 0x45, 0x10, 0x31, 3, 0}));
   unit.programmerBufferSize = 8192;  // the programmer's own, not the boot loader's 1024
-  EXPECT_EQ(Ask(unit, Command(0x1F).Take()),
+  EXPECT_EQ(AskProgrammer(unit, Command(0x1F).Take()),
             (std::vector<uint8_t>{1, 0x45, 0x10, 0x1F, 0x20, 0x00}));
-  EXPECT_EQ(Ask(unit, Command(0x23).U8(8).Take()).size(), 4u);  // new table: 921600
+  EXPECT_EQ(AskProgrammer(unit, Command(0x23).U8(8).Take()).size(), 4u);  // new table: 921600
   EXPECT_EQ(unit.nextBaudRate, 921600);
 
   // Software: a large record, a small one and a gap, then erase and program.
@@ -77,12 +77,12 @@ TEST(SimProgrammer, DownloadThroughBootLoaderThenFlashWriteLeavesTheImageInFlash
   const std::vector<uint8_t> softwareImage = BuildRecordImage(
       0, {{0x4000, Pattern(1000, 3)}, {0x43E8, Pattern(100, 4)}, {0x5000, Pattern(1024, 5)}});
   ASSERT_TRUE(ParseRecordImage(softwareImage.data(), softwareImage.size(), records));
-  EXPECT_EQ(Ask(unit, Command(0x35).U32(0x4000).U32(0x53FF).Take()).size(), 4u);
+  EXPECT_EQ(AskProgrammer(unit, Command(0x35).U32(0x4000).U32(0x53FF).Take()).size(), 4u);
   for (const auto& r : records) {
     const uint32_t n = static_cast<uint32_t>(r.data.size());
     const auto request = n <= 128 ? Command(0x40).U32(r.address).U8(n).Bytes(r.data).Take()
                                   : Command(0x42).U32(r.address).U16(n).Bytes(r.data).Take();
-    const auto reply = Ask(unit, request);
+    const auto reply = AskProgrammer(unit, request);
     ASSERT_EQ(reply.size(), n <= 128 ? 10u : 11u);
     EXPECT_EQ(reply.back(), 0);
   }
@@ -97,23 +97,23 @@ TEST(SimProgrammer, WindowedWritesFollowTheirSequence) {
   SimUnit unit = ProgrammerUnit();
   const auto a = Pattern(128, 1), b = Pattern(128, 2), c = Pattern(128, 3), d = Pattern(128, 4);
   // The first piece of a record carries bit 15; replies echo tag, address, length.
-  auto reply = Ask(unit, Windowed(0x8000, 0x4000, a));
+  auto reply = AskProgrammer(unit, Windowed(0x8000, 0x4000, a));
   ASSERT_EQ(reply.size(), 12u);
   EXPECT_EQ(ReplyTag(reply), 0x8000);
   EXPECT_EQ(reply[10], 128);
   EXPECT_EQ(reply[11], 0);
-  EXPECT_EQ(ReplyTag(Ask(unit, Windowed(1, 0x4080, b))), 1);
+  EXPECT_EQ(ReplyTag(AskProgrammer(unit, Windowed(1, 0x4080, b))), 1);
 
   // Sequence 3 after 1 means 2 was lost: dropped without a reply or a write.
-  EXPECT_TRUE(Ask(unit, Windowed(3, 0x4180, d)).empty());
+  EXPECT_TRUE(AskProgrammer(unit, Windowed(3, 0x4180, d)).empty());
   EXPECT_FALSE(unit.flash.HasData(0x4180, 0x41FF));
   // A repeat of 1 (its reply was lost) is answered again but not rewritten.
-  reply = Ask(unit, Windowed(1, 0x4080, Pattern(128, 99)));
+  reply = AskProgrammer(unit, Windowed(1, 0x4080, Pattern(128, 99)));
   EXPECT_EQ(ReplyTag(reply), 1);
   EXPECT_EQ(unit.flash.Read(0x4080, 128), b);
   // The client goes back to the oldest outstanding piece and resends in order.
-  EXPECT_EQ(ReplyTag(Ask(unit, Windowed(2, 0x4100, c))), 2);
-  EXPECT_EQ(ReplyTag(Ask(unit, Windowed(3, 0x4180, d))), 3);
+  EXPECT_EQ(ReplyTag(AskProgrammer(unit, Windowed(2, 0x4100, c))), 2);
+  EXPECT_EQ(ReplyTag(AskProgrammer(unit, Windowed(3, 0x4180, d))), 3);
   EXPECT_EQ(unit.flash.Read(0x4100, 256), [&] {
     std::vector<uint8_t> both = c;
     both.insert(both.end(), d.begin(), d.end());
@@ -121,37 +121,37 @@ TEST(SimProgrammer, WindowedWritesFollowTheirSequence) {
   }());
 
   // Sequence 0 starts a new image after a reset of the sequence.
-  EXPECT_EQ(ReplyTag(Ask(unit, Windowed(0x8000, 0x5000, a))), 0x8000);
-  EXPECT_EQ(ReplyTag(Ask(unit, Windowed(1, 0x5080, b))), 1);
+  EXPECT_EQ(ReplyTag(AskProgrammer(unit, Windowed(0x8000, 0x5000, a))), 0x8000);
+  EXPECT_EQ(ReplyTag(AskProgrammer(unit, Windowed(1, 0x5080, b))), 1);
 
   // Late replies: even sequences are held back past the odd one after them.
   unit.windowedRepliesLate = true;
   uint32_t evenDelay = 0, oddDelay = 0;
-  Ask(unit, Windowed(2, 0x5100, c), &evenDelay);
-  Ask(unit, Windowed(3, 0x5180, d), &oddDelay);
+  AskProgrammer(unit, Windowed(2, 0x5100, c), &evenDelay);
+  AskProgrammer(unit, Windowed(3, 0x5180, d), &oddDelay);
   EXPECT_GT(evenDelay, oddDelay);
 }
 
 TEST(SimProgrammer, BackupFieldsRoundTripAndSurviveOnlyWhenWrittenBack) {
   SimUnit unit = ProgrammerUnit();
   const std::vector<uint8_t> first = Pattern(128, 10), second = Pattern(128, 11);
-  EXPECT_EQ(Ask(unit, Command(0x50).U32(0x300).U8(0x80).Bytes(first).Take()).back(), 0);
-  EXPECT_EQ(Ask(unit, Command(0x50).U32(0x380).U8(0x80).Bytes(second).Take()).back(), 0);
-  auto read = Ask(unit, Command(0x51).U32(0x300).U8(0x80).Take());
+  EXPECT_EQ(AskProgrammer(unit, Command(0x50).U32(0x300).U8(0x80).Bytes(first).Take()).back(), 0);
+  EXPECT_EQ(AskProgrammer(unit, Command(0x50).U32(0x380).U8(0x80).Bytes(second).Take()).back(), 0);
+  auto read = AskProgrammer(unit, Command(0x51).U32(0x300).U8(0x80).Take());
   ASSERT_EQ(read.size(), 137u);
   EXPECT_TRUE(std::equal(read.begin() + 9, read.end(), first.begin()));
-  EXPECT_TRUE(Ask(unit, Command(0x51).U32(0x300).U8(0x40).Take()).empty());  // only 128-byte reads
+  EXPECT_TRUE(AskProgrammer(unit, Command(0x51).U32(0x300).U8(0x40).Take()).empty());  // only 128-byte reads
 
   // A new programmer session: rewriting the first sector erases it whole.
-  ASSERT_EQ(Ask(unit, Command(0x33).Take()).size(), 4u);
+  ASSERT_EQ(AskProgrammer(unit, Command(0x33).Take()).size(), 4u);
   EXPECT_EQ(unit.nextBaudRate, 115200);
   const std::vector<uint8_t> boot = Pattern(768, 12);
-  ASSERT_EQ(Ask(unit, Command(0x42).U32(0).U16(768).Bytes(boot).Take()).back(), 0);
+  ASSERT_EQ(AskProgrammer(unit, Command(0x42).U32(0).U16(768).Bytes(boot).Take()).back(), 0);
   EXPECT_EQ(unit.flash.Read(0x380, 128), std::vector<uint8_t>(128, 0xFF));
   // Written back before the next record, the fields stay.
-  Ask(unit, Command(0x50).U32(0x300).U8(0x80).Bytes(first).Take());
-  Ask(unit, Command(0x50).U32(0x380).U8(0x80).Bytes(second).Take());
-  ASSERT_EQ(Ask(unit, Command(0x42).U32(0x400).U16(512).Bytes(Pattern(512, 13)).Take()).back(), 0);
+  AskProgrammer(unit, Command(0x50).U32(0x300).U8(0x80).Bytes(first).Take());
+  AskProgrammer(unit, Command(0x50).U32(0x380).U8(0x80).Bytes(second).Take());
+  ASSERT_EQ(AskProgrammer(unit, Command(0x42).U32(0x400).U16(512).Bytes(Pattern(512, 13)).Take()).back(), 0);
   EXPECT_EQ(unit.flash.Read(0x380, 128), second);
   EXPECT_EQ(unit.flash.Read(0, 768), boot);
   EXPECT_TRUE(unit.flash.bootLoaderWritten);
@@ -160,25 +160,25 @@ TEST(SimProgrammer, BackupFieldsRoundTripAndSurviveOnlyWhenWrittenBack) {
 TEST(SimProgrammer, FailuresAnswerWithResultCodes) {
   SimUnit unit = ProgrammerUnit();
   // Outside the MCU's flash.
-  EXPECT_EQ(Ask(unit, Command(0x40).U32(0x7FFF0).U8(16).Bytes(Pattern(16, 1)).Take()).back(), 0);
-  EXPECT_EQ(Ask(unit, Command(0x40).U32(0x7FFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(),
+  EXPECT_EQ(AskProgrammer(unit, Command(0x40).U32(0x7FFF0).U8(16).Bytes(Pattern(16, 1)).Take()).back(), 0);
+  EXPECT_EQ(AskProgrammer(unit, Command(0x40).U32(0x7FFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(),
             kResultBadAddress);
-  EXPECT_EQ(Ask(unit, Command(0x40).U32(0xFFFFFFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(),
+  EXPECT_EQ(AskProgrammer(unit, Command(0x40).U32(0xFFFFFFF8).U8(16).Bytes(Pattern(16, 1)).Take()).back(),
             kResultBadAddress);
 
   unit.files.Put(1, 0x1E0, {1, 2, 3});
   unit.hardwareFailure = 0x05;
-  EXPECT_EQ(Ask(unit, Command(0x40).U32(0x4000).U8(16).Bytes(Pattern(16, 2)).Take()).back(), 0x05);
-  EXPECT_EQ(Ask(unit, Windowed(0x8000, 0x4000, Pattern(16, 2))).back(), 0x05);
-  EXPECT_EQ(Ask(unit, Command(0x36).U8(1).Text("FMS").Take()),
+  EXPECT_EQ(AskProgrammer(unit, Command(0x40).U32(0x4000).U8(16).Bytes(Pattern(16, 2)).Take()).back(), 0x05);
+  EXPECT_EQ(AskProgrammer(unit, Windowed(0x8000, 0x4000, Pattern(16, 2))).back(), 0x05);
+  EXPECT_EQ(AskProgrammer(unit, Command(0x36).U8(1).Text("FMS").Take()),
             (std::vector<uint8_t>{1, 0x45, 0x10, 0x36, 1, 0x05}));
   EXPECT_FALSE(unit.flash.HasData(0x4000, 0x4FFF));
   EXPECT_NE(unit.files.Find(1, 0x1E0), nullptr);
 
   unit.hardwareFailure = 0;
-  EXPECT_TRUE(Ask(unit, Command(0x36).U8(1).Text("FMX").Take()).empty());
-  EXPECT_EQ(Ask(unit, Command(0x36).U8(9).Text("FMS").Take()).back(), FileStore::kResultNoDrive);
-  EXPECT_EQ(Ask(unit, Command(0x36).U8(1).Text("FMS").Take()).back(), 0);
+  EXPECT_TRUE(AskProgrammer(unit, Command(0x36).U8(1).Text("FMX").Take()).empty());
+  EXPECT_EQ(AskProgrammer(unit, Command(0x36).U8(9).Text("FMS").Take()).back(), FileStore::kResultNoDrive);
+  EXPECT_EQ(AskProgrammer(unit, Command(0x36).U8(1).Text("FMS").Take()).back(), 0);
   EXPECT_EQ(unit.files.Find(1, 0x1E0), nullptr);
 }
 
@@ -187,13 +187,13 @@ TEST(SimProgrammer, BufferedChunksProgramFlash) {
   const std::vector<uint8_t> data = Pattern(300, 20);
   for (uint32_t offset = 0; offset < 300; offset += 128) {
     const uint32_t n = std::min<uint32_t>(128, 300 - offset);
-    Ask(unit, Command(0x38)
+    AskProgrammer(unit, Command(0x38)
                   .U16(offset)
                   .U8(n)
                   .Bytes(std::vector<uint8_t>(data.begin() + offset, data.begin() + offset + n))
                   .Take());
   }
-  const auto reply = Ask(unit, Command(0x3A).U32(0x1A000).U16(300).Take());
+  const auto reply = AskProgrammer(unit, Command(0x3A).U32(0x1A000).U16(300).Take());
   ASSERT_EQ(reply.size(), 11u);
   EXPECT_EQ(reply.back(), 0);
   EXPECT_EQ(unit.flash.Read(0x1A000, 300), data);

@@ -1,6 +1,7 @@
 #include "sim/proxy_role.h"
 
 #include "sim/payload_writer.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
@@ -17,7 +18,6 @@ constexpr uint8_t kResultNoUnit = 2;
 constexpr uint8_t kResultBadArgument = 3;
 
 constexpr uint32_t kSpeeds[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
-constexpr uint8_t kBootLoaderAddress = 1;
 
 bool KnownSpeed(uint32_t rate) {
   for (uint32_t s : kSpeeds) {

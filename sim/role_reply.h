@@ -17,6 +17,14 @@ constexpr size_t kRequestHead = 4;      ///< address, 0x45, 0x10, command
 constexpr size_t kMaxSmallWrite = 128;  ///< data of a one-byte-length request
 constexpr size_t kMaxRecord = 16384;    ///< the largest record an image may hold
 constexpr int32_t kProgrammerBaud = 115200;
+constexpr uint8_t kPing = 0x41;            ///< "A": are you there?
+constexpr uint8_t kCommandService = 0x45;  ///< the service byte of a command request
+constexpr uint8_t kBootLoaderAddress = 1;  ///< a boot loader answers at this address
+constexpr uint8_t kNoSoftwareFlag = 0x01;  ///< boot-loader status bit: no valid software
+/// From this software version on a unit reads and writes files in fast blocks.
+constexpr int16_t kFastBlocksFromVersion = 604;
+/// The boot loader owns the first 16 KiB of flash.
+constexpr uint32_t kBootAreaSize = 0x4000;
 
 /// A reply with the unit's processing time and framing.
 SimReply MakeReply(std::vector<uint8_t> payload, uint32_t delayMs = 0, bool lengthFramed = false);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "sim/scenario_values.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
@@ -19,7 +20,6 @@ constexpr size_t kMaxScenarioBytes = 4u * 1024u * 1024u;
 constexpr size_t kMaxLineLength = 4096;
 constexpr size_t kMaxUnits = 120;
 constexpr size_t kMaxDebugLogs = 255;
-constexpr uint8_t kNoSoftwareFlag = 0x01;
 
 struct McuName {
   const char* name;

@@ -7,18 +7,12 @@
 
 namespace kel::sim {
 
-namespace {
-
-// Numbers are decimal, or hexadecimal with 0x; a leading zero is not octal
-// ("6.08" has a minor version of 8).
-int Base(const std::string& text) {
+int NumberBase(const std::string& text) {
   const size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
   return text.size() > at + 1 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')
              ? 16
              : 10;
 }
-
-}  // namespace
 
 std::string Trim(const std::string& s) {
   size_t b = 0;
@@ -37,7 +31,7 @@ bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& out) {
   if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
   errno = 0;
   char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, Base(text));
+  const unsigned long long v = std::strtoull(text.c_str(), &end, NumberBase(text));
   if (errno != 0 || *end != '\0' || v > max) return false;
   out = v;
   return true;
@@ -47,7 +41,7 @@ bool ParseSigned(const std::string& text, int64_t min, int64_t max, int64_t& out
   if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, Base(text));
+  const long long v = std::strtoll(text.c_str(), &end, NumberBase(text));
   if (errno != 0 || end == text.c_str() || *end != '\0' || v < min || v > max) return false;
   out = v;
   return true;

@@ -10,6 +10,10 @@
 
 namespace kel::sim {
 
+/// The base of a number: 16 with a 0x prefix (after any sign), else 10; a
+/// leading zero is not octal ("6.08" has a minor version of 8).
+int NumberBase(const std::string& text);
+
 std::string Trim(const std::string& s);
 std::string Lower(std::string s);
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& out);

@@ -7,12 +7,12 @@
 #include "sim/application_role.h"
 #include "sim/isp_role.h"
 #include "sim/proxy_role.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
 namespace {
 
-constexpr uint8_t kBootLoaderAddress = 1;
 constexpr int32_t kProgrammerStartBaud = 115200;
 constexpr int32_t kBootLoaderPowerOnBaud = 9600;
 // A pause this long inside a frame means the rest is never coming.
@@ -21,7 +21,6 @@ constexpr uint32_t kFrameGapMs = 20;
 // waiting for it before it starts the software.
 constexpr uint32_t kPowerOnListenMs = 300;
 // Boot flag bit 0: the boot loader found no application software.
-constexpr uint8_t kNoSoftwareFlag = 0x01;
 
 bool TimeReached(uint32_t now, uint32_t tick) { return static_cast<int32_t>(now - tick) >= 0; }
 

@@ -10,14 +10,13 @@
 #include "sim/power_loss.h"
 #include "sim/reply_faults.h"
 #include "sim/sim_network.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
 namespace {
 
-constexpr uint8_t kBootLoaderAddress = 1;
 // Application software that relays "H" file blocks to the units behind it.
-constexpr int16_t kFastBlocksFromVersion = 604;
 constexpr uint32_t kDefaultSilenceMs = 2000;
 constexpr uint32_t kDefaultCtsLowMs = 1000;
 

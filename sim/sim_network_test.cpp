@@ -16,7 +16,7 @@ using testing::Bench;
 using testing::Line;
 using testing::WithCrc;
 
-SimUnit Unit(const std::string& name, uint16_t card, uint8_t address) {
+SimUnit NetworkUnit(const std::string& name, uint16_t card, uint8_t address) {
   SimUnit u;
   u.name = name;
   u.cardNumber = card;
@@ -29,15 +29,15 @@ SimUnit Unit(const std::string& name, uint16_t card, uint8_t address) {
   return u;
 }
 
-std::vector<uint8_t> Ping(uint8_t address) { return WithCrc({address, 0x41}); }
+std::vector<uint8_t> PingRequest(uint8_t address) { return WithCrc({address, 0x41}); }
 std::vector<uint8_t> Pong(uint8_t address) { return WithCrc({address, 0x42}); }
 
 class DisplayNetworkTest : public ::testing::Test {
  protected:
   DisplayNetworkTest() : network(RoleHandlers{}) {
-    network.AddUnit(Unit("kd4", 653, 10), SimNetwork::Place::kConnected);
-    network.AddUnit(Unit("kt5-a", 659, 3), SimNetwork::Place::kNetwork);
-    network.AddUnit(Unit("kt5-b", 659, 12), SimNetwork::Place::kNetwork);
+    network.AddUnit(NetworkUnit("kd4", 653, 10), SimNetwork::Place::kConnected);
+    network.AddUnit(NetworkUnit("kt5-a", 659, 3), SimNetwork::Place::kNetwork);
+    network.AddUnit(NetworkUnit("kt5-b", 659, 12), SimNetwork::Place::kNetwork);
     bench = std::make_unique<Bench>(network);
   }
   std::vector<uint8_t> Send(const std::vector<uint8_t>& wire) {
@@ -51,12 +51,12 @@ class DisplayNetworkTest : public ::testing::Test {
 TEST_F(DisplayNetworkTest, ListsAndRelaysToTheUnitsBehindTheConnectedOne) {
   EXPECT_EQ(Send(WithCrc({0x0A, 0x45, 0x10, 0x17})),
             WithCrc({0x0A, 0x45, 0x10, 0x17, 0x02, 0x03, 0x0C}));
-  EXPECT_EQ(Send(Ping(3)), Pong(3));
+  EXPECT_EQ(Send(PingRequest(3)), Pong(3));
   EXPECT_EQ(Send(WithCrc({0x0C, 0x45, 0x10, 0x10})),
             WithCrc({0x0C, 0x45, 0x10, 0x10, 0x02, 0x93, 0x00, 0x01, 0x02, 0x62, 0x00, 0x39}));
   // Only the connected unit answers F0; nobody answers an unused address.
   EXPECT_EQ(Send(WithCrc({0xF0, 0x45, 0x10, 0x1B})), WithCrc({0xF0, 0x45, 0x10, 0x1B, 0x0A}));
-  EXPECT_TRUE(Send(Ping(4)).empty());
+  EXPECT_TRUE(Send(PingRequest(4)).empty());
   // A remote unit lists no units of its own.
   EXPECT_EQ(Send(WithCrc({0x03, 0x45, 0x10, 0x17})), WithCrc({0x03, 0x45, 0x10, 0x17, 0x00}));
 }
@@ -66,10 +66,10 @@ TEST_F(DisplayNetworkTest, ListsAndRelaysToTheUnitsBehindTheConnectedOne) {
 TEST(SimRelay, HBlocksNeedConnectedSoftwareThatKnowsThem) {
   for (int16_t connectedVersion : {603, 604}) {
     SimNetwork network;
-    SimUnit display = Unit("kd4", 653, 10);
+    SimUnit display = NetworkUnit("kd4", 653, 10);
     display.softwareVersion = connectedVersion;
     network.AddUnit(display, SimNetwork::Place::kConnected);
-    network.AddUnit(Unit("kt5", 659, 3), SimNetwork::Place::kNetwork);
+    network.AddUnit(NetworkUnit("kt5", 659, 3), SimNetwork::Place::kNetwork);
     Bench bench(network);
     ASSERT_EQ(bench.Call({3, 0x45, 0x10, 0x29, 1, 0x01, 0xE0}, Line(19200)).size(), 10u);
     auto block = [](std::vector<uint8_t> payload) {
@@ -88,15 +88,15 @@ TEST(SimRelay, HBlocksNeedConnectedSoftwareThatKnowsThem) {
 }
 
 TEST_F(DisplayNetworkTest, WrongSpeedOrParityIsSilenceAndLeavesNoHalfFrame) {
-  EXPECT_TRUE(bench->Send(Ping(10), Line(9600)).empty());
-  EXPECT_TRUE(bench->Send(Ping(10), Line(19200, true)).empty());
+  EXPECT_TRUE(bench->Send(PingRequest(10), Line(9600)).empty());
+  EXPECT_TRUE(bench->Send(PingRequest(10), Line(19200, true)).empty());
   SerialConfig odd = Line(19200);
   odd.parityOn = true;
-  EXPECT_TRUE(bench->Send(Ping(10), odd).empty());
+  EXPECT_TRUE(bench->Send(PingRequest(10), odd).empty());
   const auto lost = network.transcript().Filter(TranscriptEntry::Direction::kLost);
   EXPECT_EQ(lost.size(), 3u);
   // Half a frame at the wrong speed must not spoil the next good one.
-  const auto ping = Ping(10);
+  const auto ping = PingRequest(10);
   network.Feed(ping.data(), 2, Line(57600), bench->now());
   EXPECT_EQ(Send(ping), Pong(10));
 }
@@ -104,11 +104,11 @@ TEST_F(DisplayNetworkTest, WrongSpeedOrParityIsSilenceAndLeavesNoHalfFrame) {
 TEST_F(DisplayNetworkTest, ResetSystemRestartsEveryUnitOnTheNetwork) {
   EXPECT_EQ(Send(WithCrc({0x0A, 0x45, 0x10, 0x18})), WithCrc({0x0A, 0x45, 0x10, 0x18}));
   for (SimUnit* u : network.AllUnits()) EXPECT_TRUE(u->restarting) << u->name;
-  EXPECT_TRUE(Send(Ping(10)).empty());
-  EXPECT_TRUE(Send(Ping(3)).empty());
+  EXPECT_TRUE(Send(PingRequest(10)).empty());
+  EXPECT_TRUE(Send(PingRequest(3)).empty());
   bench->Wait(300);
-  EXPECT_EQ(Send(Ping(10)), Pong(10));
-  EXPECT_EQ(Send(Ping(12)), Pong(12));
+  EXPECT_EQ(Send(PingRequest(10)), Pong(10));
+  EXPECT_EQ(Send(PingRequest(12)), Pong(12));
   EXPECT_EQ(Send(WithCrc({0x0C, 0x45, 0x10, 0x33})), WithCrc({0x0C, 0x45, 0x10, 0x33, 0x00}));
 }
 
@@ -173,18 +173,18 @@ TEST_F(DisplayNetworkTest, EachFaultKindDoesWhatItSays) {
   network.faults().Clear();
   add("unplug at=1");
   EXPECT_TRUE(Send(request).empty());
-  EXPECT_TRUE(Send(Ping(10)).empty());
+  EXPECT_TRUE(Send(PingRequest(10)).empty());
   EXPECT_TRUE(network.unplugged());
 }
 
 TEST(SimJig, ForwardsProxiedFramesToTheUnitOnItsSecondPort) {
   SimNetwork network{RoleHandlers{}};
-  SimUnit jig = Unit("kj3", 652, 0x3C);
+  SimUnit jig = NetworkUnit("kj3", 652, 0x3C);
   jig.isJig = true;
   jig.jigPortNumber = 2;
   jig.softwareVersion = 610;
   network.AddUnit(jig, SimNetwork::Place::kConnected);
-  SimUnit behind = Unit("kt3", 648, 7);
+  SimUnit behind = NetworkUnit("kt3", 648, 7);
   behind.applicationBaud = 38400;
   network.AddUnit(behind, SimNetwork::Place::kJigPort);
   Bench bench(network);
@@ -221,14 +221,14 @@ TEST(SimJig, ForwardsProxiedFramesToTheUnitOnItsSecondPort) {
 
 TEST(SimBlankChip, AnswersTheAutobaudHandshake) {
   SimNetwork network{RoleHandlers{}};
-  SimUnit chip = Unit("blank", 659, 1);
+  SimUnit chip = NetworkUnit("blank", 659, 1);
   chip.startRole = SimRole::kBlankChip;
   network.AddUnit(chip, SimNetwork::Place::kConnected);
   Bench bench(network);
   auto text = [](const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); };
   auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
   // Frames mean nothing to the ROM.
-  EXPECT_TRUE(bench.Send(Ping(1), Line(115200)).empty());
+  EXPECT_TRUE(bench.Send(PingRequest(1), Line(115200)).empty());
   EXPECT_EQ(text(bench.Send(bytes("?"), Line(115200))), "Synchronized\r\n");
   const std::string reply = text(bench.Send(bytes("Synchronized\r\n"), Line(115200)));
   EXPECT_NE(reply.find("OK\r\n"), std::string::npos);
@@ -239,10 +239,10 @@ TEST(SimMemoryPeer, ServesTheNetworkOnAnInMemoryLineInVirtualTime) {
   VirtualClock clock;
   MemorySerialLine line(clock);
   SimNetwork network{RoleHandlers{}};
-  network.AddUnit(Unit("kt5", 659, 5), SimNetwork::Place::kConnected);
+  network.AddUnit(NetworkUnit("kt5", 659, 5), SimNetwork::Place::kConnected);
   MemoryPeer peer(network, line);
   line.config = Line(19200);
-  const auto ping = Ping(5);
+  const auto ping = PingRequest(5);
   line.HostWrite(ping.data(), ping.size());
   uint8_t buffer[16];
   EXPECT_EQ(line.HostRead(buffer, sizeof buffer), 0u);  // still on its way

@@ -37,7 +37,7 @@ std::vector<FlashRange> Banks(uint8_t mcuType) {
   }
 }
 
-const char* RoleName(SimRole role) {
+const char* DumpRoleName(SimRole role) {
   switch (role) {
     case SimRole::kApplication:
       return "application";
@@ -76,7 +76,7 @@ std::string Summary(const SimUnit& u) {
       "name = %s\nrole = %s\ncard = %u\ncircuit = %u\nmcu = %u\nsoftware = %d.%02dr%02u\n"
       "build = %d\nboot-loader = %ur%u\nboot-flags = 0x%02X\nchecksum = 0x%08X\ncrc = 0x%04X\n"
       "baud = %d\nparity = %s\n",
-      u.name.c_str(), RoleName(u.role), u.cardNumber, u.circuitCode, u.mcuType,
+      u.name.c_str(), DumpRoleName(u.role), u.cardNumber, u.circuitCode, u.mcuType,
       u.softwareVersion / 100, u.softwareVersion % 100, u.softwareRelease, u.buildIncrement,
       u.bootLoaderVersion, u.bootLoaderRelease, u.bootFlags, u.reportedChecksum, u.reportedCrc,
       u.baudRate, u.evenParity ? "even" : "none");

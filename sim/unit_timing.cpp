@@ -1,5 +1,6 @@
 #include "sim/unit_timing.h"
 
+#include "sim/boot_loader_role.h"
 #include "sim/flash_memory.h"
 #include "sim/role_reply.h"
 #include "sim/sim_unit.h"
@@ -12,10 +13,6 @@ namespace {
 constexpr uint64_t kPageBytes = 256;
 constexpr size_t kWindow = 8;
 constexpr uint8_t kWindowedBootLoaderRelease = 18;
-
-bool IsCommand(const std::vector<uint8_t>& p, uint8_t command) {
-  return p.size() >= kRequestHead && p[1] == 0x45 && p[2] == 0x10 && p[3] == command;
-}
 
 // Flash sectors that first..last touch on the unit's MCU.
 uint64_t SectorsTouched(uint8_t mcuType, uint32_t first, uint32_t last) {

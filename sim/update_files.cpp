@@ -5,13 +5,13 @@
 #include "sim/programmer_role.h"
 #include "sim/sim_unit.h"
 #include "sim/software_checksum.h"
+#include "sim/role_reply.h"
 
 namespace kel::sim {
 
 namespace {
 
 constexpr uint32_t kEndMarker = 0xFFFFFFFF;
-constexpr uint32_t kBootAreaSize = 0x4000;  // the boot loader owns the first 16 KiB of flash
 constexpr uint8_t kBootNoSoftware = 0x01;
 constexpr uint8_t kBootFlashCheckFailed = 0x04;
 constexpr uint8_t kBootPreProduction = 0x80;

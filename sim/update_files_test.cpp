@@ -7,6 +7,7 @@
 #include "sim/crc16.h"
 #include "sim/file_checksums.h"
 #include "sim/sim_unit.h"
+#include "sim/sim_test_support.h"
 #include "sim/software_checksum.h"
 #include "tests/sim_flash_support.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 using testing::BuildRecordImage;
 using testing::Pattern;
+using testing::WithCrc;
 
 SimUnit UpdatableUnit() {
   SimUnit unit;
@@ -31,13 +33,6 @@ SimUnit UpdatableUnit() {
 std::vector<uint8_t> WithFletcher(std::vector<uint8_t> data) {
   const uint32_t sum = Fletcher32(data.data(), data.size());
   for (int shift = 24; shift >= 0; shift -= 8) data.push_back(static_cast<uint8_t>(sum >> shift));
-  return data;
-}
-
-std::vector<uint8_t> WithCrc(std::vector<uint8_t> data) {
-  const uint16_t crc = ModbusCrc16(data.data(), data.size());
-  data.push_back(static_cast<uint8_t>(crc));
-  data.push_back(static_cast<uint8_t>(crc >> 8));
   return data;
 }
 

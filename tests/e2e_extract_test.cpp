@@ -16,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kOnComThree[] = "\n[port]\nnumber = 3";
 
 class ExtractRun : public ProgramRunFixture {
  protected:

@@ -19,6 +19,9 @@
 
 namespace kel {
 
+// A scenario line that serves the units on COM3.
+inline constexpr char kOnComThree[] = "\n[port]\nnumber = 3";
+
 inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 class ProgramRunFixture : public ::testing::Test {

@@ -16,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // Put before a shared scenario to serve it on COM3.
-constexpr char kOnComThree[] = "\n[port]\nnumber = 3";
 
 // A third transmitter behind the KT3 that never answers.
 constexpr char kSilentRemote[] = R"(

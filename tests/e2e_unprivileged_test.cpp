@@ -23,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kOnComThree[] = "\n[port]\nnumber = 3";
 
 class UnprivilegedRun : public ProgramRunFixture {
  protected:

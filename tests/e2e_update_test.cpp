@@ -166,82 +166,104 @@ TEST_F(UpdateRun, DirectUpdateOfAnOldKt3ThenNothingThenEverythingAgain) {
 // The KD4 and its two KT5 get update files. A no to the first question ends
 // the run with the link back at its speed; otherwise the units apply the
 // files at once or at their next restart, as the operator chose.
-TEST_F(UpdateRun, FieldUpdateOfAKd4WithTwoKt5) {
-  struct Case {
-    const char* keys;
-    int exitCode;
-    bool restart;
-  };
-  for (const Case c : {Case{"n", 1, false}, Case{"yn", 0, false}, Case{"yy", 0, true}}) {
-    SCOPED_TRACE(c.keys);
-    Serve(kKd4WithTwoKt5);
-    ASSERT_EQ(RunAnswering("3", c.keys), c.exitCode) << output;
-    EXPECT_TRUE(Has("Ponderix Unit(s) found:\r\n")) << output;
-    // Restarted units apply their update files once their restart is over.
-    if (c.restart) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    Dump();
-    if (c.exitCode != 0) {
-      EXPECT_TRUE(Has("-- stopped")) << output;
-      EXPECT_FALSE(Has("Downloading software updates"));
-      EXPECT_EQ(State("kd4", "baud"), "19200");
-      continue;
-    }
-    EXPECT_TRUE(Has("Ponderix Unit: 3 updated\r\n")) << output;
-    EXPECT_TRUE(Has("Ponderix Unit: 10 updated\r\n"));
-    EXPECT_TRUE(Has("Ponderix Unit: 12 updated\r\n"));
-    EXPECT_TRUE(Has("Success: all operations are complete\r\n"));
-    EXPECT_EQ(Has("Software update will be applied the next time Ponderix is restarted\r\n"),
-              !c.restart);
-    for (const char* unit : {"left", "right"}) {
-      EXPECT_EQ(State(unit, "software"), c.restart ? "6.10r57" : "6.08r12") << unit;
-      EXPECT_EQ(HoldsImage(unit, "soft_kt5_lpc4337"), c.restart) << unit;
-      EXPECT_TRUE(HoldsLanguageFiles(unit, 659, mcuLPC4337)) << unit;
-    }
-    EXPECT_EQ(State("kd4", "software"), c.restart ? "6.10r57" : "6.08r12");
-    EXPECT_EQ(HoldsImage("kd4", "soft_kd4_lpc4337"), c.restart);
-    // Applied, the resource list is in the resource drive; pending, it
-    // waits in drive 1.
-    EXPECT_EQ(fs::exists(FilePath("kd4", 177, 0)), c.restart);
-    EXPECT_EQ(fs::exists(FilePath("kd4", 1, 0x104)), !c.restart);
-    if (!c.restart) {
-      EXPECT_EQ(State("kd4", "baud"), "19200");  // the link speed put back
-    }
+struct FieldCase {
+  const char* keys;
+  int exitCode;
+  bool restart;
+};
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << "keys " << c.keys; }
+
+// Each case a test of its own: a whole network update takes a while, and
+// ctest runs them side by side.
+class FieldUpdateRun : public UpdateRun, public ::testing::WithParamInterface<FieldCase> {};
+
+TEST_P(FieldUpdateRun, FieldUpdateOfAKd4WithTwoKt5) {
+  const FieldCase c = GetParam();
+  Serve(kKd4WithTwoKt5);
+  ASSERT_EQ(RunAnswering("3", c.keys), c.exitCode) << output;
+  EXPECT_TRUE(Has("Ponderix Unit(s) found:\r\n")) << output;
+  // Restarted units apply their update files once their restart is over.
+  if (c.restart) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  Dump();
+  if (c.exitCode != 0) {
+    EXPECT_TRUE(Has("-- stopped")) << output;
+    EXPECT_FALSE(Has("Downloading software updates"));
+    EXPECT_EQ(State("kd4", "baud"), "19200");
+    return;
+  }
+  EXPECT_TRUE(Has("Ponderix Unit: 3 updated\r\n")) << output;
+  EXPECT_TRUE(Has("Ponderix Unit: 10 updated\r\n"));
+  EXPECT_TRUE(Has("Ponderix Unit: 12 updated\r\n"));
+  EXPECT_TRUE(Has("Success: all operations are complete\r\n"));
+  EXPECT_EQ(Has("Software update will be applied the next time Ponderix is restarted\r\n"),
+            !c.restart);
+  for (const char* unit : {"left", "right"}) {
+    EXPECT_EQ(State(unit, "software"), c.restart ? "6.10r57" : "6.08r12") << unit;
+    EXPECT_EQ(HoldsImage(unit, "soft_kt5_lpc4337"), c.restart) << unit;
+    EXPECT_TRUE(HoldsLanguageFiles(unit, 659, mcuLPC4337)) << unit;
+  }
+  EXPECT_EQ(State("kd4", "software"), c.restart ? "6.10r57" : "6.08r12");
+  EXPECT_EQ(HoldsImage("kd4", "soft_kd4_lpc4337"), c.restart);
+  // Applied, the resource list is in the resource drive; pending, it
+  // waits in drive 1.
+  EXPECT_EQ(fs::exists(FilePath("kd4", 177, 0)), c.restart);
+  EXPECT_EQ(fs::exists(FilePath("kd4", 1, 0x104)), !c.restart);
+  if (!c.restart) {
+    EXPECT_EQ(State("kd4", "baud"), "19200");  // the link speed put back
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, FieldUpdateRun,
+                         ::testing::Values(FieldCase{"n", 1, false}, FieldCase{"yn", 0, false},
+                                           FieldCase{"yy", 0, true}),
+                         [](const ::testing::TestParamInfo<FieldCase>& info) {
+                           return std::string(info.param.keys);
+                         });
 
 // The operator chose the restart but ResetSystem went unanswered (lost on
 // its way, or its reply lost): the run says so, ends apart from a success
 // and leaves the KD4 at the speed it was found at; when that speed change is
 // lost too, the operator is told which speed to put the unit back to.
-TEST_F(UpdateRun, AnUnconfirmedSystemRestartIsNoSuccessAndPutsTheSpeedBack) {
+struct UnconfirmedRestartCase {
+  const char* name;
+  const char* faults;
+  const char* baud;
+};
+void PrintTo(const UnconfirmedRestartCase& c, std::ostream* os) { *os << c.name; }
+
+class UnconfirmedRestartRun : public UpdateRun,
+                              public ::testing::WithParamInterface<UnconfirmedRestartCase> {};
+
+TEST_P(UnconfirmedRestartRun, AnUnconfirmedSystemRestartIsNoSuccessAndPutsTheSpeedBack) {
+  const UnconfirmedRestartCase c = GetParam();
   std::string units = kKd4WithTwoKt5;
   units.replace(units.find("modbus = 10\n"), 12, "modbus = 10\nbaud = 38400\n");
-  const struct {
-    const char* faults;
-    const char* baud;
-  } cases[] = {
-      {"fault = drop-request command=0x1018 times=0\n", "38400"},
-      {"fault = drop-reply command=0x1018 times=0\n", "38400"},
-      {"fault = drop-request command=0x1018 times=0\n"
-       "fault = drop-request command=0x1030 at=2 times=0\n",
-       "115200"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.faults);
-    Serve(c.faults + units);
-    EXPECT_EQ(Run("-y 3"), 3) << output;
-    EXPECT_TRUE(Has("The restart of the Ponderix units was not confirmed\r\n")) << output;
-    EXPECT_TRUE(Has("Software update will be applied the next time Ponderix is restarted\r\n"));
-    EXPECT_TRUE(Has("Complete: the restart was not confirmed\r\n"));
-    EXPECT_FALSE(Has("Success")) << output;
-    const bool stuck = std::string(c.baud) != "38400";
-    EXPECT_EQ(Has("Warning: the connected unit could not be put back to 38400 baud\r\n"), stuck)
-        << output;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // a restart under way ends
-    Dump();
-    EXPECT_EQ(State("kd4", "baud"), c.baud);
-  }
+  Serve(c.faults + units);
+  EXPECT_EQ(Run("-y 3"), 3) << output;
+  EXPECT_TRUE(Has("The restart of the Ponderix units was not confirmed\r\n")) << output;
+  EXPECT_TRUE(Has("Software update will be applied the next time Ponderix is restarted\r\n"));
+  EXPECT_TRUE(Has("Complete: the restart was not confirmed\r\n"));
+  EXPECT_FALSE(Has("Success")) << output;
+  const bool stuck = std::string(c.baud) != "38400";
+  EXPECT_EQ(Has("Warning: the connected unit could not be put back to 38400 baud\r\n"), stuck)
+      << output;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // a restart under way ends
+  Dump();
+  EXPECT_EQ(State("kd4", "baud"), c.baud);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UnconfirmedRestartRun,
+    ::testing::Values(
+        UnconfirmedRestartCase{"RequestLost", "fault = drop-request command=0x1018 times=0\n", "38400"},
+        UnconfirmedRestartCase{"ReplyLost", "fault = drop-reply command=0x1018 times=0\n", "38400"},
+        UnconfirmedRestartCase{"SpeedChangeLostToo",
+                               "fault = drop-request command=0x1018 times=0\n"
+                               "fault = drop-request command=0x1030 at=2 times=0\n",
+                               "115200"}),
+    [](const ::testing::TestParamInfo<UnconfirmedRestartCase>& info) {
+      return std::string(info.param.name);
+    });
 
 // A run that moved the KD4 to the programming speed and then ends any way
 // but the normal one (a fatal error, a stop signal) puts it back at the

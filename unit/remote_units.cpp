@@ -21,7 +21,6 @@ namespace {
 constexpr int kFirstNetworkSoftware = 600;
 constexpr int kFirstProxySoftware = 606;  // "above 6.05"
 constexpr int kFirstUpdateFileRelease = 14;
-constexpr uint8_t kJigDisplayAddress = 60;
 constexpr char kMoreThanOne[] =
     "Found more than one unit that matches the product type, unable to complete update";
 

@@ -31,7 +31,6 @@ constexpr uint32_t kPingAfterProbeMs = 2000;
 constexpr uint32_t kCtsWaitMs = 1000;
 constexpr uint32_t kCtsPollMs = 10;
 // A display at this Modbus address is a test jig's own control display.
-constexpr uint8_t kJigDisplayAddress = 60;
 
 class Stopwatch {
  public:

@@ -5,6 +5,9 @@
 
 namespace kel {
 
+/// The address of a KJ3 test jig's own control display.
+inline constexpr uint8_t kJigDisplayAddress = 60;
+
 /// Reads the identity of the unit that CheckUnitId found, through its
 /// software or its boot loader; when nothing answers, asks the operator to
 /// power-cycle the unit and waits for its boot loader. False when no port

@@ -17,11 +17,9 @@ namespace kel {
 
 namespace {
 
-constexpr int kExitDeclined = 1;
 // Boot loaders before this release cannot take the network update of an
 // LPC2478 display.
 constexpr int kDisplayBootLoaderForNetwork = 18;
-constexpr char kSuccessLine[] = "Success: all operations are complete\r\n";
 
 bool NeedsImmediateUpdate(const UnitInfo& unit) {
   return unit.mcuType == mcuLPC2478 && (unit.softwareVersion < kNetworkSoftwareVersion ||

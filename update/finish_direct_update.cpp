@@ -10,7 +10,6 @@ namespace {
 
 // Long enough for the boot loader to hand over to the new software.
 constexpr uint32_t kStartupPauseMs = 1000;
-constexpr char kSuccessLine[] = "Success: all operations are complete\r\n";
 
 }  // namespace
 

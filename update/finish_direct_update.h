@@ -5,6 +5,9 @@
 
 namespace kel {
 
+/// The line that closes a run in which everything was done.
+inline constexpr char kSuccessLine[] = "Success: all operations are complete\r\n";
+
 /// After a direct update that went through: restarts the unit into its new
 /// software, waits 1000 ms for the boot loader and the unit to start,
 /// reconnects, and says all is done. What cannot be done ends the run.

@@ -9,7 +9,7 @@
 namespace kel {
 namespace {
 
-std::string Unit(const std::string& name, const std::string& place, int card, int address,
+std::string UnitLine(const std::string& name, const std::string& place, int card, int address,
                  const std::string& extra = "") {
   return "[unit " + name + "]\nplace = " + place + "\ncard = " + std::to_string(card) +
          "\nsoftware = 6.10r57\nboot-loader = 4r18\nmodbus = " + std::to_string(address) +
@@ -26,7 +26,7 @@ struct UpdateSeen {
   bool throughProxy = false;
 };
 
-struct ManufacturingRun : ConnectFixture {
+struct ManufacturingJob : ConnectFixture {
   sim::SimNetwork& Start(const std::string& scenario) {
     options.programmingBaudRate = 115200;
     sim::SimNetwork& network = Serve(3, scenario);
@@ -49,9 +49,9 @@ struct ManufacturingRun : ConnectFixture {
 };
 
 TEST(ManufacturingUpdateUnit, UpdatesTheUnitBehindATestJigThroughItsProxy) {
-  ManufacturingRun f;
-  sim::SimNetwork& network = f.Start(Unit("jig", "connected", 652, 10, "jig = yes\n") +
-                                     Unit("dut", "jig-port", 659, 4, "baud = 115200\n"));
+  ManufacturingJob f;
+  sim::SimNetwork& network = f.Start(UnitLine("jig", "connected", 652, 10, "jig = yes\n") +
+                                     UnitLine("dut", "jig-port", 659, 4, "baud = 115200\n"));
   const ProductionTarget kt5{true, unitTypeTransmitter, mcuLPC4337, mcuLPC4357};
   EXPECT_TRUE(ManufacturingUpdateUnit(f.link, f.unit, kt5, f.Updater(true)));
   EXPECT_EQ(f.seen.calls, 1);
@@ -71,8 +71,8 @@ TEST(ManufacturingUpdateUnit, UpdatesTheUnitBehindATestJigThroughItsProxy) {
 }
 
 TEST(ManufacturingUpdateUnit, ARefusedUpdateOfANetworkUnitRingsAndFails) {
-  ManufacturingRun f;
-  f.Start(Unit("panel", "connected", 653, 5) + Unit("kt5", "network", 659, 7));
+  ManufacturingJob f;
+  f.Start(UnitLine("panel", "connected", 653, 5) + UnitLine("kt5", "network", 659, 7));
   const ProductionTarget kt5{true, unitTypeTransmitter, mcuLPC4337, mcuLPC4357};
   EXPECT_FALSE(ManufacturingUpdateUnit(f.link, f.unit, kt5, f.Updater(false)));
   EXPECT_EQ(f.seen.card, 659);
@@ -83,16 +83,16 @@ TEST(ManufacturingUpdateUnit, ARefusedUpdateOfANetworkUnitRingsAndFails) {
   EXPECT_EQ(f.port.settings().baudRate, 19200);
 
   // A job that names no unit updates the connected one directly.
-  ManufacturingRun g;
-  g.Start(Unit("panel", "connected", 653, 5));
+  ManufacturingJob g;
+  g.Start(UnitLine("panel", "connected", 653, 5));
   EXPECT_TRUE(ManufacturingUpdateUnit(g.link, g.unit, ProductionTarget{}, g.Updater(true)));
   EXPECT_EQ(g.seen.card, 653);
   EXPECT_FALSE(g.seen.updateFiles);
 }
 
 TEST(ManufacturingUpdateUnit, NoMatchingUnitEndsTheRunNamingWhatWasSought) {
-  ManufacturingRun f;
-  f.Start(Unit("panel", "connected", 653, 5) + Unit("kt5", "network", 659, 7));
+  ManufacturingJob f;
+  f.Start(UnitLine("panel", "connected", 653, 5) + UnitLine("kt5", "network", 659, 7));
   const ProductionTarget kr3{true, unitTypeIOUnit, mcuLPC1768, mcuLPC1768};
   EXPECT_EQ(f.ExitCodeOf([&] { ManufacturingUpdateUnit(f.link, f.unit, kr3, f.Updater(true)); }),
             1);

@@ -7,6 +7,9 @@
 
 namespace kel {
 
+/// The exit code of a run that the operator declined.
+inline constexpr int kExitDeclined = 1;
+
 /// The version the embedded software carries, and the program's own.
 inline constexpr int kNewSoftwareVersion = 610;
 inline constexpr int kNewSoftwareRelease = 57;

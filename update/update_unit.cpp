@@ -24,7 +24,6 @@ namespace kel {
 namespace {
 
 constexpr int kQuietPings = 20;
-constexpr int kExitDeclined = 1;
 
 // Where update files go in the unit's drives.
 constexpr uint8_t kUpdateDrive = 1;

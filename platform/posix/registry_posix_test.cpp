@@ -15,29 +15,29 @@
 namespace kel {
 namespace {
 
-constexpr char kCommPort[] = "SOFTWARE\\Arkwend\\Ponderix\\CommPort";
+constexpr char kCommPortValue[] = "SOFTWARE\\Arkwend\\Ponderix\\CommPort";
 
 // Run in a child, since the settings folder comes from the environment.
 TEST(RegistryPosixTest, ValuesGoUnderXdgConfigHomeElseHomeConfig) {
   TemporaryFolder dir;
   ChildResult child = RunForked([&](int report) {
     setenv("XDG_CONFIG_HOME", dir.File("xdg").c_str(), 1);
-    SystemRegistry().WriteString(kCommPort, "12");
+    SystemRegistry().WriteString(kCommPortValue, "12");
     std::string seen = ReadTextFile(dir.File("xdg/Arkwend/Ponderix/CommPort")) + " ";
-    seen += SystemRegistry().ReadString(kCommPort) + " ";
+    seen += SystemRegistry().ReadString(kCommPortValue) + " ";
 
     // Unset or relative: $HOME/.config.
     setenv("XDG_CONFIG_HOME", "relative", 1);
     setenv("HOME", dir.File("home").c_str(), 1);
     seen += '[';
-    seen += SystemRegistry().ReadString(kCommPort);
+    seen += SystemRegistry().ReadString(kCommPortValue);
     seen += "] ";
     unsetenv("XDG_CONFIG_HOME");
-    SystemRegistry().WriteString(kCommPort, "4");
+    SystemRegistry().WriteString(kCommPortValue, "4");
     seen += ReadTextFile(dir.File("home/.config/Arkwend/Ponderix/CommPort")) + " ";
-    SystemRegistry().WriteString(kCommPort, "");
+    SystemRegistry().WriteString(kCommPortValue, "");
     seen += '[';
-    seen += SystemRegistry().ReadString(kCommPort);
+    seen += SystemRegistry().ReadString(kCommPortValue);
     seen += ']';
     WriteAll(report, seen);
   });
@@ -54,7 +54,7 @@ TEST(RegistryPosixTest, TheSettingsFileIsReadAndWrittenOnlyAsARegularFile) {
         Planted::kDeviceNode, Planted::kFifo, Planted::kFolder, Planted::kEndlessDevice}) {
     TemporaryFolder dir;
     FileRegistry registry(dir.path());
-    const std::string file = registry.ValueFile(kCommPort);
+    const std::string file = registry.ValueFile(kCommPortValue);
     std::filesystem::create_directories(std::filesystem::path(file).parent_path());
     const std::string victim = dir.File("victim");
     if (!Plant(kind, file, victim)) {
@@ -63,12 +63,12 @@ TEST(RegistryPosixTest, TheSettingsFileIsReadAndWrittenOnlyAsARegularFile) {
     }
     const std::string before = Snapshot(file, victim);
     const auto start = std::chrono::steady_clock::now();
-    const std::string read = registry.ReadString(kCommPort);
+    const std::string read = registry.ReadString(kCommPortValue);
     EXPECT_EQ(read, kind == Planted::kRegular         ? "original"
                     : kind == Planted::kLinkToRegular ? "victim"
                                                       : "")
         << PlantedName(kind);
-    registry.WriteString(kCommPort, "12");
+    registry.WriteString(kCommPortValue, "12");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     if (kind == Planted::kNothing || kind == Planted::kRegular) {
       EXPECT_EQ(ReadTextFile(file), "12") << PlantedName(kind);
@@ -80,11 +80,11 @@ TEST(RegistryPosixTest, TheSettingsFileIsReadAndWrittenOnlyAsARegularFile) {
   // A link planted where the new value is written first.
   TemporaryFolder dir;
   FileRegistry registry(dir.path());
-  const std::string file = registry.ValueFile(kCommPort);
+  const std::string file = registry.ValueFile(kCommPortValue);
   std::filesystem::create_directories(std::filesystem::path(file).parent_path());
   ASSERT_TRUE(WriteTextFile(file, "7"));
   ASSERT_TRUE(Plant(Planted::kLinkToRegular, file + ".new", dir.File("victim")));
-  registry.WriteString(kCommPort, "12");
+  registry.WriteString(kCommPortValue, "12");
   EXPECT_EQ(ReadTextFile(file), "7");
   EXPECT_EQ(Snapshot(file + ".new", dir.File("victim")),
             "link to " + dir.File("victim") + " | victim: victim");
