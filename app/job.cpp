@@ -76,8 +76,8 @@ void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
 
 void RunJob(Runtime& rt) {
   const std::string program = ExecutablePath();
-  RunJob(rt, SystemSerialPorts(), FolderBesideProgram(program, kExtractFolderName),
-         LogFolderFor(program) + PathSeparator() + kHistoryFileName);
+  RunJob(rt, SystemSerialPorts(), RecordFolderFor(rt.env, program, kExtractFolderName),
+         RecordFolderFor(rt.env, program, kLogFolderName) + PathSeparator() + kHistoryFileName);
 }
 
 void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFolder,

@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
 
   kel::ProgramStart start;
   for (int i = 0; i < argc; ++i) start.arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
-  start.logFolder = kel::LogFolderFor(kel::ExecutablePath());
+  const std::string program = kel::ExecutablePath();
+  start.logFolder = kel::RecordFolderFor(kel::SystemEnvironment(), program, kel::kLogFolderName);
+  start.logFolderBeside = kel::LogFolderFor(program);
   start.slashStartsOptions = kel::SlashStartsOptions();
   start.installStopSignals = kel::InstallStopSignals;
   return kel::RunMainFlow(rt, stopHandler, start);

@@ -9,6 +9,21 @@
 
 namespace kel {
 
+namespace {
+
+// Said once when the records are not beside the program (a user who may
+// not write the folder of an installed program), so the log tells where
+// this run's records and the extracted logs went.
+constexpr char kRecordsElsewhere[] = "-- logs kept in ";
+constexpr char kRecordsNotBeside[] = ", not beside the program in ";
+
+std::string ParentOf(const std::string& path) {
+  const size_t end = path.find_last_of("/\\");
+  return end == std::string::npos ? path : path.substr(0, end);
+}
+
+}  // namespace
+
 int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start) {
   // Before anything is printed or asked: a closed output pipe must not end
   // the run, and a stop at the very first prompt (the usage text's) must
@@ -35,6 +50,10 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
 
   ++rt.out.errorReportLevel;
   OpenRunLog(rt, start.logFolder, start.arguments);
+  if (!start.logFolderBeside.empty() && start.logFolder != start.logFolderBeside) {
+    rt.out.Print(Sink::kDebug, kRecordsElsewhere, ParentOf(start.logFolder), kRecordsNotBeside,
+                 ParentOf(start.logFolderBeside), "\r\n");
+  }
 
   stopHandler.Arm();
 

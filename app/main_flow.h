@@ -13,8 +13,12 @@ namespace kel {
 struct ProgramStart {
   /// The command line, the program path first.
   std::vector<std::string> arguments;
-  /// The run-log folder (LogFolderFor the executable's path).
+  /// The run-log folder (RecordFolderFor the executable's path).
   std::string logFolder;
+  /// The run-log folder beside the program (LogFolderFor the executable's
+  /// path); a `logFolder` elsewhere is said once in the log. Empty in tests
+  /// that do not care.
+  std::string logFolderBeside;
   /// Whether "/" starts an option cluster (Windows) or a file path (POSIX).
   bool slashStartsOptions = false;
   /// Installs the stop-signal handlers (first thing, before any prompt);

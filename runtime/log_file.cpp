@@ -1,8 +1,10 @@
 #include "runtime/log_file.h"
 
 #include "platform/files.h"
+#include "platform/record_folder.h"
 #include "platform/system_error.h"
 #include "runtime/text_format.h"
+#include "runtime/version.h"
 
 namespace kel {
 
@@ -35,6 +37,11 @@ void DeleteWithRetry(Runtime& rt, const std::string& path) {
 
 std::string LogFolderFor(const std::string& programPath) {
   return FolderBesideProgram(programPath, kLogFolderName);
+}
+
+std::string RecordFolderFor(Environment& env, const std::string& programPath,
+                            const std::string& name) {
+  return RecordFolder(FolderBesideProgram(programPath, name), kProgramName, env);
 }
 
 std::string FolderBesideProgram(const std::string& programPath, const std::string& name) {

@@ -22,6 +22,12 @@ std::string FolderBesideProgram(const std::string& programPath, const std::strin
 /// folder plus "LogFiles".
 std::string LogFolderFor(const std::string& programPath);
 
+/// The folder `name` ("LogFiles", "PonderixLogFiles") that a program
+/// started as `programPath` keeps its records in: beside the program where
+/// the user can keep it there, else the user's own (RecordFolder).
+std::string RecordFolderFor(Environment& env, const std::string& programPath,
+                            const std::string& name);
+
 /// The log file of a run started at `now`:
 /// folder + separator + "YYYY-MM-DD hh-mm-ss.log". Runs started in the same
 /// second take the next `copy`: "YYYY-MM-DD hh-mm-ss_2.log" and so on, which

@@ -152,6 +152,29 @@ package_tests() {
     printf '%s\n' "$out"
     bad=1
   fi
+  # An ordinary user cannot write /usr/bin: the installed program keeps its
+  # log in the user's state folder instead (needs root, to be "nobody").
+  if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && id nobody >/dev/null 2>&1 &&
+    setpriv --reuid=nobody --regid=nogroup --clear-groups test -x "$root/usr/bin/KelUpdater"; then
+    local home state
+    home=$(mktemp -d)
+    mkdir "$home/com"
+    chown nobody "$home" "$home/com"
+    code=0
+    out=$(cd "$home" && setpriv --reuid=nobody --regid=nogroup --clear-groups \
+      env -u XDG_STATE_HOME HOME="$home" PONDERIXCOMDIR="$home/com" PONDERIXLOCKDIR="$home" \
+      "$root/usr/bin/KelUpdater" -y 9 </dev/null 2>&1) || code=$?
+    state="$home/.local/state/KelUpdater"
+    if [ "$code" -ne 1 ] || ! ls "$state/LogFiles/"20*.log >/dev/null 2>&1 ||
+      [ -e "$root/usr/bin/LogFiles" ] || [ "$(stat -c %a "$state")" != 700 ]; then
+      kel_log "installed KelUpdater -y 9 as nobody: exit code $code, no log in $state/LogFiles:"
+      printf '%s\n' "$out"
+      bad=1
+    fi
+    rm -rf "$home"
+  else
+    kel_log "package: the run as an ordinary user is skipped (needs root and setpriv)"
+  fi
   # man -l renders the installed page; groff's warnings fail the check.
   local page warnings
   page=$(MANWIDTH=80 MAN_KEEP_FORMATTING= man -l "$root/usr/share/man/man1/KelUpdater.1" 2>&1) || bad=1

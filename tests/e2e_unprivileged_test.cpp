@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/e2e_fixture.h"
 #include "tests/sample_units.h"
@@ -87,6 +88,42 @@ TEST_F(UnprivilegedRun, ExtractsLogsIntoAFolderOfItsOwn) {
     ASSERT_EQ(stat((folder + "/" + name).c_str(), &info), 0) << name;
     EXPECT_EQ(info.st_uid, uid_) << name;
   }
+  EXPECT_TRUE(fs::is_empty(lockDir()));
+}
+
+// An installed copy in a folder the user may not write (as /usr/bin): the
+// run's log and the extracted logs go into the user's state folder, made
+// private to the user, and the log says so once.
+TEST_F(UnprivilegedRun, KeepsLogsInTheUsersFolderWhenTheProgramsFolderIsNotTheirs) {
+  StartSim(std::string(kOnComThree) + kKt3NetworkWithLogs, 3);
+  HandOverPort(3);
+  ASSERT_EQ(chown(home.File("bin").c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(home.File("bin").c_str(), 0755), 0);
+  const std::string state = home.File("state");
+  fs::create_directories(state);
+  ASSERT_EQ(chown(state.c_str(), uid_, gid_), 0);
+  ASSERT_EQ(Run("-x -y 3", "XDG_STATE_HOME=" + Quoted(state)), 0) << output;
+
+  const std::string records = state + "/KelUpdater";
+  struct stat info {};
+  ASSERT_EQ(stat(records.c_str(), &info), 0) << output;
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(info.st_uid, uid_);
+  std::vector<std::string> logs;
+  for (const auto& entry : fs::directory_iterator(records + "/LogFiles")) {
+    logs.push_back(entry.path().string());
+  }
+  ASSERT_EQ(logs.size(), 1u) << output;
+  EXPECT_TRUE(Has("   LogFile         : " + records.substr(0, 58))) << output;
+  const std::string log = ReadTextFile(logs[0]);
+  EXPECT_NE(log.find("-- logs kept in " + records + ", not beside the program in " +
+                     home.File("bin") + "\r\n"),
+            std::string::npos)
+      << log;
+  program = records + "/KelUpdater";  // ExtractedLogs() looks beside `program`
+  EXPECT_EQ(ExtractedLogs(), Kt3NetworkLogFiles()) << output;
+  EXPECT_FALSE(fs::exists(home.File("bin") + "/LogFiles"));
+  EXPECT_FALSE(fs::exists(home.File("bin") + "/PonderixLogFiles"));
   EXPECT_TRUE(fs::is_empty(lockDir()));
 }
 

@@ -1,0 +1,48 @@
+#include "platform/record_folder.h"
+
+namespace kel {
+
+namespace {
+
+// The folder part and the name part of a POSIX path; the folder of
+// "/LogFiles" is "/".
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+}  // namespace
+
+std::string UserStateFolder(const std::string& programName, Environment& env) {
+  // Relative values are invalid by the XDG convention and are ignored.
+  const std::string state = env.Get("XDG_STATE_HOME");
+  if (!state.empty() && state[0] == '/') return state + "/" + programName;
+  const std::string home = env.Get("HOME");
+  if (!home.empty() && home[0] == '/') return home + "/.local/state/" + programName;
+  return {};
+}
+
+bool IsSystemCommandFolder(const std::string& folder) {
+  static const char* const kCommandFolders[] = {"/bin",       "/sbin",           "/usr/bin",
+                                                "/usr/sbin",  "/usr/local/bin",  "/usr/local/sbin",
+                                                "/usr/games", "/usr/local/games"};
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  for (const char* system : kCommandFolders) {
+    if (path == system) return true;
+  }
+  return false;
+}
+
+std::string ChooseRecordFolder(const std::string& besidePath, bool besideWritable,
+                               const std::string& programName, Environment& env) {
+  if (besideWritable && !IsSystemCommandFolder(FolderOf(besidePath))) return besidePath;
+  const std::string user = UserStateFolder(programName, env);
+  if (user.empty()) return besidePath;
+  return user + "/" + NameOf(besidePath);
+}
+
+}  // namespace kel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "platform/environment.h"
+
+namespace kel {
+
+/// Where the program keeps one folder of its records (run logs with the
+/// update history, logs copied from units). `besidePath` is that folder
+/// beside the program file ("/opt/kel/LogFiles"); `programName` names the
+/// per-user folder. On Windows the folder stays beside the program. On
+/// POSIX it does too wherever the user can write it there; when the user
+/// cannot (an installed copy in /usr/bin), or the program stands in one of
+/// the system's command folders, the folder of the same name in the
+/// user's state folder is used instead (`UserStateFolder`, created private
+/// to the user when missing). Where there is no usable state folder (HOME
+/// unset, or a folder there that is not the user's own), `besidePath` is
+/// returned, so that the run fails as it would have there.
+std::string RecordFolder(const std::string& besidePath, const std::string& programName,
+                         Environment& env);
+
+/// The user's own folder for the program's records:
+/// "$XDG_STATE_HOME/<programName>" when XDG_STATE_HOME is an absolute
+/// path, else "$HOME/.local/state/<programName>" when HOME is; empty when
+/// neither is.
+std::string UserStateFolder(const std::string& programName, Environment& env);
+
+/// True for the system's own command folders (/usr/bin, /bin, ...), where
+/// records never belong even when the user may write there.
+bool IsSystemCommandFolder(const std::string& folder);
+
+/// The choice RecordFolder makes, from what it found: `besideWritable`
+/// tells whether the user can write the folder beside the program (or
+/// create it there). Returns `besidePath`, or the folder of its name in
+/// the user's state folder.
+std::string ChooseRecordFolder(const std::string& besidePath, bool besideWritable,
+                               const std::string& programName, Environment& env);
+
+}  // namespace kel
