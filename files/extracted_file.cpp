@@ -11,6 +11,10 @@ namespace {
 constexpr char kCompanionSuffix[] = ".000";
 // Companion names tried before giving up.
 constexpr int kCompanionNames = 100;
+// A companion nobody has written for a day was left by a run that was
+// killed: no copy takes that long (the largest log at the slowest speed
+// takes about an hour and a quarter), so it is removed and its name used.
+constexpr int64_t kStaleCompanionSeconds = 24 * 60 * 60;
 
 bool MayBeReplaced(PathKind kind) {
   return kind == PathKind::kMissing || kind == PathKind::kRegular;
@@ -45,6 +49,10 @@ bool ExtractedFile::Create(const std::string& path) {
     bool nameTaken = false;
     std::string error;
     file_ = CreateNewFileForWriting(companion_, nameTaken, error, true);
+    if (nameTaken && RegularFileUntouchedFor(companion_, kStaleCompanionSeconds) &&
+        DeleteFileAt(companion_)) {
+      file_ = CreateNewFileForWriting(companion_, nameTaken, error, true);
+    }
     if (file_ != nullptr || !nameTaken) break;
   }
   return file_ != nullptr;

@@ -15,6 +15,9 @@ namespace kel {
 /// only a regular file (or nothing) may stand there at all. Only the owner
 /// may read or write it. A copy that could not be written whole (a full
 /// disk) is dropped at Close, so a complete earlier copy at the path stays.
+/// A companion standing at the name is another run's and is left alone
+/// (the next name is used), unless nobody has written it for a day: then a
+/// killed run left it, and it is removed.
 class ExtractedFile {
  public:
   ExtractedFile() = default;

@@ -123,5 +123,8 @@ std::string UserTempFolder(Environment& env);
 bool MakeWritable(const std::string& path);
 /// Renames `from` to `to`, replacing `to` atomically when it exists.
 bool ReplaceFile(const std::string& from, const std::string& to);
+/// True when a regular file (not a link, device or folder) stands at
+/// `path` and was last written at least `seconds` ago.
+bool RegularFileUntouchedFor(const std::string& path, int64_t seconds);
 
 }  // namespace kel

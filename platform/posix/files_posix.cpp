@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "platform/files.h"
 #include "platform/signals.h"
@@ -303,6 +304,12 @@ bool MakeWritable(const std::string& path) {
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RegularFileUntouchedFor(const std::string& path, int64_t seconds) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return static_cast<int64_t>(time(nullptr)) - static_cast<int64_t>(info.st_mtime) >= seconds;
 }
 
 }  // namespace kel

@@ -344,4 +344,20 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool RegularFileUntouchedFor(const std::string& path, int64_t seconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return false;
+  }
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  // FILETIME counts 100 ns intervals.
+  return (ticks(now) - ticks(data.ftLastWriteTime)) / 10000000 >= seconds;
+}
+
 }  // namespace kel
