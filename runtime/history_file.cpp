@@ -11,7 +11,11 @@ std::string CsvRow(const std::vector<std::string>& fields) {
   std::string row;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) row += ',';
-    const std::string& field = fields[i];
+    // Texts come from units and messages; one that a spreadsheet would take
+    // for a formula (=, +, -, @ first) is kept as text by a leading '.
+    const bool formula = !fields[i].empty() && std::string("=+-@\t\r").find(fields[i][0]) !=
+                                                   std::string::npos;
+    const std::string field = formula ? "'" + fields[i] : fields[i];
     if (field.find_first_of(",\"\r\n") == std::string::npos) {
       row += field;
       continue;

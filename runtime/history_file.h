@@ -19,7 +19,9 @@ inline constexpr char kHistoryHeader[] =
 
 /// One CSV row as spreadsheets read it: fields joined by commas, a field
 /// holding a comma, quote or line break put in quotes with its quotes
-/// doubled, and the row ended by CR LF.
+/// doubled, and the row ended by CR LF. A field that a spreadsheet would
+/// take for a formula (starting with =, +, -, @, a tab or CR) gets a
+/// leading ' so that it stays text.
 std::string CsvRow(const std::vector<std::string>& fields);
 
 /// `time` as ISO 8601 local time with its offset from UTC:

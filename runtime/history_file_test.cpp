@@ -18,6 +18,7 @@ TEST(HistoryFile, RowsAreCsvAsSpreadsheetsReadThem) {
       {{"a", "", "v4 r18"}, "a,,v4 r18\r\n"},
       {{"x,y", "say \"hi\""}, "\"x,y\",\"say \"\"hi\"\"\"\r\n"},
       {{"two\r\nlines"}, "\"two\r\nlines\"\r\n"},
+      {{"=HYPERLINK(1)", "+1", "-2", "@a", "a=b"}, "'=HYPERLINK(1),'+1,'-2,'@a,a=b\r\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(CsvRow(c.fields), c.row);
 }
