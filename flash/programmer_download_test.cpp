@@ -157,8 +157,10 @@ TEST_F(DownloadTest, ProgrammerLargerThanTheBufferIsRefusedBeforeAnythingIsSent)
     const char* wrongAdvice;
   } cases[] = {
       {0x02, "The unit is left in its boot loader: switch it off and on again", "no software"},
-      {0x03, "The unit has no software and stays in its boot loader: have its boot loader "
-             "updated before its software is loaded.\r\n", "off and on again"},
+      {0x03,
+       "The unit has no software and stays in its boot loader: have its boot loader "
+       "updated before its software is loaded.\r\n",
+       "off and on again"},
   };
   ReachLpc1768(Transport::kDirect, 1024);
   for (const auto& c : cases) {
@@ -169,7 +171,8 @@ TEST_F(DownloadTest, ProgrammerLargerThanTheBufferIsRefusedBeforeAnythingIsSent)
     records.push_back({kRamStart + 128, sim::testing::Pattern(8192, 9)});
     EXPECT_EQ(ExitCodeOf([&] { Download(records); }), 1);
     EXPECT_NE(Console().find("The unit takes requests of up to 1024 bytes; the flash programmer "
-                             "needs 8192.\r\n" + std::string(c.advice)),
+                             "needs 8192.\r\n" +
+                             std::string(c.advice)),
               std::string::npos)
         << Console();
     EXPECT_EQ(Console().find(c.wrongAdvice), std::string::npos) << Console();

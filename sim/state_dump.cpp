@@ -142,8 +142,7 @@ bool DumpNetwork(SimNetwork& network, const std::string& dir, std::string& error
   return true;
 }
 
-bool DumpNetworkAt(SimNetwork& network, uint32_t now, const std::string& dir,
-                   std::string& error) {
+bool DumpNetworkAt(SimNetwork& network, uint32_t now, const std::string& dir, std::string& error) {
   network.Advance(now);
   return DumpNetwork(network, dir, error);
 }

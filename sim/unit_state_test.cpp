@@ -80,9 +80,10 @@ TEST(SimUnitState, TheDumpFinishesARestartWhoseTimeHasCome) {
   TemporaryFolder out;
   Scenario scenario;
   std::string error;
-  ASSERT_TRUE(ParseScenario("[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\n"
-                            "baud = 38400\nrestart-ms = 300\n",
-                            scenario, error, out.path()))
+  ASSERT_TRUE(
+      ParseScenario("[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\n"
+                    "baud = 38400\nrestart-ms = 300\n",
+                    scenario, error, out.path()))
       << error;
   SimNetwork network;
   BuildNetwork(scenario, network);

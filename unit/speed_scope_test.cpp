@@ -1,11 +1,12 @@
 // The put-back of the connected unit on the way out of a run, against the
 // simulator in process (a pseudo-terminal carries no parity, so the end to
 // end tests cannot show a unit at even parity).
+#include "unit/speed_scope.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/connect_fixture.h"
 #include "unit/link_speed.h"
-#include "unit/speed_scope.h"
 
 namespace kel {
 namespace {
@@ -16,8 +17,9 @@ namespace {
 TEST(SpeedScope, AUnitFoundAtEvenParityIsPutBackAtItsSpeedAndParity) {
   ConnectFixture f;
   sim::SimNetwork& network =
-      f.Serve(3, "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
-                 "parity = even\n");
+      f.Serve(3,
+              "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
+              "parity = even\n");
   f.options.initialBaudGiven = true;  // -b19200 -p1: the search looks at even parity
   f.options.evenParity = true;
   f.state.savedBaudRate = 19200;  // as main saves the connection from the options
