@@ -26,6 +26,8 @@ constexpr int kFirstReleaseWithWideWindow = 18;
 constexpr size_t kWideWindow = 8;
 constexpr int kFirstReleaseWithNewSpeedCodes = 15;
 constexpr int kBootLoaderWithoutExamine = 1;
+// Boot flag bit 0: the boot loader found no software in flash.
+constexpr uint8_t kNoSoftwareBootFlag = 0x01;
 
 // Sends every record; the window is drained before returning.
 bool SendRecords(Link& link, TransferState& transfer, const RecordImage& image) {
@@ -70,11 +72,20 @@ bool DownloadProgrammer(Link& link, TransferState& transfer, UnitInfo& unit, con
   for (const ImageRecord& record : programmer.records()) {
     if (record.length > unit.bufferSize) {
       // The unit waits in its boot loader; the operator is told how far
-      // apart the two are and how to get the unit running again.
+      // apart the two are and how to get the unit running again. A unit
+      // with no software (boot flag bit 0) has nothing to restart: it comes
+      // up in its boot loader again whatever is done to it.
       out.Print(Sink::kInfo, "The unit takes requests of up to ", unit.bufferSize,
-                " bytes; the flash programmer needs ", record.length, ".\r\n",
-                "The unit is left in its boot loader: switch it off and on again to restart "
-                "its software, and have its boot loader updated.\r\n");
+                " bytes; the flash programmer needs ", record.length, ".\r\n");
+      if (unit.bootFlags & kNoSoftwareBootFlag) {
+        out.Print(Sink::kInfo,
+                  "The unit has no software and stays in its boot loader: have its boot loader "
+                  "updated before its software is loaded.\r\n");
+      } else {
+        out.Print(Sink::kInfo,
+                  "The unit is left in its boot loader: switch it off and on again to restart "
+                  "its software, and have its boot loader updated.\r\n");
+      }
       rt.FatalError("Unable to update unit: buffer size is too small");
     }
   }

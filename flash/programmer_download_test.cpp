@@ -148,22 +148,41 @@ TEST_F(DownloadTest, EarlyAcknowledgementRetiresBothWritesWithoutWaiting) {
   EXPECT_LT(clock.Ticks() - start, 1000u);  // no reply was waited out
 }
 
+// The advice fits the unit: one with software gets it back by a power
+// cycle, one without stays in its boot loader whatever is done to it.
 TEST_F(DownloadTest, ProgrammerLargerThanTheBufferIsRefusedBeforeAnythingIsSent) {
+  const struct {
+    uint8_t bootFlags;
+    const char* advice;
+    const char* wrongAdvice;
+  } cases[] = {
+      {0x02, "The unit is left in its boot loader: switch it off and on again", "no software"},
+      {0x03,
+       "The unit has no software and stays in its boot loader: have its boot loader "
+       "updated before its software is loaded.\r\n",
+       "off and on again"},
+  };
   ReachLpc1768(Transport::kDirect, 1024);
-  auto records = Records(1, 128);
-  records.push_back({kRamStart + 128, sim::testing::Pattern(8192, 9)});
-  EXPECT_EQ(ExitCodeOf([&] { Download(records); }), 1);
-  EXPECT_NE(Console().find("The unit takes requests of up to 1024 bytes; the flash programmer "
-                           "needs 8192.\r\nThe unit is left in its boot loader: switch it off "
-                           "and on again"),
-            std::string::npos)
-      << Console();
-  EXPECT_NE(Console().find("Fatal Error: Unable to update unit: buffer size is too small"),
-            std::string::npos);
-  EXPECT_TRUE(Requests(0x20).empty());
-  EXPECT_TRUE(Requests(0x23).empty());
-  EXPECT_TRUE(target->ram.empty());
-  EXPECT_EQ(out.errorReportLevel, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.advice);
+    console.ClearOutput();
+    unit.bootFlags = c.bootFlags;
+    auto records = Records(1, 128);
+    records.push_back({kRamStart + 128, sim::testing::Pattern(8192, 9)});
+    EXPECT_EQ(ExitCodeOf([&] { Download(records); }), 1);
+    EXPECT_NE(Console().find("The unit takes requests of up to 1024 bytes; the flash programmer "
+                             "needs 8192.\r\n" +
+                             std::string(c.advice)),
+              std::string::npos)
+        << Console();
+    EXPECT_EQ(Console().find(c.wrongAdvice), std::string::npos) << Console();
+    EXPECT_NE(Console().find("Fatal Error: Unable to update unit: buffer size is too small"),
+              std::string::npos);
+    EXPECT_TRUE(Requests(0x20).empty());
+    EXPECT_TRUE(Requests(0x23).empty());
+    EXPECT_TRUE(target->ram.empty());
+    EXPECT_EQ(out.errorReportLevel, 1);
+  }
 }
 
 TEST_F(DownloadTest, LargeRecordTurnsOverlappedAndVerifyOffForGood) {

@@ -28,7 +28,8 @@ std::vector<uint8_t> SmallImage() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kel;
-  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(data, size);
+  fuzz::FuzzInput input(data, size);
+  fuzz::FuzzLink& f = input.link;
   const uint8_t mode = f.source.Byte();
   const bool highSpeed = mode & 1;
   f.state.software604OrLater = highSpeed;

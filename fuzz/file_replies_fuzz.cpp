@@ -5,7 +5,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kel;
-  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(data, size);
+  fuzz::FuzzInput input(data, size);
+  fuzz::FuzzLink& f = input.link;
   const bool highSpeed = f.source.Byte() & 1;
   RemoteFileAccess files(f.link);
   fuzz::Guarded([&] {

@@ -5,7 +5,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kel;
-  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(data, size);
+  fuzz::FuzzInput input(data, size);
+  fuzz::FuzzLink& f = input.link;
   const uint8_t mode = f.source.Byte();
   const size_t replySize = f.source.Byte();
   fuzzing::skipCrcCheck = mode & 1;  // half the inputs reach the resynchronisation

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,11 +32,12 @@ class ReplySource {
  public:
   ReplySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-  std::vector<uint8_t> Next() {
+  /// The next reply, in place in the input (empty past its end).
+  std::span<const uint8_t> Next() {
     if (pos_ >= size_) return {};
     size_t length = data_[pos_++];
     if (length > size_ - pos_) length = size_ - pos_;
-    std::vector<uint8_t> reply(data_ + pos_, data_ + pos_ + length);
+    const std::span<const uint8_t> reply(data_ + pos_, length);
     pos_ += length;
     return reply;
   }
@@ -52,7 +54,8 @@ class ReplySource {
 /// Thrown once the input is used up and the program has had two more
 /// requests answered by silence (a retry of the call under way); everything
 /// after that would only time out. An input reaches a call's failure path
-/// with empty replies (length 0), which are silence too.
+/// with empty replies (length 0), which are silence too. Thrown as well at
+/// the first request past the run's budget of time (ReplyPeer::kBudgetTicks).
 struct InputUsedUp {};
 
 /// The unit's end of the line: answers every frame the program writes with
@@ -66,12 +69,24 @@ class ReplyPeer : public MemorySerialPeer {
   ~ReplyPeer() override { line_.AttachPeer(nullptr); }
 
   static constexpr int kSilentRequests = 2;
+  /// The clock tick (it starts at 1,000) past which no request is answered
+  /// and the run ends. The wait for a reply that does not come is polled
+  /// every 10 ms, and the few inputs that wait out long timeouts again and
+  /// again (eight unanswered erases of 10 s) took half of all the time;
+  /// the bytes of replies are what is fuzzed, and 30 s leaves room for
+  /// every call's first long wait and for many short ones.
+  static constexpr uint32_t kBudgetTicks = 31000;
 
   void OnHostBytes(const uint8_t*, size_t, const SerialConfig&, uint32_t now) override {
     if (source_.empty() && ++silent_ > kSilentRequests) throw InputUsedUp{};
-    const std::vector<uint8_t> reply = source_.Next();
+    if (now > kBudgetTicks) throw InputUsedUp{};
+    const std::span<const uint8_t> reply = source_.Next();
     if (!reply.empty()) line_.SendToHost(reply.data(), reply.size(), now + 2);
   }
+  // This peer acts only when written to; saying so directly spares every
+  // wait for a reply two calls each time it looks for the peer's events.
+  bool NextEventUs(uint64_t, uint64_t&) override { return false; }
+  void OnTimeUs(uint64_t) override {}
 
  private:
   MemorySerialLine& line_;
@@ -91,30 +106,51 @@ void Remake(T& object, Args&&... args) {
 /// throws ExitRequested) with COM3 open as an in-memory line whose far end
 /// plays the fuzzer's replies, and a Link over it.
 ///
-/// Made once per process and put back into its made state before every
-/// input (Reset): making the port and the packet layer costs more than most
-/// inputs (their buffers are 64 KiB twice and 20,000 bytes twice, fresh
-/// pages each time under AddressSanitizer). Every other part, the runtime,
-/// output, options, clock, console, line and link state, is destroyed and
-/// made again in place; the port is closed and its settings, counts and
-/// totals made anew, and the packet layer forgets its request and reply.
-/// Their buffers keep the previous input's bytes only past those counts,
-/// where no read goes.
+/// Made once per process (Instance) and put back into its made state when
+/// each input ends (FuzzInput): making the port and the packet layer costs
+/// more than most inputs (their buffers are 64 KiB twice and 20,000 bytes
+/// twice, fresh pages each time under AddressSanitizer). Every other part,
+/// the runtime, output, options, clock, console, line and link state, is
+/// destroyed and made again in place; the port is closed and its settings,
+/// counts and totals made anew, and the packet layer forgets its request
+/// and reply. Their buffers keep the previous input's bytes only past those
+/// counts, where no read goes.
+///
+/// The put-back comes at the end of an input rather than at the start of
+/// the next, so that an input frees what it allocated: libFuzzer runs an
+/// input again, looking for a leak, whenever it leaves more allocated than
+/// it found, which put-backs at the start made about every other input do.
 struct FuzzLink {
-  /// The process's one link, made ready for the input `data`.
-  static FuzzLink& Reset(const uint8_t* data, size_t size) {
+  static FuzzLink& Instance() {
     static FuzzLink link;
-    link.Begin(data, size);
     return link;
   }
 
   // The port closes after the peer has gone: nothing may throw from there.
-  ~FuzzLink() {
-    PrintDigest();
-    line->AttachPeer(nullptr);
-  }
+  ~FuzzLink() { line->AttachPeer(nullptr); }
   FuzzLink(const FuzzLink&) = delete;
   FuzzLink& operator=(const FuzzLink&) = delete;
+
+  /// Gives the link the input `data` (its replies, and its first byte's
+  /// choice of traces).
+  void Begin(const uint8_t* data, size_t size) {
+    source = ReplySource(data, size);
+    // The traces and the link layers' error lines format the hostile bytes
+    // too; the input's first byte turns them on for a quarter of the
+    // inputs, as they double the time of a run.
+    options.debug = size > 0 && (data[0] & 0xC0) == 0xC0;
+    options.detailedDebug = options.debug;
+    out.errorReportLevel = options.debug ? 1 : 0;
+#ifdef KEL_FUZZ_SKIP_CRC
+    fuzzing::skipCrcCheck = true;
+#endif
+  }
+
+  /// Ends the input: its digest, then the made state again.
+  void End() {
+    PrintDigest();
+    MakeAfresh();
+  }
 
   Options options;
   VirtualClock clock;
@@ -135,9 +171,7 @@ struct FuzzLink {
   Link link{runtime, port, packets, state};
 
  private:
-  FuzzLink() = default;
-
-  bool ran_ = false;
+  FuzzLink() { MakeAfresh(); }
 
   // With KEL_FUZZ_DIGEST set, each input's outcome (console text, clock,
   // bytes each way) is printed as one number on stderr when it has run, so
@@ -145,7 +179,7 @@ struct FuzzLink {
   // the same inputs run one process each.
   void PrintDigest() {
     static const bool wanted = std::getenv("KEL_FUZZ_DIGEST") != nullptr;
-    if (!wanted || !ran_) return;
+    if (!wanted) return;
     uint64_t hash = 14695981039346656037ull;
     auto mix = [&hash](uint64_t value) {
       for (int i = 0; i < 8; ++i) hash = (hash ^ ((value >> (8 * i)) & 0xFF)) * 1099511628211ull;
@@ -157,9 +191,7 @@ struct FuzzLink {
     std::fprintf(stderr, "reset-digest %016llx\n", static_cast<unsigned long long>(hash));
   }
 
-  void Begin(const uint8_t* data, size_t size) {
-    PrintDigest();
-    ran_ = true;
+  void MakeAfresh() {
     // The line and the peer go first: the port's device refers to the line.
     port.CloseDevice();
     line->AttachPeer(nullptr);
@@ -168,15 +200,9 @@ struct FuzzLink {
     options = Options{};
     options.portNumber = 3;
     options.yesToPrompts = true;
-    // The traces and the link layers' error lines format the hostile bytes
-    // too; the input's first byte turns them on, as they cost most of the
-    // time of a run.
-    options.debug = size > 0 && (data[0] & 0x80);
-    options.detailedDebug = options.debug;
     Remake(clock);
     Remake(console);
     Remake(out, console, clock, options);
-    out.errorReportLevel = options.debug ? 1 : 0;
     Remake(env);
     Remake(registry);
     std::destroy_at(&runtime);
@@ -184,13 +210,13 @@ struct FuzzLink {
         Runtime{options, out, clock, console, env, registry, exit, {}};
     Remake(ports, clock);
     line = &ports.AddLine(3);
-    source = ReplySource(data, size);
+    source = ReplySource(nullptr, 0);
     std::construct_at(&peer, *line, source);
 
     // The port as made, then opened: its settings refer to the options'
     // live link fields, which were made anew above.
     static_assert(sizeof(CommPort) == 304,
-                  "CommPort has changed: make sure FuzzLink::Begin resets what it added");
+                  "CommPort has changed: make sure FuzzLink::MakeAfresh resets what it added");
     Remake(port.settings(), options.liveLink());
     port.ClearReceiveBuffer();
     port.ClearTransmit();
@@ -203,10 +229,22 @@ struct FuzzLink {
     packets.ClearReplyState();
     packets.StartRequest();
     state = LinkState{};
-#ifdef KEL_FUZZ_SKIP_CRC
-    fuzzing::skipCrcCheck = true;
-#endif
   }
+};
+
+/// One input's use of the process's link, ready for the input when made,
+/// put back into its made state when destroyed. Made first in a target, so
+/// that whatever the target makes on top of the link is gone by then.
+class FuzzInput {
+ public:
+  FuzzInput(const uint8_t* data, size_t size) : link(FuzzLink::Instance()) {
+    link.Begin(data, size);
+  }
+  ~FuzzInput() { link.End(); }
+  FuzzInput(const FuzzInput&) = delete;
+  FuzzInput& operator=(const FuzzInput&) = delete;
+
+  FuzzLink& link;
 };
 
 /// Runs `body`; a fatal exit (ExitRequested) is one of the program's own

@@ -24,7 +24,8 @@ std::string ScratchFolder() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kel;
   static const std::string folder = ScratchFolder();
-  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(data, size);
+  fuzz::FuzzInput input(data, size);
+  fuzz::FuzzLink& f = input.link;
   RemoteFileAccess files(f.link);
   UnitInfo unit;
   unit.connectionMode = modeApplication;

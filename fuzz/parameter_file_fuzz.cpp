@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
   }
-  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(nullptr, 0);
+  fuzz::FuzzInput input(nullptr, 0);
+  fuzz::FuzzLink& f = input.link;
   fuzz::Guarded([&] {
     const char* keys[] = {kParamManufacture, kParamProgram, kParamBootExe, kParamHomeDir};
     std::string before[4];

@@ -6,7 +6,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kel;
-  fuzz::FuzzLink& f = fuzz::FuzzLink::Reset(data, size);
+  fuzz::FuzzInput input(data, size);
+  fuzz::FuzzLink& f = input.link;
   UnitInfo connected;
   connected.connectionMode = modeApplication;
   connected.unitAddress = 1;

@@ -65,8 +65,10 @@ void PacketLayer::StartRequest() { state_->writeCount = 0; }
 void PacketLayer::DiscardHeldReply() {
   State& s = *state_;
   if (s.held == 0) return;
-  runtime_.out.Print(Sink::kDetail, "[DISCARD (", s.held, ") ", HexBytes(s.reply.data(), s.held),
-                     "]\r\n");
+  if (runtime_.out.Reaches(Sink::kDetail)) {
+    runtime_.out.Print(Sink::kDetail, "[DISCARD (", s.held, ") ", HexBytes(s.reply.data(), s.held),
+                       "]\r\n");
+  }
   s.held = 0;
   s.proxyHeader = false;
 }

@@ -43,7 +43,12 @@ void Output::Put(Sink sink, char c) {
 }
 
 void Output::Write(Sink sink, std::string_view text) {
-  for (char c : text) Put(sink, c);
+  if (ToConsole(sink)) {
+    for (char c : text) ConsolePut(c);
+  }
+  if (sink != Sink::kConsole) {
+    for (char c : text) LogPut(c);
+  }
 }
 
 // Line breaks are held back until the next visible character, so a message's

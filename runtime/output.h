@@ -39,7 +39,14 @@ class Output {
   /// Writes every argument in order: strings as they are, integers in decimal.
   template <typename... Args>
   void Print(Sink sink, const Args&... args) {
+    // Debug lines are most of what is printed; without -d and a log they
+    // go nowhere, and formatting them would be wasted.
+    if (!Reaches(sink)) return;
     (WriteOne(sink, args), ...);
+  }
+  /// True when text written to the sink reaches the console or the log.
+  bool Reaches(Sink sink) const {
+    return ToConsole(sink) || (sink != Sink::kConsole && logFile_ != nullptr && !logFailed_);
   }
 
   /// The prompt rule: settles a pending line break before a key is read.

@@ -116,13 +116,15 @@ bool ParseArguments(int argc, char** argv, Arguments& args, std::string& error) 
   return true;
 }
 
-// Writes each port's units into DIR/comN (see state_dump.h).
+// Writes each port's units into DIR/comN (see state_dump.h), as they are
+// now: the server may have stopped before it woke for a restart now due.
 bool Dump(kel::sim::PtyServer& server, const std::string& dir) {
+  const uint32_t now = kel::SystemClock().Ticks();
   bool good = true;
   for (size_t i = 0; i < server.portCount(); ++i) {
     std::string error;
     const std::string folder = dir + "/com" + std::to_string(server.portNumber(i));
-    if (!kel::sim::DumpNetwork(server.network(i), folder, error)) {
+    if (!kel::sim::DumpNetworkAt(server.network(i), now, folder, error)) {
       std::fprintf(stderr, "ponderix-sim: %s\n", error.c_str());
       good = false;
     }

@@ -142,4 +142,9 @@ bool DumpNetwork(SimNetwork& network, const std::string& dir, std::string& error
   return true;
 }
 
+bool DumpNetworkAt(SimNetwork& network, uint32_t now, const std::string& dir, std::string& error) {
+  network.Advance(now);
+  return DumpNetwork(network, dir, error);
+}
+
 }  // namespace kel::sim

@@ -22,6 +22,9 @@ class SimNetwork;
 ///
 /// False with the reason in `error` when something cannot be written.
 bool DumpNetwork(SimNetwork& network, const std::string& dir, std::string& error);
+/// The same, once the units have reached tick `now`: a restart whose time
+/// has come is finished first, so that the dump shows where it ended.
+bool DumpNetworkAt(SimNetwork& network, uint32_t now, const std::string& dir, std::string& error);
 
 /// A unit name made safe as one folder name.
 std::string SafeFolderName(const std::string& name);

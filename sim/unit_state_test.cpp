@@ -73,6 +73,30 @@ TEST(SimUnitState, PreloadedStateAndTheDumpAgreeByteForByte) {
   }
 }
 
+// A unit moved to another speed and switched off and on is back in its
+// software at its own speed once the restart is over; a dump taken after
+// that moment shows it there, though nothing woke the units for it.
+TEST(SimUnitState, TheDumpFinishesARestartWhoseTimeHasCome) {
+  TemporaryFolder out;
+  Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(
+      ParseScenario("[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\n"
+                    "baud = 38400\nrestart-ms = 300\n",
+                    scenario, error, out.path()))
+      << error;
+  SimNetwork network;
+  BuildNetwork(scenario, network);
+  network.PowerOn(1000);
+  network.AllUnits().front()->baudRate = 115200;
+  // Its boot loader comes up after 300 ms and listens for 300 ms more.
+  network.PowerCycle(2000);
+  ASSERT_TRUE(DumpNetworkAt(network, 2700, out.path(), error)) << error;
+  const std::string dumped = ReadTextFile(out.File("kd4/unit.txt"));
+  EXPECT_NE(dumped.find("role = application\n"), std::string::npos) << dumped;
+  EXPECT_NE(dumped.find("baud = 38400\n"), std::string::npos) << dumped;
+}
+
 TEST(SimUnitState, UnitNamesBecomeSafeFolderNames) {
   EXPECT_EQ(SafeFolderName("kt5-left"), "kt5-left");
   EXPECT_EQ(SafeFolderName("../x"), "unit.._x");

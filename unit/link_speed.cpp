@@ -10,6 +10,7 @@
 #include "unit/rpc_codes.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_proxy.h"
+#include "unit/rpc_reset.h"
 
 namespace kel {
 
@@ -27,6 +28,8 @@ constexpr int kFastSpeedSoftware = 606;
 constexpr int kFastSpeedRelease = 35;
 
 constexpr const char kUnableToChangeBaudrate[] = "Unable to change baudrate";
+// How long a unit restarted to get back its own line settings is looked for.
+constexpr uint32_t kOwnSettingsRestartMs = 10000;
 
 void TraceTimeout(Output& out, uint32_t timeoutMs) {
   out.Print(Sink::kDetail, " timeout=", timeoutMs, "ms");
@@ -152,8 +155,40 @@ bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenP
   return back;
 }
 
+namespace {
+
+// The speed request moves a unit without parity, so a unit found at even
+// parity runs so by its own settings, which a restart brings back. Looked
+// for there first, in case it restarted meanwhile; then restarted from
+// where the link is and looked for until it is up again.
+bool RestartUnitToOwnSettings(Link& link, uint8_t address, int32_t baudRate) {
+  const LinkSettings& settings = link.port.settings();
+  const int32_t fromRate = settings.baudRate;
+  const bool fromParity = settings.evenParity;
+  if (!ChangePacketBaudRate(link, baudRate, true, kNormalTimeoutMs)) return false;
+  bool back = Ping(link, address);
+  if (!back && ChangePacketBaudRate(link, fromRate, fromParity, kNormalTimeoutMs)) {
+    UnitInfo unit;
+    unit.unitAddress = address;
+    unit.connectionMode = modeApplication;
+    Reset(link, unit);
+    if (!ChangePacketBaudRate(link, baudRate, true, kNormalTimeoutMs)) return false;
+    const uint32_t start = link.runtime.clock.Ticks();
+    while (!back && link.runtime.clock.Ticks() - start < kOwnSettingsRestartMs) {
+      back = Ping(link, address);
+    }
+  }
+  ChangePacketBaudRate(link, baudRate, true, kLongTimeoutMs);
+  return back;
+}
+
+}  // namespace
+
 bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity) {
-  if (ReturnUnitToSpeed(link, address, baudRate, evenParity)) return true;
+  if (evenParity ? RestartUnitToOwnSettings(link, address, baudRate)
+                 : ReturnUnitToSpeed(link, address, baudRate, evenParity)) {
+    return true;
+  }
   link.runtime.out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
   link.runtime.out.Print(Sink::kInfo, "Warning: the connected unit could not be put back to ",
                          baudRate, " baud\r\n");

@@ -47,7 +47,10 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate);
 bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity);
 
 /// ReturnUnitToSpeed, and when it fails a warning on the console naming the
-/// speed the unit should be at, so that the operator can put it back.
+/// speed the unit should be at, so that the operator can put it back. A
+/// unit to be put back at even parity is restarted instead: the speed
+/// request moves a unit without parity, and only its own settings, which
+/// it starts with, give it even parity.
 bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity);
 
 /// The speed SetUnitSpeed would use for `baudRate` on `unit`, before the

@@ -1,0 +1,42 @@
+// The put-back of the connected unit on the way out of a run, against the
+// simulator in process (a pseudo-terminal carries no parity, so the end to
+// end tests cannot show a unit at even parity).
+#include "unit/speed_scope.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/connect_fixture.h"
+#include "unit/link_speed.h"
+
+namespace kel {
+namespace {
+
+// A KD4 found at 19200 baud with even parity and moved to 115200 without
+// parity is put back at both, and so is the link. The speed request cannot
+// give it parity: it is restarted into its own settings.
+TEST(SpeedScope, AUnitFoundAtEvenParityIsPutBackAtItsSpeedAndParity) {
+  ConnectFixture f;
+  sim::SimNetwork& network =
+      f.Serve(3,
+              "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
+              "parity = even\n");
+  f.options.initialBaudGiven = true;  // -b19200 -p1: the search looks at even parity
+  f.options.evenParity = true;
+  f.state.savedBaudRate = 19200;  // as main saves the connection from the options
+  f.state.savedEvenParity = true;
+  f.Connect(3);
+  ASSERT_TRUE(f.port.settings().evenParity);
+  SpeedScope scope(f.link, f.unit);
+  ASSERT_TRUE(SetUnitSpeed(f.link, f.unit, 115200));
+  ASSERT_EQ(network.connected()->baudRate, 115200);
+  ASSERT_FALSE(network.connected()->evenParity);
+  f.runtime.restoreLink();  // as every way out of the run does
+  EXPECT_EQ(network.connected()->baudRate, 19200);
+  EXPECT_TRUE(network.connected()->evenParity);
+  EXPECT_EQ(f.port.settings().baudRate, 19200);
+  EXPECT_TRUE(f.port.settings().evenParity);
+  EXPECT_EQ(f.Console().find("could not be put back"), std::string::npos) << f.Console();
+}
+
+}  // namespace
+}  // namespace kel
