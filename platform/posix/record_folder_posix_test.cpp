@@ -40,9 +40,9 @@ TEST(RecordFolderPosixTest, MakesTheUsersFolderPrivateAndRefusesAnotherUsersLink
             dir.File("home") + "/.local/state/shared/LogFiles");
 }
 
-// Root keeping another user's HOME and XDG_STATE_HOME (sudo -E) neither
-// makes folders in that home nor falls back into /usr/bin: its records go
-// to root's own home.
+// Root keeping another user's HOME and XDG_STATE_HOME (sudo -E), or
+// without HOME, neither makes folders in that home nor falls back into a
+// system command folder: its records go to root's own home.
 TEST(RecordFolderPosixTest, RootWithAnotherUsersHomeUsesItsOwn) {
   const passwd* other = getpwnam("nobody");
   const passwd* root = getpwuid(0);
@@ -60,8 +60,9 @@ TEST(RecordFolderPosixTest, RootWithAnotherUsersHomeUsesItsOwn) {
 
   MapEnvironment keptHome({{"HOME", home}});
   MapEnvironment keptState({{"HOME", home}, {"XDG_STATE_HOME", home + "/.local/state"}});
-  for (MapEnvironment* env : {&keptHome, &keptState}) {
-    EXPECT_EQ(RecordFolder("/usr/bin/LogFiles", name, *env), own + "/LogFiles");
+  MapEnvironment noHome;  // sudo without HOME, env -i: never /usr/local/bin/LogFiles
+  for (MapEnvironment* env : {&keptHome, &keptState, &noHome}) {
+    EXPECT_EQ(RecordFolder("/usr/local/bin/LogFiles", name, *env), own + "/LogFiles");
     EXPECT_TRUE(fs::is_empty(home + "/.local/state"));
   }
   fs::remove_all(own, ignored);
