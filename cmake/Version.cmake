@@ -3,7 +3,8 @@
 # Windows version resource, the manual page and the packages cannot say
 # anything else. Sets KEL_PROGRAM_NAME, KEL_PROGRAM_MAKER,
 # KEL_PROGRAM_DESCRIPTION, KEL_VERSION_MAJOR, KEL_VERSION_MINOR (two
-# digits), KEL_VERSION_RELEASE, KEL_VERSION (6.10.57) and KEL_VERSION_TEXT
+# digits), KEL_VERSION_MINOR_NUMBER (the minor without a leading zero,
+# for resource numbers where "08" would read as octal), KEL_VERSION_RELEASE, KEL_VERSION (6.10.57) and KEL_VERSION_TEXT
 # (6.10r57, as the banner shows it). Runs before project(), which takes
 # KEL_VERSION.
 set(kel_version_header ${CMAKE_CURRENT_LIST_DIR}/../runtime/version.h)
@@ -25,6 +26,7 @@ kel_version_constant(KEL_VERSION_RELEASE kProgramRelease "([0-9]+)")
 
 math(EXPR KEL_VERSION_MAJOR "${kel_version} / 100")
 math(EXPR kel_minor "${kel_version} % 100")
+set(KEL_VERSION_MINOR_NUMBER ${kel_minor})
 string(LENGTH "${kel_minor}" kel_length)
 if(kel_length EQUAL 1)
   set(kel_minor "0${kel_minor}")

@@ -14,14 +14,26 @@ std::string FolderOf(const std::string& path) {
 
 std::string NameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+// An absolute path without trailing slashes ("/" stays), so that names
+// joined to it never meet a "//"; empty for a relative or empty one.
+std::string AbsoluteFolder(std::string path) {
+  if (path.empty() || path[0] != '/') return {};
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string JoinTo(const std::string& folder, const std::string& name) {
+  return folder == "/" ? folder + name : folder + "/" + name;
+}
+
 }  // namespace
 
 std::string UserStateFolder(const std::string& programName, Environment& env) {
   // Relative values are invalid by the XDG convention and are ignored.
-  const std::string state = env.Get("XDG_STATE_HOME");
-  if (!state.empty() && state[0] == '/') return state + "/" + programName;
-  const std::string home = env.Get("HOME");
-  if (!home.empty() && home[0] == '/') return home + "/.local/state/" + programName;
+  const std::string state = AbsoluteFolder(env.Get("XDG_STATE_HOME"));
+  if (!state.empty()) return JoinTo(state, programName);
+  const std::string home = AbsoluteFolder(env.Get("HOME"));
+  if (!home.empty()) return JoinTo(home, ".local/state/" + programName);
   return {};
 }
 

@@ -14,9 +14,13 @@ namespace kel {
 /// cannot (an installed copy in /usr/bin), or the program stands in one of
 /// the system's command folders, the folder of the same name in the
 /// user's state folder is used instead (`UserStateFolder`, created private
-/// to the user when missing). Where there is no usable state folder (HOME
-/// unset, or a folder there that is not the user's own), `besidePath` is
-/// returned, so that the run fails as it would have there.
+/// to the user when missing). Only folders of the effective user's own
+/// count: an XDG_STATE_HOME outside them is ignored, and a HOME that is
+/// unset, relative or not the user's own (root under sudo keeping the
+/// caller's HOME) gives way to the home in the user's password entry;
+/// folders are made only below one the user already owns. Where there is
+/// no usable state folder (a user without a home), `besidePath` is
+/// returned, so that the run fails there with its cause.
 std::string RecordFolder(const std::string& besidePath, const std::string& programName,
                          Environment& env);
 

@@ -22,6 +22,11 @@ TEST(RecordFolderTest, ChoosesBesideTheProgramOrTheUsersStateFolder) {
        "/home/anna/.local/state/KelUpdater/LogFiles"},
       {"/opt/kel/PonderixLogFiles", false, "/var/state", "/home/anna",
        "/var/state/KelUpdater/PonderixLogFiles"},
+      // Trailing slashes never give a "//" in the paths.
+      {"/opt/kel/LogFiles", false, "/var/state//", "/home/anna", "/var/state/KelUpdater/LogFiles"},
+      {"/opt/kel/LogFiles", false, nullptr, "/home/anna/",
+       "/home/anna/.local/state/KelUpdater/LogFiles"},
+      {"/opt/kel/LogFiles", false, "/", "/home/anna", "/KelUpdater/LogFiles"},
       // A relative XDG_STATE_HOME is invalid and ignored.
       {"/opt/kel/LogFiles", false, "state", "/home/anna",
        "/home/anna/.local/state/KelUpdater/LogFiles"},

@@ -15,6 +15,7 @@ constexpr char kLogFileLead[] = "   LogFile         : ";
 constexpr size_t kLogPathLineWidth = 58;
 constexpr char kDeletingText[] = "Deleting old log file: ";
 constexpr char kCannotOpenDirectory[] = "Cannot open directory: ";
+constexpr char kCannotCreateFolder[] = "Cannot create the log folder ";
 constexpr char kLogPattern[] = "20*.log";
 // Names tried for runs started in one second before giving up.
 constexpr int kMaxLogsPerSecond = 999;
@@ -41,7 +42,9 @@ std::string LogFolderFor(const std::string& programPath) {
 
 std::string RecordFolderFor(Environment& env, const std::string& programPath,
                             const std::string& name) {
-  return RecordFolder(FolderBesideProgram(programPath, name), kProgramName, env);
+  const std::string logFolder =
+      RecordFolder(FolderBesideProgram(programPath, kLogFolderName), kProgramName, env);
+  return logFolder.substr(0, logFolder.size() - (sizeof kLogFolderName - 1)) + name;
 }
 
 std::string FolderBesideProgram(const std::string& programPath, const std::string& name) {
@@ -112,7 +115,13 @@ void CleanUpOldLogs(Runtime& rt, const std::string& folder, const LocalTime& now
 }
 
 void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::string>& arguments) {
-  if (!FolderExists(folder) && !CreateFolders(folder)) rt.out.lastErrorText = LastCErrorText();
+  // A folder that cannot be made is only noted here; when the log then
+  // cannot be opened, the folder's failure is the cause reported.
+  std::string folderError;
+  if (!FolderExists(folder) && !CreateFolders(folder)) {
+    folderError = LastCErrorText();
+    rt.out.lastErrorText = folderError;
+  }
 
   // One reading of the date serves both the clean-up and the name.
   const LocalTime now = rt.clock.Now();
@@ -134,6 +143,9 @@ void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::s
   if (path.size() > kLogPathLineWidth) {
     rt.out.Print(Sink::kConsole, std::string(sizeof kLogFileLead - 1, ' '),
                  path.substr(kLogPathLineWidth), "\r\n");
+  }
+  if (!opened && !folderError.empty()) {
+    rt.FatalSystemError(kCannotCreateFolder + folder + ": " + folderError);
   }
   if (!opened) rt.FatalSystemError(error);
 

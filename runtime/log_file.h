@@ -24,7 +24,9 @@ std::string LogFolderFor(const std::string& programPath);
 
 /// The folder `name` ("LogFiles", "PonderixLogFiles") that a program
 /// started as `programPath` keeps its records in: beside the program where
-/// the user can keep it there, else the user's own (RecordFolder).
+/// the user can keep it there, else the user's own (RecordFolder). The
+/// choice is made for the run-log folder and holds for every record
+/// folder, so that a run's records never end up split between the two.
 std::string RecordFolderFor(Environment& env, const std::string& programPath,
                             const std::string& name);
 

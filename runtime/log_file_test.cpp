@@ -196,5 +196,17 @@ TEST_F(OpenRunLogTest, UncreatableLogEndsTheRunWithCode1) {
   EXPECT_FALSE(f.out.logOpen());
 }
 
+// A log folder that cannot be made is the cause named, not the log file's
+// own failure that follows from it.
+TEST_F(OpenRunLogTest, UncreatableFolderIsTheReportedCause) {
+  ASSERT_TRUE(WriteTextFile(folder.File("file"), "in the way"));
+  const std::string inner = folder.File("file") + PathSeparator() + "LogFiles";
+  int code = f.ExitCodeOf([&] { OpenRunLog(f.runtime, inner, {"prog"}); });
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(f.console.output().find("Fatal error: Cannot create the log folder " + inner + ": "),
+            std::string::npos)
+      << f.console.output();
+}
+
 }  // namespace
 }  // namespace kel

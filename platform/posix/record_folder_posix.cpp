@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/record_folder.h"
 
@@ -15,6 +17,12 @@ bool CanWriteIn(const std::string& path) {
   return faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+std::string ParentFolder(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // Whether the user can keep the record folder `besidePath` where it is:
 // a folder standing there must be writable, else the program's folder
 // must be, to create it (or to fail there as before, when something else
@@ -22,15 +30,14 @@ bool CanWriteIn(const std::string& path) {
 bool BesideWritable(const std::string& besidePath) {
   struct stat info {};
   if (stat(besidePath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return CanWriteIn(besidePath);
-  const size_t slash = besidePath.find_last_of('/');
-  if (slash == std::string::npos) return CanWriteIn(".");
-  return CanWriteIn(slash == 0 ? "/" : besidePath.substr(0, slash));
+  return CanWriteIn(ParentFolder(besidePath));
 }
 
 // A folder of this user's own at `path`: a real folder owned by this
 // user, or a link owned by this user to such a folder. Anything else (a
-// link or folder someone else put there in a shared place) is refused,
-// so that records never go where another user led them.
+// link or folder someone else put there in a shared place, or another
+// user's home reached through a kept HOME under sudo) is refused, so that
+// records never go where another user led them.
 bool IsOwnFolder(const std::string& path) {
   struct stat at {};
   if (lstat(path.c_str(), &at) != 0) return false;
@@ -41,28 +48,66 @@ bool IsOwnFolder(const std::string& path) {
   return stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode) && target.st_uid == geteuid();
 }
 
-// Creates the missing folders of `path`, each private to the user (the
-// XDG convention for the folders it names), and checks that the last one
-// is the user's own.
+bool Exists(const std::string& path) {
+  struct stat at {};
+  return lstat(path.c_str(), &at) == 0;
+}
+
+// The nearest part of the absolute `path` that exists ("/" at the least).
+std::string NearestExisting(std::string path) {
+  while (path.size() > 1 && !Exists(path)) path = ParentFolder(path);
+  return path;
+}
+
+// Creates the missing folders of the absolute `path`, each private to the
+// user (the XDG convention for the folders it names), but only below a
+// folder the user already owns: nothing is ever made in another user's
+// home or in a shared folder. True when `path` is then the user's own.
 bool MakePrivateFolder(const std::string& path) {
-  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+  const std::string existing = NearestExisting(path);
+  if (!IsOwnFolder(existing)) return false;
+  for (size_t at = path.find('/', existing.size() + 1); at != std::string::npos;
+       at = path.find('/', at + 1)) {
     if (mkdir(path.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
   return IsOwnFolder(path);
 }
 
+// The environments to look for the user's state folder in, best first:
+// XDG_STATE_HOME when it lies in a folder of the user's, then the home.
+// A HOME that is unset, relative or not the user's own folder (root under
+// sudo keeping the caller's HOME) gives way to the home of the user's
+// password entry.
+std::vector<MapEnvironment> OwnFolders(Environment& env) {
+  std::string home = env.Get("HOME");
+  if (home.empty() || home[0] != '/' || !IsOwnFolder(home)) {
+    const passwd* entry = getpwuid(geteuid());
+    home = entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+  }
+  std::vector<MapEnvironment> found;
+  const std::string state = env.Get("XDG_STATE_HOME");
+  if (!state.empty() && state[0] == '/' && IsOwnFolder(NearestExisting(state))) {
+    found.push_back(MapEnvironment({{"XDG_STATE_HOME", state}}));
+  }
+  if (!home.empty()) found.push_back(MapEnvironment({{"HOME", home}}));
+  return found;
+}
+
 }  // namespace
 
 std::string RecordFolder(const std::string& besidePath, const std::string& programName,
                          Environment& env) {
-  const std::string chosen =
-      ChooseRecordFolder(besidePath, BesideWritable(besidePath), programName, env);
-  if (chosen == besidePath) return chosen;
-  // The user's folder must be usable before anything is put into it; when
-  // it is not, the run meets the folder beside the program, as before.
-  if (!MakePrivateFolder(UserStateFolder(programName, env))) return besidePath;
-  return chosen;
+  const bool besideWritable = BesideWritable(besidePath);
+  for (MapEnvironment& own : OwnFolders(env)) {
+    const std::string chosen = ChooseRecordFolder(besidePath, besideWritable, programName, own);
+    if (chosen == besidePath) return chosen;
+    // The user's folder must be usable before anything is put into it.
+    if (MakePrivateFolder(UserStateFolder(programName, own))) return chosen;
+  }
+  // No folder of the user's: the run meets the folder beside the program
+  // and fails there with its cause (a user without a home, /nonexistent).
+  return besidePath;
 }
 
 }  // namespace kel
