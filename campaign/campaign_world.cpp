@@ -42,7 +42,7 @@ class World::NoisyLine : public MemorySerialPeer {
   uint32_t state_;
 };
 
-Program::Program(VirtualClock& clock, MemorySerialPorts& ports)
+Program::Program(VirtualClock& clock, MemorySerialPorts& ports, Registry& registry)
     : out{console, clock, options},
       runtime{options, out, clock, console, env, registry, exit, {}},
       port{runtime, ports},
@@ -54,7 +54,7 @@ Program::Program(VirtualClock& clock, MemorySerialPorts& ports)
   out.errorReportLevel = 1;
 }
 
-World::World() : program_(std::make_unique<Program>(clock, ports)) {}
+World::World() : program_(std::make_unique<Program>(clock, ports, registry)) {}
 
 World::~World() {
   // The port closes after the units are gone: nothing may hear it, and no
@@ -100,7 +100,7 @@ void World::EndFaults() {
 
 void World::NewProgram() {
   program_.reset();
-  program_ = std::make_unique<Program>(clock, ports);
+  program_ = std::make_unique<Program>(clock, ports, registry);
 }
 
 void World::PowerCycle() {

@@ -15,11 +15,38 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
       unitAddress_(connected.unitAddress),
       movable_(connected.connectionMode == modeApplication),
       foundBaudRate_(link.port.settings().baudRate),
-      foundEvenParity_(link.port.settings().evenParity) {
+      foundEvenParity_(link.port.settings().evenParity),
+      note_(link.runtime.registry, link.port.settings().portNumber) {
+  if (!movable_) {
+    // A unit in its boot loader starts its application at its own speed:
+    // whatever an earlier run left noted no longer holds.
+    note_.Remove();
+  } else if (const std::optional<FoundSpeed> noted = note_.Read(connected)) {
+    if (noted->baudRate != foundBaudRate_ || noted->evenParity != foundEvenParity_) {
+      link.runtime.out.Print(Sink::kDebug, "-- the unit was found at ", foundBaudRate_,
+                             " baud, where an earlier run left it; it goes back to ",
+                             noted->baudRate, " baud\r\n");
+      foundBaudRate_ = noted->baudRate;
+      foundEvenParity_ = noted->evenParity;
+      noted_ = true;
+    } else {
+      note_.Remove();
+    }
+  }
   link.runtime.restoreLink = [this] { PutBack(); };
+  link.state.beforeUnitSpeedChange = [this] { NoteFoundSpeed(); };
 }
 
-SpeedScope::~SpeedScope() { link_.runtime.restoreLink = nullptr; }
+SpeedScope::~SpeedScope() {
+  link_.runtime.restoreLink = nullptr;
+  link_.state.beforeUnitSpeedChange = nullptr;
+}
+
+void SpeedScope::NoteFoundSpeed() {
+  if (!movable_ || noted_) return;
+  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_});
+  noted_ = true;
+}
 
 void SpeedScope::PutBack() {
   Output& out = link_.runtime.out;
@@ -41,9 +68,19 @@ void SpeedScope::PutBack() {
   }
   const LinkSettings& settings = link_.port.settings();
   const bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
-  if (!movable_ || !moved || connected_.connectionMode != modeApplication) return;
-  out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
-  PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
+  if (!movable_) return;
+  // A unit no longer in its application restarts at its own speed; one that
+  // is back where it was found needs no note either. The note stays only
+  // while the unit may still be elsewhere.
+  bool back = !moved || connected_.connectionMode != modeApplication;
+  if (!back) {
+    out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
+    back = PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
+  }
+  if (back && noted_) {
+    note_.Remove();
+    noted_ = false;
+  }
 }
 
 }  // namespace kel
