@@ -45,9 +45,10 @@ struct LinkState {
   /// one commit.
   bool bufferedTransfer = false;
 
-  /// Called just before a speed change is asked of a unit (SpeedScope notes
-  /// the connected unit's found speed there); empty when nothing listens.
-  std::function<void()> beforeUnitSpeedChange;
+  /// Called with the new speed just before a speed change is asked of a
+  /// unit (SpeedScope notes the connected unit's found speed there first);
+  /// empty when nothing listens.
+  std::function<void(int32_t baudRate)> beforeUnitSpeedChange;
 };
 
 /// The pieces every link operation and remote call works with, bundled so

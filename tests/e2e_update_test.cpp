@@ -273,6 +273,11 @@ TEST_F(UpdateRun, EveryWayOutLeavesTheConnectedUnitAtItsSpeed) {
       {"SIGINT during -x", slowListing, "", "-x -y 3", SIGINT, 2500, 1, "\r\n-- stopped\r\n"},
       {"SIGTERM during the network update", kKd4WithTwoKt5, "", "-y 3", SIGTERM, 1500, 1,
        "\r\n-- stopped\r\n"},
+      // The KD4 takes each speed change but no reply comes back: the run
+      // gives up with the link at the old speed and the unit at the new one.
+      {"speed-change replies lost during -x",
+       std::string("fault = drop-reply command=0x1030 times=0\n") + kKd4WithTwoKt5, "", "-x -y 3",
+       0, 0, 1, "Fatal Error: Unable to change baud rate\r\n"},
   };
   UsePrivateCopy();  // extracted logs go beside the program
   for (const Case& c : cases) {

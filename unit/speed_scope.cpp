@@ -5,6 +5,7 @@
 #include "runtime/runtime.h"
 #include "unit/link_speed.h"
 #include "unit/proxy_switch.h"
+#include "unit/rpc_identification.h"
 #include "unit/rpc_proxy.h"
 
 namespace kel {
@@ -34,7 +35,7 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
     }
   }
   link.runtime.restoreLink = [this] { PutBack(); };
-  link.state.beforeUnitSpeedChange = [this] { NoteFoundSpeed(); };
+  link.state.beforeUnitSpeedChange = [this](int32_t baudRate) { NoteFoundSpeed(baudRate); };
 }
 
 SpeedScope::~SpeedScope() {
@@ -42,7 +43,8 @@ SpeedScope::~SpeedScope() {
   link_.state.beforeUnitSpeedChange = nullptr;
 }
 
-void SpeedScope::NoteFoundSpeed() {
+void SpeedScope::NoteFoundSpeed(int32_t baudRate) {
+  askedBaudRate_ = baudRate;
   if (!movable_ || noted_) return;
   note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_});
   noted_ = true;
@@ -66,13 +68,22 @@ void SpeedScope::PutBack() {
     SetReceiveTimeout(link_, kNormalTimeoutMs);
     CloseKelUpdaterProxy(link_, jig);
   }
-  const LinkSettings& settings = link_.port.settings();
-  const bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
   if (!movable_) return;
+  const LinkSettings& settings = link_.port.settings();
+  bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
+  const bool application = connected_.connectionMode == modeApplication;
+  if (application && !moved && askedBaudRate_ != 0 && askedBaudRate_ != foundBaudRate_ &&
+      !Ping(link_, unitAddress_)) {
+    // A speed change was asked for and never confirmed (its replies lost,
+    // or the run stopped while waiting for one): the unit may have taken it
+    // while the link stayed where it was. It is asked back from there.
+    ChangePacketBaudRate(link_, askedBaudRate_, false, kNormalTimeoutMs);
+    moved = true;
+  }
   // A unit no longer in its application restarts at its own speed; one that
   // is back where it was found needs no note either. The note stays only
   // while the unit may still be elsewhere.
-  bool back = !moved || connected_.connectionMode != modeApplication;
+  bool back = !moved || !application;
   if (!back) {
     out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
     back = PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);

@@ -38,7 +38,7 @@ class SpeedScope {
 
  private:
   void PutBack();
-  void NoteFoundSpeed();
+  void NoteFoundSpeed(int32_t baudRate);
 
   Link& link_;
   const UnitInfo& connected_;
@@ -47,7 +47,8 @@ class SpeedScope {
   int32_t foundBaudRate_;
   bool foundEvenParity_;
   SpeedNote note_;
-  bool noted_ = false;  // the note stands for this run's found speed
+  bool noted_ = false;         // the note stands for this run's found speed
+  int32_t askedBaudRate_ = 0;  // the last speed a unit was asked to change to
 };
 
 }  // namespace kel
