@@ -106,7 +106,11 @@ void World::NewProgram() {
 void World::PowerCycle() {
   network.PowerCycle(clock.Ticks());
   // The units come back up before the program looks for them.
-  clock.Advance(5000);
+  Pause(5000);
+}
+
+void World::Pause(uint32_t ms) {
+  clock.Advance(ms);
   network.Advance(clock.Ticks());
 }
 

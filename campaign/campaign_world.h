@@ -86,6 +86,9 @@ class World {
   void NewProgram();
   /// Switches every unit off and on again.
   void PowerCycle();
+  /// Lets `ms` pass with no program on the line: the units go on (a restart
+  /// under way ends, a silence passes).
+  void Pause(uint32_t ms);
   /// Requests the simulator has decoded so far.
   uint64_t requests() const { return network.requestCount(); }
   /// Bytes damaged by CorruptBytes so far.

@@ -18,6 +18,7 @@ constexpr unsigned kRealTimeLimitS = 300;
 constexpr uint32_t kStallLimitMs = 10 * 60 * 1000;
 constexpr uint32_t kTotalLimitMs = 48u * 3600 * 1000;
 constexpr uint64_t kProgressEvery = 50;  // runs between progress lines
+constexpr uint32_t kRerunPauseMs = 5000;  // between a failure and its rerun
 
 const char* const kFatalPrefix = "Fatal Error: ";
 
@@ -176,6 +177,10 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
   const std::string failure = w.program().console.output();
   const bool inProgrammer = InProgrammer(w.network);
   w.EndFaults();
+  // The operator reads the message and starts the job again: a few seconds
+  // at least, in which a unit's restart or silence that the failure left
+  // under way comes to its end.
+  w.Pause(kRerunPauseMs);
   if (scenario.rerunFromPowerOn) w.PowerCycle();
   w.NewProgram();
   RunResult rerun = RunJob(w, scenario, speeds);
