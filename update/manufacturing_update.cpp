@@ -71,8 +71,11 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
     SaveConnection(link);
     CloseKelUpdaterProxy(link, connected.unitAddress);
   }
+  // A unit that cannot be moved back is left elsewhere than it was found:
+  // no success then. The way out tries once more, and the speed note lets
+  // the next run put it back.
   if (movesSpeed && !SetUnitSpeed(link, connected, startBaudRate)) {
-    out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
+    rt.FatalError("Unable to change baud rate");
   }
 
   if (!updated) {
