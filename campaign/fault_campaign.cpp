@@ -17,7 +17,7 @@ constexpr unsigned kRealTimeLimitS = 300;
 // The longest legitimate pause between requests is a wait of about 90 s.
 constexpr uint32_t kStallLimitMs = 10 * 60 * 1000;
 constexpr uint32_t kTotalLimitMs = 48u * 3600 * 1000;
-constexpr uint64_t kProgressEvery = 50;  // runs between progress lines
+constexpr uint64_t kProgressEvery = 50;   // runs between progress lines
 constexpr uint32_t kRerunPauseMs = 5000;  // between a failure and its rerun
 
 const char* const kFatalPrefix = "Fatal Error: ";
@@ -414,8 +414,7 @@ Tally RunCampaign(const UpdateScenario& scenario, const Plan& plan) {
   // A long campaign says how far it got now and then, so that one cut
   // short still leaves its figures.
   const uint64_t planned =
-      1 + (plan.singleFaults ? SingleFaultKinds().size() * positions.size() : 0) +
-      plan.randomRuns;
+      1 + (plan.singleFaults ? SingleFaultKinds().size() * positions.size() : 0) + plan.randomRuns;
   const auto progress = [&] {
     if (tally.runs % kProgressEvery != 0) return;
     std::printf(
