@@ -44,7 +44,7 @@ SpeedScope::~SpeedScope() {
 }
 
 void SpeedScope::NoteFoundSpeed(int32_t baudRate) {
-  askedBaudRate_ = baudRate;
+  if (baudRate != foundBaudRate_) awayBaudRate_ = baudRate;
   if (!movable_ || noted_) return;
   note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_});
   noted_ = true;
@@ -72,12 +72,12 @@ void SpeedScope::PutBack() {
   const LinkSettings& settings = link_.port.settings();
   bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
   const bool application = connected_.connectionMode == modeApplication;
-  if (application && !moved && askedBaudRate_ != 0 && askedBaudRate_ != foundBaudRate_ &&
-      !Ping(link_, unitAddress_)) {
-    // A speed change was asked for and never confirmed (its replies lost,
-    // or the run stopped while waiting for one): the unit may have taken it
-    // while the link stayed where it was. It is asked back from there.
-    ChangePacketBaudRate(link_, askedBaudRate_, false, kNormalTimeoutMs);
+  if (application && !moved && awayBaudRate_ != 0 && !Ping(link_, unitAddress_)) {
+    // The link is back but the unit does not answer there: a speed change
+    // was never confirmed (its replies lost, the run stopped while waiting
+    // for one, the way back failed) and the unit may still be where the run
+    // sent it. It is asked back from there.
+    ChangePacketBaudRate(link_, awayBaudRate_, false, kNormalTimeoutMs);
     moved = true;
   }
   // A unit no longer in its application restarts at its own speed; one that

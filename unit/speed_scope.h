@@ -47,8 +47,8 @@ class SpeedScope {
   int32_t foundBaudRate_;
   bool foundEvenParity_;
   SpeedNote note_;
-  bool noted_ = false;         // the note stands for this run's found speed
-  int32_t askedBaudRate_ = 0;  // the last speed a unit was asked to change to
+  bool noted_ = false;        // the note stands for this run's found speed
+  int32_t awayBaudRate_ = 0;  // the last speed other than the found one asked for
 };
 
 }  // namespace kel
