@@ -42,7 +42,7 @@ class World::NoisyLine : public MemorySerialPeer {
   uint32_t state_;
 };
 
-Program::Program(VirtualClock& clock, MemorySerialPorts& ports)
+Program::Program(VirtualClock& clock, MemorySerialPorts& ports, Registry& registry)
     : out{console, clock, options},
       runtime{options, out, clock, console, env, registry, exit, {}},
       port{runtime, ports},
@@ -54,7 +54,7 @@ Program::Program(VirtualClock& clock, MemorySerialPorts& ports)
   out.errorReportLevel = 1;
 }
 
-World::World() : program_(std::make_unique<Program>(clock, ports)) {}
+World::World() : program_(std::make_unique<Program>(clock, ports, registry)) {}
 
 World::~World() {
   // The port closes after the units are gone: nothing may hear it, and no
@@ -100,13 +100,17 @@ void World::EndFaults() {
 
 void World::NewProgram() {
   program_.reset();
-  program_ = std::make_unique<Program>(clock, ports);
+  program_ = std::make_unique<Program>(clock, ports, registry);
 }
 
 void World::PowerCycle() {
   network.PowerCycle(clock.Ticks());
   // The units come back up before the program looks for them.
-  clock.Advance(5000);
+  Pause(5000);
+}
+
+void World::Pause(uint32_t ms) {
+  clock.Advance(ms);
   network.Advance(clock.Ticks());
 }
 

@@ -34,15 +34,15 @@ struct TimeLimitReached {};
 
 /// The updater as main sets it up: a runtime of fakes on the world's
 /// virtual clock, an exit that throws, COM3 on the world's in-memory line.
-/// A rerun gets a fresh one against the units as the last run left them.
+/// A rerun gets a fresh one against the units as the last run left them,
+/// on the same computer: the user's settings (`registry`) outlive the run.
 struct Program {
-  Program(VirtualClock& clock, MemorySerialPorts& ports);
+  Program(VirtualClock& clock, MemorySerialPorts& ports, Registry& registry);
 
   Options options;
   ScriptedConsole console;
   Output out;
   MapEnvironment env;
-  MapRegistry registry;
   ThrowingExit exit;
   Runtime runtime;
   CommPort port;
@@ -86,6 +86,9 @@ class World {
   void NewProgram();
   /// Switches every unit off and on again.
   void PowerCycle();
+  /// Lets `ms` pass with no program on the line: the units go on (a restart
+  /// under way ends, a silence passes).
+  void Pause(uint32_t ms);
   /// Requests the simulator has decoded so far.
   uint64_t requests() const { return network.requestCount(); }
   /// Bytes damaged by CorruptBytes so far.
@@ -95,6 +98,8 @@ class World {
   VirtualClock clock;
   MemorySerialPorts ports{clock};
   sim::SimNetwork network;
+  /// The computer's per-user settings, which every program of the world shares.
+  MapRegistry registry;
 
  private:
   class NoisyLine;

@@ -17,6 +17,8 @@ constexpr unsigned kRealTimeLimitS = 300;
 // The longest legitimate pause between requests is a wait of about 90 s.
 constexpr uint32_t kStallLimitMs = 10 * 60 * 1000;
 constexpr uint32_t kTotalLimitMs = 48u * 3600 * 1000;
+constexpr uint64_t kProgressEvery = 50;   // runs between progress lines
+constexpr uint32_t kRerunPauseMs = 5000;  // between a failure and its rerun
 
 const char* const kFatalPrefix = "Fatal Error: ";
 
@@ -141,6 +143,7 @@ void PrintViolation(World& w, const UpdateScenario& scenario, const RunFaults& f
       r.outcome == Outcome::kViolation ? "violation" : "clean-failure", scenario.name.c_str(),
       faults.rule.c_str(), faults.noiseOneIn, faults.seed, r.cause.c_str(), r.why.c_str(),
       console.substr(tail).c_str());
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -174,6 +177,10 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
   const std::string failure = w.program().console.output();
   const bool inProgrammer = InProgrammer(w.network);
   w.EndFaults();
+  // The operator reads the message and starts the job again: a few seconds
+  // at least, in which a unit's restart or silence that the failure left
+  // under way comes to its end.
+  w.Pause(kRerunPauseMs);
   if (scenario.rerunFromPowerOn) w.PowerCycle();
   w.NewProgram();
   RunResult rerun = RunJob(w, scenario, speeds);
@@ -404,16 +411,34 @@ Tally RunCampaign(const UpdateScenario& scenario, const Plan& plan) {
       plan.mainTransfer ? std::vector<uint64_t>{MainTransferRequest(kinds)}
       : plan.phases     ? PhasePositions(kinds, plan.sample)
                         : FaultPositions(kinds, plan.perKind, plan.sample);
+  // A long campaign says how far it got now and then, so that one cut
+  // short still leaves its figures.
+  const uint64_t planned =
+      1 + (plan.singleFaults ? SingleFaultKinds().size() * positions.size() : 0) + plan.randomRuns;
+  const auto progress = [&] {
+    if (tally.runs % kProgressEvery != 0) return;
+    std::printf(
+        "campaign-progress name=%s runs=%llu of=%llu recovered=%llu clean_failures=%llu "
+        "rerun_recovered=%llu violations=%llu\n",
+        scenario.name.c_str(), static_cast<unsigned long long>(tally.runs),
+        static_cast<unsigned long long>(planned), static_cast<unsigned long long>(tally.recovered),
+        static_cast<unsigned long long>(tally.cleanFailures),
+        static_cast<unsigned long long>(tally.rerunRecovered),
+        static_cast<unsigned long long>(tally.violations));
+    std::fflush(stdout);
+  };
   for (const std::string& kind : SingleFaultKinds()) {
     if (!plan.singleFaults) break;
     for (uint64_t i : positions) {
       const std::string rule = AtRequest(kind, i);
       tally.Add(RunOnce(scenario, {rule, 0, 0}), repeat + " --fault '" + rule + "'");
+      progress();
     }
   }
   for (uint32_t seed = 1; seed <= plan.randomRuns; ++seed) {
     tally.Add(RunOnce(scenario, {"", kRandomOneIn, seed}),
               repeat + " --seed " + std::to_string(seed));
+    progress();
   }
   std::printf(
       "campaign-scenario name=%s requests=%llu runs=%llu recovered=%llu "

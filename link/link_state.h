@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace kel {
 
@@ -43,6 +44,11 @@ struct LinkState {
   /// Programming goes through a proxy: chunks into the unit's buffer, then
   /// one commit.
   bool bufferedTransfer = false;
+
+  /// Called with the new speed just before a speed change is asked of a
+  /// unit (SpeedScope notes the connected unit's found speed there first);
+  /// empty when nothing listens.
+  std::function<void(int32_t baudRate)> beforeUnitSpeedChange;
 };
 
 /// The pieces every link operation and remote call works with, bundled so

@@ -55,7 +55,8 @@ else
   "$dir/kel_campaign" >>"$log" 2>&1 || rc=1
   bash scripts/campaign_signals.sh "$dir" 1 "INT KILL" direct >>"$log" 2>&1 || rc=1
 fi
-grep -a -E '^(campaign-|signals |signals-job|signals violation|violation )' "$log" | grep -a -v '^campaign runs='
+grep -a -E '^(campaign-|signals |signals-job|signals violation|violation )' "$log" |
+  grep -a -v -E '^(campaign runs=|campaign-progress )'
 # One tally over the in-process runs and the interrupted ones.
 awk '
   /^campaign runs=/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); t[kv[1]] += kv[2] } }

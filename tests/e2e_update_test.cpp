@@ -295,6 +295,11 @@ TEST_F(UpdateRun, EveryWayOutLeavesTheConnectedUnitAtItsSpeed) {
       {"SIGINT during -x", slowListing, "", "-x -y 3", SIGINT, 2500, 1, "\r\n-- stopped\r\n"},
       {"SIGTERM during the network update", kKd4WithTwoKt5, "", "-y 3", SIGTERM, 1500, 1,
        "\r\n-- stopped\r\n"},
+      // The KD4 takes each speed change but no reply comes back: the run
+      // gives up with the link at the old speed and the unit at the new one.
+      {"speed-change replies lost during -x",
+       std::string("fault = drop-reply command=0x1030 times=0\n") + kKd4WithTwoKt5, "", "-x -y 3",
+       0, 0, 1, "Fatal Error: Unable to change baud rate\r\n"},
   };
   UsePrivateCopy();  // extracted logs go beside the program
   for (const Case& c : cases) {
@@ -310,6 +315,47 @@ TEST_F(UpdateRun, EveryWayOutLeavesTheConnectedUnitAtItsSpeed) {
     EXPECT_TRUE(fs::is_empty(lockDir()));
     Dump();
     EXPECT_EQ(State("kd4", "baud"), "19200");
+  }
+}
+
+// A run killed while the KD4 is at the programming speed cannot put it
+// back; the note it left of the speed it found the unit at lets the next
+// run (here a mere -i) leave the unit there, and that run removes the note.
+// A note changed in any way (a speed no unit runs, another unit's card)
+// moves nothing: the unit stays where it was found.
+TEST_F(UpdateRun, TheNextRunPutsBackAUnitThatAKilledRunLeftElsewhere) {
+  const struct {
+    const char* name;
+    const char* from;  // text of the note replaced by `to`, or empty
+    const char* to;
+    const char* baud;
+    bool noteLeft;
+  } cases[] = {
+      {"the killed run's note", "", "", "19200", false},
+      {"a speed no unit runs", "19200 ", "19201 ", "115200", true},
+      {"another unit's note", " 653 ", " 659 ", "115200", true},
+  };
+  const std::string note = home.File("config") + "/Arkwend/Ponderix/FoundSpeedCOM3";
+  // The right KT5 does not answer while the units are listed for -x: a few
+  // seconds at the programming speed.
+  const std::string slowListing =
+      std::string("fault = drop-reply command=0x1010 unit=right times=0\n") + kKd4WithTwoKt5;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(note);
+    Serve(slowListing);
+    RunAndSignal("-x -y 3", 2500, SIGKILL);
+    std::string text = ReadTextFile(note);
+    ASSERT_EQ(text.rfind("19200 N ", 0), 0u) << text;
+    if (*c.from != '\0') {
+      ASSERT_NE(text.find(c.from), std::string::npos) << text;
+      text.replace(text.find(c.from), std::string(c.from).size(), c.to);
+      ASSERT_TRUE(WriteTextFile(note, text));
+    }
+    EXPECT_EQ(Run("-i 3"), 0) << output;
+    EXPECT_EQ(fs::exists(note), c.noteLeft);
+    Dump();
+    EXPECT_EQ(State("kd4", "baud"), c.baud);
   }
 }
 

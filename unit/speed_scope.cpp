@@ -5,6 +5,7 @@
 #include "runtime/runtime.h"
 #include "unit/link_speed.h"
 #include "unit/proxy_switch.h"
+#include "unit/rpc_identification.h"
 #include "unit/rpc_proxy.h"
 
 namespace kel {
@@ -15,11 +16,39 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
       unitAddress_(connected.unitAddress),
       movable_(connected.connectionMode == modeApplication),
       foundBaudRate_(link.port.settings().baudRate),
-      foundEvenParity_(link.port.settings().evenParity) {
+      foundEvenParity_(link.port.settings().evenParity),
+      note_(link.runtime.registry, link.port.settings().portNumber) {
+  if (!movable_) {
+    // A unit in its boot loader starts its application at its own speed:
+    // whatever an earlier run left noted no longer holds.
+    note_.Remove();
+  } else if (const std::optional<FoundSpeed> noted = note_.Read(connected)) {
+    if (noted->baudRate != foundBaudRate_ || noted->evenParity != foundEvenParity_) {
+      link.runtime.out.Print(Sink::kDebug, "-- the unit was found at ", foundBaudRate_,
+                             " baud, where an earlier run left it; it goes back to ",
+                             noted->baudRate, " baud\r\n");
+      foundBaudRate_ = noted->baudRate;
+      foundEvenParity_ = noted->evenParity;
+      noted_ = true;
+    } else {
+      note_.Remove();
+    }
+  }
   link.runtime.restoreLink = [this] { PutBack(); };
+  link.state.beforeUnitSpeedChange = [this](int32_t baudRate) { NoteFoundSpeed(baudRate); };
 }
 
-SpeedScope::~SpeedScope() { link_.runtime.restoreLink = nullptr; }
+SpeedScope::~SpeedScope() {
+  link_.runtime.restoreLink = nullptr;
+  link_.state.beforeUnitSpeedChange = nullptr;
+}
+
+void SpeedScope::NoteFoundSpeed(int32_t baudRate) {
+  if (baudRate != foundBaudRate_) awayBaudRate_ = baudRate;
+  if (!movable_ || noted_) return;
+  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_});
+  noted_ = true;
+}
 
 void SpeedScope::PutBack() {
   Output& out = link_.runtime.out;
@@ -39,11 +68,30 @@ void SpeedScope::PutBack() {
     SetReceiveTimeout(link_, kNormalTimeoutMs);
     CloseKelUpdaterProxy(link_, jig);
   }
+  if (!movable_) return;
   const LinkSettings& settings = link_.port.settings();
-  const bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
-  if (!movable_ || !moved || connected_.connectionMode != modeApplication) return;
-  out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
-  PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
+  bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
+  const bool application = connected_.connectionMode == modeApplication;
+  if (application && !moved && awayBaudRate_ != 0 && !Ping(link_, unitAddress_)) {
+    // The link is back but the unit does not answer there: a speed change
+    // was never confirmed (its replies lost, the run stopped while waiting
+    // for one, the way back failed) and the unit may still be where the run
+    // sent it. It is asked back from there.
+    ChangePacketBaudRate(link_, awayBaudRate_, false, kNormalTimeoutMs);
+    moved = true;
+  }
+  // A unit no longer in its application restarts at its own speed; one that
+  // is back where it was found needs no note either. The note stays only
+  // while the unit may still be elsewhere.
+  bool back = !moved || !application;
+  if (!back) {
+    out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
+    back = PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
+  }
+  if (back && noted_) {
+    note_.Remove();
+    noted_ = false;
+  }
 }
 
 }  // namespace kel

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "link/link_state.h"
+#include "unit/speed_note.h"
 #include "unit/unit_info.h"
 
 namespace kel {
@@ -16,6 +17,12 @@ namespace kel {
 /// most once; it never ends the run itself and takes a few seconds at most,
 /// so the way out keeps its own message and exit code. Nothing is sent when
 /// nothing moved.
+///
+/// Just before the run first moves the unit, its found speed is noted for
+/// the port (SpeedNote); the note goes once the unit is back. A unit found
+/// at another speed than a note of an earlier run names for it was left
+/// there by that run (it could not reach the unit to put it back): this run
+/// leaves it at the noted speed instead, and then removes the note.
 class SpeedScope {
  public:
   /// Takes the link's present speed and parity as those the connected unit
@@ -31,6 +38,7 @@ class SpeedScope {
 
  private:
   void PutBack();
+  void NoteFoundSpeed(int32_t baudRate);
 
   Link& link_;
   const UnitInfo& connected_;
@@ -38,6 +46,9 @@ class SpeedScope {
   bool movable_;
   int32_t foundBaudRate_;
   bool foundEvenParity_;
+  SpeedNote note_;
+  bool noted_ = false;        // the note stands for this run's found speed
+  int32_t awayBaudRate_ = 0;  // the last speed other than the found one asked for
 };
 
 }  // namespace kel

@@ -41,6 +41,7 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
   Output& out = rt.out;
   out.Print(Sink::kDebug, "ManufacturingUpdateUnit\r\n");
   const int32_t startBaudRate = link.port.settings().baudRate;
+  const bool startEvenParity = link.port.settings().evenParity;
   // Only application software changes speed on request; a unit that answers
   // through its boot loader alone (a chip just given one, a board without
   // software) is taken at the speed it answers at.
@@ -73,6 +74,13 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
   }
   if (movesSpeed && !SetUnitSpeed(link, connected, startBaudRate)) {
     out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
+    // A unit that restarted is back at its speed already. One that cannot
+    // be found there is left elsewhere than it was found: no success then;
+    // the way out tries once more, and the speed note lets the next run put
+    // it back.
+    if (!ReturnUnitToSpeed(link, connected.unitAddress, startBaudRate, startEvenParity)) {
+      rt.FatalError("Unable to change baud rate");
+    }
   }
 
   if (!updated) {
