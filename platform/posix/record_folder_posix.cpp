@@ -1,11 +1,12 @@
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/record_folder.h"
 
 namespace kel {
@@ -79,12 +80,31 @@ bool MakePrivateFolder(const std::string& path) {
 // A HOME that is unset, relative or not the user's own folder (root under
 // sudo keeping the caller's HOME) gives way to the home of the user's
 // password entry.
+// The home folder of user `uid` in the local password file, or empty. The
+// program is linked statically, where the C library's own lookup would
+// need the system's shared name-service libraries at run time; local
+// accounts are all it needs (others have HOME set by their login). The
+// file is read as untrusted: a regular file, at most 4 MiB.
+std::string PasswordFileHome(uid_t uid) {
+  std::string content;
+  if (ReadRegularFile("/etc/passwd", 4u << 20, content).outcome != ReadOutcome::kRead) return "";
+  std::istringstream lines(content);
+  std::string line;
+  while (std::getline(lines, line)) {
+    // name:password:uid:gid:comment:home:shell
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    std::string field;
+    while (std::getline(parts, field, ':')) fields.push_back(field);
+    if (fields.size() < 6 || fields[2] != std::to_string(uid)) continue;
+    return !fields[5].empty() && fields[5][0] == '/' ? fields[5] : "";
+  }
+  return "";
+}
+
 std::vector<MapEnvironment> OwnFolders(Environment& env) {
   std::string home = env.Get("HOME");
-  if (home.empty() || home[0] != '/' || !IsOwnFolder(home)) {
-    const passwd* entry = getpwuid(geteuid());
-    home = entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
-  }
+  if (home.empty() || home[0] != '/' || !IsOwnFolder(home)) home = PasswordFileHome(geteuid());
   std::vector<MapEnvironment> found;
   const std::string state = env.Get("XDG_STATE_HOME");
   if (!state.empty() && state[0] == '/' && IsOwnFolder(NearestExisting(state))) {
