@@ -60,7 +60,8 @@ std::string SoftwareReason(const UnitInfo& unit, ChecksumDiffers checksumDiffers
   if (checksumDiffers()) return "the checksum is different";
   if (unit.bootFlags & kBootFlagNoSoftware) return "there is no software in the unit";
   if (unit.bootFlags & kBootFlagFlashCheckFailed) return "the MCU FLASH check failed";
-  if (unit.bootLoaderRelease < kFirstChecksumBootLoaderRelease) return "the checksum is not available (old boot loader)";
+  if (unit.bootLoaderRelease < kFirstChecksumBootLoaderRelease)
+    return "the checksum is not available (old boot loader)";
   return {};
 }
 

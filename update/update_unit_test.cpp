@@ -43,8 +43,9 @@ TEST(UpdateUnit, SoftwareTheUnitDoesNotReportAfterTheRestartFailsTheRun) {
   constexpr uint32_t kInSoftware = 0x5000;
   kt3.flash.Write(kInSoftware, {static_cast<uint8_t>(kt3.flash.ReadByte(kInSoftware) ^ 0x01)});
   EXPECT_EQ(f.Run([&] { FinishDirectUpdate(f.link, f.unit); }), 1) << f.Console();
-  EXPECT_TRUE(f.Has("Unable to update unit: the software in the unit does not match the new "
-                    "software after the update"))
+  EXPECT_TRUE(
+      f.Has("Unable to update unit: the software in the unit does not match the new "
+            "software after the update"))
       << f.Console();
   EXPECT_FALSE(f.Has("Success"));
 }
