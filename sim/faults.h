@@ -15,7 +15,8 @@ enum class FaultKind : uint8_t {
   kLateReply,        ///< the reply leaves `value` ms later (default 1500)
   kDoubleReply,      ///< the reply is sent twice
   kWrongCommand,     ///< the reply echoes another command
-  kHardwareFailure,  ///< the reply's result field carries `value` (default 1)
+  kHardwareFailure,  ///< the reply's result field carries `value` (default 1); a reply
+                     ///< without one is left as it is
   kUnplug,           ///< from this request on the unit answers nothing
   kRestart,          ///< the unit restarts instead of answering (`value` 1: into its boot loader)
   kTruncate,         ///< only the first `value` bytes of the reply go out (default half of it)

@@ -33,19 +33,56 @@ void AddNoise(std::vector<uint8_t>& wire, const FaultRule& f) {
   }
 }
 
-// Puts a failure code into the result field of a flash or file reply. The
-// result is the last field of these replies except for the attribute
-// record, and a block read reports failure with the count 0xFF.
+constexpr size_t kNoResult = static_cast<size_t>(-1);
+
+// Where the result field of a reply is, or kNoResult for a reply that has
+// none (identity, listings, memory reads, the bare echoes of erases and
+// restarts): a code written there would change what the reply says rather
+// than how the request ended. The result is the last field of the file,
+// flash and proxy replies that carry one, except for the attribute record
+// and the proxy search, where it comes first.
+size_t ResultIndex(const std::vector<uint8_t>& p) {
+  if (p.size() < 4) return kNoResult;
+  if (p[1] == 0x47 || p[1] == 0x48) {
+    // Only a write acknowledgement (status "3" or "4") carries a result.
+    return p.size() >= 12 && (p[2] == '3' || p[2] == '4') ? p.size() - 1 : kNoResult;
+  }
+  if (p[1] != 0x45 || p[2] != 0x10 || p.size() < 5) return kNoResult;
+  switch (p[3]) {
+    case 0x2F:  // GetFileAttributes
+      return p.size() > 7 ? 7 : kNoResult;
+    case 0x3C:  // SearchKelUpdaterProxy
+      return 4;
+    case 0x1C:  // IsVComPort
+    case 0x26:  // OpenFile
+    case 0x29:  // CreateFile
+    case 0x2B:  // SetFileProperties
+    case 0x2C:  // CloseFile
+    case 0x36:  // EraseFMS
+    case 0x3A:  // program flash from buffer
+    case 0x3D:  // set proxy speed
+    case 0x3E:  // OpenKelUpdaterProxy
+    case 0x3F:  // CloseKelUpdaterProxy
+    case 0x40:  // program flash
+    case 0x41:  // program flash, windowed
+    case 0x42:  // program flash, large
+    case 0x50:  // write flash
+      return p.size() - 1;
+    default:
+      return kNoResult;
+  }
+}
+
+// Puts a failure code into the reply's result field; a block read reports
+// failure with the count 0xFF. A reply without a result is left as it is.
 void InjectFailure(std::vector<uint8_t>& p, uint8_t code) {
-  if (p.size() < 5) return;
-  if (p[1] == 0x45 && p[2] == 0x10 && p[3] == 0x2F && p.size() > 7) {
-    p[7] = code;
-  } else if (p[1] == 0x45 && p[2] == 0x10 && p[3] == 0x27 && p.size() > 11) {
+  if (p.size() > 11 && p[1] == 0x45 && p[2] == 0x10 && p[3] == 0x27) {
     p[11] = 0xFF;
     p.resize(12);
-  } else {
-    p.back() = code;
+    return;
   }
+  const size_t at = ResultIndex(p);
+  if (at != kNoResult) p[at] = code;
 }
 
 void ChangeCommand(std::vector<uint8_t>& p) {

@@ -79,6 +79,9 @@ struct UnitInfo {
   /// Whether the backup fields are read and written back around flash
   /// programming.
   bool backupEnabled = false;
+  /// Set when this run wrote the software into the MCU's flash directly:
+  /// what the unit reports after its restart is then checked against it.
+  bool softwareWritten = false;
 };
 
 }  // namespace kel

@@ -17,7 +17,10 @@ void FinishDirectUpdate(Link& link, UnitInfo& unit);
 /// a unit left outside its application is restarted, then the success line.
 void FinishRefusedUpdate(Link& link, UnitInfo& unit);
 
-/// The restart of FinishDirectUpdate without its closing line.
+/// The restart of FinishDirectUpdate without its closing line. When the
+/// run wrote the software, the reconnected unit's software checksum and
+/// CRC must be the new software's, or the run ends (a unit whose boot
+/// loader reports no checksum is taken as it is).
 void RestartAndReconnect(Link& link, UnitInfo& unit);
 
 /// Restarts the unit if it is not running its application; the run ends

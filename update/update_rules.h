@@ -46,6 +46,9 @@ std::string BootLoaderReason(const Options& options, const UnitInfo& unit, bool 
 /// increment says so) is not put back to an older version.
 bool RefusesDowngrade(const UnitInfo& unit);
 
+/// The first boot-loader release whose unit reports its software checksum.
+inline constexpr int kFirstChecksumBootLoaderRelease = 4;
+
 /// Why the software must be written, from what the unit reports: empty
 /// when it already runs exactly the embedded software. `checksumDiffers`
 /// is asked only for a unit at the embedded version.
@@ -57,7 +60,8 @@ std::string SoftwareReason(const UnitInfo& unit, ChecksumDiffers checksumDiffers
   if (checksumDiffers()) return "the checksum is different";
   if (unit.bootFlags & kBootFlagNoSoftware) return "there is no software in the unit";
   if (unit.bootFlags & kBootFlagFlashCheckFailed) return "the MCU FLASH check failed";
-  if (unit.bootLoaderRelease < 4) return "the checksum is not available (old boot loader)";
+  if (unit.bootLoaderRelease < kFirstChecksumBootLoaderRelease)
+    return "the checksum is not available (old boot loader)";
   return {};
 }
 

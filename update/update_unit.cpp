@@ -181,6 +181,7 @@ void WriteBootLoaderAndSoftware(UpdateSession& session, UnitInfo& unit, UpdatePl
                 *unit.softwareImage, plan);
     } else {
       WriteImage(session, unit, *unit.softwareImage);
+      unit.softwareWritten = true;
     }
   }
 }

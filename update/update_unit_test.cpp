@@ -8,6 +8,7 @@
 #include "tests/update_fixture.h"
 #include "tests/update_units.h"
 #include "update/field_update.h"
+#include "update/finish_direct_update.h"
 
 namespace kel {
 namespace {
@@ -29,6 +30,24 @@ TEST(UpdateUnit, DirectUpdateWritesSoftwareAndLanguageFilesKeepingTheBootLoader)
   }
   EXPECT_TRUE(f.Has("Success: all operations are complete\r\n"));
   EXPECT_EQ(f.unit.softwareVersion, 610);
+}
+
+// A write that went through but left one wrong byte in the flash (a
+// damaged frame that passed its CRC) is found by the restarted unit's own
+// checksum: the run ends without a success.
+TEST(UpdateUnit, SoftwareTheUnitDoesNotReportAfterTheRestartFailsTheRun) {
+  UpdateFixture f;
+  f.Start(kOldKt3);
+  ASSERT_TRUE(UpdateUnit(f.session, f.unit, false, false, false)) << f.Console();
+  sim::SimUnit& kt3 = *f.network->connected();
+  constexpr uint32_t kInSoftware = 0x5000;
+  kt3.flash.Write(kInSoftware, {static_cast<uint8_t>(kt3.flash.ReadByte(kInSoftware) ^ 0x01)});
+  EXPECT_EQ(f.Run([&] { FinishDirectUpdate(f.link, f.unit); }), 1) << f.Console();
+  EXPECT_TRUE(
+      f.Has("Unable to update unit: the software in the unit does not match the new "
+            "software after the update"))
+      << f.Console();
+  EXPECT_FALSE(f.Has("Success"));
 }
 
 // Units that must not be written: each run ends before anything is sent
