@@ -5,8 +5,8 @@
 # (scripts/campaign_signals.sh).
 #   bash scripts/campaign.sh            short form (CI): each fault kind once
 #                                       per scenario, one random run each, a
-#                                       direct update stopped by SIGINT and
-#                                       by SIGKILL
+#                                       direct update and a -x run each stopped
+#                                       by SIGINT and by SIGKILL
 #   bash scripts/campaign.sh --proof    each fault kind at the first, middle
 #                                       and last request of the transfer
 #                                       phases (as many as the time allows,
@@ -53,7 +53,7 @@ elif [ $# -gt 0 ]; then
   exit
 else
   "$dir/kel_campaign" >>"$log" 2>&1 || rc=1
-  bash scripts/campaign_signals.sh "$dir" 1 "INT KILL" direct >>"$log" 2>&1 || rc=1
+  bash scripts/campaign_signals.sh "$dir" 1 "INT KILL" "direct extract" >>"$log" 2>&1 || rc=1
 fi
 grep -a -E '^(campaign-|signals |signals-job|signals violation|violation )' "$log" |
   grep -a -v -E '^(campaign runs=|campaign-progress )'

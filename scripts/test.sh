@@ -47,11 +47,11 @@ run_step() {
   local name="$1"
   shift
   kel_log "$name"
-  local before=$failed
+  local before=$failed start=$SECONDS
   if "$@"; then
-    kel_log "$name: ok"
+    kel_log "$name: ok ($((SECONDS - start)) s)"
   else
-    kel_log "$name: FAILED"
+    kel_log "$name: FAILED ($((SECONDS - start)) s)"
     failed_steps+=("$name")
     # A step that broke before its tests ran still counts as one failure.
     # (An if, not "&&": a false test as the function's last command would
