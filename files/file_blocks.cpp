@@ -56,7 +56,7 @@ void SendWriteBlock(Link& link, const FileRef& ref, bool highSpeed, uint32_t off
   packets.PutPacketByte(kWriteBlock);
   PutPosition(packets, ref, offset);
   packets.PutPacketByte(length);
-  for (uint8_t i = 0; i < length; ++i) packets.PutPacketByte(data[i]);
+  packets.PutPacketBytes(data, length);
   packets.SendLengthFramePacket(packets.writeCount());
 }
 

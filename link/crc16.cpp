@@ -24,7 +24,7 @@ constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
 }  // namespace
 
 uint16_t Crc16Update(uint16_t crc, uint8_t byte) {
-  return static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ byte) & 0xFF]);
+  return static_cast<uint16_t>((crc >> 8) ^ kCrcTable.data()[(crc ^ byte) & 0xFF]);
 }
 
 uint16_t Crc16OfBuffer(const uint8_t* data, size_t length) {

@@ -1,5 +1,6 @@
 #include "link/packet_layer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -94,6 +95,32 @@ void PacketLayer::PutPacketByte(uint8_t byte) {
   }
   if (s.writeCount >= kBufferSize) return;  // dropped; SendPacket reports the size error
   s.packet[s.writeCount++] = byte;
+  s.lastSent = s.writeCount;
+  DiscardHeldReply();
+}
+
+void PacketLayer::PutPacketBytes(const uint8_t* bytes, size_t count) {
+  if (count == 0) return;
+  State& s = *state_;
+  // The bytes equal to those sent at these places last time keep the
+  // request a possible repeat; from the first that differs on, the rest is
+  // new.
+  size_t same = 0;
+  if (s.writeCount < s.lastSent) {
+    const size_t room = std::min(count, s.lastSent - s.writeCount);
+    if (std::memcmp(&s.packet[s.writeCount], bytes, room) == 0) {
+      same = room;
+    } else {
+      while (s.packet[s.writeCount + same] == bytes[same]) ++same;
+    }
+    s.writeCount += same;
+  }
+  if (same == count) return;
+  // What does not fit is dropped; SendPacket reports the size error.
+  const size_t fits = std::min(count - same, kBufferSize - std::min(s.writeCount, kBufferSize));
+  if (fits == 0) return;
+  std::memcpy(&s.packet[s.writeCount], bytes + same, fits);
+  s.writeCount += fits;
   s.lastSent = s.writeCount;
   DiscardHeldReply();
 }

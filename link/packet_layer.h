@@ -34,6 +34,8 @@ class PacketLayer {
   /// Starts a new request (write count 0).
   void StartRequest();
   void PutPacketByte(uint8_t byte);
+  /// PutPacketByte for each of `count` bytes, done a block at a time.
+  void PutPacketBytes(const uint8_t* bytes, size_t count);
   /// Sends the built request of `size` bytes (no length header unless proxied).
   void SendPacket(size_t size);
   /// Sends it with the 0xF1 length header.

@@ -18,9 +18,10 @@ class PacketLayerTest : public ::testing::Test, public LinkFixture {
     ASSERT_TRUE(port.OpenPort());
     port.settings().receiveTimeoutMs = 100;
   }
+  // Requests are built a block at a time, as the remote procedure calls do.
   void Put(const PacketBytes& payload) {
     packets.StartRequest();
-    for (uint8_t b : payload) packets.PutPacketByte(b);
+    packets.PutPacketBytes(payload.data(), payload.size());
   }
   PacketBytes ReadAll(size_t n) {
     PacketBytes got;
@@ -229,8 +230,14 @@ TEST_F(PacketLayerTest, LateReplyIsReusedByAnIdenticalRetryOnly) {
 }
 
 TEST_F(PacketLayerTest, OversizedRequestIsRefusedAndCannotReadAStaleReply) {
+  PacketBytes big(20001);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
   packets.StartRequest();
-  for (int i = 0; i < 20001; ++i) packets.PutPacketByte(static_cast<uint8_t>(i));
+  packets.PutPacketBytes(big.data(), 19990);
+  packets.PutPacketBytes(big.data() + 19990, 11);  // one byte too many, dropped
+  EXPECT_EQ(packets.writeCount(), PacketLayer::kBufferSize);
+  packets.StartRequest();
+  for (uint8_t b : big) packets.PutPacketByte(b);
   EXPECT_EQ(packets.writeCount(), PacketLayer::kBufferSize);
   packets.SendPacket(20001);
   EXPECT_TRUE(Has("ERROR: SendPacket(20001): Write size error:20000"));

@@ -65,7 +65,7 @@ void SendRpcRequest(Link& link, const RpcRequest& request, bool lengthFrame) {
   PacketLayer& packets = link.packets;
   const std::vector<uint8_t>& bytes = request.bytes();
   packets.StartRequest();
-  for (uint8_t b : bytes) packets.PutPacketByte(b);
+  packets.PutPacketBytes(bytes.data(), bytes.size());
   if (lengthFrame) {
     packets.SendLengthFramePacket(bytes.size());
   } else {
