@@ -27,9 +27,16 @@ uint16_t Crc16Update(uint16_t crc, uint8_t byte) {
   return static_cast<uint16_t>((crc >> 8) ^ kCrcTable.data()[(crc ^ byte) & 0xFF]);
 }
 
+uint16_t Crc16Update(uint16_t crc, const uint8_t* data, size_t length) {
+  const uint16_t* table = kCrcTable.data();
+  for (const uint8_t* end = data + length; data != end; ++data) {
+    crc = static_cast<uint16_t>((crc >> 8) ^ table[(crc ^ *data) & 0xFF]);
+  }
+  return crc;
+}
+
 uint16_t Crc16OfBuffer(const uint8_t* data, size_t length) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < length; ++i) crc = Crc16Update(crc, data[i]);
+  const uint16_t crc = Crc16Update(0xFFFF, data, length);
   // Wire order (low byte first) read as a big-endian number.
   return static_cast<uint16_t>(((crc & 0xFF) << 8) | (crc >> 8));
 }

@@ -171,7 +171,7 @@ void PacketLayer::SendFramed(size_t size, bool lengthFraming) {
       }
     }
     port_.TransmitBlock(s.packet.data(), size);
-    for (size_t i = 0; i < size; ++i) crc = Crc16Update(crc, s.packet[i]);
+    crc = Crc16Update(crc, s.packet.data(), size);
     const uint8_t crcBytes[kCrcSize] = {static_cast<uint8_t>(crc & 0xFF),
                                         static_cast<uint8_t>(crc >> 8)};
     port_.TransmitBlock(crcBytes, kCrcSize);

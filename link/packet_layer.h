@@ -92,6 +92,8 @@ extern bool skipCrcCheck;
 
 /// One step of the Modbus CRC-16 (poly 0xA001, start 0xFFFF, no final XOR).
 uint16_t Crc16Update(uint16_t crc, uint8_t byte);
+/// Crc16Update over `length` bytes.
+uint16_t Crc16Update(uint16_t crc, const uint8_t* data, size_t length);
 /// CRC of a buffer from 0xFFFF, returned as the two CRC bytes in wire order
 /// read big-endian (low CRC byte in the high half).
 uint16_t Crc16OfBuffer(const uint8_t* data, size_t length);
