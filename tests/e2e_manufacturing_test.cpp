@@ -215,6 +215,22 @@ TEST_F(ManufacturingRun, AJobFindsItsUnitBehindATestJigAndProgramsItThroughThePr
   EXPECT_NE(UnitState("kj3").find("software = 6.10r57"), std::string::npos);
 }
 
+// The jig falls silent from the middle of a job on: the failed run's way
+// out asks the jig back from the speed it moved the jig to, not from the one
+// it asked of the unit behind it, and the jig ends at its found speed.
+TEST_F(ManufacturingRun, AFailedJobThroughATestJigLeavesTheJigAtItsFoundSpeed) {
+  if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
+  std::string jig = ReadTextFile(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/kj3_jig.scn");
+  jig = "[port]\nnumber = 1\nfault = silence value=1500 request=7217\n\n" + jig;
+  simArguments = "--dump " + Quoted(dumpDir());
+  StartSim(jig, 1);
+  WriteJob("Program=1\r\nUnitType=2\r\nMcuType=LPC4337,LPC4357\r\n");
+  EXPECT_NE(Run("-y -d job.ini 1"), 0) << output;
+  EXPECT_FALSE(Has("Success")) << output;
+  StopSim();
+  EXPECT_NE(UnitState("kj3").find("baud = 38400\n"), std::string::npos) << UnitState("kj3");
+}
+
 // A KD4 with a KT5 behind it, the KD4 answering at `baud`.
 std::string Kd4WithKt5Behind(int baud) {
   return "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"

@@ -229,7 +229,9 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
   }
 
   out.Print(Sink::kDebug, "Changing Ponderix baud rate to ", rate, "\r\n");
-  if (link.state.beforeUnitSpeedChange) link.state.beforeUnitSpeedChange(rate);
+  if (link.state.beforeUnitSpeedChange) {
+    link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, rate);
+  }
   const int32_t oldRate = settings.baudRate;
   const bool oldParity = settings.evenParity;
   bool accepted = false;

@@ -35,7 +35,12 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
     }
   }
   link.runtime.restoreLink = [this] { PutBack(); };
-  link.state.beforeUnitSpeedChange = [this](int32_t baudRate) { NoteFoundSpeed(baudRate); };
+  link.state.beforeUnitSpeedChange = [this](uint8_t address, bool throughProxy,
+                                            int32_t baudRate) {
+    // A unit behind a test jig is reached through the jig's proxy; only a
+    // change of the connected unit's own speed takes it away from the link.
+    NoteFoundSpeed(baudRate, !throughProxy && address == unitAddress_);
+  };
 }
 
 SpeedScope::~SpeedScope() {
@@ -43,8 +48,8 @@ SpeedScope::~SpeedScope() {
   link_.state.beforeUnitSpeedChange = nullptr;
 }
 
-void SpeedScope::NoteFoundSpeed(int32_t baudRate) {
-  if (baudRate != foundBaudRate_) awayBaudRate_ = baudRate;
+void SpeedScope::NoteFoundSpeed(int32_t baudRate, bool connectedUnit) {
+  if (connectedUnit && baudRate != foundBaudRate_) awayBaudRate_ = baudRate;
   if (!movable_ || noted_) return;
   note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_});
   noted_ = true;

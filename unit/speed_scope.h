@@ -38,7 +38,7 @@ class SpeedScope {
 
  private:
   void PutBack();
-  void NoteFoundSpeed(int32_t baudRate);
+  void NoteFoundSpeed(int32_t baudRate, bool connectedUnit);
 
   Link& link_;
   const UnitInfo& connected_;
