@@ -34,6 +34,8 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
       note_.Remove();
     }
   }
+  link.state.homeBaudRate = foundBaudRate_;
+  link.state.homeEvenParity = foundEvenParity_;
   link.runtime.restoreLink = [this] { PutBack(); };
   link.state.beforeUnitSpeedChange = [this](uint8_t address, bool throughProxy,
                                             int32_t baudRate) {
@@ -46,6 +48,7 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
 SpeedScope::~SpeedScope() {
   link_.runtime.restoreLink = nullptr;
   link_.state.beforeUnitSpeedChange = nullptr;
+  link_.state.homeBaudRate = 0;
 }
 
 void SpeedScope::NoteFoundSpeed(int32_t baudRate, bool connectedUnit) {
@@ -92,6 +95,11 @@ void SpeedScope::PutBack() {
   if (!back) {
     out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
     back = PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
+  }
+  if (!back && link_.runtime.endExitCode == 0) {
+    // An orderly end that leaves the unit elsewhere did not do all it had
+    // to; a fatal error or a stop keeps its own exit code.
+    link_.runtime.endExitCode = Runtime::kExitIncomplete;
   }
   if (back && noted_) {
     note_.Remove();
