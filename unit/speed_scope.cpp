@@ -23,12 +23,15 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
     // whatever an earlier run left noted no longer holds.
     note_.Remove();
   } else if (const std::optional<FoundSpeed> noted = note_.Read(connected)) {
-    if (noted->baudRate != foundBaudRate_ || noted->evenParity != foundEvenParity_) {
-      link.runtime.out.Print(Sink::kDebug, "-- the unit was found at ", foundBaudRate_,
-                             " baud, where an earlier run left it; it goes back to ",
-                             noted->baudRate, " baud\r\n");
+    // Only a unit still where the earlier run sent it is moved: one found
+    // anywhere else has been set or restarted since, and keeps its speed.
+    if (noted->awayBaudRate == foundBaudRate_) {
+      link.runtime.out.Print(Sink::kInfo, "-- the unit was left at ", foundBaudRate_,
+                             " baud by an earlier run: putting it back to ", noted->baudRate,
+                             " baud\r\n");
       foundBaudRate_ = noted->baudRate;
       foundEvenParity_ = noted->evenParity;
+      awayNoted_ = noted->awayBaudRate;
       noted_ = true;
     } else {
       note_.Remove();
@@ -52,9 +55,13 @@ SpeedScope::~SpeedScope() {
 }
 
 void SpeedScope::NoteFoundSpeed(int32_t baudRate, bool connectedUnit) {
-  if (connectedUnit && baudRate != foundBaudRate_) awayBaudRate_ = baudRate;
-  if (!movable_ || noted_) return;
-  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_});
+  if (!connectedUnit || baudRate == foundBaudRate_) return;
+  awayBaudRate_ = baudRate;
+  // The note names the speed the unit goes to, so it is rewritten for each
+  // new one.
+  if (!movable_ || (noted_ && awayNoted_ == baudRate)) return;
+  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_, baudRate});
+  awayNoted_ = baudRate;
   noted_ = true;
 }
 
