@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "runtime/runtime.h"
 #include "tests/connect_fixture.h"
 #include "unit/link_speed.h"
 
@@ -42,7 +43,26 @@ TEST(SpeedScope, AUnitFoundAtEvenParityIsPutBackAtItsSpeedAndParity) {
     EXPECT_EQ(f.port.settings().baudRate, 19200);
     EXPECT_TRUE(f.port.settings().evenParity);
     EXPECT_EQ(f.Console().find("could not be put back"), std::string::npos) << f.Console();
+    EXPECT_EQ(f.runtime.endExitCode, 0);
   }
+}
+
+// A unit that cannot be reached to be put back leaves the orderly end
+// incomplete: it warns and the run exits with 3, not 0.
+TEST(SpeedScope, AnOrderlyEndThatCannotPutTheUnitBackIsIncomplete) {
+  ConnectFixture f;
+  sim::SimNetwork& network =
+      f.Serve(3,
+              "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
+              "baud = 19200\n");
+  f.Connect(3);
+  SpeedScope scope(f.link, f.unit);
+  ASSERT_TRUE(SetUnitSpeed(f.link, f.unit, 115200));
+  network.SetUnplugged(true);
+  f.runtime.restoreLink();
+  EXPECT_NE(f.Console().find("could not be put back to 19200 baud"), std::string::npos)
+      << f.Console();
+  EXPECT_EQ(f.runtime.endExitCode, Runtime::kExitIncomplete);
 }
 
 }  // namespace
