@@ -262,6 +262,25 @@ TEST_F(ManufacturingRun, AUnitBehindTheConnectedOneIsUpdatedAndTheConnectedOneKe
   }
 }
 
+// A KD4 that an earlier run left at 38400 baud belongs at 19200: the job
+// brings it there before it reports success, not after.
+TEST_F(ManufacturingRun, AJobLedByASpeedNoteSucceedsOnlyWithTheUnitAtTheNotedSpeed) {
+  if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
+  const std::string folder = home.File("config") + "/Arkwend/Ponderix";
+  fs::create_directories(folder);
+  ASSERT_TRUE(WriteTextFile(folder + "/FoundSpeedCOM1", "19200 38400 N 10 653 530123"));
+  std::string units = Kd4WithKt5Behind(38400);
+  units.insert(units.find("modbus = 10\n"), "serial = 530123\n");
+  Serve(units);
+  WriteJob("Program=1\r\nUnitType=Transmitter\r\nMcuType=LPC4337,LPC4357\r\n");
+  EXPECT_EQ(Run("-y -d job.ini 1"), 0) << output;
+  const size_t success = output.find("Success: all operations are complete");
+  ASSERT_NE(success, std::string::npos) << output;
+  EXPECT_LT(output.find("Changing Ponderix baud rate to 19200"), success) << output;
+  StopSim();
+  EXPECT_NE(UnitState("kd4").find("baud = 19200\n"), std::string::npos) << UnitState("kd4");
+}
+
 TEST_F(ManufacturingRun, ARefusedUpdateFailsTheJobWithExitCodeTwo) {
   if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
   // Newer software (build increment 2) that must not be downgraded.
