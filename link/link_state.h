@@ -55,8 +55,7 @@ struct LinkState {
   /// change is asked of a unit, and whether it goes through a proxy
   /// (SpeedScope notes the connected unit's found speed there first);
   /// empty when nothing listens.
-  std::function<void(uint8_t address, bool throughProxy, int32_t baudRate)>
-      beforeUnitSpeedChange;
+  std::function<void(uint8_t address, bool throughProxy, int32_t baudRate)> beforeUnitSpeedChange;
 };
 
 /// The pieces every link operation and remote call works with, bundled so

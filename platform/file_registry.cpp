@@ -53,7 +53,9 @@ std::string FileRegistry::ReadString(const std::string& fullPath) {
   // a link (which the writer would never replace or remove) or a huge file
   // there is no value this program wrote.
   std::string value;
-  if (ReadRegularFile(file, kRegistryValueMax, value, false).outcome != ReadOutcome::kRead) return {};
+  if (ReadRegularFile(file, kRegistryValueMax, value, false).outcome != ReadOutcome::kRead) {
+    return {};
+  }
   // Hand-edited files usually end with a line break; it is not part of the value.
   while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
   // A zero byte ends a registry string.

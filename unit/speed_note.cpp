@@ -20,8 +20,9 @@ SpeedNote::SpeedNote(Registry& registry, int portNumber)
 std::string SpeedNote::Format(const UnitInfo& unit, const FoundSpeed& speed) {
   char text[96];
   std::snprintf(text, sizeof text, "%ld %ld %c %u %u %ld", static_cast<long>(speed.baudRate),
-                static_cast<long>(speed.awayBaudRate), speed.evenParity ? 'E' : 'N', static_cast<unsigned>(unit.unitAddress),
-                static_cast<unsigned>(unit.cardNumber), static_cast<long>(unit.serialNumber));
+                static_cast<long>(speed.awayBaudRate), speed.evenParity ? 'E' : 'N',
+                static_cast<unsigned>(unit.unitAddress), static_cast<unsigned>(unit.cardNumber),
+                static_cast<long>(unit.serialNumber));
   return text;
 }
 

@@ -40,8 +40,7 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
   link.state.homeBaudRate = foundBaudRate_;
   link.state.homeEvenParity = foundEvenParity_;
   link.runtime.restoreLink = [this] { PutBack(); };
-  link.state.beforeUnitSpeedChange = [this](uint8_t address, bool throughProxy,
-                                            int32_t baudRate) {
+  link.state.beforeUnitSpeedChange = [this](uint8_t address, bool throughProxy, int32_t baudRate) {
     // A unit behind a test jig is reached through the jig's proxy; only a
     // change of the connected unit's own speed takes it away from the link.
     NoteFoundSpeed(baudRate, !throughProxy && address == unitAddress_);

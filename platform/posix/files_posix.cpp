@@ -74,8 +74,8 @@ FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& con
   // opening a serial device can already change its lines.
   if (!S_ISREG(info.st_mode)) return NotRegular(KindOf(info.st_mode));
   // A link swapped in since is not followed when links are refused.
-  const int fd = open(path.c_str(),
-                      O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+  const int fd = open(
+      path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
   if (fd < 0) return errno == ELOOP ? NotRegular(PathKind::kLink) : Failed(errno);
   // What stands at the path may have been swapped since; the open file decides.
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
