@@ -45,10 +45,17 @@ struct LinkState {
   /// one commit.
   bool bufferedTransfer = false;
 
-  /// Called with the new speed just before a speed change is asked of a
-  /// unit (SpeedScope notes the connected unit's found speed there first);
+  /// Where the connected unit belongs at the end of the run: the speed and
+  /// parity it was found at, or those an earlier run's note names (set by
+  /// SpeedScope; 0 when nothing keeps them).
+  int32_t homeBaudRate = 0;
+  bool homeEvenParity = false;
+
+  /// Called with the unit's address and the new speed just before a speed
+  /// change is asked of a unit, and whether it goes through a proxy
+  /// (SpeedScope notes the connected unit's found speed there first);
   /// empty when nothing listens.
-  std::function<void(int32_t baudRate)> beforeUnitSpeedChange;
+  std::function<void(uint8_t address, bool throughProxy, int32_t baudRate)> beforeUnitSpeedChange;
 };
 
 /// The pieces every link operation and remote call works with, bundled so

@@ -49,10 +49,13 @@ std::string FileRegistry::ValueFile(const std::string& fullPath) const {
 std::string FileRegistry::ReadString(const std::string& fullPath) {
   std::string file = ValueFile(fullPath);
   if (file.empty()) return {};
-  // Only a regular file, and no more than a value holds: a FIFO, a device
-  // or a huge file there is no value this program wrote.
+  // Only a regular file, and no more than a value holds: a FIFO, a device,
+  // a link (which the writer would never replace or remove) or a huge file
+  // there is no value this program wrote.
   std::string value;
-  if (ReadRegularFile(file, kRegistryValueMax, value).outcome != ReadOutcome::kRead) return {};
+  if (ReadRegularFile(file, kRegistryValueMax, value, false).outcome != ReadOutcome::kRead) {
+    return {};
+  }
   // Hand-edited files usually end with a line break; it is not part of the value.
   while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
   // A zero byte ends a registry string.

@@ -45,7 +45,9 @@ struct FileRead {
 /// names) into `content`, never blocking on what stands there: anything but
 /// a regular file is refused by its kind before it is opened, and a file of
 /// more than `limit` bytes is refused after reading no more than that.
-FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content);
+/// With `followLinks` false a link at `path` is refused as a link.
+FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content,
+                         bool followLinks = true);
 
 /// The file `path` names, links followed to their end; `path` itself when
 /// it is no link or the link cannot be followed (or links are not resolved

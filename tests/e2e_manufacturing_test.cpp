@@ -215,6 +215,22 @@ TEST_F(ManufacturingRun, AJobFindsItsUnitBehindATestJigAndProgramsItThroughThePr
   EXPECT_NE(UnitState("kj3").find("software = 6.10r57"), std::string::npos);
 }
 
+// The jig falls silent from the middle of a job on: the failed run's way
+// out asks the jig back from the speed it moved the jig to, not from the one
+// it asked of the unit behind it, and the jig ends at its found speed.
+TEST_F(ManufacturingRun, AFailedJobThroughATestJigLeavesTheJigAtItsFoundSpeed) {
+  if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
+  std::string jig = ReadTextFile(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/kj3_jig.scn");
+  jig = "[port]\nnumber = 1\nfault = silence value=1500 request=7217\n\n" + jig;
+  simArguments = "--dump " + Quoted(dumpDir());
+  StartSim(jig, 1);
+  WriteJob("Program=1\r\nUnitType=2\r\nMcuType=LPC4337,LPC4357\r\n");
+  EXPECT_NE(Run("-y -d job.ini 1"), 0) << output;
+  EXPECT_FALSE(Has("Success")) << output;
+  StopSim();
+  EXPECT_NE(UnitState("kj3").find("baud = 38400\n"), std::string::npos) << UnitState("kj3");
+}
+
 // A KD4 with a KT5 behind it, the KD4 answering at `baud`.
 std::string Kd4WithKt5Behind(int baud) {
   return "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
@@ -244,6 +260,25 @@ TEST_F(ManufacturingRun, AUnitBehindTheConnectedOneIsUpdatedAndTheConnectedOneKe
     EXPECT_NE(UnitState("kd4").find("baud = " + std::to_string(baud) + "\n"), std::string::npos)
         << UnitState("kd4");
   }
+}
+
+// A KD4 that an earlier run left at 38400 baud belongs at 19200: the job
+// brings it there before it reports success, not after.
+TEST_F(ManufacturingRun, AJobLedByASpeedNoteSucceedsOnlyWithTheUnitAtTheNotedSpeed) {
+  if (!HaveTools()) GTEST_SKIP() << "no simulator or stand-in boot tool in this build";
+  const std::string folder = home.File("config") + "/Arkwend/Ponderix";
+  fs::create_directories(folder);
+  ASSERT_TRUE(WriteTextFile(folder + "/FoundSpeedCOM1", "19200 38400 N 10 653 530123"));
+  std::string units = Kd4WithKt5Behind(38400);
+  units.insert(units.find("modbus = 10\n"), "serial = 530123\n");
+  Serve(units);
+  WriteJob("Program=1\r\nUnitType=Transmitter\r\nMcuType=LPC4337,LPC4357\r\n");
+  EXPECT_EQ(Run("-y -d job.ini 1"), 0) << output;
+  const size_t success = output.find("Success: all operations are complete");
+  ASSERT_NE(success, std::string::npos) << output;
+  EXPECT_LT(output.find("Changing Ponderix baud rate to 19200"), success) << output;
+  StopSim();
+  EXPECT_NE(UnitState("kd4").find("baud = 19200\n"), std::string::npos) << UnitState("kd4");
 }
 
 TEST_F(ManufacturingRun, ARefusedUpdateFailsTheJobWithExitCodeTwo) {

@@ -334,6 +334,10 @@ TEST_F(UpdateRun, TheNextRunPutsBackAUnitThatAKilledRunLeftElsewhere) {
       {"the killed run's note", "", "", "19200", false},
       {"a speed no unit runs", "19200 ", "19201 ", "115200", true},
       {"another unit's note", " 653 ", " 659 ", "115200", true},
+      // The unit has been set to another speed since: the note is old.
+      {"a unit found elsewhere than noted", " 115200 ", " 57600 ", "115200", false},
+      // A link standing at the note's name is neither obeyed nor removed.
+      {"a link", "link", "", "115200", true},
   };
   const std::string note = home.File("config") + "/Arkwend/Ponderix/FoundSpeedCOM3";
   // The right KT5 does not answer while the units are listed for -x: a few
@@ -346,14 +350,22 @@ TEST_F(UpdateRun, TheNextRunPutsBackAUnitThatAKilledRunLeftElsewhere) {
     Serve(slowListing);
     RunAndSignal("-x -y 3", 2500, SIGKILL);
     std::string text = ReadTextFile(note);
-    ASSERT_EQ(text.rfind("19200 N ", 0), 0u) << text;
-    if (*c.from != '\0') {
+    ASSERT_EQ(text.rfind("19200 115200 N ", 0), 0u) << text;
+    if (std::string(c.from) == "link") {
+      fs::remove(note);
+      ASSERT_TRUE(WriteTextFile(note + ".held", text));
+      fs::create_symlink(note + ".held", note);
+    } else if (*c.from != '\0') {
       ASSERT_NE(text.find(c.from), std::string::npos) << text;
       text.replace(text.find(c.from), std::string(c.from).size(), c.to);
       ASSERT_TRUE(WriteTextFile(note, text));
     }
     EXPECT_EQ(Run("-i 3"), 0) << output;
-    EXPECT_EQ(fs::exists(note), c.noteLeft);
+    EXPECT_EQ(Has("-- the unit was left at 115200 baud by an earlier run: putting it back to "
+                  "19200 baud\r\n"),
+              c.baud == std::string("19200"))
+        << output;
+    EXPECT_EQ(fs::exists(fs::symlink_status(note)), c.noteLeft);
     Dump();
     EXPECT_EQ(State("kd4", "baud"), c.baud);
   }

@@ -56,6 +56,9 @@ bool ChangePacketBaudRate(Link& link, int32_t baudRate, bool evenParity, uint32_
   Output& out = link.runtime.out;
   LinkSettings& settings = link.port.settings();
   const int32_t previousRate = settings.baudRate;
+  // The port's own line changes with its parity too: a parity change
+  // reopens it even at the same speed. The proxy's link has no parity.
+  const bool parityChanged = evenParity != settings.evenParity;
   const bool changed = baudRate != previousRate;
   settings.baudRate = baudRate;
   settings.evenParity = evenParity;
@@ -82,14 +85,14 @@ bool ChangePacketBaudRate(Link& link, int32_t baudRate, bool evenParity, uint32_
     return done;
   }
 
-  if (!changed) {
+  if (!changed && !parityChanged) {
     out.Print(Sink::kDetail, "baud rate = ", baudRate, " (no change)");
     TraceTimeout(out, timeoutMs);
     out.Print(Sink::kDetail, "\r\n");
     return true;
   }
 
-  if (direct) {
+  if (direct && !parityChanged) {
     out.Print(Sink::kDetail, "ChangePacketBaudRate", ": direct call to comm port", "\r\n");
     link.port.PurgeAndReportErrors();
     // A refusal is reported by the port; the change still counts as made
@@ -226,7 +229,9 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
   }
 
   out.Print(Sink::kDebug, "Changing Ponderix baud rate to ", rate, "\r\n");
-  if (link.state.beforeUnitSpeedChange) link.state.beforeUnitSpeedChange(rate);
+  if (link.state.beforeUnitSpeedChange) {
+    link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, rate);
+  }
   const int32_t oldRate = settings.baudRate;
   const bool oldParity = settings.evenParity;
   bool accepted = false;

@@ -41,16 +41,23 @@ struct LinkSpeedTest : ::testing::Test, UnitFixture {
   int32_t unitSpeed = 19200;
 };
 
-TEST_F(LinkSpeedTest, ParityAloneDoesNotReopenThePort) {
+// The port's line carries the parity: a parity change alone reopens it (a
+// port left without the parity its settings claim loses the unit); the
+// same speed and parity again do not.
+TEST_F(LinkSpeedTest, ParityAloneReopensThePort) {
   const int opens = peer.opens;
   EXPECT_TRUE(ChangePacketBaudRate(link, 19200, true, 1000));
-  EXPECT_EQ(peer.opens, opens);
+  EXPECT_EQ(peer.opens, opens + 1);
+  EXPECT_TRUE(line.config.evenParity);
   EXPECT_TRUE(port.settings().evenParity);
   EXPECT_EQ(port.settings().receiveTimeoutMs, 1000u);
-  EXPECT_NE(Console().find("baud rate = 19200 (no change) timeout=1000ms"), std::string::npos);
+
+  EXPECT_TRUE(ChangePacketBaudRate(link, 19200, true, 500));
+  EXPECT_EQ(peer.opens, opens + 1);
+  EXPECT_NE(Console().find("baud rate = 19200 (no change) timeout=500ms"), std::string::npos);
 
   EXPECT_TRUE(ChangePacketBaudRate(link, 57600, true, 100));
-  EXPECT_EQ(peer.opens, opens + 1);
+  EXPECT_EQ(peer.opens, opens + 2);
   EXPECT_EQ(line.config.baudRate, 57600);
   EXPECT_NE(Console().find("ChangePacketBaudRate: re-opening comm port to change baud rate"),
             std::string::npos);

@@ -19,9 +19,10 @@ SpeedNote::SpeedNote(Registry& registry, int portNumber)
 
 std::string SpeedNote::Format(const UnitInfo& unit, const FoundSpeed& speed) {
   char text[96];
-  std::snprintf(text, sizeof text, "%ld %c %u %u %ld", static_cast<long>(speed.baudRate),
-                speed.evenParity ? 'E' : 'N', static_cast<unsigned>(unit.unitAddress),
-                static_cast<unsigned>(unit.cardNumber), static_cast<long>(unit.serialNumber));
+  std::snprintf(text, sizeof text, "%ld %ld %c %u %u %ld", static_cast<long>(speed.baudRate),
+                static_cast<long>(speed.awayBaudRate), speed.evenParity ? 'E' : 'N',
+                static_cast<unsigned>(unit.unitAddress), static_cast<unsigned>(unit.cardNumber),
+                static_cast<long>(unit.serialNumber));
   return text;
 }
 
@@ -29,8 +30,11 @@ std::optional<FoundSpeed> SpeedNote::Parse(const std::string& text, const UnitIn
   // Only the exact text Format makes for this unit; whatever else stands
   // there (edited, cut short, another unit's) moves nothing.
   for (const int32_t speed : kUnitSpeeds) {
-    for (const bool even : {false, true}) {
-      if (text == Format(unit, FoundSpeed{speed, even})) return FoundSpeed{speed, even};
+    for (const int32_t away : kUnitSpeeds) {
+      for (const bool even : {false, true}) {
+        const FoundSpeed noted{speed, even, away};
+        if (away != speed && text == Format(unit, noted)) return noted;
+      }
     }
   }
   return std::nullopt;

@@ -13,6 +13,8 @@ namespace kel {
 struct FoundSpeed {
   int32_t baudRate = 0;
   bool evenParity = false;
+  /// The speed the run moved the unit to, where a later run may find it.
+  int32_t awayBaudRate = 0;
 };
 
 /// A small per-port note, kept with the program's other per-user settings

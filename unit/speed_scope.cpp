@@ -23,30 +23,44 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
     // whatever an earlier run left noted no longer holds.
     note_.Remove();
   } else if (const std::optional<FoundSpeed> noted = note_.Read(connected)) {
-    if (noted->baudRate != foundBaudRate_ || noted->evenParity != foundEvenParity_) {
-      link.runtime.out.Print(Sink::kDebug, "-- the unit was found at ", foundBaudRate_,
-                             " baud, where an earlier run left it; it goes back to ",
-                             noted->baudRate, " baud\r\n");
+    // Only a unit still where the earlier run sent it is moved: one found
+    // anywhere else has been set or restarted since, and keeps its speed.
+    if (noted->awayBaudRate == foundBaudRate_) {
+      link.runtime.out.Print(Sink::kInfo, "-- the unit was left at ", foundBaudRate_,
+                             " baud by an earlier run: putting it back to ", noted->baudRate,
+                             " baud\r\n");
       foundBaudRate_ = noted->baudRate;
       foundEvenParity_ = noted->evenParity;
+      awayNoted_ = noted->awayBaudRate;
       noted_ = true;
     } else {
       note_.Remove();
     }
   }
+  link.state.homeBaudRate = foundBaudRate_;
+  link.state.homeEvenParity = foundEvenParity_;
   link.runtime.restoreLink = [this] { PutBack(); };
-  link.state.beforeUnitSpeedChange = [this](int32_t baudRate) { NoteFoundSpeed(baudRate); };
+  link.state.beforeUnitSpeedChange = [this](uint8_t address, bool throughProxy, int32_t baudRate) {
+    // A unit behind a test jig is reached through the jig's proxy; only a
+    // change of the connected unit's own speed takes it away from the link.
+    NoteFoundSpeed(baudRate, !throughProxy && address == unitAddress_);
+  };
 }
 
 SpeedScope::~SpeedScope() {
   link_.runtime.restoreLink = nullptr;
   link_.state.beforeUnitSpeedChange = nullptr;
+  link_.state.homeBaudRate = 0;
 }
 
-void SpeedScope::NoteFoundSpeed(int32_t baudRate) {
-  if (baudRate != foundBaudRate_) awayBaudRate_ = baudRate;
-  if (!movable_ || noted_) return;
-  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_});
+void SpeedScope::NoteFoundSpeed(int32_t baudRate, bool connectedUnit) {
+  if (!connectedUnit || baudRate == foundBaudRate_) return;
+  awayBaudRate_ = baudRate;
+  // The note names the speed the unit goes to, so it is rewritten for each
+  // new one.
+  if (!movable_ || (noted_ && awayNoted_ == baudRate)) return;
+  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_, baudRate});
+  awayNoted_ = baudRate;
   noted_ = true;
 }
 
@@ -87,6 +101,11 @@ void SpeedScope::PutBack() {
   if (!back) {
     out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
     back = PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
+  }
+  if (!back && link_.runtime.endExitCode == 0) {
+    // An orderly end that leaves the unit elsewhere did not do all it had
+    // to; a fatal error or a stop keeps its own exit code.
+    link_.runtime.endExitCode = Runtime::kExitIncomplete;
   }
   if (back && noted_) {
     note_.Remove();

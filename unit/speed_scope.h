@@ -38,7 +38,7 @@ class SpeedScope {
 
  private:
   void PutBack();
-  void NoteFoundSpeed(int32_t baudRate);
+  void NoteFoundSpeed(int32_t baudRate, bool connectedUnit);
 
   Link& link_;
   const UnitInfo& connected_;
@@ -49,6 +49,7 @@ class SpeedScope {
   SpeedNote note_;
   bool noted_ = false;        // the note stands for this run's found speed
   int32_t awayBaudRate_ = 0;  // the last speed other than the found one asked for
+  int32_t awayNoted_ = 0;     // the away speed the note names
 };
 
 }  // namespace kel

@@ -5,37 +5,64 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "runtime/runtime.h"
 #include "tests/connect_fixture.h"
 #include "unit/link_speed.h"
 
 namespace kel {
 namespace {
 
-// A KD4 found at 19200 baud with even parity and moved to 115200 without
-// parity is put back at both, and so is the link. The speed request cannot
-// give it parity: it is restarted into its own settings.
+// A KD4 found at 19200 baud with even parity and moved without parity (to
+// 115200, or to 115200 and back to 19200 as -x and the field update do) is
+// put back at both, and so is the link. The speed request cannot give it
+// parity: it is restarted into its own settings.
 TEST(SpeedScope, AUnitFoundAtEvenParityIsPutBackAtItsSpeedAndParity) {
+  const std::vector<std::vector<int32_t>> moves = {{115200}, {115200, 19200}};
+  for (const std::vector<int32_t>& speeds : moves) {
+    SCOPED_TRACE(speeds.size());
+    ConnectFixture f;
+    sim::SimNetwork& network =
+        f.Serve(3,
+                "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
+                "parity = even\n");
+    f.options.initialBaudGiven = true;  // -b19200 -p1: the search looks at even parity
+    f.options.evenParity = true;
+    f.state.savedBaudRate = 19200;  // as main saves the connection from the options
+    f.state.savedEvenParity = true;
+    f.Connect(3);
+    ASSERT_TRUE(f.port.settings().evenParity);
+    SpeedScope scope(f.link, f.unit);
+    for (const int32_t speed : speeds) ASSERT_TRUE(SetUnitSpeed(f.link, f.unit, speed));
+    ASSERT_EQ(network.connected()->baudRate, speeds.back());
+    ASSERT_FALSE(network.connected()->evenParity);
+    f.runtime.restoreLink();  // as every way out of the run does
+    EXPECT_EQ(network.connected()->baudRate, 19200);
+    EXPECT_TRUE(network.connected()->evenParity);
+    EXPECT_EQ(f.port.settings().baudRate, 19200);
+    EXPECT_TRUE(f.port.settings().evenParity);
+    EXPECT_EQ(f.Console().find("could not be put back"), std::string::npos) << f.Console();
+    EXPECT_EQ(f.runtime.endExitCode, 0);
+  }
+}
+
+// A unit that cannot be reached to be put back leaves the orderly end
+// incomplete: it warns and the run exits with 3, not 0.
+TEST(SpeedScope, AnOrderlyEndThatCannotPutTheUnitBackIsIncomplete) {
   ConnectFixture f;
   sim::SimNetwork& network =
       f.Serve(3,
               "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
-              "parity = even\n");
-  f.options.initialBaudGiven = true;  // -b19200 -p1: the search looks at even parity
-  f.options.evenParity = true;
-  f.state.savedBaudRate = 19200;  // as main saves the connection from the options
-  f.state.savedEvenParity = true;
+              "baud = 19200\n");
   f.Connect(3);
-  ASSERT_TRUE(f.port.settings().evenParity);
   SpeedScope scope(f.link, f.unit);
   ASSERT_TRUE(SetUnitSpeed(f.link, f.unit, 115200));
-  ASSERT_EQ(network.connected()->baudRate, 115200);
-  ASSERT_FALSE(network.connected()->evenParity);
-  f.runtime.restoreLink();  // as every way out of the run does
-  EXPECT_EQ(network.connected()->baudRate, 19200);
-  EXPECT_TRUE(network.connected()->evenParity);
-  EXPECT_EQ(f.port.settings().baudRate, 19200);
-  EXPECT_TRUE(f.port.settings().evenParity);
-  EXPECT_EQ(f.Console().find("could not be put back"), std::string::npos) << f.Console();
+  network.SetUnplugged(true);
+  f.runtime.restoreLink();
+  EXPECT_NE(f.Console().find("could not be put back to 19200 baud"), std::string::npos)
+      << f.Console();
+  EXPECT_EQ(f.runtime.endExitCode, Runtime::kExitIncomplete);
 }
 
 }  // namespace

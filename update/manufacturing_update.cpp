@@ -40,8 +40,11 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   out.Print(Sink::kDebug, "ManufacturingUpdateUnit\r\n");
-  const int32_t startBaudRate = link.port.settings().baudRate;
-  const bool startEvenParity = link.port.settings().evenParity;
+  // The unit goes back where it belongs: where this run found it, or where
+  // an earlier run that left it elsewhere had found it.
+  const bool kept = link.state.homeBaudRate != 0;
+  const int32_t startBaudRate = kept ? link.state.homeBaudRate : link.port.settings().baudRate;
+  const bool startEvenParity = kept ? link.state.homeEvenParity : link.port.settings().evenParity;
   // Only application software changes speed on request; a unit that answers
   // through its boot loader alone (a chip just given one, a board without
   // software) is taken at the speed it answers at.
@@ -81,6 +84,12 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
     if (!ReturnUnitToSpeed(link, connected.unitAddress, startBaudRate, startEvenParity)) {
       rt.FatalError("Unable to change baud rate");
     }
+  }
+  // The speed request gives no parity: a unit found at even parity is
+  // restarted into its own settings, and no success without it.
+  if (movesSpeed && startEvenParity &&
+      !PutUnitBackToSpeed(link, connected.unitAddress, startBaudRate, true)) {
+    rt.FatalError("Unable to change baud rate");
   }
 
   if (!updated) {

@@ -55,7 +55,8 @@ bool WriteAll(int fd, const std::string& content) {
 
 char PathSeparator() { return '/'; }
 
-FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content) {
+FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content,
+                         bool followLinks) {
   content.clear();
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) {
@@ -65,14 +66,17 @@ FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& con
     missing.kind = PathKind::kMissing;
     return missing;
   }
+  if (S_ISLNK(info.st_mode) && !followLinks) return NotRegular(PathKind::kLink);
   if (S_ISLNK(info.st_mode) && stat(path.c_str(), &info) != 0) {
     return errno == ENOENT ? NotRegular(PathKind::kBrokenLink) : Failed(errno);
   }
   // Judged before opening: opening a terminal or a FIFO can block, and
   // opening a serial device can already change its lines.
   if (!S_ISREG(info.st_mode)) return NotRegular(KindOf(info.st_mode));
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return Failed(errno);
+  // A link swapped in since is not followed when links are refused.
+  const int fd = open(
+      path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+  if (fd < 0) return errno == ELOOP ? NotRegular(PathKind::kLink) : Failed(errno);
   // What stands at the path may have been swapped since; the open file decides.
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const PathKind kind = KindOf(info.st_mode);

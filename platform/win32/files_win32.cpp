@@ -38,7 +38,8 @@ FileRead NotRegular(PathKind kind) {
 
 }  // namespace
 
-FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content) {
+FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& content,
+                         bool followLinks) {
   content.clear();
   const DWORD attributes = Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -50,6 +51,9 @@ FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& con
     return missing;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return NotRegular(PathKind::kFolder);
+  if (!followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return NotRegular(PathKind::kLink);
+  }
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Failed(GetLastError());
