@@ -1,5 +1,6 @@
 #include "link/comm_port.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -236,12 +237,12 @@ void CommPort::ReportLineErrors() {
     return;
   }
   // Only the first error that applies is reported, in this order.
-  const char* text = errors.framing    ? "Comm port framing error"
-                     : errors.overrun  ? "Comm port overrun"
-                     : errors.parity   ? "Comm port parity error"
+  const char* text = errors.framing     ? "Comm port framing error"
+                     : errors.overrun   ? "Comm port overrun"
+                     : errors.parity    ? "Comm port parity error"
                      : errors.breakSeen ? "Comm port break"
-                     : errors.other    ? "Comm port error"
-                                       : nullptr;
+                     : errors.other     ? "Comm port error"
+                                        : nullptr;
   if (text) runtime_.out.ErrorHook(text);
 }
 
@@ -334,12 +335,13 @@ int CommPort::ReadCommPortOverlapped(uint8_t* data, size_t max) {
 }
 
 uint32_t CommPort::PollInterval(uint32_t elapsed, bool first) const {
-  // The first poll is a full interval, so even a zero timeout gives bytes
-  // on their way one chance; later polls stop just past the deadline
-  // instead of overshooting it by most of an interval.
-  if (first) return kPollMs;
-  const uint32_t toDeadline = settings_.receiveTimeoutMs + 1 - elapsed;
-  return toDeadline < kPollMs ? toDeadline : kPollMs;
+  // A wait ends as soon as a byte reaches the port, so one wait may span
+  // all the time left: it stops just past the deadline. The first wait is
+  // at least kPollMs, so even a zero timeout gives bytes on their way one
+  // chance.
+  const uint64_t toDeadline = uint64_t{settings_.receiveTimeoutMs} + 1 - elapsed;
+  if (first && toDeadline < kPollMs) return kPollMs;
+  return static_cast<uint32_t>(std::min<uint64_t>(toDeadline, UINT32_MAX));
 }
 
 void CommPort::WaitForInput(uint32_t ms) {

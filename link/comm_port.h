@@ -29,7 +29,7 @@ class CommPort {
   static constexpr uint32_t kBusyRetryMs = 100; ///< pause between those attempts
   static constexpr int kReopenAttempts = 20;    ///< ChangeBaudRate attempts before it is fatal
   static constexpr uint32_t kReopenPauseMs = 25;
-  static constexpr uint32_t kPollMs = 10;       ///< upper bound of one wait for input
+  static constexpr uint32_t kPollMs = 10;       ///< least first wait for input
 
   CommPort(Runtime& runtime, SerialPortOpener& opener);
   ~CommPort();

@@ -39,7 +39,8 @@ using SteadyClock = std::chrono::steady_clock;
 int RemainingMs(SteadyClock::time_point deadline) {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
+  if (left < 0) return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
 // Line-error counters of a real UART; a pseudo-terminal has none.
