@@ -165,11 +165,11 @@ void MemorySerialLine::SendToHostUs(const uint8_t* data, size_t length, uint64_t
     model.sentParity = sentWith->parityOn;
     model.sentEven = sentWith->evenParity;
   }
-  std::vector<Pending> batch(length, model);
-  for (size_t i = 0; i < length; ++i) batch[i].byte = data[i];
   bytesToHost += length;
   if (deliverInTimeOrder) {
     // After every byte due no later than this batch, so batches stay whole.
+    std::vector<Pending> batch(length, model);
+    for (size_t i = 0; i < length; ++i) batch[i].byte = data[i];
     auto at = toHost_.end();
     while (at != toHost_.begin() && std::prev(at)->deliverAtUs > deliverAtUs) --at;
     toHost_.insert(at, batch.begin(), batch.end());
@@ -177,9 +177,12 @@ void MemorySerialLine::SendToHostUs(const uint8_t* data, size_t length, uint64_t
   }
   // Deliveries stay in time order even if a peer stamps a later batch earlier.
   if (!toHost_.empty() && deliverAtUs < toHost_.back().deliverAtUs) {
-    for (Pending& p : batch) p.deliverAtUs = toHost_.back().deliverAtUs;
+    model.deliverAtUs = toHost_.back().deliverAtUs;
   }
-  toHost_.insert(toHost_.end(), batch.begin(), batch.end());
+  for (size_t i = 0; i < length; ++i) {
+    model.byte = data[i];
+    toHost_.push_back(model);
+  }
 }
 
 uint8_t MemorySerialLine::Received(const Pending& pending) {

@@ -46,7 +46,7 @@ void Output::Write(Sink sink, std::string_view text) {
   if (ToConsole(sink)) {
     for (char c : text) ConsolePut(c);
   }
-  if (sink != Sink::kConsole) {
+  if (sink != Sink::kConsole && logFile_ != nullptr) {
     for (char c : text) LogPut(c);
   }
 }

@@ -9,8 +9,11 @@
 namespace kel {
 
 RpcRequest::RpcRequest(uint8_t address, uint16_t command) {
-  bytes_ = {address, service::kCommand, static_cast<uint8_t>(command >> 8),
-            static_cast<uint8_t>(command & 0xFF)};
+  // Room for the head, the usual fields and a block of 128 data bytes at
+  // once: most requests are made and sent without growing.
+  bytes_.reserve(4 + 12 + 128);
+  bytes_.insert(bytes_.end(), {address, service::kCommand, static_cast<uint8_t>(command >> 8),
+                               static_cast<uint8_t>(command & 0xFF)});
 }
 
 RpcRequest& RpcRequest::U8(uint8_t value) {
