@@ -263,6 +263,11 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
   }
 
   out.Print(Sink::kInfo, "-- could not connect at ", rate, " - falling back to 115200\r\n");
+  // A unit that cannot be reached at the new speed goes back to 115200 by
+  // itself: that is where a later run would find it.
+  if (link.state.beforeUnitSpeedChange) {
+    link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, kFallbackSpeed);
+  }
   ChangeOrFail(link, kFallbackSpeed, false, kNormalTimeoutMs);
   for (int attempt = 0; attempt < kFallbackAttempts; ++attempt) {
     if (SendUnitSpeed(link, unit, kFallbackSpeed)) {

@@ -132,9 +132,15 @@ TEST_F(LinkSpeedTest, UnknownRateListsTheRatesAndUses115200) {
   EXPECT_EQ(unitSpeed, 115200);
 }
 
+// The speed noted for a later run follows the unit to 115200.
 TEST_F(LinkSpeedTest, UnreachableAtTheNewRateFallsBackTo115200) {
   UnitMovesTo(115200);
+  std::vector<int32_t> noted;
+  link.state.beforeUnitSpeedChange = [&noted](uint8_t, bool, int32_t rate) {
+    noted.push_back(rate);
+  };
   EXPECT_TRUE(SetUnitSpeed(link, unit, 460800));
+  EXPECT_EQ(noted, (std::vector<int32_t>{460800, 115200}));
   EXPECT_NE(Console().find("-- could not connect at 460800 - falling back to 115200"),
             std::string::npos);
   EXPECT_EQ(LastRateBytes(), (std::vector<uint8_t>{0x00, 0x01, 0xC2, 0x00}));
