@@ -25,7 +25,9 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
   } else if (const std::optional<FoundSpeed> noted = note_.Read(connected)) {
     // Only a unit still where the earlier run sent it is moved: one found
     // anywhere else has been set or restarted since, and keeps its speed.
-    if (noted->awayBaudRate == foundBaudRate_) {
+    // A run sends a unit on without parity, so one found with it is not
+    // where that run left it either.
+    if (noted->awayBaudRate == foundBaudRate_ && !foundEvenParity_) {
       link.runtime.out.Print(Sink::kInfo, "-- the unit was left at ", foundBaudRate_,
                              " baud by an earlier run: putting it back to ", noted->baudRate,
                              " baud\r\n");

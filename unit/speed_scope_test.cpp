@@ -10,6 +10,7 @@
 #include "runtime/runtime.h"
 #include "tests/connect_fixture.h"
 #include "unit/link_speed.h"
+#include "unit/speed_note.h"
 
 namespace kel {
 namespace {
@@ -63,6 +64,34 @@ TEST(SpeedScope, AnOrderlyEndThatCannotPutTheUnitBackIsIncomplete) {
   EXPECT_NE(f.Console().find("could not be put back to 19200 baud"), std::string::npos)
       << f.Console();
   EXPECT_EQ(f.runtime.endExitCode, Runtime::kExitIncomplete);
+}
+
+// An earlier run's note is followed only for the unit where that run left
+// it, which is without parity: a unit found at the noted speed with even
+// parity has been set so since and stays, and the note goes.
+TEST(SpeedScope, ANoteIsNotFollowedForAUnitFoundWithParity) {
+  ConnectFixture f;
+  sim::SimNetwork& network =
+      f.Serve(3,
+              "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
+              "baud = 115200\nparity = even\n");
+  f.options.initialBaudGiven = true;  // -b115200 -p1
+  f.options.initialBaudRate = 115200;
+  f.options.evenParity = true;
+  f.state.savedBaudRate = 115200;
+  f.state.savedEvenParity = true;
+  f.Connect(3);
+  ASSERT_TRUE(f.port.settings().evenParity);
+  SpeedNote note(f.registry, 3);
+  note.Write(f.unit, FoundSpeed{19200, false, 115200});
+  {
+    SpeedScope scope(f.link, f.unit);
+    f.runtime.restoreLink();
+  }
+  EXPECT_EQ(network.connected()->baudRate, 115200);
+  EXPECT_TRUE(network.connected()->evenParity);
+  EXPECT_EQ(f.Console().find("putting it back"), std::string::npos) << f.Console();
+  EXPECT_FALSE(note.Read(f.unit).has_value());
 }
 
 }  // namespace
