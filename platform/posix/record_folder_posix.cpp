@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <sstream>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/own_folder_posix.h"
 #include "platform/record_folder.h"
 
 namespace kel {
@@ -18,12 +18,6 @@ bool CanWriteIn(const std::string& path) {
   return faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-std::string ParentFolder(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Whether the user can keep the record folder `besidePath` where it is:
 // a folder standing there must be writable, else the program's folder
 // must be, to create it (or to fail there as before, when something else
@@ -32,32 +26,6 @@ bool BesideWritable(const std::string& besidePath) {
   struct stat info {};
   if (stat(besidePath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return CanWriteIn(besidePath);
   return CanWriteIn(ParentFolder(besidePath));
-}
-
-// A folder of this user's own at `path`: a real folder owned by this
-// user, or a link owned by this user to such a folder. Anything else (a
-// link or folder someone else put there in a shared place, or another
-// user's home reached through a kept HOME under sudo) is refused, so that
-// records never go where another user led them.
-bool IsOwnFolder(const std::string& path) {
-  struct stat at {};
-  if (lstat(path.c_str(), &at) != 0) return false;
-  if (at.st_uid != geteuid()) return false;
-  if (S_ISDIR(at.st_mode)) return true;
-  if (!S_ISLNK(at.st_mode)) return false;
-  struct stat target {};
-  return stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode) && target.st_uid == geteuid();
-}
-
-bool Exists(const std::string& path) {
-  struct stat at {};
-  return lstat(path.c_str(), &at) == 0;
-}
-
-// The nearest part of the absolute `path` that exists ("/" at the least).
-std::string NearestExisting(std::string path) {
-  while (path.size() > 1 && !Exists(path)) path = ParentFolder(path);
-  return path;
 }
 
 // Creates the missing folders of the absolute `path`, each private to the
@@ -80,31 +48,8 @@ bool MakePrivateFolder(const std::string& path) {
 // A HOME that is unset, relative or not the user's own folder (root under
 // sudo keeping the caller's HOME) gives way to the home of the user's
 // password entry.
-// The home folder of user `uid` in the local password file, or empty. The
-// program is linked statically, where the C library's own lookup would
-// need the system's shared name-service libraries at run time; local
-// accounts are all it needs (others have HOME set by their login). The
-// file is read as untrusted: a regular file, at most 4 MiB.
-std::string PasswordFileHome(uid_t uid) {
-  std::string content;
-  if (ReadRegularFile("/etc/passwd", 4u << 20, content).outcome != ReadOutcome::kRead) return "";
-  std::istringstream lines(content);
-  std::string line;
-  while (std::getline(lines, line)) {
-    // name:password:uid:gid:comment:home:shell
-    std::vector<std::string> fields;
-    std::istringstream parts(line);
-    std::string field;
-    while (std::getline(parts, field, ':')) fields.push_back(field);
-    if (fields.size() < 6 || fields[2] != std::to_string(uid)) continue;
-    return !fields[5].empty() && fields[5][0] == '/' ? fields[5] : "";
-  }
-  return "";
-}
-
 std::vector<MapEnvironment> OwnFolders(Environment& env) {
-  std::string home = env.Get("HOME");
-  if (home.empty() || home[0] != '/' || !IsOwnFolder(home)) home = PasswordFileHome(geteuid());
+  const std::string home = OwnHome(env);
   std::vector<MapEnvironment> found;
   const std::string state = env.Get("XDG_STATE_HOME");
   if (!state.empty() && state[0] == '/' && IsOwnFolder(NearestExisting(state))) {

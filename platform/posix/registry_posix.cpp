@@ -1,18 +1,24 @@
-#include <cstdlib>
+#include <string>
 
+#include "platform/environment.h"
 #include "platform/file_registry.h"
+#include "platform/posix/own_folder_posix.h"
 
 namespace kel {
 namespace {
 
-// The XDG settings folder: $XDG_CONFIG_HOME when it is an absolute path
-// (relative ones are invalid by that convention), else $HOME/.config.
+// The effective user's XDG settings folder: $XDG_CONFIG_HOME when it is an
+// absolute path (relative ones are invalid by that convention) within a
+// folder of the user's own, else .config in the user's own home. Settings
+// never go into another user's folders (root under sudo keeping the
+// caller's environment), where they would be left owned by root and the
+// user's own runs could no longer replace or remove them.
 std::string SettingsFolder() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && config[0] == '/') return config;
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config";
-  return {};
+  Environment& env = SystemEnvironment();
+  const std::string config = env.Get("XDG_CONFIG_HOME");
+  if (!config.empty() && config[0] == '/' && IsOwnFolder(NearestExisting(config))) return config;
+  const std::string home = OwnHome(env);
+  return home.empty() ? std::string() : home + "/.config";
 }
 
 // Looks the folder up on every call, so a changed environment is honoured.

@@ -1,6 +1,6 @@
-#include "platform/registry.h"
-
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 
 #include "platform/file_registry.h"
 #include "platform/posix/child_process_posix_test.h"
+#include "platform/registry.h"
 #include "tests/planted_paths.h"
 #include "tests/platform_test_support.h"
 
@@ -28,6 +29,7 @@ TEST(RegistryPosixTest, ValuesGoUnderXdgConfigHomeElseHomeConfig) {
 
     // Unset or relative: $HOME/.config.
     setenv("XDG_CONFIG_HOME", "relative", 1);
+    std::filesystem::create_directory(dir.File("home"));
     setenv("HOME", dir.File("home").c_str(), 1);
     seen += '[';
     seen += SystemRegistry().ReadString(kCommPortValue);
@@ -42,6 +44,39 @@ TEST(RegistryPosixTest, ValuesGoUnderXdgConfigHomeElseHomeConfig) {
     WriteAll(report, seen);
   });
   EXPECT_EQ(child.report, "12 12 [] 4 []");
+}
+
+// Root keeping another user's HOME and XDG_CONFIG_HOME (sudo -E) keeps its
+// settings in its own home: none are made in the other user's folders,
+// where they would stay root's and the user's own runs could no longer
+// replace or remove them.
+TEST(RegistryPosixTest, RootWithAnotherUsersHomeKeepsItsSettingsInItsOwn) {
+  const passwd* other = getpwnam("nobody");
+  if (geteuid() != 0 || other == nullptr) GTEST_SKIP() << "needs root";
+  TemporaryFolder dir;
+  const std::string home = dir.File("home");
+  std::filesystem::create_directories(home + "/.config");
+  for (const std::string& path : {home, home + "/.config"}) {
+    ASSERT_EQ(chown(path.c_str(), other->pw_uid, other->pw_gid), 0);
+  }
+  constexpr char kValue[] = "SOFTWARE\\Arkwend\\Ponderix\\KelRegistryPosixTest";
+  ChildResult child = RunForked([&](int report) {
+    std::string seen;
+    for (const bool keptConfig : {false, true}) {
+      setenv("HOME", home.c_str(), 1);
+      if (keptConfig) {
+        setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+      } else {
+        unsetenv("XDG_CONFIG_HOME");
+      }
+      SystemRegistry().WriteString(kValue, "7");
+      seen += SystemRegistry().ReadString(kValue);
+      seen += std::filesystem::is_empty(home + "/.config") ? " kept out," : " written there,";
+      SystemRegistry().WriteString(kValue, "");
+    }
+    WriteAll(report, seen);
+  });
+  EXPECT_EQ(child.report, "7 kept out,7 kept out,");
 }
 
 // The remembered port's file against whatever stands at its name: only a
