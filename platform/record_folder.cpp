@@ -57,4 +57,20 @@ std::string ChooseRecordFolder(const std::string& besidePath, bool besideWritabl
   return user + "/" + NameOf(besidePath);
 }
 
+std::string ChooseWindowsRecordFolder(const std::string& besidePath, bool besideWritable,
+                                      const std::string& programName, Environment& env) {
+  if (besideWritable) return besidePath;
+  std::string local = env.Get("LOCALAPPDATA");
+  // Absolute: a drive and a separator (C:\Users) or a share (\\host\share).
+  const bool absolute =
+      (local.size() >= 3 && local[1] == ':' && (local[2] == '\\' || local[2] == '/')) ||
+      (local.size() >= 2 && local[0] == '\\' && local[1] == '\\');
+  if (!absolute) return besidePath;
+  while (local.size() > 3 && (local.back() == '\\' || local.back() == '/')) local.pop_back();
+  if (local.back() != '\\' && local.back() != '/') local += '\\';
+  const size_t cut = besidePath.find_last_of("\\/");
+  const std::string name = cut == std::string::npos ? besidePath : besidePath.substr(cut + 1);
+  return local + programName + "\\" + name;
+}
+
 }  // namespace kel

@@ -9,8 +9,10 @@ namespace kel {
 /// Where the program keeps one folder of its records (run logs with the
 /// update history, logs copied from units). `besidePath` is that folder
 /// beside the program file ("/opt/kel/LogFiles"); `programName` names the
-/// per-user folder. On Windows the folder stays beside the program. On
-/// POSIX it does too wherever the user can write it there; when the user
+/// per-user folder. On Windows the folder stays beside the program where
+/// the user can write it there, else it goes into the user's local
+/// application data (`ChooseWindowsRecordFolder`). On POSIX it stays
+/// beside the program wherever the user can write it there; when the user
 /// cannot (an installed copy in /usr/bin), or the program stands in one of
 /// the system's command folders, the folder of the same name in the
 /// user's state folder is used instead (`UserStateFolder`, created private
@@ -40,5 +42,13 @@ bool IsSystemCommandFolder(const std::string& folder);
 /// the user's state folder.
 std::string ChooseRecordFolder(const std::string& besidePath, bool besideWritable,
                                const std::string& programName, Environment& env);
+
+/// The choice RecordFolder makes on Windows: `besidePath` when the user
+/// can write it there, else the folder of its name in
+/// "%LOCALAPPDATA%\\<programName>" (a standard user running the program
+/// from Program Files), and `besidePath` again when LOCALAPPDATA is not an
+/// absolute path, so that the run fails there with its cause.
+std::string ChooseWindowsRecordFolder(const std::string& besidePath, bool besideWritable,
+                                      const std::string& programName, Environment& env);
 
 }  // namespace kel

@@ -50,5 +50,34 @@ TEST(RecordFolderTest, ChoosesBesideTheProgramOrTheUsersStateFolder) {
   }
 }
 
+// On Windows: beside the program when the user can write there, else in
+// the user's local application data, and beside the program again when
+// that is not an absolute path.
+TEST(RecordFolderTest, OnWindowsChoosesBesideTheProgramOrLocalAppData) {
+  struct Case {
+    const char* beside;
+    bool writable;
+    const char* localAppData;  ///< null when unset
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"D:\\Tools\\LogFiles", true, "C:\\Users\\a\\AppData\\Local", "D:\\Tools\\LogFiles"},
+      {"C:\\Program Files\\Kel\\LogFiles", false, "C:\\Users\\a\\AppData\\Local",
+       "C:\\Users\\a\\AppData\\Local\\KelUpdater\\LogFiles"},
+      {"C:\\Program Files\\Kel\\PonderixLogFiles", false, "C:\\Users\\a\\AppData\\Local\\",
+       "C:\\Users\\a\\AppData\\Local\\KelUpdater\\PonderixLogFiles"},
+      {"C:\\Program Files\\Kel\\LogFiles", false, "\\\\server\\home\\a",
+       "\\\\server\\home\\a\\KelUpdater\\LogFiles"},
+      {"C:\\Program Files\\Kel\\LogFiles", false, nullptr, "C:\\Program Files\\Kel\\LogFiles"},
+      {"C:\\Program Files\\Kel\\LogFiles", false, "AppData", "C:\\Program Files\\Kel\\LogFiles"},
+  };
+  for (const Case& c : cases) {
+    MapEnvironment env;
+    if (c.localAppData != nullptr) env.Set("LOCALAPPDATA", c.localAppData);
+    EXPECT_EQ(ChooseWindowsRecordFolder(c.beside, c.writable, "KelUpdater", env), c.expected)
+        << c.beside << " writable=" << c.writable;
+  }
+}
+
 }  // namespace
 }  // namespace kel
