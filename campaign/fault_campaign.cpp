@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <utility>
 
 namespace kel::campaign {
 
@@ -266,6 +267,24 @@ void Tally::Merge(const Tally& other) {
   }
 }
 
+namespace {
+
+// `positions` sorted without repeats, then, when `sample` is not 0 and
+// fewer than them, `sample` of them spread evenly (the middle of each of
+// `sample` equal stretches).
+std::vector<uint64_t> SortedSample(std::vector<uint64_t> positions, uint64_t sample) {
+  std::sort(positions.begin(), positions.end());
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  if (sample == 0 || positions.size() <= sample) return positions;
+  std::vector<uint64_t> sampled;
+  for (uint64_t k = 0; k < sample; ++k) {
+    sampled.push_back(positions[(2 * k + 1) * positions.size() / (2 * sample)]);
+  }
+  return sampled;
+}
+
+}  // namespace
+
 std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint64_t perKind,
                                      uint64_t sample) {
   std::map<std::string, std::vector<uint64_t>> byKind;
@@ -283,14 +302,7 @@ std::vector<uint64_t> FaultPositions(const std::vector<std::string>& kinds, uint
       positions.push_back(numbers[at]);
     }
   }
-  std::sort(positions.begin(), positions.end());
-  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-  if (sample == 0 || positions.size() <= sample) return positions;
-  std::vector<uint64_t> sampled;
-  for (uint64_t k = 0; k < sample; ++k) {
-    sampled.push_back(positions[(2 * k + 1) * positions.size() / (2 * sample)]);
-  }
-  return sampled;
+  return SortedSample(std::move(positions), sample);
 }
 
 namespace {
@@ -335,14 +347,7 @@ std::vector<uint64_t> PhasePositions(const std::vector<std::string>& kinds, uint
     positions.push_back(first + (last - first) / 2);
     positions.push_back(last);
   }
-  std::sort(positions.begin(), positions.end());
-  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-  if (sample == 0 || positions.size() <= sample) return positions;
-  std::vector<uint64_t> sampled;
-  for (uint64_t k = 0; k < sample; ++k) {
-    sampled.push_back(positions[(2 * k + 1) * positions.size() / (2 * sample)]);
-  }
-  return sampled;
+  return SortedSample(std::move(positions), sample);
 }
 
 namespace {
