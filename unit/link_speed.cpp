@@ -263,20 +263,22 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
   }
 
   out.Print(Sink::kInfo, "-- could not connect at ", rate, " - falling back to 115200\r\n");
-  // A unit that cannot be reached at the new speed goes back to 115200 by
-  // itself: that is where a later run would find it.
-  if (link.state.beforeUnitSpeedChange) {
-    link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, kFallbackSpeed);
-  }
   ChangeOrFail(link, kFallbackSpeed, false, kNormalTimeoutMs);
   for (int attempt = 0; attempt < kFallbackAttempts; ++attempt) {
     if (SendUnitSpeed(link, unit, kFallbackSpeed)) {
+      // The unit answered at 115200: that is where a later run finds it.
+      if (link.state.beforeUnitSpeedChange) {
+        link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, kFallbackSpeed);
+      }
       out.Print(Sink::kDebug, "COMPLETE\r\n");
       ChangeOrFail(link, kFallbackSpeed, false, kLongTimeoutMs);
       return true;
     }
   }
   out.Print(Sink::kDebug, "FAILED\r\n");
+  // Never heard at 115200, the unit is still where it was sent: the link
+  // goes there too, so that the way out asks it back from there.
+  ChangeOrFail(link, rate, false, kNormalTimeoutMs);
   return false;
 }
 
