@@ -111,11 +111,19 @@ class PosixSerialDevice : public SerialDevice {
       const int r = poll(fds, count, RemainingMs(deadline));
       if (r < 0 && errno != EINTR) return false;
       if (count == 2 && (fds[1].revents & POLLIN)) ExitIfStopRequested();
-      if (r > 0 && (fds[0].revents & POLLIN)) return true;
-      if (r > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
-        // The far end is gone: let the read report it, but without spinning.
+      // A port whose far end has gone (a closed pseudo-terminal, a pulled
+      // adapter) also reports input, which reads as nothing: it counts as
+      // readable only while bytes from before are left.
+      const bool gone = r > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL));
+      if (r > 0 && (fds[0].revents & POLLIN) && (!gone || BytesWaiting() > 0)) return true;
+      if (gone) {
+        // Let the read report it, but without spinning; a stop still ends
+        // the wait.
         const int left = RemainingMs(deadline);
-        if (left > 0) poll(nullptr, 0, left);
+        if (left > 0) {
+          pollfd stop = {stopFd, POLLIN, 0};
+          if (poll(&stop, stopFd >= 0 ? 1 : 0, left) > 0) ExitIfStopRequested();
+        }
         return true;
       }
       if (RemainingMs(deadline) == 0) return false;
@@ -210,6 +218,12 @@ class PosixSerialDevice : public SerialDevice {
   const SerialFailure& LastFailure() override { return failure_; }
 
  private:
+  // Bytes received and not yet read.
+  int BytesWaiting() const {
+    int n = 0;
+    return ioctl(fd_, FIONREAD, &n) == 0 ? n : 0;
+  }
+
   // Records errno's failure; -1 for the callers that return a count.
   int Fail() {
     failure_.timedOut = false;

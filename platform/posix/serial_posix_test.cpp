@@ -120,6 +120,20 @@ TEST_F(PtyPort, OpensConfiguresAndMovesBytesBothWays) {
   EXPECT_FALSE(errors.any());
 }
 
+// A port whose far end has gone (here the pseudo-terminal's master closed)
+// waits out its time, rather than answering "readable" at once, again and
+// again, to reads that give nothing: a receive spun until its timeout.
+TEST_F(PtyPort, AWaitOnAPortWhoseFarEndHasGoneTakesItsTime) {
+  SerialOpenError error;
+  auto device = Open(5, SerialConfig{}, error);
+  ASSERT_NE(device, nullptr) << error.systemText;
+  close(master_);
+  master_ = -1;
+  const auto start = std::chrono::steady_clock::now();
+  device->WaitReadable(300);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+}
+
 // A pseudo-terminal has no modem lines: CTS reads low, unless PONDERIXCTS=1
 // (read when the port opens) says such a port counts as raising it.
 TEST_F(PtyPort, CtsOfAPortWithoutModemLinesFollowsPonderixCts) {
