@@ -341,7 +341,8 @@ uint32_t CommPort::PollInterval(uint32_t elapsed, bool first) const {
   // chance.
   const uint64_t toDeadline = uint64_t{settings_.receiveTimeoutMs} + 1 - elapsed;
   if (first && toDeadline < kPollMs) return kPollMs;
-  return static_cast<uint32_t>(std::min<uint64_t>(toDeadline, UINT32_MAX));
+  // Below what a wait takes for "forever" (INFINITE on Windows).
+  return static_cast<uint32_t>(std::min<uint64_t>(toDeadline, INT32_MAX));
 }
 
 void CommPort::WaitForInput(uint32_t ms) {

@@ -149,7 +149,13 @@ class Win32SerialDevice : public SerialDevice {
         }
       }
       if (!waitPending_) {
-        Sleep(1);
+        // Short sleeps, which a stop still ends at once.
+        if (stop != nullptr && WaitForSingleObject(stop, 1) == WAIT_OBJECT_0) {
+          ExitIfStopRequested();
+          Sleep(1);  // a stop held back for now: no busy loop meanwhile
+        } else if (stop == nullptr) {
+          Sleep(1);
+        }
         continue;
       }
       HANDLE handles[2] = {waitOv_.hEvent, stop};
@@ -233,7 +239,8 @@ class Win32SerialDevice : public SerialDevice {
     errors.overrun = (bits & CE_OVERRUN) != 0;
     errors.parity = (bits & CE_RXPARITY) != 0;
     errors.breakSeen = (bits & CE_BREAK) != 0;
-    errors.other = (bits & ~static_cast<DWORD>(CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_BREAK)) != 0;
+    errors.other =
+        (bits & ~static_cast<DWORD>(CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_BREAK)) != 0;
     return true;
   }
 
