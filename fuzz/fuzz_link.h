@@ -70,11 +70,11 @@ class ReplyPeer : public MemorySerialPeer {
 
   static constexpr int kSilentRequests = 2;
   /// The clock tick (it starts at 1,000) past which no request is answered
-  /// and the run ends. The wait for a reply that does not come is polled
-  /// every 10 ms, and the few inputs that wait out long timeouts again and
-  /// again (eight unanswered erases of 10 s) took half of all the time;
-  /// the bytes of replies are what is fuzzed, and 30 s leaves room for
-  /// every call's first long wait and for many short ones.
+  /// and the run ends. The few inputs that wait out long timeouts again
+  /// and again (eight unanswered erases of 10 s) took half of all the time
+  /// when waits were polled every 10 ms; the bytes of replies are what is
+  /// fuzzed, and 30 s leaves room for every call's first long wait and for
+  /// many short ones.
   static constexpr uint32_t kBudgetTicks = 31000;
 
   void OnHostBytes(const uint8_t*, size_t, const SerialConfig&, uint32_t now) override {
