@@ -8,8 +8,8 @@ namespace kel {
 /// String values under the current user's settings. A full path such as
 /// "SOFTWARE\Arkwend\Ponderix\CommPort" names key and value, split at the
 /// last backslash. On Windows this is HKEY_CURRENT_USER; on POSIX each value
-/// is a text file under $XDG_CONFIG_HOME (default $HOME/.config; either
-/// only when it lies in the effective user's own folders), with the
+/// is a text file under $XDG_CONFIG_HOME (default $HOME/.config; for root
+/// either only when it lies in root's own folders), with the
 /// leading "SOFTWARE" left out: ~/.config/Arkwend/Ponderix/CommPort.
 class Registry {
  public:

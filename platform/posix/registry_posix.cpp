@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <string>
 
 #include "platform/environment.h"
@@ -7,17 +9,22 @@
 namespace kel {
 namespace {
 
-// The effective user's XDG settings folder: $XDG_CONFIG_HOME when it is an
-// absolute path (relative ones are invalid by that convention) within a
-// folder of the user's own, else .config in the user's own home. Settings
-// never go into another user's folders (root under sudo keeping the
-// caller's environment), where they would be left owned by root and the
-// user's own runs could no longer replace or remove them.
+// The XDG settings folder: $XDG_CONFIG_HOME when it is an absolute path
+// (relative ones are invalid by that convention), else $HOME/.config. For
+// root, either counts only within a folder of root's own, else root's own
+// home is used: root under sudo -E keeps the caller's environment, and
+// would leave root's files among the caller's settings, which the caller's
+// own runs could then neither replace nor remove. Any other user's files
+// are the user's own wherever the environment leads.
 std::string SettingsFolder() {
   Environment& env = SystemEnvironment();
+  const bool root = geteuid() == 0;
   const std::string config = env.Get("XDG_CONFIG_HOME");
-  if (!config.empty() && config[0] == '/' && IsOwnFolder(NearestExisting(config))) return config;
-  const std::string home = OwnHome(env);
+  if (!config.empty() && config[0] == '/' && (!root || IsOwnFolder(NearestExisting(config)))) {
+    return config;
+  }
+  std::string home = env.Get("HOME");
+  if (root) home = OwnHome(env);
   return home.empty() ? std::string() : home + "/.config";
 }
 

@@ -46,6 +46,34 @@ TEST(RegistryPosixTest, ValuesGoUnderXdgConfigHomeElseHomeConfig) {
   EXPECT_EQ(child.report, "12 12 [] 4 []");
 }
 
+// An ordinary user's settings follow HOME even to a home not made yet or
+// not the user's own (a shared folder in a container): they are the
+// user's files wherever they go. Run as nobody when the tests run as root.
+TEST(RegistryPosixTest, AnOrdinaryUsersSettingsFollowHome) {
+  const passwd* other = getpwnam("nobody");
+  if (geteuid() == 0 && other == nullptr) {
+    GTEST_SKIP() << "needs an ordinary user";
+  }
+  TemporaryFolder dir;
+  const std::string shared = dir.File("shared");
+  std::filesystem::create_directory(shared);
+  std::filesystem::permissions(shared,
+                               std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  if (geteuid() == 0) ASSERT_EQ(chown(dir.path().c_str(), other->pw_uid, other->pw_gid), 0);
+  ChildResult child = RunForked([&](int report) {
+    if (geteuid() == 0 && (setgid(other->pw_gid) != 0 || setuid(other->pw_uid) != 0)) _exit(3);
+    unsetenv("XDG_CONFIG_HOME");
+    std::string seen;
+    for (const std::string& home : {dir.File("new"), shared}) {
+      setenv("HOME", home.c_str(), 1);
+      SystemRegistry().WriteString(kCommPortValue, "9");
+      seen += ReadTextFile(home + "/.config/Arkwend/Ponderix/CommPort");
+    }
+    WriteAll(report, seen);
+  });
+  EXPECT_EQ(child.report, "99");
+}
+
 // Root keeping another user's HOME and XDG_CONFIG_HOME (sudo -E) keeps its
 // settings in its own home: none are made in the other user's folders,
 // where they would stay root's and the user's own runs could no longer
