@@ -59,7 +59,9 @@ TEST(RegistryPosixTest, AnOrdinaryUsersSettingsFollowHome) {
   std::filesystem::create_directory(shared);
   std::filesystem::permissions(shared,
                                std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
-  if (geteuid() == 0) ASSERT_EQ(chown(dir.path().c_str(), other->pw_uid, other->pw_gid), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(dir.path().c_str(), other->pw_uid, other->pw_gid), 0);
+  }
   ChildResult child = RunForked([&](int report) {
     if (geteuid() == 0 && (setgid(other->pw_gid) != 0 || setuid(other->pw_uid) != 0)) _exit(3);
     unsetenv("XDG_CONFIG_HOME");
