@@ -187,11 +187,20 @@ bool RestartUnitToOwnSettings(Link& link, uint8_t address, int32_t baudRate) {
 
 }  // namespace
 
-bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity) {
-  if (evenParity ? RestartUnitToOwnSettings(link, address, baudRate)
-                 : ReturnUnitToSpeed(link, address, baudRate, evenParity)) {
-    return true;
+bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity,
+                        const std::vector<int32_t>& alsoFrom) {
+  auto backFromHere = [&] {
+    return evenParity ? RestartUnitToOwnSettings(link, address, baudRate)
+                      : ReturnUnitToSpeed(link, address, baudRate, evenParity);
+  };
+  const int32_t linkRate = link.port.settings().baudRate;
+  bool back = backFromHere();
+  for (auto from = alsoFrom.rbegin(); !back && from != alsoFrom.rend(); ++from) {
+    if (*from == linkRate || *from == baudRate) continue;
+    if (!ChangePacketBaudRate(link, *from, false, kNormalTimeoutMs)) break;
+    back = backFromHere();
   }
+  if (back) return true;
   link.runtime.out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
   link.runtime.out.Print(Sink::kInfo, "Warning: the connected unit could not be put back to ",
                          baudRate, " baud\r\n");
@@ -263,22 +272,20 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
   }
 
   out.Print(Sink::kInfo, "-- could not connect at ", rate, " - falling back to 115200\r\n");
+  // 115200 is the one speed of the two that a later run's search finds the
+  // unit at; the way out asks it back from the speed it was sent to as well.
+  if (link.state.beforeUnitSpeedChange) {
+    link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, kFallbackSpeed);
+  }
   ChangeOrFail(link, kFallbackSpeed, false, kNormalTimeoutMs);
   for (int attempt = 0; attempt < kFallbackAttempts; ++attempt) {
     if (SendUnitSpeed(link, unit, kFallbackSpeed)) {
-      // The unit answered at 115200: that is where a later run finds it.
-      if (link.state.beforeUnitSpeedChange) {
-        link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, kFallbackSpeed);
-      }
       out.Print(Sink::kDebug, "COMPLETE\r\n");
       ChangeOrFail(link, kFallbackSpeed, false, kLongTimeoutMs);
       return true;
     }
   }
   out.Print(Sink::kDebug, "FAILED\r\n");
-  // Never heard at 115200, the unit is still where it was sent: the link
-  // goes there too, so that the way out asks it back from there.
-  ChangeOrFail(link, rate, false, kNormalTimeoutMs);
   return false;
 }
 

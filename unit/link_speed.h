@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "link/link_state.h"
 #include "unit/unit_info.h"
@@ -50,8 +51,12 @@ bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenP
 /// speed the unit should be at, so that the operator can put it back. A
 /// unit to be put back at even parity is restarted instead: the speed
 /// request moves a unit without parity, and only its own settings, which
-/// it starts with, give it even parity.
-bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity);
+/// it starts with, give it even parity. A unit not found from the link's
+/// speed is asked from each of `alsoFrom` too, the latest first: speeds it
+/// was sent to without the run knowing that it went (a reply lost, a stop
+/// while the run looked for it there).
+bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity,
+                        const std::vector<int32_t>& alsoFrom = {});
 
 /// The speed SetUnitSpeed would use for `baudRate` on `unit`, before the
 /// check against kUnitSpeeds: 0 becomes 115200, an H8S2145 is held to

@@ -1,5 +1,7 @@
 #include "unit/speed_scope.h"
 
+#include <algorithm>
+
 #include "link/comm_port.h"
 #include "link/packet_layer.h"
 #include "runtime/runtime.h"
@@ -57,7 +59,9 @@ SpeedScope::~SpeedScope() {
 
 void SpeedScope::NoteFoundSpeed(int32_t baudRate, bool connectedUnit) {
   if (!connectedUnit || baudRate == foundBaudRate_) return;
-  awayBaudRate_ = baudRate;
+  if (std::find(awayBaudRates_.begin(), awayBaudRates_.end(), baudRate) == awayBaudRates_.end()) {
+    awayBaudRates_.push_back(baudRate);
+  }
   // The note names the speed the unit goes to, so it is rewritten for each
   // new one.
   if (!movable_ || (noted_ && awayNoted_ == baudRate)) return;
@@ -88,12 +92,11 @@ void SpeedScope::PutBack() {
   const LinkSettings& settings = link_.port.settings();
   bool moved = settings.baudRate != foundBaudRate_ || settings.evenParity != foundEvenParity_;
   const bool application = connected_.connectionMode == modeApplication;
-  if (application && !moved && awayBaudRate_ != 0 && !Ping(link_, unitAddress_)) {
+  if (application && !moved && !awayBaudRates_.empty() && !Ping(link_, unitAddress_)) {
     // The link is back but the unit does not answer there: a speed change
     // was never confirmed (its replies lost, the run stopped while waiting
     // for one, the way back failed) and the unit may still be where the run
     // sent it. It is asked back from there.
-    ChangePacketBaudRate(link_, awayBaudRate_, false, kNormalTimeoutMs);
     moved = true;
   }
   // A unit no longer in its application restarts at its own speed; one that
@@ -102,7 +105,11 @@ void SpeedScope::PutBack() {
   bool back = !moved || !application;
   if (!back) {
     out.Print(Sink::kDebug, "-- putting the unit back to ", foundBaudRate_, " baud\r\n");
-    back = PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_);
+    // Asked back from where the link is, then from each speed the run
+    // sent the unit to: it may not be where the link is (the run stopped
+    // while it looked for the unit at a new speed, or fell back from one).
+    back =
+        PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_, awayBaudRates_);
   }
   if (!back && link_.runtime.endExitCode == 0) {
     // An orderly end that leaves the unit elsewhere did not do all it had

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "link/link_state.h"
 #include "unit/speed_note.h"
@@ -47,9 +48,9 @@ class SpeedScope {
   int32_t foundBaudRate_;
   bool foundEvenParity_;
   SpeedNote note_;
-  bool noted_ = false;        // the note stands for this run's found speed
-  int32_t awayBaudRate_ = 0;  // the last speed other than the found one asked for
-  int32_t awayNoted_ = 0;     // the away speed the note names
+  bool noted_ = false;                  // the note stands for this run's found speed
+  std::vector<int32_t> awayBaudRates_;  // other speeds asked for, in order
+  int32_t awayNoted_ = 0;               // the away speed the note names
 };
 
 }  // namespace kel
