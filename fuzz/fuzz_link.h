@@ -97,12 +97,15 @@ class ReplyPeer : public MemorySerialPeer {
 /// The console of a fuzz run: it keeps a digest of the text written rather
 /// than the text (a string grown a character at a time, anew for every
 /// input, cost the reply targets a twentieth of their time). No keys come.
-class DigestConsole : public Console {
+class DigestConsole final : public Console {
  public:
   static constexpr uint64_t kStart = 14695981039346656037ull;  // FNV-1a
   static constexpr uint64_t kPrime = 1099511628211ull;
 
   void PutChar(char c) override { digest_ = (digest_ ^ static_cast<uint8_t>(c)) * kPrime; }
+  void PutText(std::string_view text) override {
+    for (char c : text) PutChar(c);
+  }
   int ReadKey() override { return -1; }
   bool KeyWaiting() override { return false; }
   uint64_t digest() const { return digest_; }

@@ -147,7 +147,9 @@ std::vector<uint8_t> Image(fuzz::ReplySource& source) {
     for (int shift = 24; shift >= 0; shift -= 8) image.push_back(uint8_t(address >> shift));
     image.push_back(uint8_t(length >> 8));
     image.push_back(uint8_t(length));
-    for (uint16_t i = 0; i < length; ++i) image.push_back(uint8_t(address + i));
+    const size_t data = image.size();
+    image.resize(data + length);
+    for (uint16_t i = 0; i < length; ++i) image[data + i] = uint8_t(address + i);
     address += length;
     total += length;
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kel {
 
@@ -10,6 +11,10 @@ class Console {
   virtual ~Console() = default;
   /// Writes one character to the screen.
   virtual void PutChar(char c) = 0;
+  /// Writes `text` to the screen, as PutChar would one character at a time.
+  virtual void PutText(std::string_view text) {
+    for (char c : text) PutChar(c);
+  }
   /// Waits for one key press and echoes it; does not wait for Enter.
   /// Returns the key, or -1 when no more keys can come (input closed).
   virtual int ReadKey() = 0;
@@ -25,6 +30,7 @@ class ScriptedConsole : public Console {
  public:
   explicit ScriptedConsole(std::string keys = {}) : keys_(std::move(keys)) {}
   void PutChar(char c) override { output_ += c; }
+  void PutText(std::string_view text) override { output_ += text; }
   int ReadKey() override {
     if (next_ >= keys_.size()) return -1;
     char c = keys_[next_++];

@@ -1,5 +1,7 @@
 #include "runtime/output.h"
 
+#include <algorithm>
+
 #include "platform/files.h"
 #include "platform/system_error.h"
 #include "runtime/text_format.h"
@@ -44,7 +46,17 @@ void Output::Put(Sink sink, char c) {
 
 void Output::Write(Sink sink, std::string_view text) {
   if (ToConsole(sink)) {
-    for (char c : text) ConsolePut(c);
+    size_t i = 0;
+    while (i < text.size()) {
+      const char c = text[i++];
+      ConsolePut(c);
+      if (c == '\r' || c == '\n') continue;
+      // After a visible character no break is pending: the visible ones
+      // that follow it go to the console as they are, in one piece.
+      const size_t end = std::min(text.find_first_of("\r\n", i), text.size());
+      console_.PutText(text.substr(i, end - i));
+      i = end;
+    }
   }
   if (sink != Sink::kConsole && logFile_ != nullptr) {
     for (char c : text) LogPut(c);
