@@ -71,7 +71,33 @@ def boot_loader(flash_base, backup_first, backup_end, middle_lengths):
         records.append((address, length))
         address += length
     records.append((flash_base + 0x3D00, 0x100))
-    return records
+    return (flash_base, backup_first, backup_end, records)
+
+
+# The boot-loader trailer: the last 16 bytes of the block at 0x3D00 hold
+# "PXBL", the version and release, six reserved bytes and the CRC-32 of the
+# boot region below the check value (backup region left out, bytes no record
+# holds read as erased). The units' boot ROM starts a boot loader only when
+# it checks, so an image written only in part never starts.
+BOOT_TRAILER = 0x3DF0
+BOOT_CHECK = 0x3DFC
+BOOT_VERSION, BOOT_RELEASE = 4, 24
+
+
+def boot_payload(name, layout):
+    """The records' bytes of a stand-in boot loader: filler, then the trailer."""
+    base, backup_first, backup_end, records = layout
+    area = bytearray(b"\xff" * 0x3E00)
+    filled = filler(name, sum(length for _, length in records))
+    offset = 0
+    for address, length in records:
+        area[address - base:address - base + length] = filled[offset:offset + length]
+        offset += length
+    area[BOOT_TRAILER:BOOT_CHECK] = b"PXBL" + bytes([BOOT_VERSION, BOOT_RELEASE]) + b"\0" * 6
+    check = zlib.crc32(bytes(area[:backup_first - base]))
+    check = zlib.crc32(bytes(area[backup_end - base:BOOT_CHECK]), check)
+    area[BOOT_CHECK:BOOT_CHECK + 4] = struct.pack(">I", check)
+    return b"".join(bytes(area[a - base:a - base + n]) for a, n in records)
 
 
 # Programmers: (name, load address, start address, container size, record size)
@@ -312,9 +338,8 @@ def all_blobs():
     for name, start, records in PROGRAMMERS:
         payload = filler(name, sum(length for _, length in records))
         blobs.append((name, lambda s=start, r=records, p=payload: container(s, r, p)))
-    for name, records in BOOT_LOADERS:
-        payload = filler(name, sum(length for _, length in records))
-        blobs.append((name, lambda r=records, p=payload: container(0, r, p)))
+    for name, layout in BOOT_LOADERS:
+        blobs.append((name, lambda n=name, l=layout: container(0, l[3], boot_payload(n, l))))
     for name, records, checksum, crc in SOFTWARE:
         blobs.append((name, lambda n=name, r=records, c=checksum, k=crc:
                       software_image(n, r, c, k)))
@@ -328,7 +353,7 @@ def check_layouts():
         size = 12 + sum(6 + length for _, length in records)
         if size != EXPECTED_SOFTWARE_SIZES[name]:
             raise SystemExit("%s: %d bytes, expected %d" % (name, size, EXPECTED_SOFTWARE_SIZES[name]))
-    for name, records in BOOT_LOADERS:
+    for name, (_, _, _, records) in BOOT_LOADERS:
         size = 12 + sum(6 + length for _, length in records)
         if size != EXPECTED_BOOT_SIZES[name]:
             raise SystemExit("%s: %d bytes, expected %d" % (name, size, EXPECTED_BOOT_SIZES[name]))

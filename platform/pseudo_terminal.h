@@ -28,6 +28,14 @@ class PseudoTerminal {
   virtual bool LineSettings(SerialConfig& line) = 0;
   /// The descriptor to wait on (POSIX), -1 where there is none.
   virtual int WaitHandle() const = 0;
+  /// False once every process that opened the slave has closed it (until
+  /// one opens it again); true before anyone has opened it.
+  virtual bool FarEndOpen() const = 0;
+  /// After the last close of the slave: clears what a serial device does
+  /// not keep past its last close (its exclusive mode).
+  /// False when that cannot be done (an exclusive slave that an ordinary
+  /// user may not open); the caller then replaces the terminal.
+  virtual bool ResetAfterClose() = 0;
 };
 
 /// Creates a pseudo-terminal. Null on failure (then `error` says why), and
@@ -35,7 +43,9 @@ class PseudoTerminal {
 std::unique_ptr<PseudoTerminal> OpenPseudoTerminal(std::string& error);
 
 /// Waits until one of `terminals` has bytes, a stop signal arrived or
-/// `timeoutMs` passed. Returns the indices of the readable ones.
+/// `timeoutMs` passed. Returns the indices of the readable ones. A terminal
+/// whose far end is closed cannot be waited on: while there is one, the wait
+/// ends after at most 10 ms so that the caller looks again.
 std::vector<size_t> WaitForTerminals(const std::vector<PseudoTerminal*>& terminals, uint32_t timeoutMs);
 
 /// Makes `link` a symbolic link to `target`, replacing an existing link

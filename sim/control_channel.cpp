@@ -1,5 +1,6 @@
 #include "sim/control_channel.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -54,15 +55,20 @@ std::string RunOne(const std::string& line, const std::map<int, SimNetwork*>& po
   std::istringstream in(line);
   std::string command, portText, versionText, option;
   in >> command >> portText >> versionText;
-  if (command != "boot-loader" && command != "power-cycle")
+  if (command != "boot-loader" && command != "power-cycle" && command != "plug")
     return "unknown command '" + command + "'";
   int port = 0;
   if (!ParsePort(portText, port)) return "expected a port like COM3, not '" + portText + "'";
-  if (command == "power-cycle") {
+  if (command == "power-cycle" || command == "plug") {
     const auto at = ports.find(port);
     if (at == ports.end() || !at->second) return "COM" + std::to_string(port) + " is not served";
     if (!versionText.empty()) return "unknown option '" + versionText + "'";
-    at->second->PowerCycle(now);
+    if (command == "plug") {
+      // The cable an unplug fault pulled is back; the units kept running.
+      at->second->SetUnplugged(false);
+    } else {
+      at->second->PowerCycle(now);
+    }
     return "";
   }
   uint8_t version = 0, release = 0;
@@ -102,7 +108,17 @@ bool InstallBootLoader(SimUnit& unit, uint8_t version, uint8_t release,
       return false;
     }
   }
+  // The ROM's programming erases the boot region's sectors first, so
+  // nothing of a boot loader that was there (whole or not) is left.
+  const uint32_t base = FlashMemory::FlashBase(unit.mcuType);
+  for (uint64_t at = base; at < bootEnd;) {
+    const FlashRange sector = FlashMemory::SectorOf(unit.mcuType, static_cast<uint32_t>(at));
+    unit.flash.Erase(sector.first, std::min<uint32_t>(sector.last, static_cast<uint32_t>(bootEnd - 1)));
+    at = uint64_t{sector.last} + 1;
+  }
   for (const ImageRecord& r : image) unit.flash.Write(r.address, r.data);
+  // The boot loader the tool names is the one the unit has now.
+  unit.bootRegionTouched = false;
   unit.bootLoaderVersion = version;
   unit.bootLoaderRelease = release;
   unit.bootFlags = kNoSoftwareFlag;

@@ -20,7 +20,8 @@ struct SimUnit;
 /// turns the blank chip on port N into a unit running that boot loader, as
 /// programming the chip through its ROM loader would: the records of the
 /// image container PATH (boot-loader records, within the first 16 KiB of
-/// flash) go into its flash, and the unit comes up in its boot loader
+/// flash) go into its flash, whose boot region is erased first, and the
+/// unit comes up in its boot loader
 /// (address 1, at 9600 or 115200 baud) with boot flag bit 0 set, since no
 /// application software is in it yet. Relative paths start from `baseDir`.
 ///
@@ -28,7 +29,13 @@ struct SimUnit;
 ///
 /// switches the units on port N off and on again (at tick `now`): each
 /// restarts into its starting role, or its boot loader when its software
-/// area holds none, with a running programmer gone.
+/// area holds none, with a running programmer gone; a unit whose boot
+/// region holds no whole boot loader comes up as a blank chip.
+///
+///   plug COM<N>
+///
+/// puts back the cable of port N that an unplug fault pulled: the units,
+/// which kept running meanwhile, are heard again.
 ///
 /// The text comes from outside and is checked as such: at most 64 KiB and
 /// 100 commands, every field validated. Returns one line per command, "ok

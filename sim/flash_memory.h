@@ -45,10 +45,9 @@ class FlashMemory {
   /// never changed.
   uint64_t Stamp() const { return stamp_; }
 
-  /// Set by the flash programmer when it writes the boot-loader area (the
-  /// first 16 KiB of flash) or anything above it; at the next restart the
-  /// unit takes on the identity of what was written and clears them.
-  bool bootLoaderWritten = false;
+  /// Set by the flash programmer when it writes anything above the boot
+  /// area (the first 16 KiB of flash); at the next restart the unit takes on
+  /// the identity of the software there and clears it.
   bool softwareWritten = false;
 
   /// The backup region of an MCU type (the fields kept across a rewrite of

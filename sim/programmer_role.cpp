@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "sim/boot_loader_role.h"
+#include "sim/boot_region.h"
 #include "sim/role_reply.h"
 #include "sim/sim_unit.h"
 #include "sim/wire_bytes.h"
@@ -41,7 +42,7 @@ void ForEachSector(uint8_t mcuType, uint32_t first, uint32_t last, Visit visit) 
 
 void NoteWrite(SimUnit& unit, uint32_t first, uint32_t last) {
   const uint32_t base = FlashMemory::FlashBase(unit.mcuType);
-  if (first < base + kSoftwareOffset) unit.flash.bootLoaderWritten = true;
+  NoteBootRegionWrite(unit, first, last);
   if (last >= base + kSoftwareOffset) unit.flash.softwareWritten = true;
 }
 
@@ -176,8 +177,10 @@ uint8_t ProgramFlash(SimUnit& unit, uint32_t address, const uint8_t* data, size_
   if (!inside || !FlashMemory::InFlash(unit.mcuType, last)) return kResultBadAddress;
   // The first write into a sector this session erases the whole sector.
   ForEachSector(unit.mcuType, address, last, [&](const FlashRange& sector) {
-    if (unit.flashSession.erasedSectors.insert(sector.first).second)
+    if (unit.flashSession.erasedSectors.insert(sector.first).second) {
       unit.flash.Erase(sector.first, sector.last);
+      NoteWrite(unit, sector.first, sector.last);
+    }
   });
   unit.flash.Write(address, data, count);
   NoteWrite(unit, address, last);

@@ -90,7 +90,7 @@ TEST(SimProgrammer, DownloadThroughBootLoaderThenFlashWriteLeavesTheImageInFlash
   EXPECT_EQ(unit.flash.ReadByte(0x444C), 0xFF);  // the gap stays erased
   EXPECT_FALSE(unit.flash.HasData(0x5400, 0x5FFF));
   EXPECT_TRUE(unit.flash.softwareWritten);
-  EXPECT_FALSE(unit.flash.bootLoaderWritten);
+  EXPECT_FALSE(unit.bootRegionTouched);
 }
 
 TEST(SimProgrammer, WindowedWritesFollowTheirSequence) {
@@ -154,7 +154,7 @@ TEST(SimProgrammer, BackupFieldsRoundTripAndSurviveOnlyWhenWrittenBack) {
   ASSERT_EQ(AskProgrammer(unit, Command(0x42).U32(0x400).U16(512).Bytes(Pattern(512, 13)).Take()).back(), 0);
   EXPECT_EQ(unit.flash.Read(0x380, 128), second);
   EXPECT_EQ(unit.flash.Read(0, 768), boot);
-  EXPECT_TRUE(unit.flash.bootLoaderWritten);
+  EXPECT_TRUE(unit.bootRegionTouched);
 }
 
 TEST(SimProgrammer, FailuresAnswerWithResultCodes) {

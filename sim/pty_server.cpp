@@ -159,9 +159,30 @@ void PtyServer::TakeOutput(Port& port) {
   }
 }
 
+void PtyServer::WatchClose(Port& port) {
+  const bool open = port.pty->FarEndOpen();
+  const bool closedNow = port.farEndOpen && !open;
+  port.farEndOpen = open;
+  if (!closedNow || port.pty->ResetAfterClose()) return;
+  // An ordinary user cannot clear an exclusive slave that a killed program
+  // left behind; a fresh terminal behind the same links is what the next
+  // program then opens, as a serial device would be after its last close.
+  std::string error;
+  std::unique_ptr<PseudoTerminal> fresh = OpenPseudoTerminal(error);
+  if (!fresh) return;
+  for (const auto& link : port.links) MakeDeviceLink(fresh->slavePath(), link, error);
+  port.pty = std::move(fresh);
+}
+
 void PtyServer::ServeOutput(Port& port, uint32_t now) {
   port.network->Advance(now);
   TakeOutput(port);
+  if (!port.farEndOpen) {
+    // Nobody has the port open: the units' bytes go nowhere.
+    port.pending.clear();
+    port.written = 0;
+    return;
+  }
   while (!port.pending.empty() && static_cast<int32_t>(now - port.pending.front().deliverAt) >= 0) {
     TimedOutput& out = port.pending.front();
     // Bytes the program reads at other settings than they were sent with
@@ -226,6 +247,7 @@ size_t PtyServer::Step(uint32_t waitMs) {
   WaitForTerminals(terminals, NextDue(clock_.Ticks(), waitMs));
   size_t read = 0;
   for (auto& p : ports_) read += ServeInput(*p);
+  for (auto& p : ports_) WatchClose(*p);
   const uint32_t now = clock_.Ticks();
   for (auto& p : ports_) ServeOutput(*p, now);
   PollControl();

@@ -18,7 +18,9 @@ namespace kel::sim {
 /// DIR/comN (and WINEPREFIX/dosdevices/comN when asked) so that the program
 /// finds it as COM N. The program's speed and parity are read from the
 /// terminal settings whenever bytes arrive; units answer only when they
-/// match, as on a real line.
+/// match, as on a real line. A port nobody has open behaves as a serial
+/// device does: what the units send meanwhile is lost, and the program's
+/// last close ends its exclusive mode.
 class PtyServer {
  public:
   explicit PtyServer(Clock& clock) : clock_(clock) {}
@@ -63,11 +65,13 @@ class PtyServer {
     size_t written = 0;               ///< bytes of pending.front() already written
     std::string label;                ///< "COMn", for the transcript
     std::FILE* transcriptFile = nullptr;
+    bool farEndOpen = true;  ///< a program has the port open (or never had)
   };
 
   size_t ServeInput(Port& port);
   void TakeOutput(Port& port);
   void ServeOutput(Port& port, uint32_t now);
+  void WatchClose(Port& port);
   uint32_t NextDue(uint32_t now, uint32_t waitMs) const;
   void PollControl();
   static void WriteTranscript(const TranscriptEntry& entry, void* context);

@@ -5,6 +5,7 @@
 
 #include "platform/memory_serial.h"
 #include "sim/application_role.h"
+#include "sim/boot_region.h"
 #include "sim/isp_role.h"
 #include "sim/proxy_role.h"
 #include "sim/role_reply.h"
@@ -378,6 +379,12 @@ void SimNetwork::StartRestart(SimUnit& unit, uint32_t at, SimRole role) {
 
 void SimNetwork::FinishRestart(SimUnit& unit) {
   unit.restarting = false;
+  // The chip starts a boot loader only when its boot region holds a whole
+  // one; else its ROM loader runs, whatever the flash holds above it.
+  if (!TakeOnBootRegion(unit)) {
+    unit.restartRole = SimRole::kBlankChip;
+    unit.bootWindowUntil = 0;
+  }
   // The boot loader starts the application only when there is one: after
   // the software area was erased or rewritten it looks again, and with
   // nothing there it keeps control and reports "no application software".

@@ -6,6 +6,7 @@
 
 #include "platform/memory_serial.h"
 #include "platform/virtual_clock.h"
+#include "sim/control_channel.h"
 #include "sim/memory_peer.h"
 #include "sim/sim_test_support.h"
 
@@ -177,6 +178,9 @@ TEST_F(DisplayNetworkTest, EachFaultKindDoesWhatItSays) {
   EXPECT_TRUE(Send(request).empty());
   EXPECT_TRUE(Send(PingRequest(10)).empty());
   EXPECT_TRUE(network.unplugged());
+  // The cable goes back in through the control channel; the unit kept running.
+  EXPECT_EQ(RunControlCommands("plug COM3\n", {{3, &network}}, ""), "ok plug COM3\n");
+  EXPECT_EQ(Send(request), good);
 }
 
 TEST(SimJig, ForwardsProxiedFramesToTheUnitOnItsSecondPort) {

@@ -53,6 +53,8 @@ struct SimUnit {
   std::string informationText;
   std::vector<uint16_t> debugLogFiles;  ///< file numbers reported by GetDebugLogs
   uint8_t bootInfoByte = 1;
+  /// The boot loader the unit reports: the scenario's until its boot region
+  /// is rewritten, then what the region holds (boot_region.h).
   uint8_t bootLoaderVersion = 4;
   uint8_t bootLoaderRelease = 14;
   uint8_t bootFlags = 0x02;
@@ -121,6 +123,10 @@ struct SimUnit {
 
   // ---- memory ----
   FlashMemory flash;
+  /// The boot region was erased or written since power-on (or since the
+  /// control channel gave the unit a boot loader): from then on its
+  /// contents decide whether the chip starts a boot loader at all.
+  bool bootRegionTouched = false;
   FlashSession flashSession;  ///< the running programmer's state; cleared by a restart
   FileStore files;
   SimRam ram;                 ///< bytes written to RAM by write memory

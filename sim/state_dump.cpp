@@ -5,6 +5,7 @@
 #include <fstream>
 #include <vector>
 
+#include "sim/boot_region.h"
 #include "sim/sim_network.h"
 
 namespace kel::sim {
@@ -69,17 +70,29 @@ std::string Hex(uint32_t value, int digits) {
   return text;
 }
 
+const char* BootRegionName(BootRegionState state) {
+  switch (state) {
+    case BootRegionState::kScenario:
+      return "scenario";
+    case BootRegionState::kWhole:
+      return "whole";
+    case BootRegionState::kBroken:
+      return "broken";
+  }
+  return "?";
+}
+
 std::string Summary(const SimUnit& u) {
   char text[512];
   std::snprintf(
       text, sizeof text,
       "name = %s\nrole = %s\ncard = %u\ncircuit = %u\nmcu = %u\nsoftware = %d.%02dr%02u\n"
-      "build = %d\nboot-loader = %ur%u\nboot-flags = 0x%02X\nchecksum = 0x%08X\ncrc = 0x%04X\n"
-      "baud = %d\nparity = %s\n",
+      "build = %d\nboot-loader = %ur%u\nboot-region = %s\nboot-flags = 0x%02X\n"
+      "checksum = 0x%08X\ncrc = 0x%04X\nbaud = %d\nparity = %s\n",
       u.name.c_str(), DumpRoleName(u.role), u.cardNumber, u.circuitCode, u.mcuType,
       u.softwareVersion / 100, u.softwareVersion % 100, u.softwareRelease, u.buildIncrement,
-      u.bootLoaderVersion, u.bootLoaderRelease, u.bootFlags, u.reportedChecksum, u.reportedCrc,
-      u.baudRate, u.evenParity ? "even" : "none");
+      u.bootLoaderVersion, u.bootLoaderRelease, BootRegionName(ReadBootRegion(u).state),
+      u.bootFlags, u.reportedChecksum, u.reportedCrc, u.baudRate, u.evenParity ? "even" : "none");
   return text;
 }
 

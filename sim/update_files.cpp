@@ -1,5 +1,6 @@
 #include "sim/update_files.h"
 
+#include "sim/boot_region.h"
 #include "sim/crc16.h"
 #include "sim/file_checksums.h"
 #include "sim/programmer_role.h"
@@ -14,7 +15,6 @@ namespace {
 constexpr uint32_t kEndMarker = 0xFFFFFFFF;
 constexpr uint8_t kBootNoSoftware = 0x01;
 constexpr uint8_t kBootFlashCheckFailed = 0x04;
-constexpr uint8_t kBootPreProduction = 0x80;
 constexpr uint8_t kFirstLpc = 3;
 constexpr uint8_t kLastLpc = 7;
 
@@ -94,11 +94,6 @@ void TakeOnSoftware(SimUnit& unit) {
   }
 }
 
-void TakeOnBootLoader(SimUnit& unit) {
-  unit.bootLoaderRelease = kDeliveredBootLoaderRelease;
-  unit.bootFlags &= static_cast<uint8_t>(~kBootPreProduction);
-}
-
 // Boot loader or software image with its Fletcher checksum.
 void ApplyImageFile(SimUnit& unit, uint16_t fileNumber, bool bootLoader) {
   const SimFile* file = unit.files.Find(kUpdateDrive, fileNumber);
@@ -113,11 +108,20 @@ void ApplyImageFile(SimUnit& unit, uint16_t fileNumber, bool bootLoader) {
   // the old software is left beyond the end of the new one.
   std::vector<FlashRange> alsoErase;
   if (!bootLoader) alsoErase = SoftwareRegions(UnitTypeOfCard(unit.cardNumber), unit.mcuType);
-  Install(unit, records, alsoErase);
-  if (bootLoader) {
-    TakeOnBootLoader(unit);
-  } else {
+  if (!bootLoader) {
+    Install(unit, records, alsoErase);
     TakeOnSoftware(unit);
+    return;
+  }
+  // The unit's updater puts a boot loader in only when the result starts:
+  // an image that does not leave a whole boot region changes nothing.
+  const FlashMemory before = unit.flash;
+  const bool touched = unit.bootRegionTouched;
+  Install(unit, records, alsoErase);
+  unit.bootRegionTouched = true;
+  if (!TakeOnBootRegion(unit)) {
+    unit.flash = before;
+    unit.bootRegionTouched = touched;
   }
 }
 
@@ -191,7 +195,6 @@ bool AcceptsUpdateFiles(const SimUnit& unit) {
 }
 
 void ApplyPendingUpdates(SimUnit& unit) {
-  if (unit.flash.bootLoaderWritten) TakeOnBootLoader(unit);
   if (unit.flash.softwareWritten) TakeOnSoftware(unit);
   if (AcceptsUpdateFiles(unit)) {
     CheckProgrammerFile(unit);
@@ -199,7 +202,6 @@ void ApplyPendingUpdates(SimUnit& unit) {
     ApplyImageFile(unit, kSoftwareUpdateFile, false);
     ApplyResourceFile(unit);
   }
-  unit.flash.bootLoaderWritten = false;
   unit.flash.softwareWritten = false;
   unit.flashSession.Clear();
 }

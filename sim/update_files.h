@@ -19,9 +19,6 @@ constexpr uint16_t kProgrammerFile = 0;            ///< programmer image + CRC-1
 constexpr uint8_t kResourceDrive = 177;
 constexpr uint16_t kResourceFile = 0;
 
-/// The boot-loader release of the boot loader the update files carry.
-constexpr uint8_t kDeliveredBootLoaderRelease = 24;
-
 /// One record of an image container.
 struct ImageRecord {
   uint32_t address = 0;
@@ -37,10 +34,11 @@ bool ParseRecordImage(const uint8_t* bytes, size_t size, std::vector<ImageRecord
 /// loader release 14 or later, an LPC microcontroller and unit flags bit 0.
 bool AcceptsUpdateFiles(const SimUnit& unit);
 
-/// Called by the core when a unit restarts. First the unit takes on what the
-/// flash programmer wrote since the last restart (a new boot loader reports
-/// the delivered release; new software reports its version when its check
-/// values identify it, and "no software" when its regions were left blank).
+/// Called by the core when a unit restarts into its application. First the
+/// unit takes on the software the flash programmer wrote since the last
+/// restart (new software reports its version when its check values identify
+/// it, and "no software" when its regions were left blank; the boot loader
+/// is taken from the boot region at every restart, boot_region.h).
 /// Then, when the unit accepts update files, it checks and applies the ones
 /// it holds: boot loader, software, resource file and programmer. A file is
 /// consumed either way; one whose check value or layout is wrong changes

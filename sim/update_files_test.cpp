@@ -4,6 +4,7 @@
 
 #include "images/embedded_blobs.h"
 
+#include "sim/boot_region.h"
 #include "sim/crc16.h"
 #include "sim/file_checksums.h"
 #include "sim/sim_unit.h"
@@ -87,7 +88,7 @@ TEST(SimUpdateFiles, EmbeddedSoftwareIsReportedAsTheNewVersion) {
     ApplyPendingUpdates(unit);
     EXPECT_EQ(unit.softwareVersion, 610);
     EXPECT_EQ(unit.softwareRelease, 57);
-    EXPECT_EQ(unit.bootLoaderRelease, kDeliveredBootLoaderRelease);
+    EXPECT_EQ(unit.bootLoaderRelease, 24);  // the embedded boot loaders' trailer
     const SoftwareCheck check = ReportedSoftwareCheck(unit);
     EXPECT_EQ(check.checksum, c.checksum);
     EXPECT_EQ(check.crc, c.crc);
@@ -98,14 +99,27 @@ TEST(SimUpdateFiles, BootLoaderUpdateKeepsTheBackupFields) {
   SimUnit unit = UpdatableUnit();
   const std::vector<uint8_t> backup = Pattern(256, 3);
   unit.flash.Write(0x300, backup);
+  const EmbeddedBlob* image = FindEmbeddedBlob("boot_kt3_lpc1768");
+  ASSERT_NE(image, nullptr);
+  unit.files.Put(1, kBootLoaderUpdateFile, WithFletcher({image->data(), image->data() + image->size()}));
+  ApplyPendingUpdates(unit);
+  EXPECT_EQ(unit.flash.Read(0x300, 256), backup);
+  EXPECT_EQ(ReadBootRegion(unit).state, BootRegionState::kWhole);
+  EXPECT_EQ(unit.bootLoaderRelease, 24);
+  EXPECT_EQ(unit.bootFlags & 0x80, 0);
+}
+
+// The unit's updater checks what it would leave: a boot-loader image without
+// a whole trailer is not put in, and the old boot loader stays.
+TEST(SimUpdateFiles, BootLoaderThatWouldNotStartIsNotPutIn) {
+  SimUnit unit = UpdatableUnit();
   const std::vector<uint8_t> low = Pattern(768, 4), high = Pattern(3000, 5);
   unit.files.Put(1, kBootLoaderUpdateFile, WithFletcher(BuildRecordImage(0, {{0, low}, {0x400, high}})));
   ApplyPendingUpdates(unit);
-  EXPECT_EQ(unit.flash.Read(0, 768), low);
-  EXPECT_EQ(unit.flash.Read(0x300, 256), backup);
-  EXPECT_EQ(unit.flash.Read(0x400, 3000), high);
-  EXPECT_EQ(unit.bootLoaderRelease, kDeliveredBootLoaderRelease);
-  EXPECT_EQ(unit.bootFlags & 0x80, 0);
+  EXPECT_FALSE(unit.flash.HasData(0, 0x3FFF));
+  EXPECT_EQ(ReadBootRegion(unit).state, BootRegionState::kScenario);
+  EXPECT_EQ(unit.bootLoaderRelease, 14);
+  EXPECT_EQ(unit.files.Find(1, kBootLoaderUpdateFile), nullptr);  // consumed all the same
 }
 
 TEST(SimUpdateFiles, MisplacedOrMalformedImagesAreRefused) {

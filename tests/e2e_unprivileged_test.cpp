@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -73,6 +74,19 @@ TEST_F(UnprivilegedRun, InterrogatesAUnitAndLeavesThePortForTheNextRun) {
   struct stat info {};
   ASSERT_EQ(stat(Logs().back().c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, uid_);
+}
+
+// A run killed while it holds the port leaves its exclusive mode on the
+// device only until its last descriptor closes, as a serial device does:
+// the next run, an ordinary user's too, opens the port (and takes over the
+// lock marker the killed run left).
+TEST_F(UnprivilegedRun, ARunAfterAKilledOneOpensThePort) {
+  StartSim(std::string(kOnComThree) + kKt3WithTwoRemotes, 3);
+  HandOverPort(3);
+  RunAndSignal("-i -y 3", 300, SIGKILL, "", lockDir() + "/lockPonderixCommPort3");
+  ASSERT_EQ(Run("-i -y 3"), 0) << output;
+  EXPECT_FALSE(Has("is being used by another application")) << output;
+  EXPECT_TRUE(Has("Ponderix Unit(s) found: 7 9\r\n")) << output;
 }
 
 // Log extraction as an ordinary user: the folder beside the program is

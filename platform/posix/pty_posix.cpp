@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -35,12 +37,21 @@ int32_t RateOf(speed_t code) {
   return 0;
 }
 
+// How often a wait looks again at a terminal whose far end is closed: the
+// master reports a hang-up at once for as long as nobody has the slave open,
+// so it cannot be waited on until the program opens the port again.
+constexpr int kClosedRecheckMs = 10;
+
+// True when the master reports that no process has the slave open.
+bool HungUp(int master) {
+  pollfd fd{master, POLLIN, 0};
+  return poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP) != 0 && (fd.revents & POLLIN) == 0;
+}
+
 class PosixPseudoTerminal : public PseudoTerminal {
  public:
-  PosixPseudoTerminal(int master, int slave, std::string path)
-      : master_(master), slave_(slave), path_(std::move(path)) {}
+  PosixPseudoTerminal(int master, std::string path) : master_(master), path_(std::move(path)) {}
   ~PosixPseudoTerminal() override {
-    if (slave_ >= 0) close(slave_);
     if (master_ >= 0) close(master_);
   }
 
@@ -77,9 +88,23 @@ class PosixPseudoTerminal : public PseudoTerminal {
 
   int WaitHandle() const override { return master_; }
 
+  bool FarEndOpen() const override { return !HungUp(master_); }
+
+  bool ResetAfterClose() override {
+    // A serial device forgets its exclusive mode at its last close; a
+    // pseudo-terminal keeps it while its master lives. The slave is opened
+    // for a moment to clear it, which an ordinary user cannot do while the
+    // mode is set. Its queues are left alone: the program may be opening
+    // the port again right now, and it empties them itself when it does.
+    const int slave = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0) return false;
+    ioctl(slave, TIOCNXCL);
+    close(slave);
+    return true;
+  }
+
  private:
   int master_;
-  int slave_;
   std::string path_;
 };
 
@@ -98,9 +123,9 @@ std::unique_ptr<PseudoTerminal> OpenPseudoTerminal(std::string& error) {
     return nullptr;
   }
   fcntl(master, F_SETFD, FD_CLOEXEC);
-  // Holding the slave open keeps the master from reporting a hang-up while
-  // no program has the port open. It is never locked, so the program's own
-  // exclusive open still succeeds.
+  // The slave is opened only to set it up: like a serial device, it is
+  // closed whenever no program has the port open, so that the program's
+  // last close acts as a real port's does (see ResetAfterClose).
   const int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (slave < 0) {
     error = std::string("cannot open ") + name + ": " + std::strerror(errno);
@@ -116,19 +141,36 @@ std::unique_ptr<PseudoTerminal> OpenPseudoTerminal(std::string& error) {
     cfsetospeed(&t, B19200);
     tcsetattr(slave, TCSANOW, &t);
   }
-  return std::make_unique<PosixPseudoTerminal>(master, slave, name);
+  close(slave);
+  return std::make_unique<PosixPseudoTerminal>(master, name);
 }
 
 std::vector<size_t> WaitForTerminals(const std::vector<PseudoTerminal*>& terminals, uint32_t timeoutMs) {
+  // Terminals whose far end is closed are left out of the wait (they would
+  // end it at once) and looked at again every few milliseconds.
   std::vector<pollfd> fds;
-  for (PseudoTerminal* t : terminals) fds.push_back({t->WaitHandle(), POLLIN, 0});
+  std::vector<size_t> index;
+  bool anyClosed = false;
+  for (size_t i = 0; i < terminals.size(); ++i) {
+    if (!terminals[i]->FarEndOpen()) {
+      anyClosed = true;
+      continue;
+    }
+    fds.push_back({terminals[i]->WaitHandle(), POLLIN, 0});
+    index.push_back(i);
+  }
+  const size_t open = fds.size();
   const int stopFd = StopSignalFd();
   if (stopFd >= 0) fds.push_back({stopFd, POLLIN, 0});
+  int wait = static_cast<int>(timeoutMs);
+  if (anyClosed) wait = std::min(wait, kClosedRecheckMs);
   std::vector<size_t> ready;
-  const int n = poll(fds.data(), fds.size(), static_cast<int>(timeoutMs));
+  const int n = poll(fds.data(), fds.size(), wait);
   if (n <= 0) return ready;
-  for (size_t i = 0; i < terminals.size(); ++i) {
-    if (fds[i].revents & POLLIN) ready.push_back(i);
+  // A terminal whose far end closed during the wait ends it with a hang-up
+  // and nothing to read; the next wait leaves it out.
+  for (size_t i = 0; i < open; ++i) {
+    if (fds[i].revents & POLLIN) ready.push_back(index[i]);
   }
   return ready;
 }
