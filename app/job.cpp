@@ -13,7 +13,10 @@
 #include "runtime/log_file.h"
 #include "runtime/parameter_file.h"
 #include "unit/boot_tool.h"
+#include "unit/link_speed.h"
 #include "unit/port_search.h"
+#include "unit/programmer_note.h"
+#include "unit/programmer_probe.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_reset.h"
 #include "unit/speed_scope.h"
@@ -33,6 +36,11 @@ namespace {
 // Jobs whose layers are not part of this build end the run plainly instead
 // of pretending to have done their work.
 constexpr char kNotAvailable[] = "Function not available in this build: ";
+constexpr char kProgrammerRunningLine[] =
+    "The unit is running its flash programmer: an update was cut short. Do not switch the unit "
+    "off: run the update again to finish it.\r\n";
+// From this software version on, file blocks are acknowledged.
+constexpr int kSoftwareWithAckBlocks = 604;
 
 // The jobs a run can be asked for.
 enum class Job { kManufacturingUpdate, kManufacturingReport, kInterrogate, kExtractLogs, kUpdate };
@@ -72,6 +80,12 @@ void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
   if (link.port.OpenPort()) CheckUnitId(link, unit);
 }
 
+// The folder a file path lies in; empty for a bare name or none.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of(PathSeparator());
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 }  // namespace
 
 void RunJob(Runtime& rt) {
@@ -107,9 +121,27 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
     }
     ProgramBlankChip(rt, link, unit);
   }
-  if (!ConnectToUnit(link, unit)) rt.FatalError("Unable to connect to Ponderix unit");
-  ReadExtendedInfo(link, unit);
-  ReadAdvancedInfo(link, unit);
+  if (unit.connectionMode == modeFlashProgrammer) {
+    // An update cut short left the unit running its flash programmer: only
+    // an update can finish with it, and nothing may restart it before.
+    if (!NoteOfProgrammer(link)) RefuseUnnotedProgrammer(link);
+    if (job != Job::kUpdate && job != Job::kManufacturingUpdate) {
+      rt.out.Print(Sink::kInfo, kProgrammerRunningLine);
+      rt.FatalError(kProgrammerRunningMessage);
+    }
+    RestoreConnection(link, kLongTimeoutMs);
+    link.state.software604OrLater = unit.softwareVersion >= kSoftwareWithAckBlocks;
+  } else {
+    if (!ConnectToUnit(link, unit)) rt.FatalError("Unable to connect to Ponderix unit");
+    ReadExtendedInfo(link, unit);
+    ReadAdvancedInfo(link, unit);
+    // The unit on the port answers in its software or boot loader: a note
+    // of a programmer left running in it is out of date.
+    ProgrammerNote note(rt.registry, link.port.settings().portNumber);
+    if (const std::optional<NotedProgrammer> noted = note.Read(); noted && noted->jigAddress == 0) {
+      note.Remove();
+    }
+  }
   // From here on the jobs may move the unit (and a test jig's proxy) to the
   // programming speed; every way out puts them back.
   SpeedScope speedScope(link, unit);
@@ -133,6 +165,7 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       RemoteFileAccess files(link);
       BootToolProgrammer bootToolProgrammer;
       UpdateSession session{link, transfer, files, bootToolProgrammer};
+      session.recordFolder = FolderOf(historyPath);
       std::optional<UpdateHistory> history;
       if (!historyPath.empty()) session.history = &history.emplace(rt, historyPath);
       FieldUpdateUnit(session, unit, true, rt.options.firstUnitOnly);
@@ -145,6 +178,7 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       RemoteFileAccess files(link);
       BootToolProgrammer bootToolProgrammer;
       UpdateSession session{link, transfer, files, bootToolProgrammer};
+      session.recordFolder = FolderOf(historyPath);
       std::optional<UpdateHistory> history;
       if (!historyPath.empty()) session.history = &history.emplace(rt, historyPath);
       const bool updated = ManufacturingUpdateUnit(session, unit, target);

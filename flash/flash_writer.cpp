@@ -130,10 +130,13 @@ bool ProgramRecord(Link& link, TransferState& transfer, const UnitInfo& unit,
 }
 
 // Runs the hook with nothing in flight: the backup writes are single
-// exchanges that must not meet the replies of windowed writes.
+// exchanges that must not meet the replies of windowed writes. A hook that
+// fails does not stop the image: a boot loader left half written would
+// never start again, so the rest is written and the failure told after it.
 bool RunWriteBack(Link& link, TransferState& transfer, UnitInfo& unit, WriteBack& writeBack) {
   if (!DrainProgramWindow(link, transfer.programWindow)) return false;
-  return writeBack.Run(unit);
+  if (!writeBack.Run(unit)) transfer.writeBackFailed = true;
+  return true;
 }
 
 }  // namespace
@@ -144,6 +147,8 @@ bool WriteFlash(Link& link, TransferState& transfer, UnitInfo& unit, const Image
   Output& out = rt.out;
   out.Print(Sink::kInfo, "Updating Ponderix software (do not turn off the power!)...\r\n");
   out.Print(Sink::kDebug, "Writing to MCU flash\r\n");
+  transfer.imageWritten = false;
+  transfer.writeBackFailed = false;
   RecordImage records;
   if (!records.Parse(image.bytes, image.size)) return false;
   if (unit.flashBlockSize == 0) unit.flashBlockSize = kDefaultBlockSize;
@@ -167,13 +172,15 @@ bool WriteFlash(Link& link, TransferState& transfer, UnitInfo& unit, const Image
   // An image that ends inside the first block still gets its fields back.
   if (pending.armed() && !RunWriteBack(link, transfer, unit, pending)) return false;
 
+  transfer.imageWritten = true;
+
   lowered.Restore();
   out.Print(Sink::kConsole, "\r\n");
   transfer.progress.Reset();
   meter.ReportSent(out, rt.clock.Ticks(), link.port);
   TraceComplete(out);
   EndHardwareHandshake(link);
-  return true;
+  return !transfer.writeBackFailed;
 }
 
 }  // namespace kel

@@ -12,7 +12,8 @@ struct TransferState;
 
 /// Run once the first block of the MCU's flash has been rewritten, before
 /// anything past the backup region is written: puts the backup fields back
-/// (WriteBackupFields). False stops the write.
+/// (WriteBackupFields). False does not stop the write: the rest of the image
+/// is written, and WriteFlash then fails with TransferState::writeBackFailed.
 using WriteBackHook = std::function<bool(UnitInfo&)>;
 
 /// Writes a boot-loader or software image into the MCU's flash through the
@@ -29,8 +30,9 @@ using WriteBackHook = std::function<bool(UnitInfo&)>;
 /// ("Unable to program unit: internal error (buffer size is too small)");
 /// every record is checked before anything is erased or written. False when
 /// the image is not valid, the erase or a block failed (a hardware failure
-/// the unit reported included) or the hook failed. The windows are empty
-/// after a true return.
+/// the unit reported included) or the hook failed; TransferState's
+/// imageWritten and writeBackFailed tell which. The windows are empty after
+/// a true return.
 bool WriteFlash(Link& link, TransferState& transfer, UnitInfo& unit, const ImageRef& image,
                 const WriteBackHook& writeBack);
 

@@ -126,6 +126,7 @@ bool DownloadProgrammer(Link& link, TransferState& transfer, UnitInfo& unit, con
   // tells whether it runs.
   TransferToRamProgram(link, programmer.startAddress());
   unit.connectionMode = modeFlashProgrammer;
+  link.state.unitLeftIn = modeFlashProgrammer;
   EndHardwareHandshake(link);
   if (!ChangePacketBaudRate(link, kFallbackSpeed, false, kLongTimeoutMs)) {
     rt.FatalError("Unable to change baudrate");

@@ -34,6 +34,22 @@ struct TransferState {
   ChunkWindow programChunks;    ///< buffered flash writes
   ProgressDisplay progress;
   BackupCopy backup;
+
+  /// How the last WriteFlash went: every record was written (whatever the
+  /// write-back hook did), and the hook failed (the image was written whole
+  /// all the same).
+  bool imageWritten = false;
+  bool writeBackFailed = false;
+
+  /// Forgets what a failed transfer left in the windows, so that an image
+  /// can be sent again from its start.
+  void ClearWindows() {
+    writeWindow.Clear();
+    downloadChunks.Clear();
+    programWindow.Clear();
+    programChunks.Clear();
+    programWindow.sequence = 0;
+  }
 };
 
 }  // namespace kel

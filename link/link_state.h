@@ -51,6 +51,16 @@ struct LinkState {
   int32_t homeBaudRate = 0;
   bool homeEvenParity = false;
 
+  /// The unit this run took out of its software, for the way out of the
+  /// run to restart: 2 while the run has it in its boot loader, 3 while its
+  /// flash programmer runs (the unit record's modes), 0 when there is
+  /// nothing to restart (never taken out, or restarted since).
+  uint8_t unitLeftIn = 0;
+  /// The boot loader is being written (or was cut short): the unit's boot
+  /// region may not hold a whole boot loader, so it must not be restarted
+  /// or switched off until a whole one is written.
+  bool bootRegionIncomplete = false;
+
   /// Called with the unit's address and the new speed just before a speed
   /// change is asked of a unit, and whether it goes through a proxy
   /// (SpeedScope notes the connected unit's found speed there first);

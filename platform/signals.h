@@ -30,6 +30,11 @@ bool StopRequested();
 /// While held, a stop signal that arrives is only noted: StopRequested is
 /// false and no wait is cut short. Released, a noted stop acts as usual.
 void HoldStops(bool held);
+/// True while stops are held.
+bool StopsHeld();
+/// True when a stop signal has arrived while stops are held, and waits for
+/// their release.
+bool StopWaiting();
 
 /// Ends the process with exit code 1 (running the exit handler) when a stop
 /// signal has arrived. Called from every wait loop. Once it has acted, the

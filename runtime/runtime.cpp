@@ -36,10 +36,12 @@ void Runtime::RestoreLink() {
   restoreLink = nullptr;
   restoringLink = true;
   // A stop that comes now waits: the put-back is short and bounded, and
-  // the way out under way keeps its own message and exit code.
+  // the way out under way keeps its own message and exit code. Stops held
+  // already (a boot loader being written) stay held.
+  const bool held = StopsHeld();
   HoldStops(true);
   restore();
-  HoldStops(false);
+  HoldStops(held);
   restoringLink = false;
 }
 

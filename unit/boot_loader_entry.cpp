@@ -126,6 +126,7 @@ bool InitialiseForUpdate(Link& link, UnitInfo& unit) {
   if (!answered && !WaitForBootLoader(link, unit)) return false;
 
   unit.connectionMode = modePonderixBootLoader;
+  link.state.unitLeftIn = modePonderixBootLoader;
   SetReceiveTimeout(link, kNormalTimeoutMs);
   ReadBootLoaderRelease(link, unit);
   GetBufferSize(link, unit);

@@ -14,6 +14,7 @@ void ProgressDisplay::Start(uint32_t total) {
 
 void ProgressDisplay::Advance(Output& out, uint64_t bytes) {
   done_ += bytes;
+  if (onAdvance) onAdvance();
   if (total_ == 0) return;
   const uint64_t due = std::min<uint64_t>(done_, total_) * kDots / total_;
   for (; dots_ < due; ++dots_) out.Print(Sink::kConsole, ".");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace kel {
 
@@ -21,6 +22,10 @@ class ProgressDisplay {
 
   uint32_t total() const { return total_; }
   uint32_t dotsPrinted() const { return dots_; }
+
+  /// Called at every Advance while set: work that watches a long transfer
+  /// (held stops) looks in as it goes.
+  std::function<void()> onAdvance;
 
  private:
   uint32_t total_ = 0;

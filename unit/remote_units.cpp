@@ -9,6 +9,8 @@
 #include "unit/link_speed.h"
 #include "unit/proxy_switch.h"
 #include "unit/rpc_identification.h"
+#include "unit/programmer_note.h"
+#include "unit/programmer_probe.h"
 #include "unit/rpc_proxy.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
@@ -174,26 +176,47 @@ bool SearchForMatchingProxyUnit(Link& link, UnitInfo& connected, uint8_t unitTyp
 
   UnitInfo target;
   target.unitAddress = behind.unitAddress;
+  bool inProgrammer = false;
   if (behind.bootLoader) {
     target.connectionMode = modePonderixBootLoader;
     out.Print(Sink::kDebug, "-- found unit (boot loader)\r\n");
     // The jig cannot tell the boot loader from a flash programmer that an
-    // interrupted update left running in RAM; only the boot loader gives
-    // the unit's identity. Without it the unit is met as a directly
-    // connected one that does not answer: the operator is asked to switch
-    // it off and on, and its boot loader is waited for through the jig.
+    // interrupted update left running in RAM. A programmer answers its own
+    // calls: the unit it runs in is the one the port's note names, and the
+    // update is finished through it (a power cycle could leave a boot
+    // loader cut short unable to start). Neither answering, the unit is met
+    // as a directly connected one that does not: the operator is asked to
+    // switch it off and on, and its boot loader is waited for through the jig.
     if (!ReadUnitInfo(link, target)) {
-      out.Print(Sink::kDebug, "-- no boot loader answers (a flash programmer left running?)\r\n");
-      target.connectionMode = modeUnknown;
+      if (ProgrammerAnswers(link, static_cast<int32_t>(behind.baudRate), target)) {
+        const std::optional<NotedProgrammer> noted = NoteOfProgrammer(link);
+        if (!noted) RefuseUnnotedProgrammer(link);
+        out.Print(Sink::kDebug, "-- found unit (flash programmer)\r\n");
+        TakeNotedIdentity(target, *noted);
+        target.connectionMode = modeFlashProgrammer;
+        target.unitAddress = link.state.bootLoaderAddress;
+        SaveConnection(link);
+        inProgrammer = true;
+      } else {
+        out.Print(Sink::kDebug, "-- no boot loader answers (a flash programmer left running?)\r\n");
+        target.connectionMode = modeUnknown;
+      }
     }
   } else {
     target.connectionMode = modeApplication;
     out.Print(Sink::kDebug, "-- found unit ID = ", Hex(behind.unitAddress, 2), "\r\n");
   }
+  if (!inProgrammer && NoteOfProgrammer(link)) {
+    // The unit behind the jig answers in its software or boot loader: the
+    // note of a programmer left running in it is out of date.
+    ProgrammerNote(rt.registry, link.port.settings().portNumber).Remove();
+  }
 
-  if (ConnectToUnit(link, target)) {
-    ReadExtendedInfo(link, target);
-    ReadAdvancedInfo(link, target);
+  if (inProgrammer || ConnectToUnit(link, target)) {
+    if (!inProgrammer) {
+      ReadExtendedInfo(link, target);
+      ReadAdvancedInfo(link, target);
+    }
     if (MatchesProduct(target, unitType, mcuA, mcuB)) {
       if (!IsJigDisplay(target)) {
         out.Print(Sink::kDebug, "-- found\r\n");

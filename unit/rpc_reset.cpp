@@ -4,6 +4,7 @@
 #include "runtime/runtime.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
+#include "unit/unit_left.h"
 
 namespace kel {
 
@@ -45,7 +46,10 @@ bool Reset(Link& link, UnitInfo& unit) {
   if (unit.connectionMode == modePonderixBootLoader || unit.connectionMode == modeFlashProgrammer) {
     RpcRequest request(link.state.bootLoaderAddress, rpc::kReset);
     const bool done = AnnouncedAttempts(link, "Reset", request, kBootLoaderResetAttempts);
-    if (done) unit.connectionMode = modeUnknown;
+    if (done) {
+      unit.connectionMode = modeUnknown;
+      UnitRestarted(link);
+    }
     return done;
   }
   link.runtime.out.Print(Sink::kDebug, "Unknown unit mode\r\n");

@@ -17,6 +17,8 @@ class SlotRing {
 
   bool empty() const { return count_ == 0; }
   size_t count() const { return count_; }
+  /// Forgets every outstanding request (a transfer begun again from its start).
+  void Clear() { head_ = tail_ = count_ = 0; }
 
   /// True when the oldest request must be retired before another is sent
   /// with at most `limit` outstanding.

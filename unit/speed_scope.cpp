@@ -9,6 +9,7 @@
 #include "unit/proxy_switch.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_proxy.h"
+#include "unit/unit_left.h"
 
 namespace kel {
 
@@ -73,6 +74,9 @@ void SpeedScope::NoteFoundSpeed(int32_t baudRate, bool connectedUnit) {
 void SpeedScope::PutBack() {
   Output& out = link_.runtime.out;
   if (!link_.port.isOpen()) return;
+  // First the unit the run left in its boot loader or programmer, which
+  // may sit behind the test jig's proxy that is put back next.
+  RestartUnitLeftOut(link_);
   ProxySettings& proxy = link_.packets.proxy();
   if (proxy.on) {
     out.Print(Sink::kDebug, "-- putting the test jig's proxy back\r\n");

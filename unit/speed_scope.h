@@ -11,10 +11,11 @@ namespace kel {
 
 /// While it lives, every way out of the run (the orderly end, a fatal
 /// error, a stop signal) first puts back what the run moved since the
-/// connected unit was found: a test jig's proxy (its link to the unit
-/// behind it back at that unit's speed, forwarding ended), then the
-/// connected unit and the link at the speed and parity the unit was found
-/// at. Registered with the runtime (Runtime::restoreLink), which runs it at
+/// connected unit was found: the unit it left in its boot loader or flash
+/// programmer restarted (RestartUnitLeftOut), a test jig's proxy (its link
+/// to the unit behind it back at that unit's speed, forwarding ended), then
+/// the connected unit and the link at the speed and parity the unit was
+/// found at. Registered with the runtime (Runtime::restoreLink), which runs it at
 /// most once; it never ends the run itself and takes a few seconds at most,
 /// so the way out keeps its own message and exit code. Nothing is sent when
 /// nothing moved.

@@ -7,6 +7,7 @@
 #include "runtime/runtime.h"
 #include "runtime/text_format.h"
 #include "unit/link_speed.h"
+#include "unit/programmer_probe.h"
 #include "unit/rpc_call.h"
 #include "unit/rpc_codes.h"
 #include "unit/rpc_identification.h"
@@ -199,6 +200,11 @@ bool CheckUnitId(Link& link, UnitInfo& unit) {
     TakeModbusAddress(link, unit);
     return true;
   }
+
+  // Last, a flash programmer an earlier run left running: it answers none
+  // of the calls above.
+  std::optional<NotedProgrammer> noted;
+  if (FindProgrammerLeftRunning(link, unit, noted)) return true;
 
   out.Print(Sink::kDebug, "-- unable to find unit\r\n");
   return false;

@@ -11,7 +11,9 @@ namespace kel {
 /// loader at address 1 (-u rounds first when an ID was given), a blank LPC
 /// chip's ROM loader, the application at F0 at the given speed, a boot
 /// loader at 9600 or 115200 baud, and finally the 10-round search at address
-/// F0 over five speeds (ESC ends the run with "Aborted"). On success the
+/// F0 over five speeds (ESC ends the run with "Aborted"), and last a flash
+/// programmer an earlier run left running (modeFlashProgrammer; with the
+/// identity of the unit its note names, FindProgrammerLeftRunning). On success the
 /// record's connectionMode and unit address are set, unitId follows the
 /// unit, and the link is left at the speed that answered.
 bool CheckUnitId(Link& link, UnitInfo& unit);

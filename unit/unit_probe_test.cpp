@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/connect_fixture.h"
+#include "unit/programmer_note.h"
 
 namespace kel {
 namespace {
@@ -28,9 +29,10 @@ TEST(CheckUnitId, ProbesInOrderAndSearchesTwiceOverTheFiveSpeeds) {
   SilentLine silent(f.ports.AddLine(3));
   ASSERT_TRUE(f.Open(3));
   EXPECT_FALSE(CheckUnitId(f.link, f.unit));
-  // "?" at 115200, the boot loader at 9600 and 115200, then ten pings.
+  // "?" at 115200, the boot loader at 9600 and 115200, ten pings, then a
+  // flash programmer left running, twice at the programming speed (115200).
   const std::vector<int32_t> expected = {115200, 9600,  115200, 19200,  9600,  115200, 57600,
-                                         38400,  19200, 9600,   115200, 57600, 38400};
+                                         38400,  19200, 9600,   115200, 57600, 38400, 115200, 115200};
   EXPECT_EQ(silent.speeds, expected);
   const std::string out = f.Console();
   EXPECT_NE(out.find("[NO DATA]\r\n"), std::string::npos);
@@ -38,6 +40,31 @@ TEST(CheckUnitId, ProbesInOrderAndSearchesTwiceOverTheFiveSpeeds) {
   EXPECT_NE(out.find("-- unable to find unit\r\n"), std::string::npos);
   EXPECT_EQ(f.unit.connectionMode, modeUnknown);
   EXPECT_EQ(f.out.chipProbeCounter, 0);
+}
+
+// A programmer an earlier run left running answers none of the usual
+// probes; found last, at the speed the port's note names, it is the noted unit.
+TEST(CheckUnitId, FindsAProgrammerLeftRunningAsTheNotedUnit) {
+  ConnectFixture f;
+  sim::SimNetwork& network = f.Serve(3, std::string(kLoneKt5) + "role = boot-loader\n");
+  network.connected()->role = sim::SimRole::kProgrammer;
+  network.connected()->autoBaud = false;
+  network.connected()->baudRate = 460800;
+  NotedProgrammer note;
+  note.unit.cardNumber = 659;
+  note.unit.serialNumber = 77;
+  note.unit.mcuType = mcuLPC4337;
+  note.unit.unitType = unitTypeTransmitter;
+  note.baudRate = 460800;
+  ProgrammerNote(f.registry, 3).Write(note);
+  ASSERT_TRUE(f.Open(3));
+  ASSERT_TRUE(CheckUnitId(f.link, f.unit));
+  EXPECT_EQ(f.unit.connectionMode, modeFlashProgrammer);
+  EXPECT_EQ(f.unit.unitAddress, 1);
+  EXPECT_EQ(f.unit.serialNumber, 77);
+  EXPECT_EQ(f.unit.unitType, unitTypeTransmitter);
+  EXPECT_EQ(f.state.savedBaudRate, 460800);
+  EXPECT_NE(f.Console().find("-- found unit (flash programmer)\r\n"), std::string::npos);
 }
 
 TEST(CheckUnitId, FindsAUnitAtAnyOfTheSearchSpeedsAndTakesItsModbusAddress) {

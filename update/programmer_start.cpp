@@ -5,8 +5,10 @@
 
 namespace kel {
 
-void StartFlashProgrammer(UpdateSession& session, UnitInfo& unit) {
+void StartFlashProgrammer(UpdateSession& session, UnitInfo& unit, bool bootLoaderDue,
+                          bool softwareDue) {
   Runtime& rt = session.runtime();
+  session.note.Start(session.link, unit, bootLoaderDue, softwareDue);
   if (!DownloadProgrammer(session.link, session.transfer, unit, unit.flashProgrammer, "")) {
     rt.FatalError("Unable to download flash programmer");
   }

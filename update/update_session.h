@@ -5,6 +5,7 @@
 #include "flash/transfer_state.h"
 #include "link/link_state.h"
 #include "update/update_history.h"
+#include "update/update_note.h"
 
 namespace kel {
 
@@ -20,6 +21,12 @@ struct UpdateSession {
   /// Where each unit's outcome is recorded; none in runs that keep no
   /// history.
   UpdateHistory* history = nullptr;
+  /// The folder of the run's records (logs, update history): a copy of a
+  /// unit's backup fields is kept there while its boot loader is written.
+  /// None when empty.
+  std::string recordFolder = {};
+  /// The port's programmer note, kept in step with this run's direct update.
+  UpdateNote note = {};
 
   Runtime& runtime() { return link.runtime; }
 };

@@ -1,5 +1,6 @@
 #include "update/update_unit.h"
 
+#include <optional>
 #include <span>
 #include <string>
 
@@ -8,12 +9,19 @@
 #include "flash/flash_writer.h"
 #include "flash/image_selection.h"
 #include "flash/programmer_control.h"
+#include "link/packet_layer.h"
+#include "runtime/held_stops.h"
 #include "runtime/version.h"
 #include "unit/boot_loader_entry.h"
+#include "unit/link_speed.h"
+#include "unit/programmer_probe.h"
+#include "unit/rpc_boot_loader.h"
+#include "unit/rpc_buffer_size.h"
 #include "unit/rpc_identification.h"
 #include "unit/rpc_reset.h"
 #include "unit/update_acceptance.h"
 #include "unit/version_text.h"
+#include "update/backup_fields_file.h"
 #include "update/programmer_start.h"
 #include "update/unit_file_sets.h"
 #include "update/unit_type_prompt.h"
@@ -24,6 +32,15 @@ namespace kel {
 namespace {
 
 constexpr int kQuietPings = 20;
+// The boot loader is sent whole up to this many times before the run gives
+// up (and leaves the unit in its programmer for the next run to finish).
+constexpr int kBootLoaderRounds = 2;
+
+constexpr char kStopHeldLine[] =
+    "-- stop received: the boot loader is written whole first (do not turn off the power!)\r\n";
+constexpr char kBootLoaderNotWhole[] =
+    "\r\nThe boot loader could not be written completely. Do not switch the unit off: run "
+    "KelUpdater again to finish the update.\r\n";
 
 // Where update files go in the unit's drives.
 constexpr uint8_t kUpdateDrive = 1;
@@ -133,17 +150,90 @@ void SelectSoftware(Runtime& rt, UnitInfo& unit) {
   if (unit.softwareImage == nullptr) rt.FatalError("No new software can be found for this unit");
 }
 
+WriteBackHook KeepBackupFields(UpdateSession& session) {
+  return [&session](UnitInfo& written) {
+    return WriteBackupFields(session.link, session.transfer, written);
+  };
+}
+
 // Writes one image into the MCU's flash through the running programmer,
 // keeping the backup fields, and readies the programmer for the next one.
 void WriteImage(UpdateSession& session, UnitInfo& unit, const ImageRef& image) {
   Runtime& rt = session.runtime();
-  const WriteBackHook keepBackup = [&session](UnitInfo& written) {
-    return WriteBackupFields(session.link, session.transfer, written);
-  };
-  if (!WriteFlash(session.link, session.transfer, unit, image, keepBackup)) {
+  if (!WriteFlash(session.link, session.transfer, unit, image, KeepBackupFields(session))) {
     rt.FatalError("Unable to write new software");
   }
   if (!ResetProgrammer(session.link, unit)) rt.FatalError("Unable to reset flash programmer");
+}
+
+// The backup fields to write back after the first flash block: read from
+// the unit, except where an earlier run was cut short while it rewrote the
+// boot loader, whose copy is the one read before that erase.
+void TakeBackupFields(UpdateSession& session, UnitInfo& unit, bool afterCutShortBootLoader) {
+  Runtime& rt = session.runtime();
+  BackupRegion region;
+  if (afterCutShortBootLoader && unit.backupEnabled && BackupRegionOf(unit.mcuType, region) &&
+      BackupFieldsFile(session.recordFolder, unit)
+          .Load(session.transfer.backup.bytes.data(), region.size())) {
+    rt.out.Print(Sink::kDebug, "-- backup fields taken from the copy kept by the earlier run\r\n");
+    return;
+  }
+  if (!ReadBackupFields(session.link, session.transfer, unit)) {
+    rt.FatalError("Unable to read from MCU flash memory");
+  }
+}
+
+// The boot loader is written whole or the run ends without restarting the
+// unit: half written, it would never start again. Stops wait until it is
+// whole, a failed write is sent again from its start, and the backup
+// fields read before the erase are kept in a file until they are back.
+void WriteBootLoader(UpdateSession& session, UnitInfo& unit, const ImageRef& image) {
+  Runtime& rt = session.runtime();
+  Output& out = rt.out;
+  Link& link = session.link;
+  TransferState& transfer = session.transfer;
+  out.Print(Sink::kInfo, "Preparing to update Boot Loader...\r\n");
+  BackupFieldsFile kept(session.recordFolder, unit);
+  BackupRegion region;
+  const bool fields = unit.backupEnabled && BackupRegionOf(unit.mcuType, region);
+  std::string keptError;
+  const bool keptCopy = fields && kept.Keep(transfer.backup.bytes.data(), region.size(), keptError);
+  if (fields && !keptCopy) {
+    out.Print(Sink::kDebug, "-- the backup fields are not kept in a file: ", keptError, "\r\n");
+  }
+
+  HeldStops held(out, kStopHeldLine);
+  transfer.progress.onAdvance = [&held] { held.Check(); };
+  link.state.bootRegionIncomplete = true;
+  session.note.BootLoaderUnderWay();
+  for (int round = 0; round < kBootLoaderRounds && !transfer.imageWritten; ++round) {
+    if (round > 0) {
+      out.Print(Sink::kInfo, "-- sending the whole boot loader again\r\n");
+      transfer.ClearWindows();
+      SetReceiveTimeout(link, kLongTimeoutMs);
+    }
+    WriteFlash(link, transfer, unit, image, KeepBackupFields(session));
+  }
+  transfer.progress.onAdvance = nullptr;
+  if (!transfer.imageWritten) {
+    out.Print(Sink::kInfo, kBootLoaderNotWhole);
+    rt.FatalError("Unable to write new software");
+  }
+  link.state.bootRegionIncomplete = false;
+  session.note.BootLoaderWritten();
+  if (transfer.writeBackFailed) {
+    if (keptCopy) {
+      out.Print(Sink::kInfo, "The unit's backup fields as read before the update are kept in ",
+                kept.path(), "\r\n");
+    } else {
+      out.Print(Sink::kInfo, "The unit's backup fields could not be kept in a file: ", keptError,
+                "\r\n");
+    }
+    rt.FatalError("Unable to write new software");
+  }
+  if (keptCopy) kept.Forget();
+  held.Release();  // a stop that came meanwhile ends the run now
+  if (!ResetProgrammer(link, unit)) rt.FatalError("Unable to reset flash programmer");
 }
 
 void SendImage(UpdateSession& session, const UnitInfo& unit, const char* line, uint16_t file,
@@ -157,22 +247,22 @@ void SendImage(UpdateSession& session, const UnitInfo& unit, const char* line, u
   plan.changed = true;
 }
 
-void WriteBootLoaderAndSoftware(UpdateSession& session, UnitInfo& unit, UpdatePlan& plan) {
+void WriteBootLoaderAndSoftware(UpdateSession& session, UnitInfo& unit, UpdatePlan& plan,
+                                bool afterCutShortBootLoader = false) {
   Runtime& rt = session.runtime();
-  if (!plan.updateFiles) StartFlashProgrammer(session, unit);
+  if (!plan.updateFiles && unit.connectionMode != modeFlashProgrammer) {
+    StartFlashProgrammer(session, unit, plan.bootLoader, plan.software);
+  }
   ChooseBootLoaderImage(rt, unit);
   SelectSoftware(rt, unit);
-  if (!plan.updateFiles && !ReadBackupFields(session.link, session.transfer, unit)) {
-    rt.FatalError("Unable to read from MCU flash memory");
-  }
+  if (!plan.updateFiles) TakeBackupFields(session, unit, afterCutShortBootLoader);
   if (plan.bootLoader) {
     if (unit.bootLoaderImage == nullptr) rt.FatalError("Unknown ponderix unit");
     if (plan.updateFiles) {
       SendImage(session, unit, "Sending boot loader update to unit...\r\n", kBootLoaderUpdateFile,
                 *unit.bootLoaderImage, plan);
     } else {
-      rt.out.Print(Sink::kInfo, "Preparing to update Boot Loader...\r\n");
-      WriteImage(session, unit, *unit.bootLoaderImage);
+      WriteBootLoader(session, unit, *unit.bootLoaderImage);
     }
   }
   if (plan.software) {
@@ -182,8 +272,40 @@ void WriteBootLoaderAndSoftware(UpdateSession& session, UnitInfo& unit, UpdatePl
     } else {
       WriteImage(session, unit, *unit.softwareImage);
       unit.softwareWritten = true;
+      session.note.SoftwareWritten();
     }
   }
+}
+
+// A unit found running the flash programmer of an earlier run that was cut
+// short: what that run noted as still due is written through it (the boot
+// loader first when it was under way), then the files, and the caller
+// restarts the unit as after any direct update. No power cycle: a boot
+// loader cut short would never start again.
+bool FinishInProgrammer(UpdateSession& session, UnitInfo& unit, const NotedProgrammer& noted) {
+  Runtime& rt = session.runtime();
+  Link& link = session.link;
+  rt.out.Print(Sink::kInfo,
+               "-- the unit is running the flash programmer of an earlier run that was cut short: "
+               "finishing its update\r\n");
+  session.note.Adopt(link, noted);
+  link.state.unitLeftIn = modeFlashProgrammer;
+  const bool cutShort = noted.bootLoader == NotedProgrammer::BootLoader::kUnderWay;
+  link.state.bootRegionIncomplete = cutShort;
+  UpdatePlan plan;
+  plan.bootLoader = noted.bootLoader != NotedProgrammer::BootLoader::kDone;
+  plan.software = noted.softwareDue;
+  PrintSummary(rt.out, plan);
+  // As after a download: the programmer's own buffer, and its set-up
+  // through a proxy.
+  GetBufferSize(link, unit);
+  if (link.packets.proxy().on && !rpc::ConfigureProgrammer(link, 1)) {
+    rt.FatalError("Unable to connect to programmer");
+  }
+  if (plan.bootLoader || plan.software) WriteBootLoaderAndSoftware(session, unit, plan, cutShort);
+  plan.changed = UpdateUnitFiles(session, unit, false);
+  if (session.history) session.history->WentThrough(unit, plan.bootLoader, plan.software, plan.changed, false);
+  return true;
 }
 
 // A unit that took update files needs a programmer of its own kind to
@@ -215,6 +337,11 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
     // Declined before anything was done: no row for the unit.
     rt.onFatalError = nullptr;
     rt.exit.Exit(kExitDeclined);
+  }
+  if (unit.connectionMode == modeFlashProgrammer) {
+    const std::optional<NotedProgrammer> noted = NoteOfProgrammer(session.link);
+    if (!noted) RefuseUnnotedProgrammer(session.link);
+    return FinishInProgrammer(session, unit, *noted);
   }
   KeepUnitQuiet(session.link, unit);
 

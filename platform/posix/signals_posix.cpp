@@ -127,14 +127,19 @@ void ForgetPortForAbort(int fd) {
   if (gAbortPortFd == fd) gAbortPortFd = -1;
 }
 
-// Set on the main thread while the way out puts a unit back: a stop that
-// arrives then is noted but waits, so the put-back and the way out's own
-// message and exit code are not cut short.
+// Set on the main thread while stops are held: while the way out puts a
+// unit back (so the put-back and the way out's own message and exit code
+// are not cut short), and while a boot loader is written (so it is never
+// left half written).
 static bool gStopsHeld = false;
 
 bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0 && !gStopsHeld; }
 
 void HoldStops(bool held) { gStopsHeld = held; }
+
+bool StopsHeld() { return gStopsHeld; }
+
+bool StopWaiting() { return gStopRequested != 0 && gStopActedOn == 0 && gStopsHeld; }
 
 void ExitIfStopRequested() {
   if (!StopRequested()) return;

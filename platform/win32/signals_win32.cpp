@@ -15,6 +15,11 @@ volatile std::sig_atomic_t gStopRequested = 0;
 // the exit-time clean-up may still wait for a unit, and must neither be cut
 // short nor start the exit again.
 volatile std::sig_atomic_t gStopActedOn = 0;
+// Set on the main thread while stops are held: while the way out puts a
+// unit back, and while a boot loader is written. A stop that arrives then
+// is noted but waits, so neither is cut short. Read by the console control
+// handler's thread too.
+volatile bool gStopsHeld = false;
 // Manual-reset, so every wait that looks at it after the stop sees it set.
 HANDLE gStopEvent = nullptr;
 // The lock marker an abort deletes on its way out.
@@ -34,6 +39,10 @@ void NoteStop() {
 // the port go, close the log) after the console is closed; the system ends
 // the process a few seconds after the event in any case.
 constexpr DWORD kCloseGraceMs = 4000;
+// While stops are held (a boot loader being written), the handler waits on
+// for as long as the system lets it, up to this.
+constexpr DWORD kHeldCloseMs = 30000;
+constexpr DWORD kCloseStepMs = 50;
 
 // Runs on a thread of its own that the system starts for Ctrl-C and
 // Ctrl-Break; returning TRUE keeps the process alive until the main thread
@@ -47,6 +56,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   }
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     NoteStop();
+    DWORD waited = 0;
+    while (gStopsHeld && waited < kHeldCloseMs) {
+      Sleep(kCloseStepMs);
+      waited += kCloseStepMs;
+    }
     Sleep(kCloseGraceMs);
     return TRUE;
   }
@@ -82,14 +96,13 @@ void RemoveFileOnAbort(const std::string& path) {
   gAbortFile[0] = path[0];
 }
 
-// Set on the main thread while the way out puts a unit back: a stop that
-// arrives then is noted but waits, so the put-back and the way out's own
-// message and exit code are not cut short.
-static bool gStopsHeld = false;
-
 bool StopRequested() { return gStopRequested != 0 && gStopActedOn == 0 && !gStopsHeld; }
 
 void HoldStops(bool held) { gStopsHeld = held; }
+
+bool StopsHeld() { return gStopsHeld; }
+
+bool StopWaiting() { return gStopRequested != 0 && gStopActedOn == 0 && gStopsHeld; }
 
 void ExitIfStopRequested() {
   if (!StopRequested()) return;
