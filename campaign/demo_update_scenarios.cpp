@@ -1,6 +1,7 @@
 // The updates of the demo network (a KD4 display with two KT5 transmitters
 // behind it) as a run makes them: the whole job on the simulated port,
-// directly with -f (the display alone), the same overlapped (-o: windowed
+// directly with -f (the display alone), the same with its boot loader
+// (-l), the same overlapped (-o: windowed
 // programmer download and flash writes), and as a field update of all three
 // units with update files and a restart of the system; and a production job
 // through a KJ3 test jig, whose unit gets its programmer and software in
@@ -96,6 +97,23 @@ UpdateScenario DemoDirectScenario() {
   units.replace(units.find(small), small.size(), "buffer-size = 8192");
   return {"demo-direct", units, [](World& w) { RunJobOnDemo(w, true); },
           [](World& w) { return AllUpToDate(w, true); }};
+}
+
+UpdateScenario DemoDirectBootLoaderScenario() {
+  // The same with -l: the display's boot loader (4r18) is older than the
+  // one the program carries, so it is written first, through the window of
+  // programmer writes that a stop must not cut short.
+  UpdateScenario scenario = DemoDirectScenario();
+  scenario.name = "demo-direct-boot-loader";
+  scenario.run = [](World& w) {
+    w.program().options.updateBootLoader = true;
+    RunJobOnDemo(w, true);
+  };
+  scenario.contentsMatch = [](World& w) {
+    return AllUpToDate(w, true) &&
+           HoldsRecords(*w.network.connected(), *CatalogueImage("boot_kd4_lpc4337"));
+  };
+  return scenario;
 }
 
 UpdateScenario DemoOverlappedScenario() {

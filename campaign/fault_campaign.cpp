@@ -9,6 +9,8 @@
 #include <map>
 #include <utility>
 
+#include "sim/boot_region.h"
+
 namespace kel::campaign {
 
 namespace {
@@ -81,6 +83,34 @@ std::string SpeedChanged(sim::SimNetwork& network, const std::map<std::string, i
     }
   }
   return "";
+}
+
+// The units whose boot region holds no whole boot loader, and of those the
+// ones that no longer run the programmer that could finish it.
+std::string BrokenBootLoaders(sim::SimNetwork& network, bool restartedOnly) {
+  std::string names;
+  for (sim::SimUnit* unit : network.AllUnits()) {
+    if (sim::ReadBootRegion(*unit).state != sim::BootRegionState::kBroken) continue;
+    if (restartedOnly && unit->role == sim::SimRole::kProgrammer) continue;
+    names += (names.empty() ? "" : ", ") + unit->name;
+  }
+  return names;
+}
+
+// Marks `r` when a unit's boot loader is broken: a violation, except where
+// the run's own faults cut the power in the middle of a boot-loader write.
+void CheckBootLoaders(sim::SimNetwork& network, const RunFaults& faults, bool restartedOnly,
+                      const char* when, RunResult& r) {
+  const std::string broken = BrokenBootLoaders(network, restartedOnly);
+  if (broken.empty()) return;
+  if (faults.rule.find("power-loss") != std::string::npos) {
+    r.powerLossInBootLoader = true;
+    return;
+  }
+  r.bootLoaderBroken = true;
+  r.outcome = Outcome::kViolation;
+  r.why = std::string(when) + ": the boot loader of " + broken + " is not whole";
+  r.cause = std::string("boot loader broken ") + when;
 }
 
 bool InProgrammer(sim::SimNetwork& network) {
@@ -169,6 +199,9 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
     if (rule.kind != sim::FaultKind::kNoise) r.faults += rule.fired;
   }
   r.faults += w.corrupted();
+  // A boot loader still being written counts only once its unit no longer
+  // runs the programmer that can finish it.
+  CheckBootLoaders(w.network, faults, r.outcome != Outcome::kSuccess, "after the run", r);
   if (r.outcome == Outcome::kViolation || (showFailure && r.outcome != Outcome::kSuccess)) {
     PrintViolation(w, scenario, faults, r);
   }
@@ -186,18 +219,29 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
   w.NewProgram();
   RunResult rerun = RunJob(w, scenario, speeds);
   if (rerun.outcome != Outcome::kSuccess && inProgrammer) {
-    // Only a power cycle gets a unit out of its RAM programmer; the failed
-    // run or the rerun must have said so.
+    // A rerun finishes with a unit left in its RAM programmer; where it
+    // cannot, a power cycle is the last help, asked for only while the
+    // unit's boot loader is whole (else it would never start again).
     if (!AsksForPowerCycle(failure) && !AsksForPowerCycle(w.program().console.output())) {
       rerun.outcome = Outcome::kViolation;
       rerun.why = "a unit left in its RAM programmer, and no request for a power cycle";
       rerun.cause = rerun.why;
+    } else if (const std::string broken = BrokenBootLoaders(w.network, false); !broken.empty()) {
+      rerun.outcome = Outcome::kViolation;
+      rerun.bootLoaderBroken = true;
+      rerun.why = "a power cycle asked for while the boot loader of " + broken + " is not whole";
+      rerun.cause = "a power cycle asked for with a boot loader half written";
     } else {
       w.PowerCycle();
       w.NewProgram();
       rerun = RunJob(w, scenario, speeds);
     }
   }
+  if (rerun.outcome != Outcome::kViolation) {
+    CheckBootLoaders(w.network, faults, false, "after the rerun", rerun);
+  }
+  r.bootLoaderBroken = rerun.bootLoaderBroken;
+  r.powerLossInBootLoader = r.powerLossInBootLoader || rerun.powerLossInBootLoader;
   if (rerun.outcome == Outcome::kSuccess) {
     r.rerunRecovered = true;
     return r;
@@ -236,6 +280,8 @@ const std::vector<std::string>& SingleFaultKinds() {
 void Tally::Add(const RunResult& r, const std::string& repeat) {
   ++runs;
   if (r.rerunRecovered) ++rerunRecovered;
+  if (r.bootLoaderBroken) ++bootLoaderBroken;
+  if (r.powerLossInBootLoader) ++powerLossInBootLoader;
   faults += r.faults;
   switch (r.outcome) {
     case Outcome::kSuccess:
@@ -260,6 +306,8 @@ void Tally::Merge(const Tally& other) {
   cleanFailures += other.cleanFailures;
   violations += other.violations;
   rerunRecovered += other.rerunRecovered;
+  bootLoaderBroken += other.bootLoaderBroken;
+  powerLossInBootLoader += other.powerLossInBootLoader;
   for (const auto& [cause, entry] : other.causes) {
     auto& [count, example] = causes[cause];
     if (count == 0) example = entry.second;
@@ -447,12 +495,15 @@ Tally RunCampaign(const UpdateScenario& scenario, const Plan& plan) {
   }
   std::printf(
       "campaign-scenario name=%s requests=%llu runs=%llu recovered=%llu "
-      "clean_failures=%llu rerun_recovered=%llu violations=%llu\n",
+      "clean_failures=%llu rerun_recovered=%llu violations=%llu boot_loader_broken=%llu "
+      "power_loss_in_boot_loader=%llu\n",
       scenario.name.c_str(), static_cast<unsigned long long>(n),
       static_cast<unsigned long long>(tally.runs), static_cast<unsigned long long>(tally.recovered),
       static_cast<unsigned long long>(tally.cleanFailures),
       static_cast<unsigned long long>(tally.rerunRecovered),
-      static_cast<unsigned long long>(tally.violations));
+      static_cast<unsigned long long>(tally.violations),
+      static_cast<unsigned long long>(tally.bootLoaderBroken),
+      static_cast<unsigned long long>(tally.powerLossInBootLoader));
   PrintCoverage(scenario, kinds, plan.singleFaults ? positions : std::vector<uint64_t>{},
                 plan.singleFaults ? SingleFaultKinds().size() : 0, plan.randomRuns);
   std::fflush(stdout);

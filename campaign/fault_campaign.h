@@ -29,6 +29,12 @@ struct RunResult {
   /// For a violation: its cause in a few words, the same for every run it
   /// hits, so that runs group by cause.
   std::string cause;
+  /// The run left a unit whose boot region holds no whole boot loader (by
+  /// the simulator's rule), restarted or at the end: a unit only the
+  /// factory's boot tool brings back. A violation too, unless a power loss
+  /// struck the boot-loader write itself (powerLossInBootLoader).
+  bool bootLoaderBroken = false;
+  bool powerLossInBootLoader = false;
 };
 
 /// The faults of one run: planned rules, and random damage.
@@ -45,8 +51,12 @@ struct RunFaults {
 /// units as it left them, which must succeed; when it does not and a unit
 /// sits in its RAM programmer, the failure must have asked for a power
 /// cycle, and the job after one must succeed. Every success must leave the
-/// units at the line speed they were found at. A violation is printed with
-/// the end of the console; with `showFailure` a clean failure is too.
+/// units at the line speed they were found at. After every run and rerun
+/// each unit's boot region must hold a whole boot loader, or be about to
+/// (the unit still runs its programmer, which the rerun finishes with); a
+/// power cycle asked for while one does not is a violation. A violation is
+/// printed with the end of the console; with `showFailure` a clean failure
+/// is too.
 RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
                   std::vector<std::string>* kinds = nullptr, bool showFailure = false);
 
@@ -61,6 +71,8 @@ struct Tally {
   uint64_t cleanFailures = 0;
   uint64_t violations = 0;
   uint64_t rerunRecovered = 0;
+  uint64_t bootLoaderBroken = 0;
+  uint64_t powerLossInBootLoader = 0;
   /// Violations by cause: how many, and how to repeat the first.
   std::map<std::string, std::pair<uint64_t, std::string>> causes;
   void Add(const RunResult& r, const std::string& repeat = "");

@@ -86,13 +86,14 @@ UpdateScenario FlashAndFileScenario() {
 }
 
 UpdateScenario DemoDirectScenario();
+UpdateScenario DemoDirectBootLoaderScenario();
 UpdateScenario DemoFieldScenario();
 UpdateScenario DemoOverlappedScenario();
 UpdateScenario JigProductionScenario();
 
 std::vector<UpdateScenario> UpdateScenarios() {
-  return {FlashAndFileScenario(), DemoDirectScenario(), DemoOverlappedScenario(),
-          JigProductionScenario(), DemoFieldScenario()};
+  return {FlashAndFileScenario(), DemoDirectScenario(), DemoDirectBootLoaderScenario(),
+          DemoOverlappedScenario(), JigProductionScenario(), DemoFieldScenario()};
 }
 
 }  // namespace kel::campaign

@@ -18,6 +18,7 @@
 // Prints one line per scenario, its coverage, the violations by cause, and
 // the tally:
 //   campaign runs=N faults=N recovered=N clean_failures=N rerun_recovered=N violations=N
+//            boot_loader_broken=N power_loss_in_boot_loader=N
 // and exits non-zero when any run broke the rules.
 #include <unistd.h>
 
@@ -106,11 +107,13 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "campaign runs=%llu faults=%llu recovered=%llu clean_failures=%llu rerun_recovered=%llu "
-      "violations=%llu\n",
+      "violations=%llu boot_loader_broken=%llu power_loss_in_boot_loader=%llu\n",
       static_cast<unsigned long long>(total.runs), static_cast<unsigned long long>(total.faults),
       static_cast<unsigned long long>(total.recovered),
       static_cast<unsigned long long>(total.cleanFailures),
       static_cast<unsigned long long>(total.rerunRecovered),
-      static_cast<unsigned long long>(total.violations));
+      static_cast<unsigned long long>(total.violations),
+      static_cast<unsigned long long>(total.bootLoaderBroken),
+      static_cast<unsigned long long>(total.powerLossInBootLoader));
   return total.violations == 0 ? 0 : 1;
 }

@@ -294,7 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  Transport::kOverlapped, 0x1A000400, 512}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BackupRefusal, EveryPieceIsSentThenTheWriteFails) {
+// A refused write-back does not stop the boot loader halfway: every record
+// is written, and the write fails after it.
+TEST(BackupRefusal, EveryPieceAndEveryRecordIsSentThenTheWriteFails) {
   FlashFixture f;
   ASSERT_NO_FATAL_FAILURE(f.Reach(Transport::kDirect, 18, mcuLPC1768, 8192));
   ASSERT_NO_FATAL_FAILURE(f.StartProgrammer());
@@ -305,7 +307,16 @@ TEST(BackupRefusal, EveryPieceIsSentThenTheWriteFails) {
 
   const WriteBackHook hook = [&f](UnitInfo& u) { return WriteBackupFields(f.link, f.transfer, u); };
   EXPECT_FALSE(WriteFlash(f.link, f.transfer, f.unit, *f.unit.bootLoaderImage, hook));
+  EXPECT_TRUE(f.transfer.imageWritten);
+  EXPECT_TRUE(f.transfer.writeBackFailed);
   EXPECT_EQ(f.Requests(0x50).size(), 2u);  // the second piece still went
+  RecordImage image;
+  ASSERT_TRUE(image.Parse(f.unit.bootLoaderImage->bytes, f.unit.bootLoaderImage->size));
+  for (const ImageRecord& r : image.records()) {
+    EXPECT_EQ(f.target->flash.Read(r.address, r.length),
+              std::vector<uint8_t>(r.data, r.data + r.length))
+        << std::hex << r.address;
+  }
   EXPECT_NE(f.Console().find("\r\nUnit reported hardware failure, cannot write the backup fields. "
                              "Address=$00000300, Result=05\r\n"),
             std::string::npos)

@@ -17,8 +17,12 @@
 # Prints per scenario its figures and coverage, the violations by cause,
 # and the tally
 #   campaign runs=N faults=N recovered=N clean_failures=N rerun_recovered=N violations=N
+#            boot_loader_broken=N power_loss_in_boot_loader=N
 # (interrupted runs count as runs, their completed second runs as
-# rerun_recovered); fails when any run broke the rules.
+# rerun_recovered; boot_loader_broken counts the violations that left a
+# unit's boot loader half written, power_loss_in_boot_loader the runs whose
+# power went in the middle of a boot-loader write, which no program can
+# save); fails when any run broke the rules.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KEL_ROOT"
@@ -43,7 +47,8 @@ if [ "${1:-}" = "--proof" ]; then
   sample="${KEL_PROOF_SAMPLE:-50}"
   bash scripts/campaign_signals.sh "$dir" 1 >"$log.signals" 2>&1 &
   signals=$!
-  printf '%s\n' demo-field demo-overlapped demo-direct jig-production flash-and-file |
+  printf '%s\n' demo-field demo-overlapped demo-direct-boot-loader demo-direct jig-production \
+    flash-and-file |
     xargs -P 2 -I{} sh -c "'$dir/kel_campaign' --proof --sample $sample --random 200 --scenario {} \
       >'$log.{}' 2>&1 || true"
   wait "$signals" || rc=1
@@ -62,9 +67,11 @@ awk '
   /^campaign runs=/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); t[kv[1]] += kv[2] } }
   /^signals runs=/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); s[kv[1]] += kv[2] } }
   END {
-    printf "campaign runs=%d faults=%d recovered=%d clean_failures=%d rerun_recovered=%d violations=%d\n",
+    printf "campaign runs=%d faults=%d recovered=%d clean_failures=%d rerun_recovered=%d violations=%d boot_loader_broken=%d power_loss_in_boot_loader=%d\n",
       t["runs"] + s["runs"], t["faults"] + s["runs"], t["recovered"], t["clean_failures"],
-      t["rerun_recovered"] + s["second_runs_completed"], t["violations"] + s["violations"]
+      t["rerun_recovered"] + s["second_runs_completed"], t["violations"] + s["violations"],
+      t["boot_loader_broken"] + s["boot_loader_broken"],
+      t["power_loss_in_boot_loader"] + s["power_loss_in_boot_loader"]
   }' "$log"
 if grep -a -q -E '^campaign runs=.* violations=[1-9]|^signals runs=.* violations=[1-9]' "$log"; then rc=1; fi
 exit $rc

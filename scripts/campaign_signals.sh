@@ -1,22 +1,33 @@
 #!/usr/bin/env bash
 # Interrupted runs: the real program against the simulator on a
 # pseudo-terminal, stopped by a signal at sampled moments of a direct
-# update, a field update, a log extraction (-x) and a production job
-# through a test jig. After each stop a second run must complete, and the
-# units must then hold exactly what an uninterrupted run leaves them with
-# (the simulator's --dump of both, compared file by file). SIGKILL leaves
-# the port's lock behind: the second run must take it over. Where only a
-# power cycle can help (a unit left in its RAM programmer), the runs must
+# update with the boot loader (-l), a field update, a log extraction (-x)
+# and a production job through a test jig. After each stop a second run
+# must complete, and the units must then hold exactly what an uninterrupted
+# run leaves them with (the simulator's --dump of both, compared file by
+# file), every boot loader whole. SIGKILL leaves the port's lock behind:
+# the second run must take it over, and a unit left in its RAM programmer
+# is finished through it. Where only a power cycle can help, the runs must
 # have asked for one: the simulator then switches the units off and on (its
 # control channel) while the second run waits for it, or after the stopped
 # run when that one asked; when the second run still fails, a third run
 # after the power cycle must complete.
+#
+# The jobs that write a boot loader are also stopped on purpose inside that
+# write, by each signal, and the units switched off and on before the
+# second run, as an operator might: a stop waits until the boot loader is
+# whole, so that must not matter. A killed run cannot wait: after it the
+# second run goes without a power cycle (and finishes the boot loader
+# through the programmer), and once more with one, which leaves a boot
+# loader half written, as a power loss in the middle of the write would;
+# that is counted as power_loss_in_boot_loader, not as a violation.
 #   bash scripts/campaign_signals.sh BUILD_DIR [MOMENTS] [SIGNALS] [JOBS]
 # MOMENTS: how many moments per job and signal (spread over the
 # uninterrupted run's time; default 2); SIGNALS: default "INT TERM HUP KILL";
 # JOBS: default "direct field extract production".
 # Prints one line per interrupted run that broke the rules and
-#   signals runs=N second_runs_completed=N violations=N
+#   signals runs=N second_runs_completed=N after_power_cycle=N violations=N
+#           boot_loader_broken=N power_loss_in_boot_loader=N
 # and exits non-zero on any violation. With KEL_SIGNALS_KEEP=DIR the
 # program's output of each violating run is kept in DIR.
 set -uo pipefail
@@ -33,11 +44,15 @@ runs=0
 completed=0
 power_cycled=0
 violations=0
+broken=0
+power_loss=0
 
-start_sim() { # scenario-file dump-dir
+start_sim() { # scenario-file dump-dir [simulator arguments...]
   rm -rf "$work/com" && mkdir -p "$work/com"
-  "$build/ponderix-sim" --scenario "$1" --comdir "$work/com" --exit-after-idle 60 \
-    --dump "$2" --control "$work/control" >"$work/sim.log" 2>&1 &
+  local scenario="$1" dump="$2"
+  shift 2
+  "$build/ponderix-sim" --scenario "$scenario" --comdir "$work/com" --exit-after-idle 60 \
+    --dump "$dump" --control "$work/control" "$@" >"$work/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 200); do
     [ -e "$work/com/com$port" ] && return 0
@@ -79,6 +94,9 @@ start_run() {
 # from run to run (nothing at present).
 same_units() { diff -r "$1" "$2" >"$work/diff.txt" 2>&1; }
 
+# True when a unit of the dump has a boot region without a whole boot loader.
+boot_loader_broken() { grep -rqs "^boot-region = broken" "$1"; }
+
 violation() {
   violations=$((violations + 1))
   echo "signals violation job=$job signal=$signal at_ms=$at: $*"
@@ -88,6 +106,60 @@ violation() {
   fi
   echo "--- stopped run's end: $(tail -c 300 "$work/first.out" | tr '\r\n' '  ')"
   echo "--- second run's end: $(tail -c 300 "$work/second.out" 2>/dev/null | tr '\r\n' '  ')"
+}
+
+# One run stopped by $signal inside the boot-loader write, which a fault
+# slows to about 2.8 s (its four records' replies come 700 ms late). With
+# $2 = 1 the units are switched off and on before the second run.
+stop_in_boot_loader() { # signal power-cycle-first
+  signal="$1"
+  local cycle="$2"
+  at=boot-loader
+  [ "$cycle" -eq 1 ] && at=boot-loader+power-cycle
+  runs=$((runs + 1))
+  rm -rf "$work/out" "$work/home" "$work/locks"
+  mkdir -p "$work/home" "$work/locks"
+  start_sim "$work/units.scn" "$work/out" --fault "late value=700 command=$slow_command times=4" ||
+    return
+  start_run "$work/first.out"
+  local waited=0
+  while ! grep -q "Preparing to update Boot Loader" "$work/first.out" 2>/dev/null &&
+    kill -0 "$run_pid" 2>/dev/null && [ "$waited" -lt 1200 ]; do
+    sleep 0.05
+    waited=$((waited + 1))
+  done
+  sleep 0.3
+  kill -"$signal" "$run_pid" 2>/dev/null
+  wait "$run_pid" 2>/dev/null
+  local rc=$?
+  if [ "$signal" != KILL ] && ! grep -q -- "-- stopped" "$work/first.out"; then
+    violation "stopped with exit code $rc and no \"-- stopped\""
+  fi
+  if [ "$signal" != KILL ] && ! grep -q -- "-- stop received" "$work/first.out"; then
+    violation "the stop was not held until the boot loader was whole"
+  fi
+  [ "$cycle" -eq 1 ] && power_cycle && sleep 1
+  start_run "$work/second.out"
+  wait "$run_pid"
+  rc=$?
+  stop_sim
+  if [ "$signal" = KILL ] && [ "$cycle" -eq 1 ] && boot_loader_broken "$work/out"; then
+    # Killed in the middle of the write and switched off: as a power loss
+    # there, the boot loader is half written and only the factory's boot
+    # tool brings the unit back.
+    power_loss=$((power_loss + 1))
+  elif boot_loader_broken "$work/out"; then
+    broken=$((broken + 1))
+    violation "a boot loader is not whole: $(grep -rl '^boot-region = broken' "$work/out" | tr '\n' ' ')"
+  elif [ "$rc" -ne 0 ]; then
+    violation "second run failed ($rc): $(grep -m1 -o "Fatal Error: .*" "$work/second.out" | tr -d '\r')"
+  elif grep -qi "power off and on" "$work/second.out"; then
+    violation "the second run asked for a power cycle"
+  elif ! same_units "$work/ref" "$work/out"; then
+    violation "second run succeeded, units differ from an uninterrupted run: $(head -c 300 "$work/diff.txt" | tr '\n' ' ')"
+  else
+    completed=$((completed + 1))
+  fi
 }
 
 run_job() { # name scenario-text port arguments parameter-file-text
@@ -159,7 +231,10 @@ run_job() { # name scenario-text port arguments parameter-file-text
       fi
       [ "$rc" -eq 0 ] && [ "$cycled" -eq 1 ] && power_cycled=$((power_cycled + 1))
       stop_sim
-      if [ "$rc" -ne 0 ]; then
+      if boot_loader_broken "$work/out"; then
+        broken=$((broken + 1))
+        violation "a boot loader is not whole: $(grep -rl '^boot-region = broken' "$work/out" | tr '\n' ' ')"
+      elif [ "$rc" -ne 0 ]; then
         local why
         why=$(grep -m1 -o "Fatal Error: .*" "$work/second.out" | tr -d '\r')
         grep -qi "power off and on\|power cycle" "$work/first.out" "$work/second.out" &&
@@ -172,6 +247,13 @@ run_job() { # name scenario-text port arguments parameter-file-text
       fi
     done
   done
+  # The jobs that write a boot loader, stopped inside that write.
+  if grep -q "Preparing to update Boot Loader" "$work/ref.out"; then
+    for signal in $signals; do
+      stop_in_boot_loader "$signal" 1
+      [ "$signal" = KILL ] && stop_in_boot_loader KILL 0
+    done
+  fi
 }
 
 mkdir -p "$work/bin"
@@ -180,10 +262,14 @@ demo="$(cat "$root/sim/scenarios/demo.scn")"
 jig="$(cat "$root/sim/scenarios/kj3_jig.scn")"
 for name in $jobs; do
   case "$name" in
-    direct) run_job direct "${demo/buffer-size = 1024/buffer-size = 8192}" 3 "-y -f 3" "" ;;
+    direct)
+      slow_command=0x1042
+      run_job direct "${demo/buffer-size = 1024/buffer-size = 8192}" 3 "-y -f -l 3" ""
+      ;;
     field) run_job field "$demo" 3 "-y 3" "" ;;
     extract) run_job extract "$demo" 3 "-y -x 3" "" ;;
     production)
+      slow_command=0x103A
       run_job production "$jig
 buffer-size = 8192
 " 1 "-y job.ini 1" 'KelManufacture=1\r\nProgram=1\r\nUnitType=2\r\nMcuType=LPC4337,LPC4357\r\n'
@@ -191,5 +277,5 @@ buffer-size = 8192
     *) echo "signals: unknown job $name" && exit 2 ;;
   esac
 done
-echo "signals runs=$runs second_runs_completed=$completed after_power_cycle=$power_cycled violations=$violations"
+echo "signals runs=$runs second_runs_completed=$completed after_power_cycle=$power_cycled violations=$violations boot_loader_broken=$broken power_loss_in_boot_loader=$power_loss"
 [ "$violations" -eq 0 ]

@@ -119,10 +119,12 @@ class ProgramRunFixture : public ::testing::Test {
   }
 
   /// Starts the program in the background, lets it run `ms` (counted from
-  /// when `readyFile`, if named, exists), sends it `signal`, waits for its
-  /// end and returns its exit code.
+  /// when `readyFile`, if named, exists, and its output holds `readyText`,
+  /// if given), sends it `signal`, waits for its end and returns its exit
+  /// code.
   int RunAndSignal(const std::string& arguments, int ms, int signal,
-                   const std::string& environment = "", const std::string& readyFile = "") {
+                   const std::string& environment = "", const std::string& readyFile = "",
+                   const std::string& readyText = "") {
     const std::string out = home.File("stdout.txt");
     const std::string code = home.File("code.txt");
     const std::string pid = home.File("run.pid");
@@ -142,6 +144,12 @@ class ProgramRunFixture : public ::testing::Test {
                          !std::filesystem::exists(code) && waited < 60000;
          waited += 20) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (int waited = 0; !readyText.empty() &&
+                         ReadTextFile(out).find(readyText) == std::string::npos &&
+                         !std::filesystem::exists(code) && waited < 120000;
+         waited += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     const std::string target = std::to_string(std::atoi(ReadTextFile(pid).c_str()));

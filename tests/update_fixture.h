@@ -63,6 +63,14 @@ struct UpdateFixture : ConnectFixture {
 
   bool Has(const std::string& text) { return Console().find(text) != std::string::npos; }
 
+  /// Adds a planned fault in the scenario's text form.
+  void Fault(const std::string& text) {
+    sim::FaultRule rule;
+    std::string error;
+    ASSERT_TRUE(sim::ParseFaultRule(text, rule, error)) << error;
+    network->faults().Add(rule);
+  }
+
   sim::SimNetwork* network = nullptr;
   TransferState transfer{options};
   RemoteFileAccess files{link};

@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+#include "sim/boot_region.h"
+#include "tests/platform_test_support.h"
 #include "tests/update_fixture.h"
 #include "tests/update_units.h"
 #include "update/field_update.h"
@@ -48,6 +54,33 @@ TEST(UpdateUnit, SoftwareTheUnitDoesNotReportAfterTheRestartFailsTheRun) {
             "software after the update"))
       << f.Console();
   EXPECT_FALSE(f.Has("Success"));
+}
+
+// The unit refuses the write-back of its backup fields: the boot loader is
+// written whole all the same, the run fails after it, and the fields as read
+// before the erase stay in a file of the owner's, named on the console.
+TEST(UpdateUnit, ARefusedWriteBackLeavesTheBootLoaderWholeAndTheFieldsInAFile) {
+  UpdateFixture f;
+  TemporaryFolder records;
+  f.session.recordFolder = records.path();
+  f.Start(std::string(kOldKt3) + "backup = fill 0x5A\n");
+  f.options.updateBootLoader = true;
+  f.Fault("hardware-failure command=0x1050 at=1 value=5");
+  EXPECT_EQ(f.Run([&] { UpdateUnit(f.session, f.unit, false, false, false); }), 1) << f.Console();
+  const sim::SimUnit& kt3 = *f.network->connected();
+  EXPECT_TRUE(f.HoldsImage(kt3, "boot_kt3_lpc1768"));
+  EXPECT_EQ(sim::ReadBootRegion(kt3).state, sim::BootRegionState::kWhole);
+  const std::string kept = records.File("BackupFields-648-1.bin");
+  EXPECT_TRUE(f.Has("The unit's backup fields as read before the update are kept in " + kept +
+                    "\r\n"))
+      << f.Console();
+  EXPECT_TRUE(f.Has("Fatal Error: Unable to write new software\r\n"));
+  EXPECT_EQ(ReadTextFile(kept), std::string(256, '\x5A'));
+#if !defined(_WIN32)
+  struct stat info {};
+  ASSERT_EQ(stat(kept.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+#endif
 }
 
 // Units that must not be written: each run ends before anything is sent
