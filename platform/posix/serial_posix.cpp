@@ -23,6 +23,7 @@
 
 #include "platform/environment.h"
 #include "platform/posix/abort_release_posix.h"
+#include "platform/posix/local_names_posix.h"
 #include "platform/posix/serial_speed_posix.h"
 #include "platform/serial_device.h"
 #include "platform/signals.h"
@@ -283,33 +284,10 @@ std::string DeviceBehind(const std::string& path) {
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
-// The name of group `gid` as /etc/group gives it (lines of
-// name:password:gid:members), or "" when it is not there. The file is read
-// directly, not through the system's name services: the packaged program
-// is linked statically and cannot load them, and the groups that own
-// serial devices (dialout, uucp) are local system groups.
-std::string LocalGroupName(gid_t gid) {
-  std::FILE* file = std::fopen("/etc/group", "re");
-  if (file == nullptr) return {};
-  const std::string wanted = ":" + std::to_string(gid);
-  std::string name;
-  char line[4096];
-  while (name.empty() && std::fgets(line, sizeof line, file) != nullptr) {
-    const std::string entry(line);
-    const std::size_t first = entry.find(':');
-    const std::size_t second = first == std::string::npos ? first : entry.find(':', first + 1);
-    if (second == std::string::npos || first == 0) continue;
-    const std::size_t end = entry.find_first_of(":\n", second + 1);
-    if (entry.compare(second, end - second, wanted) == 0) name = entry.substr(0, first);
-  }
-  std::fclose(file);
-  return name;
-}
-
 std::string OwningGroup(const std::string& device) {
   struct stat info;
   if (stat(device.c_str(), &info) != 0) return {};
-  const std::string name = LocalGroupName(info.st_gid);
+  const std::string name = LocalAccountName("/etc/group", info.st_gid);
   return name.empty() ? std::to_string(info.st_gid) : name;
 }
 
