@@ -119,6 +119,8 @@ PathKind KindAtPath(const std::string& path) {
 
 std::string ResolveLinks(const std::string& path) { return path; }
 
+bool IsCharacterDevice(const std::string&) { return false; }
+
 bool CreateFreshFile(const std::string& path, const std::string& content, const std::string&,
                      std::string& error) {
   // A leftover plain file may go; a folder or a link (reparse point) stays,
