@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/adapter_model.h"
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct Scenario {
   int portNumber = 1;         ///< COM number the port is served as
   bool lineModel = false;     ///< pace replies at the line rate
   uint32_t processingMs = 2;  ///< without the line model: a unit's processing time per request
+  bool adapter = false;       ///< the units' bytes reach the program through a USB adapter
+  AdapterSettings adapterSettings;
   std::string baseDir;        ///< folder that relative paths in the file start from
   std::vector<ScenarioUnit> units;
   std::vector<FaultRule> faults;
