@@ -178,11 +178,21 @@ class MemorySerialPorts : public SerialPortOpener {
   /// A listed port's number; a number past the list for any other path.
   int NumberForDevice(const std::string& path) override;
   std::string DeviceOf(int portNumber) override;
+  /// The latency timers below, by port.
+  bool AdapterLatency(int portNumber, uint32_t& ms, std::string& setting) override {
+    const auto found = latencyTimers.find(portNumber);
+    if (found == latencyTimers.end()) return false;
+    ms = found->second;
+    setting = "latency timer of COM" + std::to_string(portNumber);
+    return true;
+  }
 
   /// The system's list, as a search sees it; with hasListing false (the
   /// default) there is none and a search tries every number.
   bool hasListing = false;
   std::vector<PortListing> listing;
+  /// Ports whose adapter's driver reports a latency timer, in ms.
+  std::map<int, uint32_t> latencyTimers;
 
  private:
   Clock& clock_;

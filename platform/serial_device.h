@@ -121,6 +121,16 @@ class SerialPortOpener {
     (void)portNumber;
     return {};
   }
+  /// The latency timer of the USB adapter behind COM`portNumber` (how long
+  /// it holds received bytes before passing them on), read from the
+  /// driver's settings, and the setting that changes it. False where the
+  /// driver keeps none, or the program sets the latency itself (Linux).
+  virtual bool AdapterLatency(int portNumber, uint32_t& ms, std::string& setting) {
+    (void)portNumber;
+    (void)ms;
+    (void)setting;
+    return false;
+  }
 };
 
 SerialPortOpener& SystemSerialPorts();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "link/adapter_latency.h"
 #include "link/comm_port.h"
 #include "link/port_open_messages.h"
 #include "platform/serial_device.h"
@@ -95,6 +96,18 @@ std::vector<int> PortsToScan(SerialPortOpener& opener) {
     if (!port.bluetooth) numbers.push_back(port.number);
   }
   return numbers;
+}
+
+// A USB adapter whose driver holds received bytes for long makes every
+// exchange wait that long; said once, when the unit's port is known, with
+// where to change it.
+void NoteAdapterLatency(Link& link) {
+  uint32_t ms = 0;
+  std::string setting;
+  const int port = link.runtime.options.portNumber;
+  if (!link.port.opener().AdapterLatency(port, ms, setting)) return;
+  const std::string note = AdapterLatencyNote(port, ms, setting);
+  if (!note.empty()) link.runtime.out.Print(Sink::kInfo, note, "\r\n");
 }
 
 }  // namespace
@@ -211,6 +224,7 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
 
   if (options.portNumber == 0) {
     if (SearchEnvironmentPorts(link, unit) || SearchAllPorts(link, unit)) {
+      NoteAdapterLatency(link);
       if (options.overlapped) link.state.overlappedActive = TestCts(link);
       return;
     }
@@ -236,6 +250,7 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     return;
   }
   out.Print(Sink::kInfo, PortLabel(link, port), " opened\r\n");
+  NoteAdapterLatency(link);
   CheckUnitId(link, unit);
   if (options.overlapped) link.state.overlappedActive = TestCts(link);
 }

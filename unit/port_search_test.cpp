@@ -200,6 +200,20 @@ TEST(PortSearch, PortsTheUserMayNotOpenAreNamedWithOneHint) {
   EXPECT_LT(f.clock.Ticks() - start, 5000u);  // no busy-port retries
 }
 
+// A slow adapter is said once, for the unit's port only.
+TEST(PortSearch, ASlowAdapterOnTheUnitsPortIsSaidOnce) {
+  ConnectFixture f;
+  f.ports.AddLine(2);
+  f.Serve(4, kLoneKt5);
+  f.ports.latencyTimers = {{2, 16}, {4, 16}};
+  ConnectUnit(f.link, f.unit);
+  const std::string out = f.Console();
+  const std::string note = "-- COM4: the USB adapter holds received bytes for 16 ms";
+  EXPECT_NE(out.find(note), std::string::npos) << out;
+  EXPECT_EQ(out.find(note), out.rfind(note));
+  EXPECT_EQ(out.find("COM2: the USB adapter"), std::string::npos);
+}
+
 TEST(PortSearch, BaudRateFromTheEnvironmentSetsTheProgrammingSpeed) {
   ConnectFixture f;
   f.options.portNumber = 3;
