@@ -27,7 +27,7 @@ constexpr const char* kUsageLines[] = {
     "-u<ID>       Unit ID",
     "-o           Overlapped writes to flash, uses sliding window programming",
     "             protocol if possible",
-    "--list-ports List the serial ports a search tries, then exit",
+    "--list-ports  List the serial ports a search tries, then exit",
     "",
     "[filename]   Parameter file",
     "",

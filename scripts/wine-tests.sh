@@ -158,7 +158,7 @@ Usage: KelUpdater [options] [Filename] [[COM]<port>]
 -u<ID>       Unit ID
 -o           Overlapped writes to flash, uses sliding window programming
              protocol if possible
---list-ports List the serial ports a search tries, then exit
+--list-ports  List the serial ports a search tries, then exit
 
 [filename]   Parameter file
 

@@ -36,7 +36,7 @@ const char kUsage[] =
     "-u<ID>       Unit ID\r\n"
     "-o           Overlapped writes to flash, uses sliding window programming\r\n"
     "             protocol if possible\r\n"
-    "--list-ports List the serial ports a search tries, then exit\r\n"
+    "--list-ports  List the serial ports a search tries, then exit\r\n"
     "\r\n"
     "[filename]   Parameter file\r\n"
     "\r\n"
