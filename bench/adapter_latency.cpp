@@ -29,19 +29,9 @@
 #include <string>
 #include <vector>
 
-#include "files/remote_file_access.h"
-#include "flash/boot_tool_programmer.h"
-#include "flash/transfer_state.h"
-#include "link/comm_port.h"
-#include "link/packet_layer.h"
-#include "platform/console.h"
-#include "platform/environment.h"
+#include "bench/whole_update.h"
 #include "platform/memory_serial.h"
-#include "platform/process_exit.h"
-#include "platform/registry.h"
 #include "platform/virtual_clock.h"
-#include "runtime/output.h"
-#include "runtime/runtime.h"
 #include "sim/adapter_model.h"
 #include "sim/line_timing.h"
 #include "sim/memory_peer.h"
@@ -53,19 +43,16 @@
 #include "update/field_update.h"
 #include "update/manufacturing_update.h"
 #include "update/production_target.h"
-#include "update/update_session.h"
 
 namespace {
 
 constexpr uint32_t kLatencies[] = {1, 16};
 constexpr int32_t kProgrammingBaud = 115200;
 
-constexpr char kPortSection[] = "[port]\nnumber = 1\nline-model = yes\n";
-
 // A KT3 (LPC1768) at 5.90: its software and files are written directly.
 // With CTS raised, -o makes the transfers windowed.
 std::string Kt3Scenario(bool cts) {
-  return std::string(kPortSection) +
+  return std::string(kel::bench::kLineModelPort) +
          "[unit kt3]\nplace = connected\ncard = 648\ncircuit = 1\nsoftware = 5.90r10\n"
          "modbus = 4\nboot-loader = 4r18\nbuffer-size = 128\nprogrammer-buffer-size = 8192\n" +
          (cts ? "cts = high\n" : "");
@@ -73,24 +60,13 @@ std::string Kt3Scenario(bool cts) {
 
 // The same KT3 on a KJ3 test jig's second port, reached through its proxy.
 std::string JigScenario() {
-  return std::string(kPortSection) +
+  return std::string(kel::bench::kLineModelPort) +
          "[unit kj3]\nplace = connected\njig = yes\njig-port = 2\nproxy-baud = 115200\n"
          "card = 652\ncircuit = 1\nsoftware = 6.10r57\nmodbus = 1\nboot-loader = 4r18\n"
          "[unit jig-display]\nplace = network\ncard = 653\ncircuit = 2\nsoftware = 6.10r57\n"
          "modbus = 60\n"
          "[unit kt3]\nplace = jig-port\ncard = 648\ncircuit = 1\nsoftware = 5.90r10\nmodbus = 7\n"
          "boot-loader = 4r18\nbuffer-size = 8192\nbaud = 115200\n";
-}
-
-// The demo network: a KD4 display with two KT5 transmitters at 6.08.
-std::string DemoScenario() {
-  return std::string(kPortSection) +
-         "[unit kd4]\nplace = connected\ncard = 653\ncircuit = 2\nsoftware = 6.08r12\nbuild = 1\n"
-         "modbus = 10\nboot-loader = 4r18\nrestart-ms = 300\nnot-ready-ms = 1500\n"
-         "[unit kt5-left]\nplace = network\ncard = 659\nsoftware = 6.08r12\nmodbus = 3\n"
-         "boot-loader = 4r18\n"
-         "[unit kt5-right]\nplace = network\ncard = 659\nsoftware = 6.08r12\nmodbus = 12\n"
-         "boot-loader = 4r18\n";
 }
 
 // The kind of request a frame on the program's line is, by its service and
@@ -155,37 +131,6 @@ struct Phases {
   }
 };
 
-// The updater as main sets it up for a run on COM1, quiet, with -y.
-struct Updater {
-  Updater(kel::Clock& clock, kel::SerialPortOpener& ports)
-      : out(console, clock, options),
-        runtime{options, out, clock, console, env, registry, exit, {}},
-        port(runtime, ports) {
-    options.portNumber = 1;
-    options.yesToPrompts = true;
-    options.programmingBaudRate = kProgrammingBaud;
-    out.errorReportLevel = 1;
-  }
-
-  kel::Options options;
-  kel::ScriptedConsole console;
-  kel::Output out;
-  kel::MapEnvironment env;
-  kel::MapRegistry registry;
-  kel::ThrowingExit exit;
-  kel::Runtime runtime;
-  kel::CommPort port;
-  kel::ProxySettings proxy;
-  kel::PacketLayer packets{runtime, port, proxy};
-  kel::LinkState state;
-  kel::Link link{runtime, port, packets, state};
-  kel::TransferState transfer{options};
-  kel::RemoteFileAccess files{link};
-  kel::BootToolProgrammer bootToolProgrammer;
-  kel::UpdateSession session{link, transfer, files, bootToolProgrammer};
-  kel::UnitInfo unit;
-};
-
 enum class Job { kDirect, kOverlapped, kThroughJig, kField };
 
 struct RunResult {
@@ -211,7 +156,7 @@ RunResult Run(const std::string& text, Job job, uint32_t latencyMs) {
   kel::sim::MemoryPeer peer(network, ports.AddLine(1));
   peer.SetAdapter(kel::sim::AdapterSettings{latencyMs, 62});
 
-  Updater updater(clock, ports);
+  kel::bench::SessionUpdater updater(clock, ports, kProgrammingBaud);
   updater.options.overlapped = job == Job::kOverlapped;
   const uint32_t t0 = clock.Ticks();
   try {
@@ -269,7 +214,7 @@ int main() {
     const RunResult large = Run(Kt3Scenario(false), Job::kDirect, latency);
     const RunResult windowed = Run(Kt3Scenario(true), Job::kOverlapped, latency);
     const RunResult buffered = Run(JigScenario(), Job::kThroughJig, latency);
-    const RunResult field = Run(DemoScenario(), Job::kField, latency);
+    const RunResult field = Run(kel::bench::DemoScenario(), Job::kField, latency);
     ok = PrintPhase(large, "direct", latency) && ok;
     ok = PrintPhase(large, "large", latency) && ok;
     ok = PrintPhase(windowed, "windowed", latency) && ok;
