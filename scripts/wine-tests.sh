@@ -168,6 +168,15 @@ port         1, 2, 3, 4...
 default setting for auto-search are 19200 baud, even parity.
 USAGE
 
+echo "== KelUpdater.exe --list-ports"
+# The ports of the system's device map (or COM1 to COM99 where it has none);
+# no port is opened, no log is made.
+run_app ports --list-ports
+expect_code "--list-ports" 0
+expect_text "--list-ports" "$work/ports.out" "KelUpdater 6.10r57"
+if [ ! -d "$app/LogFiles" ]; then pass "--list-ports: no log"; else fail "--list-ports made a log"; fi
+cat "$work/ports.out"
+
 echo "== KelUpdater.exe -y -z"
 run_app usage -y -z
 expect_code "unknown option" 1
