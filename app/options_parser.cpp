@@ -116,11 +116,14 @@ std::string WithoutDevicePrefix(const std::string& argument) {
 }
 
 // On POSIX an argument that names a character device is a port, never a
-// parameter file, and so is any path in /dev (a device that is not there
-// now is a port that is missing, not a file to create among the devices).
+// parameter file. So is a path in /dev where nothing stands: a device that
+// is not plugged in is a port that is missing, not a file to create among
+// the devices (/dev/shm, which holds files, aside).
 bool NamesPortDevice(const std::string& argument, bool slashStartsOptions) {
   if (slashStartsOptions || argument.empty()) return false;
-  return argument.rfind("/dev/", 0) == 0 || IsCharacterDevice(argument);
+  if (IsCharacterDevice(argument)) return true;
+  return argument.rfind("/dev/", 0) == 0 && argument.rfind("/dev/shm/", 0) != 0 &&
+         KindAtPath(argument) == PathKind::kMissing;
 }
 
 }  // namespace

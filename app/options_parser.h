@@ -19,7 +19,8 @@ namespace kel {
 /// (--list-ports), its name compared case-insensitively. Any other argument
 /// is "COM<n>" (longer than three characters, "\\.\COM<n>" too), an
 /// all-digit port number (the empty argument included), on POSIX a port
-/// named by its device (a character device, or any path in /dev), or the
+/// named by its device (a character device, or a path in /dev where
+/// nothing stands), or the
 /// parameter file name; a later port replaces an earlier one, however
 /// named, and a later file name an earlier one.
 ///

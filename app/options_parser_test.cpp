@@ -132,6 +132,7 @@ TEST(OptionsParser, DevicePathsArePortsOnPosix) {
     const char* file;
   } cases[] = {{"/dev/null", "/dev/null", ""},
                {"/dev/ttyUSB7", "/dev/ttyUSB7", ""},  // missing now: still a port
+               {"/dev/shm/job.ini", "", "/dev/shm/job.ini"},
                {"/tmp/cfg.ini", "", "/tmp/cfg.ini"}};
   for (const Case& c : cases) {
     Options o = Parse({c.argument});
