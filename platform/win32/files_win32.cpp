@@ -316,6 +316,26 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
     CloseHandle(file);
     return AppendOutcome::kNotRegular;
   }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A cloud placeholder (a file under a OneDrive sync root) is written
+    // through the filter that keeps it, not as the placeholder itself: it
+    // is opened again as a plain file, and taken only when that is the
+    // same file (no link swapped in meanwhile).
+    HANDLE plain = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION again;
+    const bool same = plain != INVALID_HANDLE_VALUE && GetFileInformationByHandle(plain, &again) &&
+                      again.dwVolumeSerialNumber == info.dwVolumeSerialNumber &&
+                      again.nFileIndexHigh == info.nFileIndexHigh &&
+                      again.nFileIndexLow == info.nFileIndexLow;
+    CloseHandle(file);
+    if (!same) {
+      if (plain != INVALID_HANDLE_VALUE) CloseHandle(plain);
+      return AppendOutcome::kNotRegular;
+    }
+    file = plain;
+  }
   AppendOutcome outcome = AppendOutcome::kAppended;
   OVERLAPPED whole = {};
   // Asked for without waiting, for a bounded time: another program holding
