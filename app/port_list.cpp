@@ -33,7 +33,7 @@ void PrintPortList(Output& out, SerialPortOpener& ports) {
   for (const PortListing& port : listed) {
     std::string line = Column("COM" + std::to_string(port.number), 7);
     line += port.description.empty() && !port.bluetooth ? port.device
-                                                         : Column(port.device, deviceWidth + 2);
+                                                        : Column(port.device, deviceWidth + 2);
     line += port.description;
     if (port.bluetooth) line += kBluetoothNote;
     out.Print(Sink::kConsole, line, "\r\n");

@@ -73,8 +73,8 @@ std::string JigScenario() {
 // command: [0xF1 length] [jig "G" ">" port size] address service command...
 std::string KindOf(const std::vector<uint8_t>& wire) {
   size_t at = !wire.empty() && wire[0] == 0xF1 ? 2 : 0;
-  if (wire.size() >= at + 5 && wire[at + 1] == 0x47 && (wire[at + 2] == 0x3E || wire[at + 2] == 0x3F) &&
-      wire[at + 4] + at + 5 + 2 == wire.size()) {
+  if (wire.size() >= at + 5 && wire[at + 1] == 0x47 &&
+      (wire[at + 2] == 0x3E || wire[at + 2] == 0x3F) && wire[at + 4] + at + 5 + 2 == wire.size()) {
     at += 5;  // through the jig's proxy
   }
   if (wire.size() < at + 4) return {};
@@ -200,8 +200,8 @@ bool PrintPhase(const RunResult& run, const std::string& kind, uint32_t latencyM
   // Requests kept in flight overlap the two directions: the busier one is
   // the floor there.
   const bool inFlight = kind == "windowed" || kind == "buffered" || kind == "file-windows";
-  const uint64_t lineUs = inFlight ? std::max(phase.toUnitUs, phase.fromUnitUs)
-                                   : phase.toUnitUs + phase.fromUnitUs;
+  const uint64_t lineUs =
+      inFlight ? std::max(phase.toUnitUs, phase.fromUnitUs) : phase.toUnitUs + phase.fromUnitUs;
   Print(kind, latencyMs, (phase.last - phase.first) / 1000.0, lineUs);
   return true;
 }

@@ -85,7 +85,8 @@ constexpr DirectUnit kDirectUnits[] = {
 };
 
 std::string DirectScenario(const DirectUnit& unit) {
-  return std::string(kel::bench::kLineModelPort) + "[unit " + unit.name + "]\nplace = connected\n" + unit.keys +
+  return std::string(kel::bench::kLineModelPort) + "[unit " + unit.name + "]\nplace = connected\n" +
+         unit.keys +
          "software = 5.90r10\nmodbus = 4\nboot-loader = 4r18\nbuffer-size = 128\n"
          "programmer-buffer-size = 8192\n";
 }

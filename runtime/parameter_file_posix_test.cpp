@@ -30,7 +30,8 @@ TEST(ParameterFilePosix, ReplaceFailureReportsTheLockedFile) {
     const int code = f.ExitCodeOf([&] { WriteParam(f.runtime, file, "A", "2"); });
     // A hold that lasts is waited on for two seconds, then reported.
     const uint32_t waited = f.clock.Ticks() - start;
-    WriteAll(report, std::to_string(code) + "|" + std::to_string(waited) + "|" + f.console.output());
+    WriteAll(report,
+             std::to_string(code) + "|" + std::to_string(waited) + "|" + f.console.output());
   });
   EXPECT_EQ(child.report, "1|2000|\r\nINI File is locked: " + file);
   EXPECT_EQ(ReadTextFile(file), "A=1\r\n");           // the original is untouched

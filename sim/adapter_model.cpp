@@ -92,7 +92,8 @@ std::vector<TimedOutput> AdapterModel::Take(uint64_t nowUs) {
       const Byte& byte = held_[i];
       // One packet may carry bytes sent at different settings (a reply
       // after a speed change): each run keeps its own, to be read garbled.
-      if (out.empty() || out.back().deliverAtUs != release || !SameLine(out.back().line, byte.line)) {
+      if (out.empty() || out.back().deliverAtUs != release ||
+          !SameLine(out.back().line, byte.line)) {
         TimedOutput chunk;
         chunk.deliverAtUs = release;
         chunk.deliverAt = static_cast<uint32_t>((release + 999) / 1000);

@@ -71,9 +71,9 @@ TEST(SimAdapter, APingWaitsForTheAdaptersTimer) {
   for (uint32_t latency : {1u, 16u}) {
     Scenario scenario;
     std::string error;
-    ASSERT_TRUE(ParseScenario(std::string(kLoneKt5) + "\n[port]\nadapter = latency-ms=" +
-                                  std::to_string(latency),
-                              scenario, error))
+    ASSERT_TRUE(ParseScenario(
+        std::string(kLoneKt5) + "\n[port]\nadapter = latency-ms=" + std::to_string(latency),
+        scenario, error))
         << error;
     ASSERT_TRUE(scenario.adapter);
     VirtualClock clock;

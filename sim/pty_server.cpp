@@ -200,7 +200,8 @@ uint32_t PtyServer::NextDue(uint32_t now, uint32_t waitMs) const {
     }
     uint64_t releaseUs = 0;
     if (p->adapter && p->adapter->NextRelease(releaseUs)) {
-      const int32_t due = static_cast<int32_t>(static_cast<uint32_t>((releaseUs + 999) / 1000) - now);
+      const int32_t due =
+          static_cast<int32_t>(static_cast<uint32_t>((releaseUs + 999) / 1000) - now);
       wait = std::min<uint32_t>(wait, due > 0 ? static_cast<uint32_t>(due) : 0);
     }
     if (p->pending.empty()) continue;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "sim/adapter_model.h"
 #include <string>
 #include <vector>
 
+#include "sim/adapter_model.h"
 #include "sim/faults.h"
 #include "sim/sim_network.h"
 #include "sim/sim_unit.h"

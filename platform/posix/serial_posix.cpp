@@ -16,10 +16,10 @@
 #include <linux/serial.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>

@@ -27,8 +27,8 @@ DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str
 // cannot be read.
 DWORD ReparseTagAt(const std::string& path) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileExA(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                   nullptr, 0);
+  HANDLE search =
+      FindFirstFileExA(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return 0;
   FindClose(search);
   return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
@@ -321,9 +321,9 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
     // through the filter that keeps it, not as the placeholder itself: it
     // is opened again as a plain file, and taken only when that is the
     // same file (no link swapped in meanwhile).
-    HANDLE plain = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE plain =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     BY_HANDLE_FILE_INFORMATION again;
     const bool same = plain != INVALID_HANDLE_VALUE && GetFileInformationByHandle(plain, &again) &&
                       again.dwVolumeSerialNumber == info.dwVolumeSerialNumber &&
