@@ -2,6 +2,7 @@
 
 #include "app/job.h"
 #include "app/options_parser.h"
+#include "app/port_list.h"
 #include "app/usage.h"
 #include "runtime/log_file.h"
 #include "runtime/parameter_file.h"
@@ -42,6 +43,12 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
   if (!ParseCommandLine(arguments, start.slashStartsOptions, rt.options)) {
     PrintUsage(rt.out);
     rt.FatalError("Incorrect arguments");
+  }
+  // Only a list, before any log or port: nothing to record, nothing to stop.
+  if (rt.options.listPorts) {
+    PrintPortList(rt.out, start.ports != nullptr ? *start.ports : SystemSerialPorts());
+    rt.out.FinishConsole();
+    return 0;
   }
 
   if (!rt.options.parameterFile.empty()) {

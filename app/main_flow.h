@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/serial_device.h"
 #include "runtime/runtime.h"
 #include "runtime/stop_handler.h"
 
@@ -26,6 +27,8 @@ struct ProgramStart {
   std::function<void()> installStopSignals;
   /// Connects and runs the job; RunJob when empty. Tests put a stand-in here.
   std::function<void(Runtime&)> job;
+  /// The ports --list-ports lists; the system's when null.
+  SerialPortOpener* ports = nullptr;
 };
 
 /// The program's main flow: banner, command line, parameter file, log,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "platform/memory_serial.h"
 #include "runtime/log_file.h"
 #include "runtime/parameter_file.h"
 #include "tests/platform_test_support.h"
@@ -42,6 +43,30 @@ class MainFlowTest : public ::testing::Test {
   bool jobSawArmedStop = false;
   int portCloses = 0;
 };
+
+// --list-ports lists and ends: no log, no job, no prompt, exit 0.
+TEST_F(MainFlowTest, ListPortsPrintsTheListAndEndsAtOnce) {
+  MemorySerialPorts ports(f.clock);
+  ports.hasListing = true;
+  ports.listing = {{1, "/dev/ttyUSB0", "FTDI FT232R USB UART, serial A1", false},
+                   {2, "/dev/ttyS0", "", false},
+                   {7, "\\\\.\\COM7", "Standard Serial over Bluetooth link", true}};
+  start.ports = &ports;
+  jobFails = false;
+  EXPECT_EQ(Run({"KelUpdater", "--list-ports"}), 0);
+  EXPECT_EQ(f.console.output(),
+            "KelUpdater 6.10r57\r\n"
+            "COM1   /dev/ttyUSB0  FTDI FT232R USB UART, serial A1\r\n"
+            "COM2   /dev/ttyS0\r\n"
+            "COM7   \\\\.\\COM7      Standard Serial over Bluetooth link [Bluetooth: searched only "
+            "when named]\r\n");
+  EXPECT_FALSE(FolderExists(start.logFolder));
+
+  ports.listing.clear();
+  f.console.ClearOutput();
+  EXPECT_EQ(Run({"KelUpdater", "--list-ports"}), 0);
+  EXPECT_NE(f.console.output().find("No serial ports found\r\n"), std::string::npos);
+}
 
 TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {
   EXPECT_EQ(Run({"KelUpdater", "-y", "-z"}), 1);

@@ -90,6 +90,42 @@ bool SetFlag(char letter, Options& options) {
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
+// The long options ("--name"), each a flag of the options. Names compare
+// without regard to case, as the letters do.
+struct LongOption {
+  const char* name;
+  bool Options::*flag;
+};
+constexpr LongOption kLongOptions[] = {
+    {"list-ports", &Options::listPorts},
+};
+
+bool SetLongOption(std::string_view name, Options& options) {
+  for (const LongOption& option : kLongOptions) {
+    if (EqualsIgnoreCase(name, option.name)) {
+      options.*option.flag = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Windows names a port's device \\.\COMn; it means COMn.
+std::string WithoutDevicePrefix(const std::string& argument) {
+  return argument.rfind("\\\\.\\", 0) == 0 ? argument.substr(4) : argument;
+}
+
+// On POSIX an argument that names a character device is a port, never a
+// parameter file. So is a path in /dev where nothing stands: a device that
+// is not plugged in is a port that is missing, not a file to create among
+// the devices (/dev/shm, which holds files, aside).
+bool NamesPortDevice(const std::string& argument, bool slashStartsOptions) {
+  if (slashStartsOptions || argument.empty()) return false;
+  if (IsCharacterDevice(argument)) return true;
+  return argument.rfind("/dev/", 0) == 0 && argument.rfind("/dev/shm/", 0) != 0 &&
+         KindAtPath(argument) == PathKind::kMissing;
+}
+
 }  // namespace
 
 bool SlashStartsOptions() { return PathSeparator() == '\\'; }
@@ -106,13 +142,23 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStart
     bool isCluster = first == '-' || first == '+' || (first == '/' && slashStartsOptions);
 
     if (!isCluster) {
-      if (StartsWithCom(argument)) {
-        options.portNumber = static_cast<int16_t>(LeadingDecimal(argument.substr(3)));
+      const std::string port = WithoutDevicePrefix(argument);
+      if (StartsWithCom(port)) {
+        options.portNumber = static_cast<int16_t>(LeadingDecimal(port.substr(3)));
+        options.portDevice.clear();
       } else if (IsPortNumberText(argument)) {
         options.portNumber = static_cast<int16_t>(LeadingDecimal(argument));
+        options.portDevice.clear();
+      } else if (NamesPortDevice(argument, slashStartsOptions)) {
+        options.portNumber = 0;
+        options.portDevice = argument;
       } else {
         options.parameterFile = argument;
       }
+      continue;
+    }
+    if (argument.size() > 2 && argument.compare(0, 2, "--") == 0) {
+      if (!SetLongOption(std::string_view(argument).substr(2), options)) return false;
       continue;
     }
 

@@ -15,12 +15,17 @@ namespace kel {
 /// i x y v s w l f o may be clustered; "d" sets debug and a directly
 /// following "d" also sets detailedDebug; the value letters b p r u take the
 /// rest of the argument, or the whole next argument when nothing follows,
-/// and end the cluster. Any other argument is "COM<n>" (longer than three
-/// characters), an all-digit port number (the empty argument included), or
-/// the parameter file name; a later one replaces an earlier one.
+/// and end the cluster. An argument starting with "--" is one long option
+/// (--list-ports), its name compared case-insensitively. Any other argument
+/// is "COM<n>" (longer than three characters, "\\.\COM<n>" too), an
+/// all-digit port number (the empty argument included), on POSIX a port
+/// named by its device (a character device, or a path in /dev where
+/// nothing stands), or the
+/// parameter file name; a later port replaces an earlier one, however
+/// named, and a later file name an earlier one.
 ///
-/// Returns false on an unknown letter, a value letter without a value, or a
-/// -p value other than "0" or "1". Fields set before the failing argument
+/// Returns false on an unknown letter or long option, a value letter
+/// without a value, or a -p value other than "0" or "1". Fields set before the failing argument
 /// stay set, as the fatal-error path reads them (parameter file, -y).
 bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStartsOptions,
                       Options& options);

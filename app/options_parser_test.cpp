@@ -123,6 +123,38 @@ TEST(OptionsParser, PortArgumentsAndParameterFile) {
   EXPECT_EQ(later.portNumber, 4);
 }
 
+// A character device, or any path in /dev, is a port named by its device,
+// never a parameter file; a later port replaces it however it is named.
+TEST(OptionsParser, DevicePathsArePortsOnPosix) {
+  struct Case {
+    const char* argument;
+    const char* device;
+    const char* file;
+  } cases[] = {{"/dev/null", "/dev/null", ""},
+               {"/dev/ttyUSB7", "/dev/ttyUSB7", ""},  // missing now: still a port
+               {"/dev/shm/job.ini", "", "/dev/shm/job.ini"},
+               {"/tmp/cfg.ini", "", "/tmp/cfg.ini"}};
+  for (const Case& c : cases) {
+    Options o = Parse({c.argument});
+    EXPECT_EQ(o.portDevice, c.device) << c.argument;
+    EXPECT_EQ(o.parameterFile, c.file) << c.argument;
+    EXPECT_EQ(o.portNumber, 0);
+  }
+  Options later = Parse({"/dev/null", "COM4"});
+  EXPECT_EQ(later.portNumber, 4);
+  EXPECT_TRUE(later.portDevice.empty());
+  EXPECT_EQ(Parse({"3", "/dev/null"}).portNumber, 0);
+  EXPECT_EQ(Parse({"\\\\.\\COM12"}, true).portNumber, 12);
+}
+
+TEST(OptionsParser, LongOptions) {
+  Options o = Parse({"--list-ports", "-i"});
+  EXPECT_TRUE(o.listPorts && o.interrogate);
+  EXPECT_TRUE(Parse({"--LIST-PORTS"}).listPorts);
+  EXPECT_TRUE(Fails({"--list"}));
+  EXPECT_TRUE(Fails({"--"}));
+}
+
 TEST(OptionsParser, HugeNumbersDoNotOverflow) {
   Options o = Parse({"-b", "99999999999999999999", "-u-1", "123456789012"});
   EXPECT_EQ(o.initialBaudRate, INT32_MAX);

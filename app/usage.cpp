@@ -27,10 +27,12 @@ constexpr const char* kUsageLines[] = {
     "-u<ID>       Unit ID",
     "-o           Overlapped writes to flash, uses sliding window programming",
     "             protocol if possible",
+    "--list-ports  List the serial ports a search tries, then exit",
     "",
     "[filename]   Parameter file",
     "",
     "port         1, 2, 3, 4...",
+    "             or the port's serial device, such as /dev/ttyUSB0 (Linux)",
     "",
     "default setting for auto-search are 19200 baud, even parity.",
 };

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/whole_update.h"
 #include "files/remote_file_access.h"
 #include "flash/boot_tool_programmer.h"
 #include "flash/image_catalogue.h"
@@ -83,23 +84,11 @@ constexpr DirectUnit kDirectUnits[] = {
     {"kr3-lpc1768", "card = 649\n"},
 };
 
-constexpr char kPortSection[] = "[port]\nnumber = 1\nline-model = yes\n";
-
 std::string DirectScenario(const DirectUnit& unit) {
-  return std::string(kPortSection) + "[unit " + unit.name + "]\nplace = connected\n" + unit.keys +
+  return std::string(kel::bench::kLineModelPort) + "[unit " + unit.name + "]\nplace = connected\n" +
+         unit.keys +
          "software = 5.90r10\nmodbus = 4\nboot-loader = 4r18\nbuffer-size = 128\n"
          "programmer-buffer-size = 8192\n";
-}
-
-// The demo network: a KD4 display with two KT5 transmitters at 6.08.
-std::string DemoScenario() {
-  return std::string(kPortSection) +
-         "[unit kd4]\nplace = connected\ncard = 653\ncircuit = 2\nsoftware = 6.08r12\nbuild = 1\n"
-         "modbus = 10\nboot-loader = 4r18\nrestart-ms = 300\nnot-ready-ms = 1500\n"
-         "[unit kt5-left]\nplace = network\ncard = 659\nsoftware = 6.08r12\nmodbus = 3\n"
-         "boot-loader = 4r18\n"
-         "[unit kt5-right]\nplace = network\ncard = 659\nsoftware = 6.08r12\nmodbus = 12\n"
-         "boot-loader = 4r18\n";
 }
 
 double ProcessCpuSeconds() {
@@ -126,37 +115,6 @@ struct LineBound {
   uint64_t BusierUs() const { return std::max(toUnitUs, us - toUnitUs); }
 };
 
-// The updater as main sets it up for a plain run on COM1, quiet, with -y.
-struct Updater {
-  Updater(kel::Clock& clock, kel::SerialPortOpener& ports, int32_t baud)
-      : out(console, clock, options),
-        runtime{options, out, clock, console, env, registry, exit, {}},
-        port(runtime, ports) {
-    options.portNumber = 1;
-    options.yesToPrompts = true;
-    options.programmingBaudRate = baud;
-    out.errorReportLevel = 1;
-  }
-
-  kel::Options options;
-  kel::ScriptedConsole console;
-  kel::Output out;
-  kel::MapEnvironment env;
-  kel::MapRegistry registry;
-  kel::ThrowingExit exit;
-  kel::Runtime runtime;
-  kel::CommPort port;
-  kel::ProxySettings proxy;
-  kel::PacketLayer packets{runtime, port, proxy};
-  kel::LinkState state;
-  kel::Link link{runtime, port, packets, state};
-  kel::TransferState transfer{options};
-  kel::RemoteFileAccess files{link};
-  kel::BootToolProgrammer bootToolProgrammer;
-  kel::UpdateSession session{link, transfer, files, bootToolProgrammer};
-  kel::UnitInfo unit;
-};
-
 bool Run(const std::string& name, const std::string& text, int32_t baud, bool firstUnitOnly) {
   kel::sim::Scenario scenario;
   std::string error;
@@ -174,7 +132,7 @@ bool Run(const std::string& name, const std::string& text, int32_t baud, bool fi
   kel::MemorySerialLine& line = ports.AddLine(1);
   kel::sim::MemoryPeer peer(network, line);
 
-  Updater updater(clock, ports, baud);
+  kel::bench::SessionUpdater updater(clock, ports, baud);
   const double cpu0 = ProcessCpuSeconds();
   const uint32_t t0 = clock.Ticks();
   bool done = false;
@@ -221,7 +179,7 @@ bool RealRun(const std::string& program) {
 #else
   kel::sim::Scenario scenario;
   std::string error;
-  if (!kel::sim::ParseScenario(DemoScenario(), scenario, error)) return false;
+  if (!kel::sim::ParseScenario(kel::bench::DemoScenario(), scenario, error)) return false;
   char folder[] = "/tmp/update-bench-XXXXXX";
   if (!mkdtemp(folder)) return false;
   kel::sim::PtyServer server(kel::SystemClock());
@@ -283,7 +241,7 @@ int main(int argc, char** argv) {
     for (const DirectUnit& unit : kDirectUnits) {
       if (!Run(unit.name, DirectScenario(unit), baud, true)) ++failures;
     }
-    if (!Run("demo-network", DemoScenario(), baud, false)) ++failures;
+    if (!Run("demo-network", kel::bench::DemoScenario(), baud, false)) ++failures;
   }
   if (real && !RealRun(UpdaterBeside(argv[0]))) ++failures;
   return failures == 0 ? 0 : 1;

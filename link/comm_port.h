@@ -111,6 +111,9 @@ class CommPort {
 
   /// The open device, or null. For the speed change in place and tests.
   SerialDevice* device() { return device_.get(); }
+  /// What opens the ports: its list of the system's ports and the devices
+  /// behind the COM numbers.
+  SerialPortOpener& opener() { return opener_; }
 
  private:
   bool OpenAt(int32_t speed);

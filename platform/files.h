@@ -32,6 +32,10 @@ enum class PathKind {
 /// What stands at `path` itself, a link not followed.
 PathKind KindAtPath(const std::string& path);
 
+/// True when `path` (a link followed) is a character device, such as a
+/// serial port's; always false on Windows, where ports go by COM names.
+bool IsCharacterDevice(const std::string& path);
+
 /// How reading a file went.
 enum class ReadOutcome { kRead, kMissing, kNotRegular, kTooLarge, kFailed };
 

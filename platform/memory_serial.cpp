@@ -278,4 +278,27 @@ std::unique_ptr<SerialDevice> MemorySerialPorts::Open(int portNumber, const Seri
   return std::make_unique<MemorySerialDevice>(*line);
 }
 
+int MemorySerialPorts::NumberForDevice(const std::string& path) {
+  int highest = 0;
+  for (const PortListing& port : listing) {
+    if (port.device == path) return port.number;
+    highest = std::max(highest, port.number);
+  }
+  for (const auto& [number, device] : named_) {
+    if (device == path) return number;
+    highest = std::max(highest, number);
+  }
+  named_[highest + 1] = path;
+  return highest + 1;
+}
+
+std::string MemorySerialPorts::DeviceOf(int portNumber) {
+  const auto named = named_.find(portNumber);
+  if (named != named_.end()) return named->second;
+  for (const PortListing& port : listing) {
+    if (port.number == portNumber) return port.device;
+  }
+  return {};
+}
+
 }  // namespace kel

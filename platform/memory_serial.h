@@ -170,10 +170,34 @@ class MemorySerialPorts : public SerialPortOpener {
   MemorySerialLine* Line(int portNumber);
   std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
                                      SerialOpenError& error) override;
+  /// The list of ports given below, when there is one.
+  bool ListPorts(std::vector<PortListing>& ports) override {
+    ports = listing;
+    return hasListing;
+  }
+  /// A listed port's number; a number past the list for any other path.
+  int NumberForDevice(const std::string& path) override;
+  std::string DeviceOf(int portNumber) override;
+  /// The latency timers below, by port.
+  bool AdapterLatency(int portNumber, uint32_t& ms, std::string& setting) override {
+    const auto found = latencyTimers.find(portNumber);
+    if (found == latencyTimers.end()) return false;
+    ms = found->second;
+    setting = "latency timer of COM" + std::to_string(portNumber);
+    return true;
+  }
+
+  /// The system's list, as a search sees it; with hasListing false (the
+  /// default) there is none and a search tries every number.
+  bool hasListing = false;
+  std::vector<PortListing> listing;
+  /// Ports whose adapter's driver reports a latency timer, in ms.
+  std::map<int, uint32_t> latencyTimers;
 
  private:
   Clock& clock_;
   std::map<int, std::unique_ptr<MemorySerialLine>> lines_;
+  std::map<int, std::string> named_;  // numbers given to devices named by path
 };
 
 }  // namespace kel

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kel {
 
@@ -81,6 +82,15 @@ class SerialDevice {
   virtual const SerialFailure& LastFailure() = 0;
 };
 
+/// One serial port as the system lists it: what a port search tries and
+/// --list-ports shows.
+struct PortListing {
+  int number = 0;           ///< the n of COM n
+  std::string device;       ///< what it opens: /dev/ttyUSB0, \\.\COM3
+  std::string description;  ///< a USB device's maker, product and serial, or the friendly name
+  bool bluetooth = false;   ///< a Bluetooth serial port: searched only when named
+};
+
 /// Opens COM ports by number. The system side maps COM n onto the platform's
 /// device; tests and the simulator supply their own.
 class SerialPortOpener {
@@ -90,6 +100,37 @@ class SerialPortOpener {
   /// says why in `error`.
   virtual std::unique_ptr<SerialDevice> Open(int portNumber, const SerialConfig& config,
                                              SerialOpenError& error) = 0;
+  /// The system's ports, in the order a search tries them. False when this
+  /// opener keeps no list; a search then tries every number from 1 to 99.
+  virtual bool ListPorts(std::vector<PortListing>& ports) {
+    ports.clear();
+    return false;
+  }
+  /// The COM number that opens the serial device at `path`: the number of
+  /// the listed port it is (a link such as /dev/serial/by-id/... counts as
+  /// the device it names), else a number of its own that no listed port
+  /// has. 0 when this opener cannot open ports by their devices.
+  virtual int NumberForDevice(const std::string& path) {
+    (void)path;
+    return 0;
+  }
+  /// The device COM`portNumber` stands for, to be shown beside its name;
+  /// empty when the COM name says all (a Windows port, a port the user
+  /// linked as comN).
+  virtual std::string DeviceOf(int portNumber) {
+    (void)portNumber;
+    return {};
+  }
+  /// The latency timer of the USB adapter behind COM`portNumber` (how long
+  /// it holds received bytes before passing them on), read from the
+  /// driver's settings, and the setting that changes it. False where the
+  /// driver keeps none, or the program sets the latency itself (Linux).
+  virtual bool AdapterLatency(int portNumber, uint32_t& ms, std::string& setting) {
+    (void)portNumber;
+    (void)ms;
+    (void)setting;
+    return false;
+  }
 };
 
 SerialPortOpener& SystemSerialPorts();

@@ -14,6 +14,12 @@ class ProcessEnvironment : public Environment {
     return value != nullptr ? std::string(value) : std::string();
   }
   bool IsSet(const std::string& name) override { return std::getenv(name.c_str()) != nullptr; }
+
+ protected:
+  // Windows sets COMPUTERNAME and USERNAME for every session; elsewhere
+  // they are usually unset, and the system's own names stand in.
+  std::string HostName() override { return SystemHostName(); }
+  std::string LoginName() override { return SystemLoginName(); }
 };
 
 }  // namespace

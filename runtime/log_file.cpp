@@ -153,8 +153,8 @@ void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::s
   for (const std::string& argument : arguments) header += argument + " ";
   rt.out.WriteLogRaw(header);
   rt.out.WriteLog("\r\n");
-  rt.out.WriteLog("COMPUTERNAME=" + rt.env.Get("COMPUTERNAME") + "\r\n");
-  rt.out.WriteLog("USERNAME=" + rt.env.Get("USERNAME") + "\r\n");
+  rt.out.WriteLog("COMPUTERNAME=" + rt.env.ComputerName() + "\r\n");
+  rt.out.WriteLog("USERNAME=" + rt.env.UserName() + "\r\n");
 }
 
 }  // namespace kel

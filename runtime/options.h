@@ -34,6 +34,8 @@ struct Options : LiveLinkOptions {
   bool overlapped = false;         ///< -o
   bool unitIdGiven = false;        ///< -u<ID>
   bool initialBaudGiven = false;   ///< -b
+  std::string portDevice;          ///< a port named by its device (/dev/ttyUSB0); empty otherwise
+  bool listPorts = false;          ///< --list-ports
   std::string parameterFile;       ///< [Filename]
   bool manufacturingMode = false;  ///< "KelManufacture" in the parameter file
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/retry.h"
 #include "platform/system_error.h"
 #include "runtime/text_format.h"
 
@@ -14,6 +15,11 @@ namespace {
 // The companion file a rewrite is built in before it replaces the original.
 constexpr char kCompanionSuffix[] = ".000";
 constexpr char kLockedMessage[] = "INI File is locked: ";
+// A virus scanner or an indexer may hold the file just written for a
+// moment; the move into place is tried again for this long before the
+// file counts as locked.
+constexpr uint32_t kReplaceRetryMs = 2000;
+constexpr uint32_t kReplacePauseMs = 50;
 // Far above any real job file; a larger one (or a device that never ends)
 // is refused rather than read into memory.
 constexpr size_t kMaxParameterFileBytes = 1 << 20;
@@ -168,13 +174,20 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
     rt.FatalSystemError(companion + ": " + error);
   }
 
-  if (!ReplaceFile(companion, target)) {
-    MakeWritable(target);
-    if (!ReplaceFile(companion, target)) {
-      rt.out.lastErrorText = LastCErrorText();
-      rt.out.Print(Sink::kConsole, "\r\n", kLockedMessage, fileName);
-      rt.exit.Exit(1);
+  bool madeWritable = false;
+  const bool replaced = RetryFor(rt.clock, kReplaceRetryMs, kReplacePauseMs, [&] {
+    if (ReplaceFile(companion, target)) return true;
+    if (!madeWritable) {
+      madeWritable = true;
+      MakeWritable(target);
+      return ReplaceFile(companion, target);
     }
+    return false;
+  });
+  if (!replaced) {
+    rt.out.lastErrorText = LastCErrorText();
+    rt.out.Print(Sink::kConsole, "\r\n", kLockedMessage, fileName);
+    rt.exit.Exit(1);
   }
 }
 

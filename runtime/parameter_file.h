@@ -41,7 +41,8 @@ int32_t GetParamInt(Runtime& rt, const std::string& fileName, const std::string&
 /// new file keeps the old one's owner, group and permissions. What cannot
 /// be read ends the run as for GetParam; a companion that cannot be written
 /// ends it with "Fatal error: " + its name and the system's text, exit 1;
-/// one that cannot be moved into place with "INI File is locked: " + name,
+/// one that cannot be moved into place within about 2 s (a scanner holding
+/// the file for a moment is waited out) with "INI File is locked: " + name,
 /// exit 1.
 void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key,
                 const std::string& value);

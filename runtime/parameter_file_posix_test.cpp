@@ -26,10 +26,14 @@ TEST(ParameterFilePosix, ReplaceFailureReportsTheLockedFile) {
   ChildResult child = RunForked([&](int report) {
     if (setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0) _exit(90);
     RuntimeFixture f;
+    const uint32_t start = f.clock.Ticks();
     const int code = f.ExitCodeOf([&] { WriteParam(f.runtime, file, "A", "2"); });
-    WriteAll(report, std::to_string(code) + "|" + f.console.output());
+    // A hold that lasts is waited on for two seconds, then reported.
+    const uint32_t waited = f.clock.Ticks() - start;
+    WriteAll(report,
+             std::to_string(code) + "|" + std::to_string(waited) + "|" + f.console.output());
   });
-  EXPECT_EQ(child.report, "1|\r\nINI File is locked: " + file);
+  EXPECT_EQ(child.report, "1|2000|\r\nINI File is locked: " + file);
   EXPECT_EQ(ReadTextFile(file), "A=1\r\n");           // the original is untouched
   EXPECT_EQ(ReadTextFile(file + ".000"), "A=2\r\n");  // left behind, as documented
 }

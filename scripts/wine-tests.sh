@@ -158,13 +158,24 @@ Usage: KelUpdater [options] [Filename] [[COM]<port>]
 -u<ID>       Unit ID
 -o           Overlapped writes to flash, uses sliding window programming
              protocol if possible
+--list-ports  List the serial ports a search tries, then exit
 
 [filename]   Parameter file
 
 port         1, 2, 3, 4...
+             or the port's serial device, such as /dev/ttyUSB0 (Linux)
 
 default setting for auto-search are 19200 baud, even parity.
 USAGE
+
+echo "== KelUpdater.exe --list-ports"
+# The ports of the system's device map (or COM1 to COM99 where it has none);
+# no port is opened, no log is made.
+run_app ports --list-ports
+expect_code "--list-ports" 0
+expect_text "--list-ports" "$work/ports.out" "KelUpdater 6.10r57"
+if [ ! -d "$app/LogFiles" ]; then pass "--list-ports: no log"; else fail "--list-ports made a log"; fi
+cat "$work/ports.out"
 
 echo "== KelUpdater.exe -y -z"
 run_app usage -y -z

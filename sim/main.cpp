@@ -18,7 +18,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: ponderix-sim --scenario FILE [--scenario FILE ...] --comdir DIR [--port N]\n"
     "                    [--wineprefix DIR] [--exit-after-idle SECONDS] [--transcript FILE]\n"
-    "                    [--line-model] [--fault RULE ...] [--dump DIR] [--control FILE]\n";
+    "                    [--line-model] [--adapter latency-ms=N,packet=N] [--fault RULE ...]\n"
+    "                    [--dump DIR] [--control FILE]\n";
 
 struct Arguments {
   std::vector<std::string> scenarios;
@@ -31,6 +32,8 @@ struct Arguments {
   int port = 0;
   unsigned long idleSeconds = 0;
   bool lineModel = false;
+  bool adapter = false;
+  kel::sim::AdapterSettings adapterSettings;
 };
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -82,6 +85,14 @@ bool ParseArguments(int argc, char** argv, Arguments& args, std::string& error) 
       args.idleSeconds = n;
     } else if (a == "--line-model") {
       args.lineModel = true;
+    } else if (a == "--adapter") {
+      if (!value(v)) return false;
+      std::string why;
+      if (!kel::sim::ParseAdapterSettings(v, args.adapterSettings, why)) {
+        error = "--adapter " + std::string(v) + ": " + why;
+        return false;
+      }
+      args.adapter = true;
     } else if (a == "--fault") {
       if (!value(v)) return false;
       kel::sim::FaultRule rule;
@@ -159,6 +170,10 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (args.lineModel) scenario.lineModel = true;
+    if (args.adapter) {
+      scenario.adapter = true;
+      scenario.adapterSettings = args.adapterSettings;
+    }
     // Faults from the command line apply to every port, after the scenario's own.
     scenario.faults.insert(scenario.faults.end(), args.faults.begin(), args.faults.end());
     // --port names the first scenario's port; later ones keep their own.

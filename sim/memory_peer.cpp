@@ -1,5 +1,7 @@
 #include "sim/memory_peer.h"
 
+#include <algorithm>
+
 namespace kel::sim {
 
 MemoryPeer::MemoryPeer(SimNetwork& network, MemorySerialLine& line)
@@ -41,7 +43,13 @@ bool MemoryPeer::NextEvent(uint32_t& tick) { return network_.NextEvent(tick); }
 
 bool MemoryPeer::NextEventUs(uint64_t nowUs, uint64_t& atUs) {
   (void)nowUs;
-  return network_.NextEventUs(atUs);
+  bool any = network_.NextEventUs(atUs);
+  uint64_t release = 0;
+  if (adapter_ && adapter_->NextRelease(release)) {
+    atUs = any ? std::min(atUs, release) : release;
+    any = true;
+  }
+  return any;
 }
 
 bool MemoryPeer::HostBytesLeaveAt(uint32_t& tick) { return network_.HostBytesLeaveAt(tick); }
@@ -59,7 +67,12 @@ void MemoryPeer::OnOpen(bool open, const SerialConfig& line) {
 bool MemoryPeer::Cts() { return network_.Cts(line_.clock().Ticks()); }
 
 void MemoryPeer::Deliver() {
-  for (const TimedOutput& out : network_.TakeOutput()) {
+  std::vector<TimedOutput> outputs = network_.TakeOutput();
+  if (adapter_) {
+    for (const TimedOutput& out : outputs) adapter_->Add(out, network_.lineModel());
+    outputs = adapter_->Take(line_.clock().Micros());
+  }
+  for (const TimedOutput& out : outputs) {
     line_.SendToHostUs(out.bytes.data(), out.bytes.size(), out.deliverAtUs, &out.line);
   }
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
+
 #include "platform/memory_serial.h"
+#include "sim/adapter_model.h"
 #include "sim/sim_network.h"
 
 namespace kel::sim {
@@ -31,12 +34,16 @@ class MemoryPeer : public MemorySerialPeer {
   bool HostBytesLeaveAtUs(uint64_t nowUs, uint64_t& atUs) override;
 
   SimNetwork& network() { return network_; }
+  /// From now on the units' bytes reach the program through a USB adapter
+  /// with these settings.
+  void SetAdapter(const AdapterSettings& settings) { adapter_.emplace(settings); }
 
  private:
   void Deliver();
 
   SimNetwork& network_;
   MemorySerialLine& line_;
+  std::optional<AdapterModel> adapter_;
 };
 
 }  // namespace kel::sim

@@ -72,6 +72,7 @@ bool PtyServer::AddPort(int number, const Scenario& scenario, const std::string&
   port->network = std::make_unique<SimNetwork>();
   BuildNetwork(scenario, *port->network);
   port->network->transcript().SetLimit(kTranscriptKept);
+  if (scenario.adapter) port->adapter = std::make_unique<AdapterModel>(scenario.adapterSettings);
   const std::string name = "com" + std::to_string(number);
   std::vector<std::string> links = {JoinPath(comDir, name)};
   if (!winePrefix.empty()) links.push_back(JoinPath(JoinPath(winePrefix, "dosdevices"), name));
@@ -149,7 +150,12 @@ size_t PtyServer::ServeInput(Port& port) {
 }
 
 void PtyServer::TakeOutput(Port& port) {
-  for (auto& out : port.network->TakeOutput()) {
+  std::vector<TimedOutput> outputs = port.network->TakeOutput();
+  if (port.adapter) {
+    for (const TimedOutput& out : outputs) port.adapter->Add(out, port.network->lineModel());
+    outputs = port.adapter->Take(uint64_t{clock_.Ticks()} * 1000);
+  }
+  for (auto& out : outputs) {
     auto at =
         std::upper_bound(port.pending.begin() + (port.written > 0 ? 1 : 0), port.pending.end(), out,
                          [](const TimedOutput& a, const TimedOutput& b) {
@@ -211,6 +217,12 @@ uint32_t PtyServer::NextDue(uint32_t now, uint32_t waitMs) const {
     uint32_t event = 0;
     if (p->network->NextEvent(event)) {
       const int32_t due = static_cast<int32_t>(event - now);
+      wait = std::min<uint32_t>(wait, due > 0 ? static_cast<uint32_t>(due) : 0);
+    }
+    uint64_t releaseUs = 0;
+    if (p->adapter && p->adapter->NextRelease(releaseUs)) {
+      const int32_t due =
+          static_cast<int32_t>(static_cast<uint32_t>((releaseUs + 999) / 1000) - now);
       wait = std::min<uint32_t>(wait, due > 0 ? static_cast<uint32_t>(due) : 0);
     }
     if (p->pending.empty()) continue;

@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/pseudo_terminal.h"
+#include "sim/adapter_model.h"
 #include "sim/scenario.h"
 #include "sim/sim_network.h"
 
@@ -62,6 +63,7 @@ class PtyServer {
     std::unique_ptr<SimNetwork> network;
     std::vector<std::string> links;
     std::deque<TimedOutput> pending;  ///< replies waiting for their time
+    std::unique_ptr<AdapterModel> adapter;  ///< the USB adapter the replies pass, if any
     size_t written = 0;               ///< bytes of pending.front() already written
     std::string label;                ///< "COMn", for the transcript
     std::FILE* transcriptFile = nullptr;

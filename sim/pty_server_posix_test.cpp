@@ -108,6 +108,26 @@ TEST_F(PtyServerTest, AReplyReadAtAnotherSpeedArrivesGarbled) {
   EXPECT_NE(got, intact);
 }
 
+// Behind a modelled USB adapter a short reply waits for the adapter's
+// timer before the program sees it.
+TEST_F(PtyServerTest, AReplyThroughAnAdapterWaitsForItsTimer) {
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(ParseScenario("[port]\nadapter = latency-ms=40\n[unit kt5]\ncard = 659\n"
+                            "modbus = 5\nbaud = 19200\n",
+                            s, error))
+      << error;
+  ASSERT_TRUE(server.AddPort(5, s, dir.string(), "", error)) << error;
+  SerialConfig config;
+  config.baudRate = 19200;
+  SerialOpenError openError;
+  auto port = SystemSerialPorts().Open(5, config, openError);
+  ASSERT_TRUE(port) << openError.systemText;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Exchange(*port, WithCrc({0x05, 0x41}), 4), WithCrc({0x05, 0x42}));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+}
+
 // The control channel: a command file is taken, carried out and answered
 // in the reply file beside it.
 TEST_F(PtyServerTest, TakesCommandsFromTheControlFile) {

@@ -159,6 +159,10 @@ class Parser {
       s_.portNumber = static_cast<int>(n);
     } else if (key == "line-model") {
       if (!ParseYesNo(value, s_.lineModel)) return BadValue(error, key, value, "yes or no");
+    } else if (key == "adapter") {
+      std::string why;
+      if (!ParseAdapterSettings(value, s_.adapterSettings, why)) return Fail(error, why);
+      s_.adapter = true;
     } else if (key == "processing-ms") {
       if (!ParseUnsigned(value, 10000, n)) return BadValue(error, key, value, "0 to 10000");
       s_.processingMs = static_cast<uint32_t>(n);

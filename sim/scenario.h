@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/adapter_model.h"
 #include "sim/faults.h"
 #include "sim/sim_network.h"
 #include "sim/sim_unit.h"
@@ -25,6 +26,8 @@ struct Scenario {
   int portNumber = 1;         ///< COM number the port is served as
   bool lineModel = false;     ///< pace replies at the line rate
   uint32_t processingMs = 2;  ///< without the line model: a unit's processing time per request
+  bool adapter = false;       ///< the units' bytes reach the program through a USB adapter
+  AdapterSettings adapterSettings;
   std::string baseDir;        ///< folder that relative paths in the file start from
   std::vector<ScenarioUnit> units;
   std::vector<FaultRule> faults;

@@ -36,10 +36,12 @@ const char kUsage[] =
     "-u<ID>       Unit ID\r\n"
     "-o           Overlapped writes to flash, uses sliding window programming\r\n"
     "             protocol if possible\r\n"
+    "--list-ports  List the serial ports a search tries, then exit\r\n"
     "\r\n"
     "[filename]   Parameter file\r\n"
     "\r\n"
     "port         1, 2, 3, 4...\r\n"
+    "             or the port's serial device, such as /dev/ttyUSB0 (Linux)\r\n"
     "\r\n"
     "default setting for auto-search are 19200 baud, even parity.\r\n";
 

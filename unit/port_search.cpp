@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "link/adapter_latency.h"
 #include "link/comm_port.h"
 #include "link/port_open_messages.h"
 #include "platform/serial_device.h"
@@ -45,7 +46,7 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, bool& hi
   link.runtime.options.portNumber = ClampPort(number);
   const int port = link.runtime.options.portNumber;
   if (link.port.OpenPort()) {
-    out.Print(Sink::kInfo, "COM", port, " opened\r\n");
+    out.Print(Sink::kInfo, PortLabel(link, port), " opened\r\n");
     if (CheckUnitId(link, unit)) return true;
     link.port.ClosePort();
     return false;
@@ -80,12 +81,57 @@ int ReadPortFromOperator(Runtime& rt) {
   return static_cast<int>(number);
 }
 
+// The ports a full scan tries: the system's, as the opener lists them,
+// without the Bluetooth ones (each may hold the open for seconds while the
+// system pages a remote device; they are tried only when named); every
+// number 1..99 where the opener keeps no list.
+std::vector<int> PortsToScan(SerialPortOpener& opener) {
+  std::vector<int> numbers;
+  std::vector<PortListing> listed;
+  if (!opener.ListPorts(listed)) {
+    for (int port = 1; port <= kLastScannedPort; ++port) numbers.push_back(port);
+    return numbers;
+  }
+  for (const PortListing& port : listed) {
+    if (!port.bluetooth) numbers.push_back(port.number);
+  }
+  return numbers;
+}
+
+// A USB adapter whose driver holds received bytes for long makes every
+// exchange wait that long; said once, when the unit's port is known, with
+// where to change it.
+void NoteAdapterLatency(Link& link) {
+  uint32_t ms = 0;
+  std::string setting;
+  const int port = link.runtime.options.portNumber;
+  if (!link.port.opener().AdapterLatency(port, ms, setting)) return;
+  const std::string note = AdapterLatencyNote(port, ms, setting);
+  if (!note.empty()) link.runtime.out.Print(Sink::kInfo, note, "\r\n");
+}
+
 }  // namespace
 
-std::vector<int> ParsePortList(const std::string& text) {
+std::string PortLabel(Link& link, int port) {
+  const std::string device = link.port.opener().DeviceOf(port);
+  return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
+}
+
+std::vector<int> ParsePortList(const std::string& text,
+                               const std::function<int(const std::string&)>& numberForDevice) {
   std::vector<int> ports;
   std::string list = text;
   while (!list.empty()) {
+    const size_t start = std::min(list.find_first_not_of(" \t"), list.size());
+    if (numberForDevice && start < list.size() && list[start] == '/') {
+      const size_t end = list.find_first_of(" ,;", start);
+      const std::string device = list.substr(start, end == std::string::npos ? end : end - start);
+      const int port = ClampPort(numberForDevice(device));
+      if (port == 0) break;
+      ports.push_back(port);
+      list.erase(0, end == std::string::npos ? list.size() : end + 1);
+      continue;
+    }
     if (StartsWithCom(list)) list.erase(0, 3);
     const int port = ClampPort(LeadingDecimal(list));
     if (port == 0) break;
@@ -111,7 +157,11 @@ bool SearchEnvironmentPorts(Link& link, UnitInfo& unit) {
   }
   PrintProgrammerRate(link);
   bool hinted = false;
-  for (int port : ParsePortList(list)) {
+  SerialPortOpener& opener = link.port.opener();
+  const auto numberForDevice = [&](const std::string& device) {
+    return opener.NumberForDevice(device);
+  };
+  for (int port : ParsePortList(list, numberForDevice)) {
     if (TryPort(link, unit, port, false, hinted)) return true;
   }
   return false;
@@ -129,7 +179,7 @@ bool SearchAllPorts(Link& link, UnitInfo& unit) {
     out.Print(Sink::kDebug, "COM", remembered, " loaded from registry\r\n");
     if (TryPort(link, unit, remembered, false, hinted)) return true;
   }
-  for (int port = 1; port <= kLastScannedPort; ++port) {
+  for (int port : PortsToScan(link.port.opener())) {
     if (port == remembered) continue;
     if (TryPort(link, unit, port, true, hinted)) {
       WriteRegistryString(rt.registry, kCommPortRegistryPath, std::to_string(port));
@@ -164,8 +214,17 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
   SaveConnection(link);
   PrintProgrammerRate(link);
 
+  // A port named by its device opens by the number its opener gives it.
+  if (!options.portDevice.empty()) {
+    options.portNumber = ClampPort(link.port.opener().NumberForDevice(options.portDevice));
+    if (options.portNumber == 0) {
+      rt.FatalError(options.portDevice + " cannot be opened by its device on this computer");
+    }
+  }
+
   if (options.portNumber == 0) {
     if (SearchEnvironmentPorts(link, unit) || SearchAllPorts(link, unit)) {
+      NoteAdapterLatency(link);
       if (options.overlapped) link.state.overlappedActive = TestCts(link);
       return;
     }
@@ -190,7 +249,8 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
     return;
   }
-  out.Print(Sink::kInfo, "COM", port, " opened\r\n");
+  out.Print(Sink::kInfo, PortLabel(link, port), " opened\r\n");
+  NoteAdapterLatency(link);
   CheckUnitId(link, unit);
   if (options.overlapped) link.state.overlappedActive = TestCts(link);
 }

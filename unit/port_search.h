@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,24 @@ void ConnectUnit(Link& link, UnitInfo& unit);
 /// true when a unit was found (its port is then open).
 bool SearchEnvironmentPorts(Link& link, UnitInfo& unit);
 
-/// Tries the remembered port, then COM1..COM99; a unit found by the scan is
-/// remembered for the next run. True when a unit was found.
+/// Tries the remembered port, then the system's ports as the port opener
+/// lists them (Bluetooth ports left out: opening one may wait for a remote
+/// device for many seconds), or COM1..COM99 where it keeps no list; a unit
+/// found by the scan is remembered for the next run. True when a unit was
+/// found.
 bool SearchAllPorts(Link& link, UnitInfo& unit);
 
 /// The ports a port list names, in order: entries are separated by one
 /// space, comma or semicolon; an entry may start with "COM" (any case) and
-/// its number is read after blanks. The first entry that does not lead with
-/// a number (or reads as 0) ends the list.
-std::vector<int> ParsePortList(const std::string& list);
+/// its number is read after blanks. An entry that is a path (after blanks,
+/// it starts with "/") names a port by its device, up to the next
+/// separator, and `numberForDevice` gives its COM number. The first entry
+/// that does not lead with a number (or reads as 0) ends the list.
+std::vector<int> ParsePortList(const std::string& list,
+                               const std::function<int(const std::string&)>& numberForDevice = {});
+
+/// "COM" + the number, and the device it stands for in parentheses where
+/// the port opener names one: "COM3 (/dev/ttyUSB0)".
+std::string PortLabel(Link& link, int port);
 
 }  // namespace kel

@@ -22,6 +22,54 @@ TEST(PortList, EntriesAreSeparatedByOneSpaceCommaOrSemicolon) {
   EXPECT_EQ(ParsePortList("99999999999"), (std::vector<int>{32767}));
 }
 
+TEST(PortList, EntriesMayNameDevices) {
+  const auto number = [](const std::string& device) { return device == "/dev/ttyUSB0" ? 8 : 9; };
+  EXPECT_EQ(ParsePortList("/dev/ttyUSB0,COM5; /dev/ttyACM1 4", number),
+            (std::vector<int>{8, 5, 9, 4}));
+  // Without a way to number devices a path reads as no number.
+  EXPECT_TRUE(ParsePortList("/dev/ttyUSB0,COM5").empty());
+}
+
+// Where the system lists its ports, the scan tries those in order and no
+// other, leaves Bluetooth ports out, and names each port's device.
+TEST(PortSearch, TheScanTriesTheListedPortsWithoutBluetooth) {
+  ConnectFixture f;
+  f.ports.hasListing = true;
+  f.ports.listing = {{6, "/dev/ttyUSB0", "FTDI", false},
+                     {2, "\\\\.\\COM2", "Bluetooth link", true},
+                     {4, "/dev/ttyACM0", "", false}};
+  f.ports.AddLine(6);
+  f.Serve(2, kLoneKt5);
+  f.Serve(4, kLoneKt5);
+  f.Serve(5, kLoneKt5);
+  EXPECT_TRUE(SearchAllPorts(f.link, f.unit));
+  EXPECT_EQ(f.options.portNumber, 4);
+  const std::string out = f.Console();
+  EXPECT_LT(out.find("COM6 (/dev/ttyUSB0) opened\r\n"), out.find("COM4 (/dev/ttyACM0) opened\r\n"));
+  EXPECT_EQ(out.find("COM2"), std::string::npos);
+  EXPECT_EQ(f.registry.ReadString(kCommPortRegistryPath), "4");
+}
+
+// A port named by its device, on the command line or in the port list,
+// opens as the number the system gives it, a Bluetooth one too.
+TEST(PortSearch, APortNamedByItsDeviceIsOpenedByItsNumber) {
+  for (bool inList : {false, true}) {
+    ConnectFixture f;
+    f.ports.hasListing = true;
+    f.ports.listing = {{3, "/dev/rfcomm0", "", true}};
+    f.Serve(3, kLoneKt5);
+    if (inList) {
+      f.env.Set("PONDERIXPORTLIST", "/dev/rfcomm0");
+    } else {
+      f.options.portDevice = "/dev/rfcomm0";
+    }
+    ConnectUnit(f.link, f.unit);
+    EXPECT_EQ(f.options.portNumber, 3);
+    EXPECT_EQ(f.unit.connectionMode, modeApplication);
+    EXPECT_NE(f.Console().find("COM3 (/dev/rfcomm0) opened\r\n"), std::string::npos);
+  }
+}
+
 TEST(PortSearch, EnvironmentListIsTriedInOrderAndIgnoresThePortVariable) {
   ConnectFixture f;
   f.Serve(5, kLoneKt5);
@@ -150,6 +198,20 @@ TEST(PortSearch, PortsTheUserMayNotOpenAreNamedWithOneHint) {
             std::string::npos)
       << out;
   EXPECT_LT(f.clock.Ticks() - start, 5000u);  // no busy-port retries
+}
+
+// A slow adapter is said once, for the unit's port only.
+TEST(PortSearch, ASlowAdapterOnTheUnitsPortIsSaidOnce) {
+  ConnectFixture f;
+  f.ports.AddLine(2);
+  f.Serve(4, kLoneKt5);
+  f.ports.latencyTimers = {{2, 16}, {4, 16}};
+  ConnectUnit(f.link, f.unit);
+  const std::string out = f.Console();
+  const std::string note = "-- COM4: the USB adapter holds received bytes for 16 ms";
+  EXPECT_NE(out.find(note), std::string::npos) << out;
+  EXPECT_EQ(out.find(note), out.rfind(note));
+  EXPECT_EQ(out.find("COM2: the USB adapter"), std::string::npos);
 }
 
 TEST(PortSearch, BaudRateFromTheEnvironmentSetsTheProgrammingSpeed) {

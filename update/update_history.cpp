@@ -170,7 +170,7 @@ void UpdateHistory::Write(HistoryOutcome outcome, const std::string& message) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f",
                 static_cast<double>(rt_.clock.Micros() - startMicros_) / 1e6);
-  std::vector<std::string> row = {time_, rt_.env.Get("COMPUTERNAME"), rt_.env.Get("USERNAME"),
+  std::vector<std::string> row = {time_, rt_.env.ComputerName(), rt_.env.UserName(),
                                   "COM" + std::to_string(rt_.options.portNumber),
                                   std::to_string(address_), unitType_, card_, serial_,
                                   softwareBefore_, softwareAfter_, bootLoaderBefore_,

@@ -110,6 +110,11 @@ PathKind KindAtPath(const std::string& path) {
   return S_ISLNK(info.st_mode) ? PathKind::kLink : KindOf(info.st_mode);
 }
 
+bool IsCharacterDevice(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
 std::string ResolveLinks(const std::string& path) {
   char resolved[PATH_MAX];
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;

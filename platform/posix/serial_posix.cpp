@@ -1,5 +1,7 @@
 // COM ports on POSIX terminals. COM n is the file "comN" in the folder named
-// by PONDERIXCOMDIR (a device node or a link to one), or /dev/ttyS(n-1).
+// by PONDERIXCOMDIR (a device node or a link to one), or else the nth of
+// the machine's serial devices as the kernel lists them (USB adapters
+// first); a device named by its path gets a number of its own.
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -14,15 +16,21 @@
 #include <linux/serial.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/posix/abort_release_posix.h"
+#include "platform/posix/local_names_posix.h"
+#include "platform/posix/low_latency_posix.h"
+#include "platform/posix/serial_ports_linux.h"
 #include "platform/posix/serial_speed_posix.h"
 #include "platform/serial_device.h"
 #include "platform/signals.h"
@@ -82,11 +90,18 @@ void ReleasePort(int fd, const TerminalSettings& original) {
 
 class PosixSerialDevice : public SerialDevice {
  public:
-  PosixSerialDevice(int fd, const TerminalSettings& original)
-      : fd_(fd), original_(original), ctsWithoutModemLines_(CtsAssumedWithoutModemLines()) {
+  PosixSerialDevice(int fd, const TerminalSettings& original, const LatencyHold& latency)
+      : fd_(fd),
+        original_(original),
+        latency_(latency),
+        ctsWithoutModemLines_(CtsAssumedWithoutModemLines()) {
     hasCounts_ = ReadErrorCounts(fd_, counts_);
   }
-  ~PosixSerialDevice() override { ReleasePort(fd_, original_); }
+  ~PosixSerialDevice() override {
+    IoctlDriverFlags flags(fd_);
+    RestoreLatency(flags, latency_);
+    ReleasePort(fd_, original_);
+  }
 
   int Read(uint8_t* data, size_t max) override {
     PushPending();
@@ -252,6 +267,7 @@ class PosixSerialDevice : public SerialDevice {
 
   int fd_;
   TerminalSettings original_;
+  LatencyHold latency_;
   bool ctsWithoutModemLines_;
   std::vector<uint8_t> pending_;
   SerialFailure failure_;
@@ -277,39 +293,10 @@ SerialOpenOutcome OutcomeOf(int err) {
   }
 }
 
-// The device a port file leads to, for messages: comN is usually a link.
-std::string DeviceBehind(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
-// The name of group `gid` as /etc/group gives it (lines of
-// name:password:gid:members), or "" when it is not there. The file is read
-// directly, not through the system's name services: the packaged program
-// is linked statically and cannot load them, and the groups that own
-// serial devices (dialout, uucp) are local system groups.
-std::string LocalGroupName(gid_t gid) {
-  std::FILE* file = std::fopen("/etc/group", "re");
-  if (file == nullptr) return {};
-  const std::string wanted = ":" + std::to_string(gid);
-  std::string name;
-  char line[4096];
-  while (name.empty() && std::fgets(line, sizeof line, file) != nullptr) {
-    const std::string entry(line);
-    const std::size_t first = entry.find(':');
-    const std::size_t second = first == std::string::npos ? first : entry.find(':', first + 1);
-    if (second == std::string::npos || first == 0) continue;
-    const std::size_t end = entry.find_first_of(":\n", second + 1);
-    if (entry.compare(second, end - second, wanted) == 0) name = entry.substr(0, first);
-  }
-  std::fclose(file);
-  return name;
-}
-
 std::string OwningGroup(const std::string& device) {
   struct stat info;
   if (stat(device.c_str(), &info) != 0) return {};
-  const std::string name = LocalGroupName(info.st_gid);
+  const std::string name = LocalAccountName("/etc/group", info.st_gid);
   return name.empty() ? std::to_string(info.st_gid) : name;
 }
 
@@ -333,7 +320,13 @@ class PosixSerialPorts : public SerialPortOpener {
       return nullptr;
     }
     const std::string path = PortPath(portNumber);
-    error.device = DeviceBehind(path);
+    if (path.empty()) {
+      error.device = "COM" + std::to_string(portNumber);
+      RecordOpenError(error, ENOENT, SerialOpenOutcome::kNotPresent);
+      return nullptr;
+    }
+    // The device a port file leads to, for messages: comN is usually a link.
+    error.device = ResolveLinks(path);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       const int err = errno;
@@ -353,15 +346,106 @@ class PosixSerialPorts : public SerialPortOpener {
       return nullptr;
     }
     HoldPortForAbort(fd, original);
-    return std::make_unique<PosixSerialDevice>(fd, original);
+    IoctlDriverFlags flags(fd);
+    const LatencyHold latency = RequestLowLatency(flags);
+    return std::make_unique<PosixSerialDevice>(fd, original, latency);
+  }
+
+  bool ListPorts(std::vector<PortListing>& ports) override {
+    const Table& table = PortTable();
+    ports = table.ports;
+    return table.listed;
+  }
+
+  int NumberForDevice(const std::string& path) override {
+    const Table& table = PortTable();
+    const std::string device = ResolveLinks(path);
+    for (const PortListing& port : table.ports) {
+      if (ResolveLinks(port.device) == device) return port.number;
+    }
+    for (const auto& [number, named] : named_) {
+      if (ResolveLinks(named) == device) return number;
+    }
+    // The lowest number that no listed port has.
+    int number = 1;
+    const auto taken = [&](int n) {
+      return named_.count(n) != 0 ||
+             std::any_of(table.ports.begin(), table.ports.end(),
+                         [n](const PortListing& port) { return port.number == n; });
+    };
+    while (taken(number)) ++number;
+    named_[number] = path;
+    return number;
+  }
+
+  std::string DeviceOf(int portNumber) override {
+    const auto named = named_.find(portNumber);
+    if (named != named_.end()) return named->second;
+    const Table& table = PortTable();
+    // A port the user linked as comN is known by that name.
+    if (table.fromComDir) return {};
+    for (const PortListing& port : table.ports) {
+      if (port.number == portNumber) return port.device;
+    }
+    return {};
   }
 
  private:
-  static std::string PortPath(int portNumber) {
-    const std::string dir = SystemEnvironment().Get("PONDERIXCOMDIR");
-    if (dir.empty()) return "/dev/ttyS" + std::to_string(portNumber - 1);
+  // The COM numbers of this run. Made once, at first use: a unit whose USB
+  // port goes away while it restarts must not move the numbers of the
+  // other ports under the run.
+  struct Table {
+    bool fromComDir = false;
+    bool listed = false;  // false: the system keeps no list (no sysfs)
+    std::vector<PortListing> ports;
+  };
+
+  static std::string ComDir() { return SystemEnvironment().Get("PONDERIXCOMDIR"); }
+
+  static std::string ComDirPath(const std::string& dir, int portNumber) {
     return dir + (dir.back() == '/' ? "" : "/") + "com" + std::to_string(portNumber);
   }
+
+  const Table& PortTable() {
+    // Made again only when the variables that say where ports are change
+    // (tests that serve ports in-process do that).
+    const std::string dir = ComDir();
+    const std::string root = SystemEnvironment().Get(kSystemRootVariable);
+    if (table_ && tableDir_ == dir && tableRoot_ == root) return *table_;
+    tableDir_ = dir;
+    tableRoot_ = root;
+    table_ = std::make_unique<Table>();
+    if (!dir.empty()) {
+      table_->fromComDir = true;
+      table_->listed = true;
+      for (int number = 1; number <= 99; ++number) {
+        struct stat info;
+        const std::string path = ComDirPath(dir, number);
+        if (lstat(path.c_str(), &info) == 0) table_->ports.push_back({number, path, {}, false});
+      }
+    } else {
+      table_->ports = ListLinuxSerialPorts(root, table_->listed);
+    }
+    return *table_;
+  }
+
+  std::string PortPath(int portNumber) {
+    const auto named = named_.find(portNumber);
+    if (named != named_.end()) return named->second;
+    const std::string dir = ComDir();
+    if (!dir.empty()) return ComDirPath(dir, portNumber);
+    const Table& table = PortTable();
+    for (const PortListing& port : table.ports) {
+      if (port.number == portNumber) return port.device;
+    }
+    // Without the kernel's list, COM n is the nth built-in port.
+    if (!table.listed) return "/dev/ttyS" + std::to_string(portNumber - 1);
+    return {};
+  }
+
+  std::unique_ptr<Table> table_;
+  std::string tableDir_, tableRoot_;  // what the table was made from
+  std::map<int, std::string> named_;  // ports named by their device
 
   static bool Configure(int fd, const SerialConfig& config, SerialOpenError& error) {
     termios tio{};

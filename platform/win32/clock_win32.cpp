@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <timeapi.h>
 
 #include "platform/clock.h"
 #include "platform/signals.h"
@@ -8,10 +10,30 @@ namespace {
 
 class Win32Clock : public Clock {
  public:
-  uint32_t Ticks() override { return GetTickCount(); }
-  // The same count as GetTickCount, without its wrap; the tick count has no
-  // finer steps, so this is the start of the present millisecond.
-  uint64_t Micros() override { return GetTickCount64() * 1000u; }
+  // Without this the system's timer runs in steps of about 15.6 ms, and
+  // every short wait (a 1 ms sleep where a driver cannot wait on events, a
+  // reply's deadline) would last that long. The clock is made first thing
+  // in main, so the whole run has 1 ms waits.
+  Win32Clock() {
+    timeBeginPeriod(1);
+    LARGE_INTEGER frequency;
+    if (QueryPerformanceFrequency(&frequency)) frequency_ = frequency.QuadPart;
+  }
+  ~Win32Clock() override { timeEndPeriod(1); }
+
+  // The performance counter, not GetTickCount: the tick count moves in the
+  // timer's steps of up to 15.6 ms whatever resolution was asked for, so a
+  // deadline measured with it could end a wait that much late or early.
+  // Both count from the system's start; Ticks() wraps at 32 bits as
+  // GetTickCount does.
+  uint32_t Ticks() override { return static_cast<uint32_t>(Micros() / 1000); }
+  uint64_t Micros() override {
+    LARGE_INTEGER count;
+    if (frequency_ <= 0 || !QueryPerformanceCounter(&count)) return GetTickCount64() * 1000u;
+    const uint64_t ticks = static_cast<uint64_t>(count.QuadPart);
+    const uint64_t perSecond = static_cast<uint64_t>(frequency_);
+    return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
+  }
 
   void Sleep(uint32_t ms) override {
     ExitIfStopRequested();
@@ -50,6 +72,9 @@ class Win32Clock : public Clock {
     return LocalTime{now.wYear,   now.wMonth,  now.wDay, now.wHour,
                      now.wMinute, now.wSecond, offset};
   }
+
+ private:
+  LONGLONG frequency_ = 0;
 };
 
 }  // namespace

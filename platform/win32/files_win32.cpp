@@ -11,6 +11,7 @@
 #undef ReplaceFile
 
 #include "platform/files.h"
+#include "platform/reparse_tags.h"
 #include "platform/signals.h"
 #include "platform/system_error.h"
 #include "platform/wildcard_match.h"
@@ -21,6 +22,34 @@ namespace {
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+// The reparse tag of the entry at `path` itself (not followed); 0 when it
+// cannot be read.
+DWORD ReparseTagAt(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search =
+      FindFirstFileExA(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+}
+
+// Only a reparse point that names another path is a link. A folder or file
+// under a OneDrive sync root is a reparse point too (a cloud placeholder),
+// and is used as what it is. A tag that cannot be read counts as a link.
+bool IsLink(const std::string& path, DWORD attributes) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  const DWORD tag = ReparseTagAt(path);
+  return tag == 0 || ReparseTagIsLink(tag);
+}
+
+// The same for an open handle.
+bool HandleIsLink(HANDLE file, DWORD attributes) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  FILE_ATTRIBUTE_TAG_INFO info = {};
+  if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info)) return true;
+  return ReparseTagIsLink(info.ReparseTag);
+}
 
 FileRead Failed(DWORD code) {
   FileRead result;
@@ -51,9 +80,7 @@ FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& con
     return missing;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return NotRegular(PathKind::kFolder);
-  if (!followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return NotRegular(PathKind::kLink);
-  }
+  if (!followLinks && IsLink(path, attributes)) return NotRegular(PathKind::kLink);
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Failed(GetLastError());
@@ -85,20 +112,22 @@ FileRead ReadRegularFile(const std::string& path, size_t limit, std::string& con
 PathKind KindAtPath(const std::string& path) {
   const DWORD attributes = Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kLink;
+  if (IsLink(path, attributes)) return PathKind::kLink;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
   return PathKind::kRegular;
 }
 
 std::string ResolveLinks(const std::string& path) { return path; }
 
+bool IsCharacterDevice(const std::string&) { return false; }
+
 bool CreateFreshFile(const std::string& path, const std::string& content, const std::string&,
                      std::string& error) {
   // A leftover plain file may go; a folder or a link (reparse point) stays,
   // and the create below then fails instead of writing through it.
   const DWORD attributes = Attributes(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !IsLink(path, attributes)) {
     DeleteFileA(path.c_str());
   }
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -268,7 +297,7 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
                               const std::string& text, std::string& error) {
   const DWORD before = Attributes(path);
   if (before != INVALID_FILE_ATTRIBUTES &&
-      (before & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
+      ((before & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) || IsLink(path, before))) {
     return AppendOutcome::kNotRegular;
   }
   // A reparse point planted after the check is opened as itself, not
@@ -282,9 +311,30 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      HandleIsLink(file, info.dwFileAttributes)) {
     CloseHandle(file);
     return AppendOutcome::kNotRegular;
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A cloud placeholder (a file under a OneDrive sync root) is written
+    // through the filter that keeps it, not as the placeholder itself: it
+    // is opened again as a plain file, and taken only when that is the
+    // same file (no link swapped in meanwhile).
+    HANDLE plain =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION again;
+    const bool same = plain != INVALID_HANDLE_VALUE && GetFileInformationByHandle(plain, &again) &&
+                      again.dwVolumeSerialNumber == info.dwVolumeSerialNumber &&
+                      again.nFileIndexHigh == info.nFileIndexHigh &&
+                      again.nFileIndexLow == info.nFileIndexLow;
+    CloseHandle(file);
+    if (!same) {
+      if (plain != INVALID_HANDLE_VALUE) CloseHandle(plain);
+      return AppendOutcome::kNotRegular;
+    }
+    file = plain;
   }
   AppendOutcome outcome = AppendOutcome::kAppended;
   OVERLAPPED whole = {};
@@ -351,8 +401,8 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 bool RegularFileUntouchedFor(const std::string& path, int64_t seconds) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                                FILE_ATTRIBUTE_DEVICE)) != 0) {
+  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ||
+      IsLink(path, data.dwFileAttributes)) {
     return false;
   }
   FILETIME now;

@@ -11,6 +11,7 @@
 #include "platform/serial_device.h"
 #include "platform/signals.h"
 #include "platform/system_error.h"
+#include "platform/win32/port_devices_win32.h"
 
 namespace kel {
 
@@ -375,10 +376,10 @@ class Win32SerialPorts : public SerialPortOpener {
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\com%d", portNumber);
     error.device = name;
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    DWORD openError = 0;
+    HANDLE h = OpenPortHandle(name, openError);
     if (h == INVALID_HANDLE_VALUE) {
-      RecordOpenError(error, GetLastError());
+      RecordOpenError(error, openError);
       return nullptr;
     }
     const PortState original = SavePortState(h);
@@ -389,6 +390,22 @@ class Win32SerialPorts : public SerialPortOpener {
       return nullptr;
     }
     return std::make_unique<Win32SerialDevice>(h, original);
+  }
+
+  // The ports are those of the system's device map, read afresh for each
+  // list; without a readable map every number is tried.
+  bool ListPorts(std::vector<PortListing>& ports) override {
+    std::vector<DeviceMapEntry> map;
+    if (!ReadSerialDeviceMap(map)) {
+      ports.clear();
+      return false;
+    }
+    ports = PortsFromDeviceMap(map, ReadPortDevices());
+    return true;
+  }
+
+  bool AdapterLatency(int portNumber, uint32_t& ms, std::string& setting) override {
+    return AdapterLatencyOf(portNumber, ReadPortDevices(), ms, setting);
   }
 
  private:
