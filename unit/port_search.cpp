@@ -38,9 +38,9 @@ void PrintProgrammerRate(Link& link) {
 // Opens COM `number` and probes it. The messages for a port that cannot be
 // opened go to the info sink; `quietMissing` (the full scan) leaves missing
 // ports and unexpected errors unmentioned. A port the user may not open is
-// always named, and the way to get access is said once per search
-// (`hinted`), so a scan of many such ports stays readable.
-bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, bool& hinted) {
+// always named, once, and the way to get access is said once (`refused`),
+// so a scan of many such ports stays readable.
+bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, RefusedPortNotes& refused) {
   Output& out = link.runtime.out;
   link.runtime.options.portNumber = ClampPort(number);
   const int port = link.runtime.options.portNumber;
@@ -56,9 +56,13 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, bool& hi
     case SerialOpenOutcome::kBadSetting:
       break;
     case SerialOpenOutcome::kPermissionDenied:
+      if (std::find(refused.named.begin(), refused.named.end(), port) != refused.named.end()) {
+        return false;
+      }
+      refused.named.push_back(port);
       out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
-      if (!hinted) out.Print(Sink::kInfo, PermissionHint(error), "\r\n");
-      hinted = true;
+      if (!refused.hinted) out.Print(Sink::kInfo, PermissionHint(error), "\r\n");
+      refused.hinted = true;
       return false;
     default:
       // Most of the 99 ports do not exist; saying so for each would bury the result.
@@ -99,6 +103,11 @@ std::vector<int> ParsePortList(const std::string& text) {
 }
 
 bool SearchEnvironmentPorts(Link& link, UnitInfo& unit) {
+  RefusedPortNotes refused;
+  return SearchEnvironmentPorts(link, unit, refused);
+}
+
+bool SearchEnvironmentPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   out.Print(Sink::kDebug, "Searching environment ports\r\n");
@@ -110,28 +119,31 @@ bool SearchEnvironmentPorts(Link& link, UnitInfo& unit) {
     if (!list.empty()) out.Print(Sink::kDebug, "   PONDERIXPORT    : ", list, "\r\n");
   }
   PrintProgrammerRate(link);
-  bool hinted = false;
   for (int port : ParsePortList(list)) {
-    if (TryPort(link, unit, port, false, hinted)) return true;
+    if (TryPort(link, unit, port, false, refused)) return true;
   }
   return false;
 }
 
 bool SearchAllPorts(Link& link, UnitInfo& unit) {
+  RefusedPortNotes refused;
+  return SearchAllPorts(link, unit, refused);
+}
+
+bool SearchAllPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   out.Print(Sink::kDebug, "Searching all ports\r\n");
   const int remembered =
       ClampPort(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
   PrintProgrammerRate(link);
-  bool hinted = false;
   if (remembered != 0) {
     out.Print(Sink::kDebug, "COM", remembered, " loaded from registry\r\n");
-    if (TryPort(link, unit, remembered, false, hinted)) return true;
+    if (TryPort(link, unit, remembered, false, refused)) return true;
   }
   for (int port = 1; port <= kLastScannedPort; ++port) {
     if (port == remembered) continue;
-    if (TryPort(link, unit, port, true, hinted)) {
+    if (TryPort(link, unit, port, true, refused)) {
       WriteRegistryString(rt.registry, kCommPortRegistryPath, std::to_string(port));
       return true;
     }
@@ -165,7 +177,8 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
   PrintProgrammerRate(link);
 
   if (options.portNumber == 0) {
-    if (SearchEnvironmentPorts(link, unit) || SearchAllPorts(link, unit)) {
+    RefusedPortNotes refused;
+    if (SearchEnvironmentPorts(link, unit, refused) || SearchAllPorts(link, unit, refused)) {
       if (options.overlapped) link.state.overlappedActive = TestCts(link);
       return;
     }

@@ -17,12 +17,22 @@ namespace kel {
 /// Ports that are in use or refuse the speed end the run.
 void ConnectUnit(Link& link, UnitInfo& unit);
 
+/// What the searches of one connection have said about ports the user may
+/// not open: each such port is named once and the way to get access is
+/// given once, however many searches meet them.
+struct RefusedPortNotes {
+  bool hinted = false;
+  std::vector<int> named;
+};
+
 /// Tries the ports named by PONDERIXPORTLIST (or PONDERIXPORT) in order;
 /// true when a unit was found (its port is then open).
+bool SearchEnvironmentPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused);
 bool SearchEnvironmentPorts(Link& link, UnitInfo& unit);
 
 /// Tries the remembered port, then COM1..COM99; a unit found by the scan is
 /// remembered for the next run. True when a unit was found.
+bool SearchAllPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused);
 bool SearchAllPorts(Link& link, UnitInfo& unit);
 
 /// The ports a port list names, in order: entries are separated by one

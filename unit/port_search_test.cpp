@@ -152,6 +152,29 @@ TEST(PortSearch, PortsTheUserMayNotOpenAreNamedWithOneHint) {
   EXPECT_LT(f.clock.Ticks() - start, 5000u);  // no busy-port retries
 }
 
+// The environment's list and the full scan meet the same refused port: it
+// is named once, with the hint once, for the whole connection.
+TEST(PortSearch, ARefusedPortInBothSearchesIsNamedOnce) {
+  ConnectFixture f;
+  f.options.debug = false;
+  MemorySerialLine& line = f.ports.AddLine(3);
+  line.openFailure = SerialOpenOutcome::kPermissionDenied;
+  line.openFailureText = "Permission denied";
+  line.openFailureStays = true;
+  f.Serve(4, kLoneKt5);
+  f.env.Set("PONDERIXPORTLIST", "3");
+  ConnectUnit(f.link, f.unit);
+  const std::string out = f.Console();
+  const std::string named = "COM3 cannot be opened";
+  const size_t first = out.find(named);
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_EQ(out.find(named, first + 1), std::string::npos) << out;
+  const size_t hint = out.find("To use it");
+  ASSERT_NE(hint, std::string::npos);
+  EXPECT_EQ(out.find("To use it", hint + 1), std::string::npos) << out;
+  EXPECT_EQ(f.options.portNumber, 4);
+}
+
 TEST(PortSearch, BaudRateFromTheEnvironmentSetsTheProgrammingSpeed) {
   ConnectFixture f;
   f.options.portNumber = 3;
