@@ -22,11 +22,23 @@ bool StartsWithCom(const std::string& argument) {
   return argument.size() > 3 && EqualsIgnoreCase(std::string_view(argument).substr(0, 3), "COM");
 }
 
-// Applies one value letter; false when the value is not acceptable.
-bool ApplyValue(char letter, const std::string& value, Options& options) {
+// A speed is a positive number; an option's value is read as its leading
+// number, so "-b38400" and "-b 38400" are the same.
+bool ReadBaudRate(const std::string& value, int32_t& baud) {
+  return LeadingDecimalIn(value, 1, INT32_MAX, baud);
+}
+
+// Applies one value letter; false, with the reason in `error` when it is
+// the value that is wrong, when the value is not acceptable.
+bool ApplyValue(char letter, const std::string& value, Options& options, std::string& error) {
+  const std::string given = std::string("-") + letter + " " + value;
   switch (letter) {
     case 'b': {
-      int32_t baud = LeadingDecimal(value);
+      int32_t baud = 0;
+      if (!ReadBaudRate(value, baud)) {
+        error = kNotABaudRate + given;
+        return false;
+      }
       options.initialBaudRate = baud;
       options.initialBaudGiven = true;
       if (options.programmingBaudRate == 0) {
@@ -44,15 +56,39 @@ bool ApplyValue(char letter, const std::string& value, Options& options) {
         return true;
       }
       return false;
-    case 'r':
-      options.programmingBaudRate = LeadingDecimal(value);
+    case 'r': {
+      int32_t baud = 0;
+      if (!ReadBaudRate(value, baud)) {
+        error = kNotABaudRate + given;
+        return false;
+      }
+      options.programmingBaudRate = baud;
       return true;
-    case 'u':
-      options.unitId = static_cast<uint8_t>(LeadingDecimal(value));
+    }
+    case 'u': {
+      int32_t id = 0;
+      if (!LeadingDecimalIn(value, 0, 255, id)) {
+        error = kNotAUnitId + given;
+        return false;
+      }
+      options.unitId = static_cast<uint8_t>(id);
       options.unitIdGiven = true;
       return true;
+    }
   }
   return false;
+}
+
+// A port argument: its number, 0 (a search) when no digits lead, as for
+// "COMx"; false for a number that names no port (negative, or past the
+// 16-bit port numbers).
+bool ReadPortArgument(const std::string& text, int16_t& port) {
+  int32_t number = 0;
+  if (!LeadingDecimalIn(text, 0, kLastPortNumber, number) && LeadingDecimal(text) != 0) {
+    return false;
+  }
+  port = static_cast<int16_t>(number);
+  return true;
 }
 
 bool SetFlag(char letter, Options& options) {
@@ -95,7 +131,12 @@ char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned 
 bool SlashStartsOptions() { return PathSeparator() == '\\'; }
 
 bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStartsOptions,
-                      Options& options) {
+                      Options& options, std::string* reason) {
+  std::string error;
+  auto fail = [&] {
+    if (reason != nullptr) *reason = error;
+    return false;
+  };
   // Every run starts from the default line settings, whatever came before.
   options.initialBaudRate = 19200;
   options.evenParity = false;
@@ -106,10 +147,12 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStart
     bool isCluster = first == '-' || first == '+' || (first == '/' && slashStartsOptions);
 
     if (!isCluster) {
-      if (StartsWithCom(argument)) {
-        options.portNumber = static_cast<int16_t>(LeadingDecimal(argument.substr(3)));
-      } else if (IsPortNumberText(argument)) {
-        options.portNumber = static_cast<int16_t>(LeadingDecimal(argument));
+      const bool com = StartsWithCom(argument);
+      if (com || IsPortNumberText(argument)) {
+        if (!ReadPortArgument(com ? argument.substr(3) : argument, options.portNumber)) {
+          error = kNotAPortNumber + argument;
+          return fail();
+        }
       } else {
         options.parameterFile = argument;
       }
@@ -134,12 +177,12 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStart
         } else if (index + 1 < arguments.size()) {
           value = arguments[++index];
         } else {
-          return false;
+          return fail();
         }
-        if (!ApplyValue(letter, value, options)) return false;
+        if (!ApplyValue(letter, value, options, error)) return fail();
         break;
       }
-      if (!SetFlag(letter, options)) return false;
+      if (!SetFlag(letter, options)) return fail();
     }
   }
   return true;

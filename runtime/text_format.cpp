@@ -83,6 +83,27 @@ int32_t LeadingDecimal(std::string_view text) {
   return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
 }
 
+bool LeadingDecimalIn(std::string_view text, int32_t low, int32_t high, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+  // Past the 32-bit range the number is out of any range the caller has.
+  constexpr long long kLimit = 1LL << 32;
+  long long number = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (number < kLimit) number = number * 10 + (text[i] - '0');
+  }
+  if (negative) number = -number;
+  if (number < low || number > high) return false;
+  value = static_cast<int32_t>(number);
+  return true;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

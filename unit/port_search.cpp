@@ -21,9 +21,10 @@ namespace {
 constexpr int kLastScannedPort = 99;
 constexpr int32_t kLowestProgrammingRate = 115200;
 
-// The port number fits the link's 16-bit field; larger numbers name no port.
-int16_t ClampPort(long long number) {
-  return static_cast<int16_t>(std::clamp<long long>(number, -32768, 32767));
+// A port number, or 0 (no port) for a number that names none: below 1, or
+// past the link's 16-bit port numbers.
+int16_t PortNumberOf(int32_t number) {
+  return number >= 1 && number <= kLastPortNumber ? static_cast<int16_t>(number) : 0;
 }
 
 bool StartsWithCom(const std::string& text) {
@@ -42,7 +43,7 @@ void PrintProgrammerRate(Link& link) {
 // so a scan of many such ports stays readable.
 bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, RefusedPortNotes& refused) {
   Output& out = link.runtime.out;
-  link.runtime.options.portNumber = ClampPort(number);
+  link.runtime.options.portNumber = PortNumberOf(number);
   const int port = link.runtime.options.portNumber;
   if (link.port.OpenPort()) {
     out.Print(Sink::kInfo, "COM", port, " opened\r\n");
@@ -73,15 +74,20 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, RefusedP
   return false;
 }
 
-// The operator's port number: digits (echoed by the console) until any other key.
-int ReadPortFromOperator(Runtime& rt) {
-  long long number = 0;
+// The operator's port number: digits (echoed by the console) until any
+// other key; no digits are port 0. Digits that name no port end the run.
+int16_t ReadPortFromOperator(Runtime& rt) {
+  std::string digits;
   for (;;) {
     const int key = rt.out.ReadPromptKey();
     if (key < '0' || key > '9') break;
-    number = std::min<long long>(number * 10 + (key - '0'), 32767);
+    digits += static_cast<char>(key);
   }
-  return static_cast<int>(number);
+  int32_t number = 0;
+  if (!digits.empty() && !LeadingDecimalIn(digits, 0, kLastPortNumber, number)) {
+    rt.FatalError(kNotAPortNumber + digits);
+  }
+  return static_cast<int16_t>(number);
 }
 
 }  // namespace
@@ -91,7 +97,7 @@ std::vector<int> ParsePortList(const std::string& text) {
   std::string list = text;
   while (!list.empty()) {
     if (StartsWithCom(list)) list.erase(0, 3);
-    const int port = ClampPort(LeadingDecimal(list));
+    const int port = PortNumberOf(LeadingDecimal(list));
     if (port == 0) break;
     ports.push_back(port);
     // Blanks before the number belong to it, not to the separators.
@@ -135,7 +141,7 @@ bool SearchAllPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused) {
   Output& out = rt.out;
   out.Print(Sink::kDebug, "Searching all ports\r\n");
   const int remembered =
-      ClampPort(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
+      PortNumberOf(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
   PrintProgrammerRate(link);
   if (remembered != 0) {
     out.Print(Sink::kDebug, "COM", remembered, " loaded from registry\r\n");
@@ -164,7 +170,13 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     const std::string baud = rt.env.Get("PONDERIXBAUDRATE");
     if (!baud.empty()) {
       out.Print(Sink::kInfo, "   PONDERIXBAUDRATE: ", baud, "\r\n");
-      options.initialBaudRate = LeadingDecimal(baud);
+      // Read as -b reads its value; anything else would only make every
+      // port refuse the speed.
+      int32_t rate = 0;
+      if (!LeadingDecimalIn(baud, 1, INT32_MAX, rate)) {
+        rt.FatalError(kNotABaudRate + std::string("PONDERIXBAUDRATE=") + baud);
+      }
+      options.initialBaudRate = rate;
       options.initialBaudGiven = true;
       if (options.programmingBaudRate == 0) {
         options.programmingBaudRate = std::max(options.initialBaudRate, kLowestProgrammingRate);
@@ -188,7 +200,7 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     options.evenParity = link.state.savedEvenParity;
     out.Print(Sink::kInfo, "-- cannot find a Ponderix unit\r\n");
     out.Print(Sink::kConsole, "Please enter COM port number (1,2,3...): ");
-    options.portNumber = ClampPort(ReadPortFromOperator(rt));
+    options.portNumber = ReadPortFromOperator(rt);
     out.Print(Sink::kConsole, "\r\n");
     out.Print(Sink::kDebug, "-- COM", options.portNumber, " entered by user\r\n");
   }

@@ -38,7 +38,7 @@ bool SearchAllPorts(Link& link, UnitInfo& unit);
 /// The ports a port list names, in order: entries are separated by one
 /// space, comma or semicolon; an entry may start with "COM" (any case) and
 /// its number is read after blanks. The first entry that does not lead with
-/// a number (or reads as 0) ends the list.
+/// a port number (no number, 0, negative or past 32767) ends the list.
 std::vector<int> ParsePortList(const std::string& list);
 
 }  // namespace kel
