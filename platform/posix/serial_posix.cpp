@@ -283,15 +283,15 @@ std::string DeviceBehind(const std::string& path) {
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
-// The name of group `gid` as /etc/group gives it (lines of
-// name:password:gid:members), or "" when it is not there. The file is read
-// directly, not through the system's name services: the packaged program
-// is linked statically and cannot load them, and the groups that own
-// serial devices (dialout, uucp) are local system groups.
-std::string LocalGroupName(gid_t gid) {
-  std::FILE* file = std::fopen("/etc/group", "re");
+// The name of user or group `id` as /etc/passwd or /etc/group gives it
+// (lines of name:password:id:...), or "" when it is not there. The file is
+// read directly, not through the system's name services: the packaged
+// program is linked statically and cannot load them, and the users and
+// groups that own serial devices (root, dialout, uucp) are local ones.
+std::string LocalName(const char* table, unsigned long id) {
+  std::FILE* file = std::fopen(table, "re");
   if (file == nullptr) return {};
-  const std::string wanted = ":" + std::to_string(gid);
+  const std::string wanted = ":" + std::to_string(id);
   std::string name;
   char line[4096];
   while (name.empty() && std::fgets(line, sizeof line, file) != nullptr) {
@@ -306,11 +306,23 @@ std::string LocalGroupName(gid_t gid) {
   return name;
 }
 
-std::string OwningGroup(const std::string& device) {
+std::string NameOf(const char* table, unsigned long id) {
+  const std::string name = LocalName(table, id);
+  return name.empty() ? std::to_string(id) : name;
+}
+
+// Who can give a refused user access to `device`: its group, when members
+// of it may read and write it and it is not root's (joining root's group is
+// no way to use a port); otherwise only its owner or an administrator.
+void NoteWhoGrantsAccess(const std::string& device, SerialOpenError& error) {
   struct stat info;
-  if (stat(device.c_str(), &info) != 0) return {};
-  const std::string name = LocalGroupName(info.st_gid);
-  return name.empty() ? std::to_string(info.st_gid) : name;
+  if (stat(device.c_str(), &info) != 0) return;
+  const bool groupUses = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (groupUses && info.st_gid != 0) {
+    error.deviceGroup = NameOf("/etc/group", info.st_gid);
+  } else {
+    error.deviceOwner = NameOf("/etc/passwd", info.st_uid);
+  }
 }
 
 // Fills `error` from errno as it stands, the outcome given or read from it.
@@ -318,8 +330,7 @@ void RecordOpenError(SerialOpenError& error, int err, SerialOpenOutcome outcome)
   error.outcome = outcome;
   error.systemCode = err;
   error.systemText = SystemErrorText(static_cast<unsigned long>(err));
-  if (outcome == SerialOpenOutcome::kPermissionDenied)
-    error.deviceGroup = OwningGroup(error.device);
+  if (outcome == SerialOpenOutcome::kPermissionDenied) NoteWhoGrantsAccess(error.device, error);
 }
 
 class PosixSerialPorts : public SerialPortOpener {
