@@ -132,7 +132,7 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
                 const std::string& value) {
   std::string folder = FolderOf(fileName);
   if (!folder.empty() && !FolderExists(folder) && !CreateFolders(folder)) {
-    rt.out.lastErrorText = LastCErrorText();
+    rt.out.lastErrorText = LastSystemErrorText();
   }
 
   std::vector<std::string> lines;
@@ -171,7 +171,7 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
   if (!ReplaceFile(companion, target)) {
     MakeWritable(target);
     if (!ReplaceFile(companion, target)) {
-      rt.out.lastErrorText = LastCErrorText();
+      rt.out.lastErrorText = LastSystemErrorText();
       rt.out.Print(Sink::kConsole, "\r\n", kLockedMessage, fileName);
       rt.exit.Exit(1);
     }
