@@ -22,30 +22,26 @@ bool StartsWithCom(const std::string& argument) {
   return argument.size() > 3 && EqualsIgnoreCase(std::string_view(argument).substr(0, 3), "COM");
 }
 
-// A speed is a positive number; an option's value is read as its leading
-// number, so "-b38400" and "-b 38400" are the same.
-bool ReadBaudRate(const std::string& value, int32_t& baud) {
-  return LeadingDecimalIn(value, 1, INT32_MAX, baud);
-}
-
 // Applies one value letter; false, with the reason in `error` when it is
-// the value that is wrong, when the value is not acceptable.
+// the value that is wrong, when the value is not acceptable. A speed is a
+// positive number; a value is read as its leading number, so "-b38400" and
+// "-b 38400" are the same.
 bool ApplyValue(char letter, const std::string& value, Options& options, std::string& error) {
-  const std::string given = std::string("-") + letter + " " + value;
+  auto read = [&](int32_t low, int32_t high, const char* refusal, int32_t& number) {
+    if (LeadingDecimalIn(value, low, high, number)) return true;
+    error = refusal + std::string("-") + letter + " " + value;
+    return false;
+  };
+  int32_t number = 0;
   switch (letter) {
-    case 'b': {
-      int32_t baud = 0;
-      if (!ReadBaudRate(value, baud)) {
-        error = kNotABaudRate + given;
-        return false;
-      }
-      options.initialBaudRate = baud;
+    case 'b':
+      if (!read(1, INT32_MAX, kNotABaudRate, number)) return false;
+      options.initialBaudRate = number;
       options.initialBaudGiven = true;
       if (options.programmingBaudRate == 0) {
-        options.programmingBaudRate = std::max(baud, kMinimumDerivedProgrammingBaud);
+        options.programmingBaudRate = std::max(number, kMinimumDerivedProgrammingBaud);
       }
       return true;
-    }
     case 'p':
       if (value == "0") {
         options.evenParity = false;
@@ -56,25 +52,15 @@ bool ApplyValue(char letter, const std::string& value, Options& options, std::st
         return true;
       }
       return false;
-    case 'r': {
-      int32_t baud = 0;
-      if (!ReadBaudRate(value, baud)) {
-        error = kNotABaudRate + given;
-        return false;
-      }
-      options.programmingBaudRate = baud;
+    case 'r':
+      if (!read(1, INT32_MAX, kNotABaudRate, number)) return false;
+      options.programmingBaudRate = number;
       return true;
-    }
-    case 'u': {
-      int32_t id = 0;
-      if (!LeadingDecimalIn(value, 0, 255, id)) {
-        error = kNotAUnitId + given;
-        return false;
-      }
-      options.unitId = static_cast<uint8_t>(id);
+    case 'u':
+      if (!read(0, 255, kNotAUnitId, number)) return false;
+      options.unitId = static_cast<uint8_t>(number);
       options.unitIdGiven = true;
       return true;
-    }
   }
   return false;
 }

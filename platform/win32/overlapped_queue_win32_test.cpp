@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,14 +40,23 @@ struct Pipe {
   HANDLE client = INVALID_HANDLE_VALUE;  ///< handed to the device, which closes it
 };
 
+// A device on the pipe's client end with one write queued that stays
+// pending: the far end reads nothing.
+struct Win32OverlappedQueue : ::testing::Test {
+  void SetUp() override {
+    ASSERT_TRUE(pipe.ok());
+    device = OverlappedHandleDevice(pipe.client);
+    ASSERT_EQ(device->Write(frame.data(), frame.size()), static_cast<int>(frame.size()));
+  }
+
+  Pipe pipe;
+  std::unique_ptr<SerialDevice> device;
+  const std::vector<uint8_t> frame = std::vector<uint8_t>(kLargeWrite, 0x55);
+};
+
 // A write cut short after it was queued is reported by the next call that
 // retires it, not dropped: the frame it carried never went out whole.
-TEST(Win32OverlappedQueue, AQueuedWriteThatFailsIsReportedWhenRetired) {
-  Pipe pipe;
-  ASSERT_TRUE(pipe.ok());
-  auto device = OverlappedHandleDevice(pipe.client);
-  const std::vector<uint8_t> frame(kLargeWrite, 0x55);
-  ASSERT_EQ(device->Write(frame.data(), frame.size()), static_cast<int>(frame.size()));
+TEST_F(Win32OverlappedQueue, AQueuedWriteThatFailsIsReportedWhenRetired) {
   ASSERT_TRUE(CancelIoEx(pipe.client, nullptr));
   Sleep(100);
   const uint8_t next = 0x01;
@@ -55,12 +65,7 @@ TEST(Win32OverlappedQueue, AQueuedWriteThatFailsIsReportedWhenRetired) {
 }
 
 // The way out does not wait for good on a write that never completes.
-TEST(Win32OverlappedQueue, ClosingDoesNotWaitForAWriteThatNeverEnds) {
-  Pipe pipe;
-  ASSERT_TRUE(pipe.ok());
-  auto device = OverlappedHandleDevice(pipe.client);
-  const std::vector<uint8_t> frame(kLargeWrite, 0x55);
-  ASSERT_EQ(device->Write(frame.data(), frame.size()), static_cast<int>(frame.size()));
+TEST_F(Win32OverlappedQueue, ClosingDoesNotWaitForAWriteThatNeverEnds) {
   auto closed = std::make_shared<std::promise<void>>();
   std::future<void> done = closed->get_future();
   // Left to itself if it hangs, so that the test ends with a failure.
@@ -73,7 +78,7 @@ TEST(Win32OverlappedQueue, ClosingDoesNotWaitForAWriteThatNeverEnds) {
 
 // A read that overruns its bound is cancelled alone: a write queued on the
 // same handle goes on.
-TEST(Win32OverlappedQueue, AnOverdueReadIsCancelledWithoutTheQueuedWrites) {
+TEST(Win32OverlappedRead, AnOverdueReadIsCancelledWithoutTheQueuedWrites) {
   Pipe pipe;
   ASSERT_TRUE(pipe.ok());
   const std::vector<uint8_t> frame(kLargeWrite, 0x55);
