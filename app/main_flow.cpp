@@ -40,7 +40,9 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
   }
   // The log is not open yet, so the usage text and its fatal line reach the
   // console only.
-  if (!ParseCommandLine(arguments, start.slashStartsOptions, rt.options)) {
+  std::string refused;
+  if (!ParseCommandLine(arguments, start.slashStartsOptions, rt.options, &refused)) {
+    if (!refused.empty()) rt.out.Print(Sink::kConsole, refused, "\r\n");
     PrintUsage(rt.out);
     rt.FatalError("Incorrect arguments");
   }

@@ -76,7 +76,7 @@ TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {
                 "\r\n-i           Interrogate unit",
                 0),
       0u);
-  EXPECT_NE(out.find("default setting for auto-search are 19200 baud, even parity.\r\n"
+  EXPECT_NE(out.find("default setting for auto-search are 19200 baud, no parity.\r\n"
                      "Fatal Error: Incorrect arguments"),
             std::string::npos);
   EXPECT_FALSE(FolderExists(start.logFolder));
@@ -84,6 +84,14 @@ TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {
   // The handlers are in place before the first prompt (that of the usage
   // text), so a stop there still restores the terminal.
   EXPECT_EQ(signalInstalls, 1);
+}
+
+TEST_F(MainFlowTest, ARefusedValueIsNamedBeforeTheUsage) {
+  EXPECT_EQ(Run({"KelUpdater", "-y", "-b", "abc"}), 1);
+  EXPECT_NE(f.console.output().find("KelUpdater 6.10r57\r\nNot a baud rate: -b abc\r\nUsage: "),
+            std::string::npos)
+      << f.console.output();
+  EXPECT_NE(f.console.output().find("Fatal Error: Incorrect arguments"), std::string::npos);
 }
 
 TEST_F(MainFlowTest, NormalRunClosesEverythingDisarmsAndWaits) {

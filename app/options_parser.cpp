@@ -22,18 +22,26 @@ bool StartsWithCom(const std::string& argument) {
   return argument.size() > 3 && EqualsIgnoreCase(std::string_view(argument).substr(0, 3), "COM");
 }
 
-// Applies one value letter; false when the value is not acceptable.
-bool ApplyValue(char letter, const std::string& value, Options& options) {
+// Applies one value letter; false, with the reason in `error` when it is
+// the value that is wrong, when the value is not acceptable. A speed is a
+// positive number; a value is read as its leading number, so "-b38400" and
+// "-b 38400" are the same.
+bool ApplyValue(char letter, const std::string& value, Options& options, std::string& error) {
+  auto read = [&](int32_t low, int32_t high, const char* refusal, int32_t& number) {
+    if (LeadingDecimalIn(value, low, high, number)) return true;
+    error = refusal + std::string("-") + letter + " " + value;
+    return false;
+  };
+  int32_t number = 0;
   switch (letter) {
-    case 'b': {
-      int32_t baud = LeadingDecimal(value);
-      options.initialBaudRate = baud;
+    case 'b':
+      if (!read(1, INT32_MAX, kNotABaudRate, number)) return false;
+      options.initialBaudRate = number;
       options.initialBaudGiven = true;
       if (options.programmingBaudRate == 0) {
-        options.programmingBaudRate = std::max(baud, kMinimumDerivedProgrammingBaud);
+        options.programmingBaudRate = std::max(number, kMinimumDerivedProgrammingBaud);
       }
       return true;
-    }
     case 'p':
       if (value == "0") {
         options.evenParity = false;
@@ -45,14 +53,28 @@ bool ApplyValue(char letter, const std::string& value, Options& options) {
       }
       return false;
     case 'r':
-      options.programmingBaudRate = LeadingDecimal(value);
+      if (!read(1, INT32_MAX, kNotABaudRate, number)) return false;
+      options.programmingBaudRate = number;
       return true;
     case 'u':
-      options.unitId = static_cast<uint8_t>(LeadingDecimal(value));
+      if (!read(0, 255, kNotAUnitId, number)) return false;
+      options.unitId = static_cast<uint8_t>(number);
       options.unitIdGiven = true;
       return true;
   }
   return false;
+}
+
+// A port argument: its number, 0 (a search) when no digits lead, as for
+// "COMx"; false for a number that names no port (negative, or past the
+// 16-bit port numbers).
+bool ReadPortArgument(const std::string& text, int16_t& port) {
+  int32_t number = 0;
+  if (!LeadingDecimalIn(text, 0, kLastPortNumber, number) && LeadingDecimal(text) != 0) {
+    return false;
+  }
+  port = static_cast<int16_t>(number);
+  return true;
 }
 
 bool SetFlag(char letter, Options& options) {
@@ -131,7 +153,12 @@ bool NamesPortDevice(const std::string& argument, bool slashStartsOptions) {
 bool SlashStartsOptions() { return PathSeparator() == '\\'; }
 
 bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStartsOptions,
-                      Options& options) {
+                      Options& options, std::string* reason) {
+  std::string error;
+  auto fail = [&] {
+    if (reason != nullptr) *reason = error;
+    return false;
+  };
   // Every run starts from the default line settings, whatever came before.
   options.initialBaudRate = 19200;
   options.evenParity = false;
@@ -143,11 +170,12 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStart
 
     if (!isCluster) {
       const std::string port = WithoutDevicePrefix(argument);
-      if (StartsWithCom(port)) {
-        options.portNumber = static_cast<int16_t>(LeadingDecimal(port.substr(3)));
-        options.portDevice.clear();
-      } else if (IsPortNumberText(argument)) {
-        options.portNumber = static_cast<int16_t>(LeadingDecimal(argument));
+      const bool com = StartsWithCom(port);
+      if (com || IsPortNumberText(argument)) {
+        if (!ReadPortArgument(com ? port.substr(3) : argument, options.portNumber)) {
+          error = kNotAPortNumber + argument;
+          return fail();
+        }
         options.portDevice.clear();
       } else if (NamesPortDevice(argument, slashStartsOptions)) {
         options.portNumber = 0;
@@ -180,12 +208,12 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStart
         } else if (index + 1 < arguments.size()) {
           value = arguments[++index];
         } else {
-          return false;
+          return fail();
         }
-        if (!ApplyValue(letter, value, options)) return false;
+        if (!ApplyValue(letter, value, options, error)) return fail();
         break;
       }
-      if (!SetFlag(letter, options)) return false;
+      if (!SetFlag(letter, options)) return fail();
     }
   }
   return true;

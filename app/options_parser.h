@@ -25,10 +25,14 @@ namespace kel {
 /// named, and a later file name an earlier one.
 ///
 /// Returns false on an unknown letter or long option, a value letter
-/// without a value, or a -p value other than "0" or "1". Fields set before the failing argument
-/// stay set, as the fatal-error path reads them (parameter file, -y).
+/// without a value, a -p value other than "0" or "1", a -b or -r value that
+/// is no positive number, a -u value outside 0..255, or a port number that
+/// is negative or past 32767; for the last three `reason` (when given) gets
+/// the program's words, naming the option and the value. Fields set before
+/// the failing argument stay set, as the fatal-error path reads them
+/// (parameter file, -y).
 bool ParseCommandLine(const std::vector<std::string>& arguments, bool slashStartsOptions,
-                      Options& options);
+                      Options& options, std::string* reason = nullptr);
 
 /// True on platforms where "/" starts an option cluster (Windows); on POSIX
 /// an argument starting with "/" is an absolute file path.

@@ -18,6 +18,13 @@ bool Fails(std::vector<std::string> args, bool slash = false) {
   return !ParseCommandLine(args, slash, options);
 }
 
+// The words a refused value is reported with; empty when it was accepted.
+std::string Refusal(std::vector<std::string> args) {
+  Options options;
+  std::string reason;
+  return ParseCommandLine(args, false, options, &reason) ? std::string() : reason;
+}
+
 TEST(OptionsParser, FlagsClusterAndIgnoreCase) {
   Options o = Parse({"-iY", "+vs", "-WLFO", "-x"});
   EXPECT_TRUE(o.interrogate && o.yesToPrompts && o.verify && o.silent);
@@ -64,14 +71,12 @@ TEST(OptionsParser, ValueLettersTakeRestOrNextArgument) {
   EXPECT_FALSE(unit.interrogate);
 
   // Letters before the value letter still count.
-  Options before = Parse({"-yu", "300"});
+  Options before = Parse({"-yu", "30"});
   EXPECT_TRUE(before.yesToPrompts);
-  EXPECT_EQ(before.unitId, 300 & 0xFF);
+  EXPECT_EQ(before.unitId, 30);
 
   // The next argument is taken whole even when it looks like an option.
-  Options dashValue = Parse({"-r", "-i"});
-  EXPECT_FALSE(dashValue.interrogate);
-  EXPECT_EQ(dashValue.programmingBaudRate, 0);
+  EXPECT_EQ(Refusal({"-r", "-i"}), "Not a baud rate: -r -i");
 }
 
 TEST(OptionsParser, ProgrammingBaudDerivedFromInitialUnlessChosen) {
@@ -155,10 +160,26 @@ TEST(OptionsParser, LongOptions) {
   EXPECT_TRUE(Fails({"--"}));
 }
 
-TEST(OptionsParser, HugeNumbersDoNotOverflow) {
-  Options o = Parse({"-b", "99999999999999999999", "-u-1", "123456789012"});
-  EXPECT_EQ(o.initialBaudRate, INT32_MAX);
-  EXPECT_EQ(o.unitId, 0xFF);
+// A value that is no speed, unit ID or port is refused by name, never
+// wrapped or clamped into one.
+TEST(OptionsParser, ValuesOutsideTheirRangeAreRefusedByName) {
+  const struct {
+    std::vector<std::string> args;
+    const char* reason;
+  } cases[] = {
+      {{"-b", "abc"}, "Not a baud rate: -b abc"},
+      {{"-b0"}, "Not a baud rate: -b 0"},
+      {{"-r", "-1"}, "Not a baud rate: -r -1"},
+      {{"-b", "99999999999999999999"}, "Not a baud rate: -b 99999999999999999999"},
+      {{"-u", "300"}, "Not a unit ID (0 to 255): -u 300"},
+      {{"-u-1"}, "Not a unit ID (0 to 255): -u -1"},
+      {{"123456789012"}, "Not a port number: 123456789012"},
+      {{"COM32768"}, "Not a port number: COM32768"},
+      {{"COM-1"}, "Not a port number: COM-1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Refusal(c.args), c.reason) << c.args[0];
+  EXPECT_EQ(Parse({"32767"}).portNumber, 32767);
+  EXPECT_EQ(Refusal({"-z"}), "");  // an unknown letter has only the usage text
 }
 
 TEST(OptionsParser, SlashIsAnOptionOnlyWhereAsked) {

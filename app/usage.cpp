@@ -23,7 +23,7 @@ constexpr const char* kUsageLines[] = {
     "-b           Set the initial baud rate",
     "-p<n>        Start with parity setting where n = 0 (none), 1 (even)",
     "-r           Set the baud rate for programming to one of the following:",
-    "             115200, 128000, 230400, 460800, 921600",
+    "             115200, 230400, 460800, 921600",
     "-u<ID>       Unit ID",
     "-o           Overlapped writes to flash, uses sliding window programming",
     "             protocol if possible",
@@ -34,7 +34,7 @@ constexpr const char* kUsageLines[] = {
     "port         1, 2, 3, 4...",
     "             or the port's serial device, such as /dev/ttyUSB0 (Linux)",
     "",
-    "default setting for auto-search are 19200 baud, even parity.",
+    "default setting for auto-search are 19200 baud, no parity.",
 };
 
 }  // namespace

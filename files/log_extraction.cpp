@@ -178,9 +178,10 @@ struct Extraction {
       // The file is lost already; its other logs are not read for nothing.
       if (!output.writeError().empty()) break;
     }
-    FinishOutput(output);
+    // The row of dots ends before anything is said about the file.
     out.Print(Sink::kConsole, "\r\n");
     bar.Reset();
+    FinishOutput(output);
   }
 };
 

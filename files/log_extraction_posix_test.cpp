@@ -84,8 +84,32 @@ TEST(ExtractLogsPosix, AFolderThatIsALinkIsNotFollowed) {
   EXPECT_FALSE(FileExists(elsewhere + "/" + kName));
 }
 
-// A disk that fills while a log is saved (here a file size limit, which
-// fails writes the same way): the complete copy of an earlier run stays,
+// A disk that fills (here a file size limit of `bytes`, which fails writes
+// the same way) while the object lives.
+class FullDisk {
+ public:
+  explicit FullDisk(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &before_);
+    rlimit small = before_;
+    small.rlim_cur = bytes;
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous_);
+    set_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+  }
+  ~FullDisk() {
+    setrlimit(RLIMIT_FSIZE, &before_);
+    sigaction(SIGXFSZ, &previous_, nullptr);
+  }
+  bool set() const { return set_; }
+
+ private:
+  rlimit before_ = {};
+  struct sigaction previous_ = {};
+  bool set_ = false;
+};
+
+// A disk that fills while a log is saved: the complete copy of an earlier run stays,
 // the console names the file and the system's reason, the job goes on with
 // the next file and the run ends with exit code 1. Files are created for
 // the owner only, whatever the umask.
@@ -109,17 +133,12 @@ TEST(ExtractLogsPosix, ALogThatCannotBeSavedWholeNeverReplacesAWholeOne) {
   const std::string longer(30000, 'n');
   f.target->files.Put(1, kConfigurationLogFile, std::vector<uint8_t>(longer.begin(), longer.end()));
   f.target->files.Put(1, kCrashLogFile, {'c', 'r', 'a', 's', 'h'});
-  rlimit before = {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-  rlimit small = before;
-  small.rlim_cur = 10000;
-  struct sigaction ignore = {}, previous = {};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &previous);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int code = f.ExitCodeOf([&] { ExtractLogs(f.files, f.unit, folder); });
-  setrlimit(RLIMIT_FSIZE, &before);
-  sigaction(SIGXFSZ, &previous, nullptr);
+  int code = 0;
+  {
+    FullDisk full(10000);
+    ASSERT_TRUE(full.set());
+    code = f.ExitCodeOf([&] { ExtractLogs(f.files, f.unit, folder); });
+  }
 
   const std::string console = f.Console();
   EXPECT_EQ(code, -1) << console;  // the job ends normally
@@ -130,6 +149,29 @@ TEST(ExtractLogsPosix, ALogThatCannotBeSavedWholeNeverReplacesAWholeOne) {
   EXPECT_EQ(ReadTextFile(crash), "crash");
   EXPECT_NE(console.find("Incomplete: some logs could not be saved\r\n"), std::string::npos);
   EXPECT_EQ(f.runtime.endExitCode, Runtime::kExitIncomplete);
+}
+
+// The debug logs are copied under a row of dots; the file that could not be
+// saved is named on a line of its own below it.
+TEST(ExtractLogsPosix, ADebugLogThatCannotBeSavedIsNamedBelowItsDots) {
+  TemporaryFolder home;
+  const std::string folder = home.File("PonderixLogFiles");
+  FilesFixture f;
+  f.Start(std::string(kLoggingUnit) + "debug-logs = 0x200 0x201\n");
+  f.target->files.Put(1, 0x200, {'e'});
+  f.target->files.Put(1, 0x201, std::vector<uint8_t>(30000, 'd'));
+  f.options.debug = false;
+  {
+    FullDisk full(10000);
+    ASSERT_TRUE(full.set());
+    ExtractLogs(f.files, f.unit, folder);
+  }
+  const std::string console = f.Console();
+  const std::string debugLog = folder + "/DebugLog_05 PX0 KT5 4711.txt";
+  EXPECT_NE(console.find(".\r\nCannot save " + debugLog + ": File too large\r\n"),
+            std::string::npos)
+      << console;
+  EXPECT_FALSE(FileExists(debugLog));
 }
 
 }  // namespace

@@ -27,6 +27,35 @@ void Send(Link& link, const EchoKind& kind, const EchoSlot& slot) {
   SendRpcRequest(link, request);
 }
 
+// An echo a retired request still owed: used up, true. Such an echo may
+// also be the answer of an outstanding request with the same key and
+// length; taking it for the owed one costs that request a repeat at worst.
+bool TakeOwedEcho(EchoWindow& window, uint32_t key, uint32_t length) {
+  for (auto it = window.owed.begin(); it != window.owed.end(); ++it) {
+    if (it->key != key || it->length != length) continue;
+    if (--it->count == 0) window.owed.erase(it);
+    return true;
+  }
+  return false;
+}
+
+// Retires the tail; the echoes of its repeats that have not come yet are owed.
+void RetireTail(EchoWindow& window) {
+  const EchoSlot& tail = window.tailSlot();
+  if (tail.sends > tail.echoes) {
+    const uint32_t missing = tail.sends - tail.echoes;
+    auto it = std::find_if(window.owed.begin(), window.owed.end(), [&](const OwedEcho& e) {
+      return e.key == tail.key && e.length == tail.length;
+    });
+    if (it == window.owed.end()) {
+      window.owed.push_back({tail.key, tail.length, missing});
+    } else {
+      it->count += missing;
+    }
+  }
+  window.Retire();
+}
+
 }  // namespace
 
 bool SendEchoed(Link& link, EchoWindow& window, const EchoKind& kind, size_t limit, uint32_t key,
@@ -37,6 +66,8 @@ bool SendEchoed(Link& link, EchoWindow& window, const EchoKind& kind, size_t lim
   slot.length = static_cast<uint32_t>(std::min(length, rpc::kSmallBlock));
   std::copy_n(data, slot.length, slot.data.begin());
   slot.acknowledged = false;
+  slot.sends = 1;
+  slot.echoes = 0;
   Send(link, kind, slot);
   window.Push();
   return true;
@@ -49,7 +80,7 @@ bool RetireEchoed(Link& link, EchoWindow& window, const EchoKind& kind) {
   for (int attempt = 0; attempt < kEchoRetireAttempts; ++attempt) {
     EchoSlot& tail = window.tailSlot();
     if (tail.acknowledged) {
-      window.Retire();
+      RetireTail(window);
       return true;
     }
     ReplyHead head;
@@ -60,21 +91,25 @@ bool RetireEchoed(Link& link, EchoWindow& window, const EchoKind& kind) {
       echoedLength = reply.U8();
     });
     if (!checked) {
+      ++tail.sends;
       Send(link, kind, tail);
     } else if (head.address == link.state.bootLoaderAddress && head.service == service::kCommand &&
                head.command == kind.command) {
       // An echo answers a request only when key and length are both its own.
-      if (echoedKey == tail.key && echoedLength == tail.length) {
-        window.Retire();
-        return true;
+      EchoSlot* answered = nullptr;
+      for (size_t i = 0; i < window.count() && answered == nullptr; ++i) {
+        EchoSlot& slot = window.Outstanding(i);
+        if (slot.key == echoedKey && slot.length == echoedLength) answered = &slot;
       }
-      // An echo that overtook the oldest one is remembered for its turn.
-      for (size_t i = 1; i < window.count(); ++i) {
-        EchoSlot& younger = window.Outstanding(i);
-        if (younger.key == echoedKey && younger.length == echoedLength) {
-          younger.acknowledged = true;
-          break;
+      const bool owed = TakeOwedEcho(window, echoedKey, echoedLength);
+      if (answered != nullptr) {
+        ++answered->echoes;
+        if (!owed && answered == &tail) {
+          RetireTail(window);
+          return true;
         }
+        // An echo that overtook the oldest one is remembered for its turn.
+        if (!owed) answered->acknowledged = true;
       }
     }
     ReportRetry(out, "ACK MISSING FOR " + Hex(tail.key, keyDigits) + GotText(head) + " $" +

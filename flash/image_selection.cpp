@@ -75,7 +75,7 @@ void SelectLpcProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
 
 }  // namespace
 
-bool SelectFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
+bool FindFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
   switch (unit.mcuType) {
     case mcuH8S2145:
       SelectH8Programmer(rt, unit);
@@ -90,7 +90,11 @@ bool SelectFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
     default:
       break;  // H8S2148 and unknown MCUs: nothing to select
   }
-  if (unit.flashProgrammer == nullptr) rt.FatalError(kNoProgrammer);
+  return unit.flashProgrammer != nullptr;
+}
+
+bool SelectFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
+  if (!FindFlashProgrammer(rt, unit, updateFilesFlag)) rt.FatalError(kNoProgrammer);
   return true;
 }
 

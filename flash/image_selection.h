@@ -16,6 +16,12 @@ namespace kel {
 /// ends the run through FatalError.
 bool SelectFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag);
 
+/// The same choice for a report, which changes nothing in the unit: false
+/// instead of the fatal end when the record holds no programmer afterwards
+/// (a pre-production or card-tester board). The other refusals still end
+/// the run.
+bool FindFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag);
+
 /// Sets the boot-loader image, the flash block size and the backup-enabled
 /// flag. False, with the record unchanged, for an MCU type outside 2..7;
 /// an LPC unit type without a boot loader ends the run. An H8S2145 gets a

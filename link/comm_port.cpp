@@ -216,7 +216,7 @@ void CommPort::DeleteLockFile(const char* who) {
   const std::string path = settings_.lockFilePath;
   out.Print(Sink::kDetail, who, " deleting lock file: ", path, "\r\n");
   if (!DeleteFileAt(path)) {
-    const std::string why = LastCErrorText();
+    const std::string why = LastSystemErrorText();
     out.Print(Sink::kDebug, "Cannot delete lock file ", path, "\r\n", why, "\r\n");
   }
   settings_.lockFilePath.clear();

@@ -205,8 +205,11 @@ bool PacketLayer::Receive(size_t size) {
   if (s.consumed == 0) wanted += kCrcSize + (proxy_.on ? kProxyHeaderSize : 0);
 
   // A reply that arrived ahead of this request's (late) repeat is used first.
+  // Kept whole from an earlier exchange, it still starts with the proxy's
+  // header, which the reader must step over as for a reply just received.
   const size_t early = s.held > s.consumed ? s.held - s.consumed : 0;
   const size_t take = early < wanted ? early : wanted;
+  if (s.consumed == 0 && take > 0) TakeProxyHeader(s.reply.data(), take);
   s.consumed += take;
   wanted -= take;
 
@@ -248,21 +251,28 @@ bool PacketLayer::Receive(size_t size) {
       fresh -= 2;
       wanted = 2;  // the two header bytes took the place of reply bytes
     }
-    if (proxy_.on && first && fresh >= kProxyHeaderSize) {
-      if (at[1] == kProxyMark && at[2] == kProxyReplyMark) {
-        if (traced()) {
-          out.Print(Sink::kDetail, "[PROXY HEADER ", HexBytes(at, kProxyHeaderSize), "] ");
-        }
-        s.readPos = kProxyHeaderSize;
-        s.proxyHeader = true;
-      } else if (traced()) {
-        out.Print(Sink::kDetail, "[PROXY HEADER MISSING] ");
-      }
-    }
+    if (first) TakeProxyHeader(at, fresh);
     s.held += fresh;
     s.consumed += fresh;
   }
   return true;
+}
+
+// The first bytes of a reply: with the proxy on, a reply starts with the
+// proxy's header, which the reader skips.
+void PacketLayer::TakeProxyHeader(const uint8_t* start, size_t count) {
+  State& s = *state_;
+  if (!proxy_.on || count < kProxyHeaderSize) return;
+  Output& out = runtime_.out;
+  if (start[1] == kProxyMark && start[2] == kProxyReplyMark) {
+    if (traced()) {
+      out.Print(Sink::kDetail, "[PROXY HEADER ", HexBytes(start, kProxyHeaderSize), "] ");
+    }
+    s.readPos = kProxyHeaderSize;
+    s.proxyHeader = true;
+  } else if (traced()) {
+    out.Print(Sink::kDetail, "[PROXY HEADER MISSING] ");
+  }
 }
 
 bool PacketLayer::RecvPacket(size_t size) {

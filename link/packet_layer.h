@@ -69,6 +69,7 @@ class PacketLayer {
   struct State;
   void SendFramed(size_t size, bool lengthFraming);
   bool Receive(size_t size);
+  void TakeProxyHeader(const uint8_t* start, size_t count);
   void SlidePacket();
   void DiscardHeldReply();
   void ClearReply();

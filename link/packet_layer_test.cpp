@@ -30,17 +30,20 @@ class PacketLayerTest : public ::testing::Test, public LinkFixture {
   }
   bool Has(const std::string& text) const { return Console().find(text) != std::string::npos; }
   // A reply read in pieces turns out damaged and the slide finds the real
-  // reply behind a stray byte: the exchange fails but the reply is kept.
+  // reply behind a stray byte: the exchange fails but the reply is kept
+  // (with the proxy on, together with the proxy's header in front of it).
   void LeaveLateReplyHeld(const PacketBytes& request) {
     Put(request);
     packets.SendPacket(request.size());
-    PacketBytes reply = Framed({request[0], request[1], 0x77});
+    PacketBytes reply = {request[0], request[1], 0x77};
+    if (proxy.on) reply.insert(reply.begin(), {proxy.unitId, 0x47, 0x3F, proxy.portNumber, 3});
+    reply = Framed(reply);
     reply.insert(reply.begin(), 0x99);
     peer.Send(reply, 2);
     ASSERT_TRUE(packets.RecvPartialPacket(3));
     ReadAll(3);
     EXPECT_FALSE(packets.CheckReply());
-    ASSERT_EQ(packets.replyHeld(), 5u);
+    ASSERT_EQ(packets.replyHeld(), proxy.on ? 10u : 5u);
   }
 };
 
@@ -227,6 +230,23 @@ TEST_F(PacketLayerTest, LateReplyIsReusedByAnIdenticalRetryOnly) {
   packets.SendPacket(3);
   EXPECT_EQ(peer.received.size(), 5u);
   EXPECT_EQ(packets.replyHeld(), 0u);
+}
+
+// Through a proxy the kept reply still carries the proxy's header: the
+// retry reads the payload behind it, not the header as address and command.
+TEST_F(PacketLayerTest, LateReplyThroughAProxyIsReadPastItsHeader) {
+  proxy.on = true;
+  proxy.unitId = 0x05;
+  proxy.portNumber = 0x02;
+  const PacketBytes request = {0x07, 0x41};
+  LeaveLateReplyHeld(request);
+  peer.received.clear();
+  Put(request);
+  packets.SendPacket(2);
+  EXPECT_TRUE(peer.received.empty());
+  ASSERT_TRUE(packets.RecvPacket(3));
+  EXPECT_EQ(ReadAll(3), (PacketBytes{0x07, 0x41, 0x77}));
+  EXPECT_TRUE(packets.CheckReply());
 }
 
 TEST_F(PacketLayerTest, OversizedRequestIsRefusedAndCannotReadAStaleReply) {

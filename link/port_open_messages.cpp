@@ -13,6 +13,10 @@ constexpr char kUsualSerialGroup[] = "dialout";
 }  // namespace
 
 std::string PermissionHint(const SerialOpenError& error) {
+  if (!error.deviceOwner.empty()) {
+    return "To use it, ask an administrator for access to it (it belongs to " + error.deviceOwner +
+           ")";
+  }
   if (error.deviceGroup.empty()) {
     return std::string(
                "To use it, add the user to the group that owns it (for example: sudo "

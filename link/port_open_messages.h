@@ -18,7 +18,8 @@ enum class OpenMessageUse { kTrace, kSearch, kFatal };
 std::string PortOpenMessage(int port, const SerialOpenError& error, OpenMessageUse use);
 
 /// How an ordinary user gets access to the device of a refused open: be a
-/// member of the group that owns it.
+/// member of the group that owns it, or, when that group may not use it or
+/// is root's, ask an administrator (the device's owner is named).
 std::string PermissionHint(const SerialOpenError& error);
 
 }  // namespace kel

@@ -260,7 +260,7 @@ std::unique_ptr<SerialDevice> MemorySerialPorts::Open(int portNumber, const Seri
   }
   if (line->openFailure != SerialOpenOutcome::kOpened) {
     SetOpenError(error, line->openFailure, line->openFailureText, portNumber);
-    line->openFailure = SerialOpenOutcome::kOpened;
+    if (!line->openFailureStays) line->openFailure = SerialOpenOutcome::kOpened;
     return nullptr;
   }
   if (line->isOpen ||

@@ -129,9 +129,11 @@ class MemorySerialLine {
   /// The line settings the program has open (speed, parity), or closed.
   bool isOpen = false;
   SerialConfig config;
-  /// When not kOpened, the next Open of this line fails so, with this text.
+  /// When not kOpened, the next Open of this line fails so, with this text
+  /// (every Open with `openFailureStays`, as a refused permission does).
   SerialOpenOutcome openFailure = SerialOpenOutcome::kOpened;
   std::string openFailureText;
+  bool openFailureStays = false;
   /// Opens fail as in use until the clock reaches this tick; an open line
   /// is also in use to a second opener.
   uint32_t busyUntil = 0;

@@ -44,7 +44,10 @@ struct SerialOpenError {
   long systemCode = 0;      ///< the platform's own error number, for display only
   std::string systemText;   ///< the platform's text for the failure
   std::string device;       ///< the device the port number names (/dev/ttyUSB0, \\.\com3)
-  std::string deviceGroup;  ///< the group that owns the device, when known (POSIX)
+  /// The group that owns the device, when joining it gives access (POSIX).
+  std::string deviceGroup;
+  /// The user that owns the device, when no group of it gives access (POSIX).
+  std::string deviceOwner;
 };
 
 /// The last failure of an open device: a write that did not complete in

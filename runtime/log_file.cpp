@@ -31,7 +31,7 @@ std::string Join(const std::string& folder, const std::string& name) {
 void DeleteWithRetry(Runtime& rt, const std::string& path) {
   if (DeleteFileAt(path)) return;
   MakeWritable(path);
-  if (!DeleteFileAt(path)) rt.out.lastErrorText = LastCErrorText();
+  if (!DeleteFileAt(path)) rt.out.lastErrorText = LastSystemErrorText();
 }
 
 }  // namespace
@@ -88,7 +88,7 @@ void CleanUpOldLogs(Runtime& rt, const std::string& folder, const LocalTime& now
   int lock = CreateExclusiveFile(lockPath);
   if (lock < 0) {
     // Another run is cleaning the folder (or left its lock behind).
-    rt.out.lastErrorText = LastCErrorText();
+    rt.out.lastErrorText = LastSystemErrorText();
     return;
   }
   auto releaseLock = [&] {
@@ -119,7 +119,7 @@ void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::s
   // cannot be opened, the folder's failure is the cause reported.
   std::string folderError;
   if (!FolderExists(folder) && !CreateFolders(folder)) {
-    folderError = LastCErrorText();
+    folderError = LastSystemErrorText();
     rt.out.lastErrorText = folderError;
   }
 

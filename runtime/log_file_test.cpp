@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "platform/files.h"
+#include "platform/system_error.h"
 #include "tests/platform_test_support.h"
 #include "tests/runtime_fixture.h"
 
@@ -197,13 +199,20 @@ TEST_F(OpenRunLogTest, UncreatableLogEndsTheRunWithCode1) {
 }
 
 // A log folder that cannot be made is the cause named, not the log file's
-// own failure that follows from it.
+// own failure that follows from it, in the system's words for what the
+// folder's creation met (on Windows from GetLastError, not errno).
 TEST_F(OpenRunLogTest, UncreatableFolderIsTheReportedCause) {
   ASSERT_TRUE(WriteTextFile(folder.File("file"), "in the way"));
   const std::string inner = folder.File("file") + PathSeparator() + "LogFiles";
   int code = f.ExitCodeOf([&] { OpenRunLog(f.runtime, inner, {"prog"}); });
   EXPECT_EQ(code, 1);
-  EXPECT_NE(f.console.output().find("Fatal error: Cannot create the log folder " + inner + ": "),
+#if defined(_WIN32)
+  const unsigned long notAFolder = 3;  // ERROR_PATH_NOT_FOUND
+#else
+  const unsigned long notAFolder = ENOTDIR;
+#endif
+  EXPECT_NE(f.console.output().find("Fatal error: Cannot create the log folder " + inner + ": " +
+                                    SystemErrorText(notAFolder)),
             std::string::npos)
       << f.console.output();
 }

@@ -5,6 +5,14 @@
 
 namespace kel {
 
+/// The starts of the messages for a value that is no baud rate, unit ID or
+/// port number, followed by where it came from and the value as given.
+inline constexpr char kNotABaudRate[] = "Not a baud rate: ";
+inline constexpr char kNotAUnitId[] = "Not a unit ID (0 to 255): ";
+inline constexpr char kNotAPortNumber[] = "Not a port number: ";
+/// The largest port number: COM ports are numbered in 16 bits.
+inline constexpr int32_t kLastPortNumber = 32767;
+
 /// The options that are live link state: the command line and environment
 /// give their starting values, and the link operations (port search, speed
 /// changes, proxy switching, finding the unit) overwrite them in place as

@@ -138,7 +138,7 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
                 const std::string& value) {
   std::string folder = FolderOf(fileName);
   if (!folder.empty() && !FolderExists(folder) && !CreateFolders(folder)) {
-    rt.out.lastErrorText = LastCErrorText();
+    rt.out.lastErrorText = LastSystemErrorText();
   }
 
   std::vector<std::string> lines;
@@ -185,7 +185,7 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
     return false;
   });
   if (!replaced) {
-    rt.out.lastErrorText = LastCErrorText();
+    rt.out.lastErrorText = LastSystemErrorText();
     rt.out.Print(Sink::kConsole, "\r\n", kLockedMessage, fileName);
     rt.exit.Exit(1);
   }

@@ -61,7 +61,17 @@ std::string ZeroPadded(long long value, int width) {
   return negative ? "-" + digits : digits;
 }
 
-int32_t LeadingDecimal(std::string_view text) {
+namespace {
+
+// The number that leads `text` after blanks and a sign: whether any digit
+// came, and its value, grown in 64 bits no further than past the 32-bit
+// range, so any number of digits is safe.
+struct LeadingNumber {
+  bool digits = false;
+  long long value = 0;
+};
+
+LeadingNumber ReadLeadingNumber(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   bool negative = false;
@@ -69,18 +79,29 @@ int32_t LeadingDecimal(std::string_view text) {
     negative = text[i] == '-';
     ++i;
   }
-  // Accumulate in 64 bits and stop growing past the 32-bit range, so any
-  // number of digits is safe.
-  long long value = 0;
-  constexpr long long kLimit = 2147483648LL;
+  constexpr long long kLimit = 1LL << 32;
+  LeadingNumber number;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value < kLimit) value = value * 10 + (text[i] - '0');
+    number.digits = true;
+    if (number.value < kLimit) number.value = number.value * 10 + (text[i] - '0');
   }
-  if (negative) {
-    value = -value;
-    return value < -kLimit ? INT32_MIN : static_cast<int32_t>(value);
-  }
+  if (negative) number.value = -number.value;
+  return number;
+}
+
+}  // namespace
+
+int32_t LeadingDecimal(std::string_view text) {
+  const long long value = ReadLeadingNumber(text).value;
+  if (value < INT32_MIN) return INT32_MIN;
   return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+}
+
+bool LeadingDecimalIn(std::string_view text, int32_t low, int32_t high, int32_t& value) {
+  const LeadingNumber number = ReadLeadingNumber(text);
+  if (!number.digits || number.value < low || number.value > high) return false;
+  value = static_cast<int32_t>(number.value);
+  return true;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {

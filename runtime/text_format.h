@@ -24,6 +24,10 @@ std::string ZeroPadded(long long value, int width);
 /// ignored), but saturating at the 32-bit limits instead of overflowing.
 /// 0 when no digits lead.
 int32_t LeadingDecimal(std::string_view text);
+/// The leading decimal number of `text` as LeadingDecimal reads it, into
+/// `value`, when digits lead (after blanks and a sign) and the number lies
+/// within `low`..`high`; false for no digits or a number out of the range.
+bool LeadingDecimalIn(std::string_view text, int32_t low, int32_t high, int32_t& value);
 /// True when both texts are equal ignoring ASCII case.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 

@@ -32,7 +32,7 @@ const char kUsage[] =
     "-b           Set the initial baud rate\r\n"
     "-p<n>        Start with parity setting where n = 0 (none), 1 (even)\r\n"
     "-r           Set the baud rate for programming to one of the following:\r\n"
-    "             115200, 128000, 230400, 460800, 921600\r\n"
+    "             115200, 230400, 460800, 921600\r\n"
     "-u<ID>       Unit ID\r\n"
     "-o           Overlapped writes to flash, uses sliding window programming\r\n"
     "             protocol if possible\r\n"
@@ -43,7 +43,7 @@ const char kUsage[] =
     "port         1, 2, 3, 4...\r\n"
     "             or the port's serial device, such as /dev/ttyUSB0 (Linux)\r\n"
     "\r\n"
-    "default setting for auto-search are 19200 baud, even parity.\r\n";
+    "default setting for auto-search are 19200 baud, no parity.\r\n";
 
 // Runs a copy of the program that lives in its own temporary folder, from
 // another working folder, with no keys on standard input.

@@ -4,6 +4,7 @@
 // Root passes every permission check, which hid faults only users meet.
 #if !defined(_WIN32)
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -142,18 +143,40 @@ TEST_F(UnprivilegedRun, KeepsLogsInTheUsersFolderWhenTheProgramsFolderIsNotTheir
 }
 
 // A device the user may not open is said at once, with the system's words,
-// the device and the way to get access: no retries, no dots.
+// the device and the way to get access: no retries, no dots. The group to
+// join is named only when its members may read and write the device and it
+// is not root's; otherwise the device's owner is (a pseudo-terminal is
+// root's, its group tty may only write to it).
 TEST_F(UnprivilegedRun, APortWithoutPermissionIsNamedAtOnce) {
   StartSim(std::string(kOnComThree) + kKt3WithTwoRemotes, 3);
   const std::string device = fs::canonical(comDir() + "/com3").string();
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run("-i -y 3"), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_TRUE(Has("Fatal Error: COM3 cannot be opened: Permission denied (" + device +
-                  "). To use it, add the user to the group "))
-      << output;
-  EXPECT_FALSE(Has("..")) << output;
-  EXPECT_TRUE(fs::is_empty(lockDir()));
+  const std::string owner = "To use it, ask an administrator for access to it (it belongs to root)";
+  const group* dialout = getgrnam("dialout");
+  const struct {
+    gid_t group;
+    mode_t mode;
+    std::string hint;
+  } cases[] = {
+      {static_cast<gid_t>(-1), 0, owner},
+      {0, 0660, owner},
+      {dialout ? dialout->gr_gid : 0, 0660,
+       dialout ? "To use it, add the user to the group dialout that owns it" : owner},
+  };
+  for (const auto& c : cases) {
+    if (c.mode != 0) {
+      ASSERT_EQ(chown(device.c_str(), 0, c.group), 0);
+      ASSERT_EQ(chmod(device.c_str(), c.mode), 0);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run("-i -y 3"), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(
+        Has("Fatal Error: COM3 cannot be opened: Permission denied (" + device + "). " + c.hint))
+        << output;
+    EXPECT_FALSE(Has("the group root") || Has("the group tty")) << output;
+    EXPECT_FALSE(Has("..")) << output;
+    EXPECT_TRUE(fs::is_empty(lockDir()));
+  }
 }
 
 

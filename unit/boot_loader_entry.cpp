@@ -17,6 +17,13 @@ namespace {
 constexpr int kFirstSoftwareWithSpeedChange = 600;
 constexpr uint32_t kGotoBootLoaderMs = 800;
 constexpr uint32_t kBootLoaderAnswerMs = 1000;
+// A unit that took GotoBootLoader and has gone silent is still restarting:
+// some take seconds. It is listened for this much longer before the
+// operator is asked for a power cycle.
+constexpr uint32_t kSlowRestartMs = 4000;
+// A unit found in its boot loader is asked this many times whether it is
+// still there before anything restarts it.
+constexpr int kStillThereTries = 4;
 constexpr uint32_t kSlowPowerCycleMs = 60000;
 constexpr uint32_t kFastPowerCycleMs = 30000;
 // One row per restart attempt: the speed the running software is asked to
@@ -88,6 +95,20 @@ bool WaitForBootLoader(Link& link, UnitInfo& unit) {
   return true;
 }
 
+// The boot loader of a unit that was found answering as one is asked again,
+// at the link's speed: it is not sent to its boot loader a second time.
+bool StillInBootLoader(Link& link, UnitInfo& unit) {
+  if (unit.connectionMode != modePonderixBootLoader) return false;
+  TraceRpc(link.runtime.out, "ReadBootLoaderVersion");
+  for (int i = 0; i < kStillThereTries; ++i) {
+    if (ProbeBootLoaderVersion(link, unit)) {
+      TraceComplete(link.runtime.out);
+      return true;
+    }
+  }
+  return false;
+}
+
 bool InitialiseForUpdate(Link& link, UnitInfo& unit) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
@@ -98,7 +119,8 @@ bool InitialiseForUpdate(Link& link, UnitInfo& unit) {
     settings.hardwareHandshake = false;
   }
 
-  bool answered = false;
+  SetReceiveTimeout(link, kNormalTimeoutMs);
+  bool answered = StillInBootLoader(link, unit);
   for (int attempt = 0; attempt < kRestartAttempts && !answered; ++attempt) {
     const RestartAttempt& row = kRestartRows[attempt];
     SetReceiveTimeout(link, kNormalTimeoutMs);
@@ -118,9 +140,18 @@ bool InitialiseForUpdate(Link& link, UnitInfo& unit) {
       TraceComplete(out);
       break;
     }
-    // The unit did not come up in its boot loader; see what answers now
-    // and, if anything does, ask it again.
-    if (!CheckUnitId(link, unit)) break;
+    // The unit did not come up in its boot loader within the second; see
+    // what answers now. Its boot loader, come up meanwhile, is taken; its
+    // software is asked again.
+    if (CheckUnitId(link, unit)) {
+      answered = unit.connectionMode == modePonderixBootLoader;
+      continue;
+    }
+    // Nothing answers: the unit is still restarting.
+    SetProbeLink(link, row.listenSpeed, kFastTimeoutMs);
+    answered = ListenForBootLoader(link, unit, kSlowRestartMs);
+    if (!answered) break;
+    TraceComplete(out);
   }
 
   if (!answered && !WaitForBootLoader(link, unit)) return false;

@@ -27,6 +27,36 @@ TEST(InitialiseForUpdate, RestartsRunningSoftwareIntoItsBootLoader) {
   EXPECT_EQ(out.find("please turn the unit power off and on"), std::string::npos);
 }
 
+// A restart that takes longer than the first second of listening: found by
+// the probe that follows it, or by listening on, never by a power cycle.
+TEST(InitialiseForUpdate, ASlowRestartIsWaitedForWithoutAPowerCycle) {
+  for (const char* restartMs : {"1200", "3000"}) {
+    SCOPED_TRACE(restartMs);
+    ConnectFixture f;
+    f.Serve(3, std::string(kLoneKt5) + "restart-ms = " + restartMs + "\n");
+    f.Connect();
+    ASSERT_TRUE(InitialiseForUpdate(f.link, f.unit));
+    EXPECT_EQ(f.unit.connectionMode, modePonderixBootLoader);
+    const std::string out = f.Console();
+    EXPECT_EQ(out.find("please turn the unit power off and on"), std::string::npos) << out;
+    const size_t gotoLine = out.find("RPC: GotoBootLoader");
+    EXPECT_EQ(out.find("RPC: GotoBootLoader", gotoLine + 1), std::string::npos) << out;
+  }
+}
+
+// A unit that answers as a boot loader is in its boot loader already.
+TEST(InitialiseForUpdate, AUnitInItsBootLoaderIsNotSentThereAgain) {
+  ConnectFixture f;
+  f.Serve(3, std::string(kLoneKt5) + "role = boot-loader\n");
+  f.Connect();
+  ASSERT_EQ(f.unit.connectionMode, modePonderixBootLoader);
+  ASSERT_TRUE(InitialiseForUpdate(f.link, f.unit));
+  EXPECT_EQ(f.unit.connectionMode, modePonderixBootLoader);
+  const std::string out = f.Console();
+  EXPECT_EQ(out.find("GotoBootLoader"), std::string::npos) << out;
+  EXPECT_EQ(out.find("please turn the unit power off and on"), std::string::npos) << out;
+}
+
 TEST(InitialiseForUpdate, OlderSoftwareKeepsItsSpeedBeforeTheRestart) {
   ConnectFixture f;
   f.Serve(3, std::string(kLoneKt5) + "software = 5.90r10\n");

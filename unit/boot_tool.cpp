@@ -19,9 +19,14 @@ constexpr size_t kMaxProgramPath = 255;
 constexpr size_t kMaxArguments = 19;
 constexpr int kStoppedExitCode = 1;
 
+// A folder written with backslashes only (the fallback folder, a Windows
+// path from a parameter file) goes on with backslashes, so that no path
+// mixes the two.
 std::string Join(const std::string& folder, const std::string& name) {
   if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
-  return folder + PathSeparator() + name;
+  const bool backslashes =
+      folder.find('\\') != std::string::npos && folder.find('/') == std::string::npos;
+  return folder + (backslashes ? '\\' : PathSeparator()) + name;
 }
 
 }  // namespace

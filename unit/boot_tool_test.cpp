@@ -118,6 +118,24 @@ TEST(FindBootTool, UsesTheConfiguredPathOrTheHomeFolder) {
   EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.runtime); }), 2);
 }
 
+// A home folder written with backslashes is continued with them on every
+// platform, the fallback folder among them.
+TEST(FindBootTool, AWindowsHomeFolderIsNotMixedWithOtherSeparators) {
+  const struct {
+    const char* home;
+    const char* bin;
+  } cases[] = {{"", "F:\\EPROM\\Ponderix\\Current\\bin"}, {"C:\\Tools", "C:\\Tools\\bin"}};
+  for (const auto& c : cases) {
+    RuntimeFixture f;
+    if (*c.home != '\0') f.env.Set("PONDERIXPATH", c.home);
+    EXPECT_EQ(f.ExitCodeOf([&] { FindBootTool(f.runtime); }), 1);
+    EXPECT_NE(f.console.output().find(std::string("Fatal Error: Cannot find KelBoot in ") + c.bin +
+                                      "\r\n"),
+              std::string::npos)
+        << f.console.output();
+  }
+}
+
 #if !defined(_WIN32)
 
 TEST(RunBootTool, TheToolsFailureBecomesTheExitCode) {

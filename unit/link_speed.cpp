@@ -277,8 +277,11 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
   if (link.state.beforeUnitSpeedChange) {
     link.state.beforeUnitSpeedChange(unit.unitAddress, link.packets.proxy().on, kFallbackSpeed);
   }
-  ChangeOrFail(link, kFallbackSpeed, false, kNormalTimeoutMs);
+  // The unit took the new rate and may well be there, having only missed
+  // the pings: it is asked at the new rate as well as at 115200.
   for (int attempt = 0; attempt < kFallbackAttempts; ++attempt) {
+    const bool atNewRate = attempt % 2 == 1 && rate != kFallbackSpeed;
+    ChangeOrFail(link, atNewRate ? rate : kFallbackSpeed, false, kNormalTimeoutMs);
     if (SendUnitSpeed(link, unit, kFallbackSpeed)) {
       out.Print(Sink::kDebug, "COMPLETE\r\n");
       ChangeOrFail(link, kFallbackSpeed, false, kLongTimeoutMs);
@@ -286,6 +289,7 @@ bool SetUnitSpeed(Link& link, UnitInfo& unit, int32_t baudRate) {
     }
   }
   out.Print(Sink::kDebug, "FAILED\r\n");
+  ChangeOrFail(link, kFallbackSpeed, false, kNormalTimeoutMs);
   return false;
 }
 

@@ -15,17 +15,20 @@ struct LinkSpeedTest : ::testing::Test, UnitFixture {
     unit.mcuType = mcuLPC1768;
   }
   /// A unit that takes every speed request and then answers pings only at
-  /// `reachableAt` (0: at whatever speed it was asked for).
-  void UnitMovesTo(int32_t reachableAt = 0) {
-    peer.answer = [this, reachableAt](
+  /// `reachableAt` (0: at whatever speed it was asked for). One that cannot
+  /// hold a speed (`holds` false) hears nothing more where it was sent and
+  /// goes back to `reachableAt` by itself.
+  void UnitMovesTo(int32_t reachableAt = 0, bool holds = true) {
+    const int32_t start = unitSpeed;
+    peer.answer = [this, reachableAt, holds, start](
                       const std::vector<uint8_t>& request) -> std::optional<std::vector<uint8_t>> {
       const int32_t lineSpeed = peer.speeds.back();
       if (request.size() == 2 && request[1] == 0x41) {
         if (lineSpeed != (reachableAt ? reachableAt : unitSpeed)) return std::nullopt;
         return std::vector<uint8_t>{request[0], 0x42};
       }
-      // A unit that cannot hold a speed returns to `reachableAt` by itself.
-      const bool hears = lineSpeed == unitSpeed || (reachableAt && lineSpeed == reachableAt);
+      const bool hears = (lineSpeed == unitSpeed && (holds || unitSpeed == start)) ||
+                         (reachableAt && lineSpeed == reachableAt);
       if (wire::Command(request) != 0x1030 || !hears) return std::nullopt;
       unitSpeed = request[4] << 24 | request[5] << 16 | request[6] << 8 | request[7];
       return wire::Reply(request[0], 0x1030);
@@ -135,19 +138,22 @@ TEST_F(LinkSpeedTest, UnknownRateListsTheRatesAndUses115200) {
 
 // A unit that cannot be reached at the new rate is asked to 115200, which
 // is noted for a later run first (the one speed of the two its search
-// finds). One never heard at 115200 is still where it was sent, and the
-// way out asks it back from there too.
+// finds): at 115200 and at the new rate, where it may be after missing the
+// pings only. One never heard at either is still where it was sent, and
+// the way out asks it back from there too.
 TEST_F(LinkSpeedTest, UnreachableAtTheNewRateFallsBackTo115200) {
   struct Case {
     int32_t reachableAt;  ///< besides the speed the unit was asked for
+    bool holds;           ///< hears requests at the new rate
     bool set;
     int32_t unitAt;
   };
-  for (const Case& c : {Case{115200, true, 115200}, Case{9600, false, 460800}}) {
-    SCOPED_TRACE(c.reachableAt);
+  for (const Case& c : {Case{115200, true, true, 115200}, Case{9600, true, true, 115200},
+                        Case{9600, false, false, 460800}}) {
+    SCOPED_TRACE(testing::Message() << c.reachableAt << (c.holds ? " holds" : ""));
     unitSpeed = 19200;
     ChangePacketBaudRate(link, 19200, false, 1000);
-    UnitMovesTo(c.reachableAt);
+    UnitMovesTo(c.reachableAt, c.holds);
     SpeedScope scope(link, unit);
     std::vector<int32_t> noted;
     auto note = link.state.beforeUnitSpeedChange;

@@ -22,9 +22,10 @@ namespace {
 constexpr int kLastScannedPort = 99;
 constexpr int32_t kLowestProgrammingRate = 115200;
 
-// The port number fits the link's 16-bit field; larger numbers name no port.
-int16_t ClampPort(long long number) {
-  return static_cast<int16_t>(std::clamp<long long>(number, -32768, 32767));
+// A port number, or 0 (no port) for a number that names none: below 1, or
+// past the link's 16-bit port numbers.
+int16_t PortNumberOf(int32_t number) {
+  return number >= 1 && number <= kLastPortNumber ? static_cast<int16_t>(number) : 0;
 }
 
 bool StartsWithCom(const std::string& text) {
@@ -39,11 +40,11 @@ void PrintProgrammerRate(Link& link) {
 // Opens COM `number` and probes it. The messages for a port that cannot be
 // opened go to the info sink; `quietMissing` (the full scan) leaves missing
 // ports and unexpected errors unmentioned. A port the user may not open is
-// always named, and the way to get access is said once per search
-// (`hinted`), so a scan of many such ports stays readable.
-bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, bool& hinted) {
+// always named, once, and the way to get access is said once (`refused`),
+// so a scan of many such ports stays readable.
+bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, RefusedPortNotes& refused) {
   Output& out = link.runtime.out;
-  link.runtime.options.portNumber = ClampPort(number);
+  link.runtime.options.portNumber = PortNumberOf(number);
   const int port = link.runtime.options.portNumber;
   if (link.port.OpenPort()) {
     out.Print(Sink::kInfo, PortLabel(link, port), " opened\r\n");
@@ -57,9 +58,13 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, bool& hi
     case SerialOpenOutcome::kBadSetting:
       break;
     case SerialOpenOutcome::kPermissionDenied:
+      if (std::find(refused.named.begin(), refused.named.end(), port) != refused.named.end()) {
+        return false;
+      }
+      refused.named.push_back(port);
       out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
-      if (!hinted) out.Print(Sink::kInfo, PermissionHint(error), "\r\n");
-      hinted = true;
+      if (!refused.hinted) out.Print(Sink::kInfo, PermissionHint(error), "\r\n");
+      refused.hinted = true;
       return false;
     default:
       // Most of the 99 ports do not exist; saying so for each would bury the result.
@@ -70,15 +75,20 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, bool& hi
   return false;
 }
 
-// The operator's port number: digits (echoed by the console) until any other key.
-int ReadPortFromOperator(Runtime& rt) {
-  long long number = 0;
+// The operator's port number: digits (echoed by the console) until any
+// other key; no digits are port 0. Digits that name no port end the run.
+int16_t ReadPortFromOperator(Runtime& rt) {
+  std::string digits;
   for (;;) {
     const int key = rt.out.ReadPromptKey();
     if (key < '0' || key > '9') break;
-    number = std::min<long long>(number * 10 + (key - '0'), 32767);
+    digits += static_cast<char>(key);
   }
-  return static_cast<int>(number);
+  int32_t number = 0;
+  if (!digits.empty() && !LeadingDecimalIn(digits, 0, kLastPortNumber, number)) {
+    rt.FatalError(kNotAPortNumber + digits);
+  }
+  return static_cast<int16_t>(number);
 }
 
 // The ports a full scan tries: the system's, as the opener lists them,
@@ -126,14 +136,14 @@ std::vector<int> ParsePortList(const std::string& text,
     if (numberForDevice && start < list.size() && list[start] == '/') {
       const size_t end = list.find_first_of(" ,;", start);
       const std::string device = list.substr(start, end == std::string::npos ? end : end - start);
-      const int port = ClampPort(numberForDevice(device));
+      const int port = PortNumberOf(numberForDevice(device));
       if (port == 0) break;
       ports.push_back(port);
       list.erase(0, end == std::string::npos ? list.size() : end + 1);
       continue;
     }
     if (StartsWithCom(list)) list.erase(0, 3);
-    const int port = ClampPort(LeadingDecimal(list));
+    const int port = PortNumberOf(LeadingDecimal(list));
     if (port == 0) break;
     ports.push_back(port);
     // Blanks before the number belong to it, not to the separators.
@@ -145,6 +155,11 @@ std::vector<int> ParsePortList(const std::string& text,
 }
 
 bool SearchEnvironmentPorts(Link& link, UnitInfo& unit) {
+  RefusedPortNotes refused;
+  return SearchEnvironmentPorts(link, unit, refused);
+}
+
+bool SearchEnvironmentPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   out.Print(Sink::kDebug, "Searching environment ports\r\n");
@@ -156,32 +171,35 @@ bool SearchEnvironmentPorts(Link& link, UnitInfo& unit) {
     if (!list.empty()) out.Print(Sink::kDebug, "   PONDERIXPORT    : ", list, "\r\n");
   }
   PrintProgrammerRate(link);
-  bool hinted = false;
   SerialPortOpener& opener = link.port.opener();
   const auto numberForDevice = [&](const std::string& device) {
     return opener.NumberForDevice(device);
   };
   for (int port : ParsePortList(list, numberForDevice)) {
-    if (TryPort(link, unit, port, false, hinted)) return true;
+    if (TryPort(link, unit, port, false, refused)) return true;
   }
   return false;
 }
 
 bool SearchAllPorts(Link& link, UnitInfo& unit) {
+  RefusedPortNotes refused;
+  return SearchAllPorts(link, unit, refused);
+}
+
+bool SearchAllPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   out.Print(Sink::kDebug, "Searching all ports\r\n");
   const int remembered =
-      ClampPort(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
+      PortNumberOf(LeadingDecimal(ReadRegistryString(rt.registry, kCommPortRegistryPath)));
   PrintProgrammerRate(link);
-  bool hinted = false;
   if (remembered != 0) {
     out.Print(Sink::kDebug, "COM", remembered, " loaded from registry\r\n");
-    if (TryPort(link, unit, remembered, false, hinted)) return true;
+    if (TryPort(link, unit, remembered, false, refused)) return true;
   }
   for (int port : PortsToScan(link.port.opener())) {
     if (port == remembered) continue;
-    if (TryPort(link, unit, port, true, hinted)) {
+    if (TryPort(link, unit, port, true, refused)) {
       WriteRegistryString(rt.registry, kCommPortRegistryPath, std::to_string(port));
       return true;
     }
@@ -202,7 +220,13 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     const std::string baud = rt.env.Get("PONDERIXBAUDRATE");
     if (!baud.empty()) {
       out.Print(Sink::kInfo, "   PONDERIXBAUDRATE: ", baud, "\r\n");
-      options.initialBaudRate = LeadingDecimal(baud);
+      // Read as -b reads its value; anything else would only make every
+      // port refuse the speed.
+      int32_t rate = 0;
+      if (!LeadingDecimalIn(baud, 1, INT32_MAX, rate)) {
+        rt.FatalError(kNotABaudRate + std::string("PONDERIXBAUDRATE=") + baud);
+      }
+      options.initialBaudRate = rate;
       options.initialBaudGiven = true;
       if (options.programmingBaudRate == 0) {
         options.programmingBaudRate = std::max(options.initialBaudRate, kLowestProgrammingRate);
@@ -216,14 +240,15 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
 
   // A port named by its device opens by the number its opener gives it.
   if (!options.portDevice.empty()) {
-    options.portNumber = ClampPort(link.port.opener().NumberForDevice(options.portDevice));
+    options.portNumber = PortNumberOf(link.port.opener().NumberForDevice(options.portDevice));
     if (options.portNumber == 0) {
       rt.FatalError(options.portDevice + " cannot be opened by its device on this computer");
     }
   }
 
   if (options.portNumber == 0) {
-    if (SearchEnvironmentPorts(link, unit) || SearchAllPorts(link, unit)) {
+    RefusedPortNotes refused;
+    if (SearchEnvironmentPorts(link, unit, refused) || SearchAllPorts(link, unit, refused)) {
       NoteAdapterLatency(link);
       if (options.overlapped) link.state.overlappedActive = TestCts(link);
       return;
@@ -234,7 +259,7 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     options.evenParity = link.state.savedEvenParity;
     out.Print(Sink::kInfo, "-- cannot find a Ponderix unit\r\n");
     out.Print(Sink::kConsole, "Please enter COM port number (1,2,3...): ");
-    options.portNumber = ClampPort(ReadPortFromOperator(rt));
+    options.portNumber = ReadPortFromOperator(rt);
     out.Print(Sink::kConsole, "\r\n");
     out.Print(Sink::kDebug, "-- COM", options.portNumber, " entered by user\r\n");
   }

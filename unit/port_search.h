@@ -18,8 +18,17 @@ namespace kel {
 /// Ports that are in use or refuse the speed end the run.
 void ConnectUnit(Link& link, UnitInfo& unit);
 
+/// What the searches of one connection have said about ports the user may
+/// not open: each such port is named once and the way to get access is
+/// given once, however many searches meet them.
+struct RefusedPortNotes {
+  bool hinted = false;
+  std::vector<int> named;
+};
+
 /// Tries the ports named by PONDERIXPORTLIST (or PONDERIXPORT) in order;
 /// true when a unit was found (its port is then open).
+bool SearchEnvironmentPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused);
 bool SearchEnvironmentPorts(Link& link, UnitInfo& unit);
 
 /// Tries the remembered port, then the system's ports as the port opener
@@ -27,6 +36,7 @@ bool SearchEnvironmentPorts(Link& link, UnitInfo& unit);
 /// device for many seconds), or COM1..COM99 where it keeps no list; a unit
 /// found by the scan is remembered for the next run. True when a unit was
 /// found.
+bool SearchAllPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused);
 bool SearchAllPorts(Link& link, UnitInfo& unit);
 
 /// The ports a port list names, in order: entries are separated by one
@@ -34,7 +44,8 @@ bool SearchAllPorts(Link& link, UnitInfo& unit);
 /// its number is read after blanks. An entry that is a path (after blanks,
 /// it starts with "/") names a port by its device, up to the next
 /// separator, and `numberForDevice` gives its COM number. The first entry
-/// that does not lead with a number (or reads as 0) ends the list.
+/// that does not lead with a port number (no number, 0, negative or past
+/// 32767) or names no device ends the list.
 std::vector<int> ParsePortList(const std::string& list,
                                const std::function<int(const std::string&)>& numberForDevice = {});
 

@@ -18,8 +18,9 @@ TEST(PortList, EntriesAreSeparatedByOneSpaceCommaOrSemicolon) {
   EXPECT_TRUE(ParsePortList("x3").empty());
   EXPECT_TRUE(ParsePortList("").empty());
   EXPECT_TRUE(ParsePortList("COM").empty());
-  // A number too large for a port number does not wrap into a real port.
-  EXPECT_EQ(ParsePortList("99999999999"), (std::vector<int>{32767}));
+  // A number that is no port number ends the list like any other text.
+  EXPECT_EQ(ParsePortList("5,99999999999,7"), (std::vector<int>{5}));
+  EXPECT_EQ(ParsePortList("32767;-3"), (std::vector<int>{32767}));
 }
 
 TEST(PortList, EntriesMayNameDevices) {
@@ -212,6 +213,54 @@ TEST(PortSearch, ASlowAdapterOnTheUnitsPortIsSaidOnce) {
   EXPECT_NE(out.find(note), std::string::npos) << out;
   EXPECT_EQ(out.find(note), out.rfind(note));
   EXPECT_EQ(out.find("COM2: the USB adapter"), std::string::npos);
+}
+
+// The environment's list and the full scan meet the same refused port: it
+// is named once, with the hint once, for the whole connection.
+TEST(PortSearch, ARefusedPortInBothSearchesIsNamedOnce) {
+  ConnectFixture f;
+  f.options.debug = false;
+  MemorySerialLine& line = f.ports.AddLine(3);
+  line.openFailure = SerialOpenOutcome::kPermissionDenied;
+  line.openFailureText = "Permission denied";
+  line.openFailureStays = true;
+  f.Serve(4, kLoneKt5);
+  f.env.Set("PONDERIXPORTLIST", "3");
+  ConnectUnit(f.link, f.unit);
+  const std::string out = f.Console();
+  const std::string named = "COM3 cannot be opened";
+  const size_t first = out.find(named);
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_EQ(out.find(named, first + 1), std::string::npos) << out;
+  const size_t hint = out.find("To use it");
+  ASSERT_NE(hint, std::string::npos);
+  EXPECT_EQ(out.find("To use it", hint + 1), std::string::npos) << out;
+  EXPECT_EQ(f.options.portNumber, 4);
+}
+
+// A speed or a port number that cannot be one is named and ends the run,
+// rather than sending the search to a port or speed that cannot be.
+TEST(PortSearch, AValueThatIsNoSpeedOrPortEndsTheRunByName) {
+  const struct {
+    const char* baud;
+    const char* typed;
+    const char* fatal;
+  } cases[] = {
+      {"abc", "", "Not a baud rate: PONDERIXBAUDRATE=abc"},
+      {"0", "", "Not a baud rate: PONDERIXBAUDRATE=0"},
+      {"-1", "", "Not a baud rate: PONDERIXBAUDRATE=-1"},
+      {"", "99999\r", "Not a port number: 99999"},
+  };
+  for (const auto& c : cases) {
+    ConnectFixture f;
+    f.options.yesToPrompts = false;
+    if (*c.baud != '\0') f.env.Set("PONDERIXBAUDRATE", c.baud);
+    f.console.AddKeys(c.typed);
+    EXPECT_EQ(f.ExitCodeOf([&] { ConnectUnit(f.link, f.unit); }), 1) << c.fatal;
+    EXPECT_NE(f.Console().find(std::string("Fatal Error: ") + c.fatal + "\r\n"), std::string::npos)
+        << f.Console();
+    EXPECT_EQ(f.Console().find("does not support requested baud rate"), std::string::npos);
+  }
 }
 
 TEST(PortSearch, BaudRateFromTheEnvironmentSetsTheProgrammingSpeed) {

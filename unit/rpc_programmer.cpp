@@ -96,7 +96,7 @@ bool EraseRange(Link& link, uint32_t first, uint32_t last,
       TraceComplete(link.runtime.out);
       return true;
     }
-    if (unanswered) unanswered();
+    if (unanswered && attempt + 1 < kEraseAttempts) unanswered();
   }
   TraceFailed(link.runtime.out);
   return false;

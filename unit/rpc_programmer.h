@@ -40,7 +40,8 @@ bool BufferedCommit(Link& link, uint32_t address, uint16_t length);
 
 /// "RPC: EraseRange", up to 8 attempts: erases flash from `first` to `last`
 /// inclusive. `unanswered`, when given, is told of each attempt that got no
-/// valid reply (an erase takes seconds; the caller may say it still waits).
+/// valid reply and is followed by another (an erase takes seconds; the
+/// caller may say it still waits); the last one only ends in "FAILED".
 bool EraseRange(Link& link, uint32_t first, uint32_t last,
                 const std::function<void()>& unanswered = {});
 /// "RPC: EraseFMS", up to 8 attempts: erases the flash drive `drive`. A

@@ -19,13 +19,15 @@ constexpr int kFirstNetworkSoftware = 600;
 
 // The programmer a unit would get. A test jig gets none from the catalogue
 // (its LPC4357 carries programmers for displays only), and asking would end
-// the run: a report changes nothing, so it shows the jig without one.
+// the run: a report changes nothing, so it shows the jig without one. A
+// board with test software needs a programmer built for it, which an
+// update would get from the boot tool; the report says so and goes on.
 void SelectReportedProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
   if (unit.unitType == unitTypeTestJig) {
     rt.out.Print(Sink::kDebug, "-- no flash programmer for a test jig\r\n");
     return;
   }
-  SelectFlashProgrammer(rt, unit, updateFilesFlag);
+  FindFlashProgrammer(rt, unit, updateFilesFlag);
 }
 
 // Selected as for an update-file update unless the unit answers through its

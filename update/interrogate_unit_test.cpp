@@ -45,6 +45,21 @@ TEST(InterrogateUnit, ReportsTheUnitAndEveryUnitBehindIt) {
   EXPECT_EQ(out.find("GotoBootLoader"), std::string::npos);
 }
 
+// A card tester's test software needs a programmer of its own; the report
+// shows the board and every unit after it.
+TEST(InterrogateUnit, ACardTesterOnTheNetworkIsReportedAndTheNextUnitToo) {
+  ConnectFixture f;
+  std::string scenario = kKt3WithTwoRemotes;
+  scenario.insert(scenario.find("info = Left silo"), "flags = 0x80\n");
+  Interrogate(f, scenario);
+  const std::string out = f.Console();
+  const size_t tester = out.find("- card tester software\r\n");
+  ASSERT_NE(tester, std::string::npos) << out;
+  EXPECT_NE(out.find("-- needs flash programmer for TESTER\r\n"), std::string::npos);
+  EXPECT_NE(out.find("Ponderix Unit: 9\r\n", tester), std::string::npos) << out;
+  EXPECT_EQ(out.find("Fatal Error"), std::string::npos) << out;
+}
+
 TEST(InterrogateUnit, ASilentRemoteUnitIsLeftOutWithoutAMessage) {
   ConnectFixture f;
   Interrogate(f,

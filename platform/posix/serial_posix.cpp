@@ -293,11 +293,25 @@ SerialOpenOutcome OutcomeOf(int err) {
   }
 }
 
-std::string OwningGroup(const std::string& device) {
+// The name of user or group `id` (from the local account files, which
+// LocalAccountName reads directly), or its number when it has none there.
+std::string NameOf(const char* table, unsigned long id) {
+  const std::string name = LocalAccountName(table, id);
+  return name.empty() ? std::to_string(id) : name;
+}
+
+// Who can give a refused user access to `device`: its group, when members
+// of it may read and write it and it is not root's (joining root's group is
+// no way to use a port); otherwise only its owner or an administrator.
+void NoteWhoGrantsAccess(const std::string& device, SerialOpenError& error) {
   struct stat info;
-  if (stat(device.c_str(), &info) != 0) return {};
-  const std::string name = LocalAccountName("/etc/group", info.st_gid);
-  return name.empty() ? std::to_string(info.st_gid) : name;
+  if (stat(device.c_str(), &info) != 0) return;
+  const bool groupUses = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (groupUses && info.st_gid != 0) {
+    error.deviceGroup = NameOf("/etc/group", info.st_gid);
+  } else {
+    error.deviceOwner = NameOf("/etc/passwd", info.st_uid);
+  }
 }
 
 // Fills `error` from errno as it stands, the outcome given or read from it.
@@ -305,8 +319,7 @@ void RecordOpenError(SerialOpenError& error, int err, SerialOpenOutcome outcome)
   error.outcome = outcome;
   error.systemCode = err;
   error.systemText = SystemErrorText(static_cast<unsigned long>(err));
-  if (outcome == SerialOpenOutcome::kPermissionDenied)
-    error.deviceGroup = OwningGroup(error.device);
+  if (outcome == SerialOpenOutcome::kPermissionDenied) NoteWhoGrantsAccess(error.device, error);
 }
 
 class PosixSerialPorts : public SerialPortOpener {

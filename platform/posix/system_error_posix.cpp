@@ -14,6 +14,8 @@ std::string SystemErrorText(unsigned long code) {
   return text != nullptr ? std::string(text) : std::string(buffer);
 }
 
+std::string LastSystemErrorText() { return SystemErrorText(LastSystemError()); }
+
 std::string LastCErrorText() { return SystemErrorText(static_cast<unsigned long>(errno)); }
 
 void DebuggerOutput(const std::string&) {}

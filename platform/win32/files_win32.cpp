@@ -185,8 +185,12 @@ bool CreateFolders(const std::string& path) {
     std::string parent = path.substr(0, at);
     if (!FolderExists(parent)) CreateDirectoryA(parent.c_str(), nullptr);
   }
-  if (!FolderExists(path)) CreateDirectoryA(path.c_str(), nullptr);
-  return FolderExists(path);
+  DWORD failure = ERROR_PATH_NOT_FOUND;
+  if (!FolderExists(path) && !CreateDirectoryA(path.c_str(), nullptr)) failure = GetLastError();
+  if (FolderExists(path)) return true;
+  // The final check overwrote the reason: the caller reports the creation's.
+  SetLastError(failure);
+  return false;
 }
 
 bool ListFolder(const std::string& folder, const std::string& pattern,

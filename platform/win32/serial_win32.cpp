@@ -1,6 +1,8 @@
 // COM ports through the Win32 serial API: overlapped reads and writes, a
 // write queue that never waits for the line, and waits that end as soon as
 // a character arrives.
+#include "platform/win32/serial_win32.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +17,18 @@
 
 namespace kel {
 
+int FinishPendingRead(HANDLE h, OVERLAPPED& ov, DWORD boundMs, DWORD& error) {
+  // The bytes are there, so this ends at once; the bound only keeps a
+  // misbehaving driver from holding the program for good. CancelIo would
+  // cancel every request of the handle: the queued writes (frames cut
+  // short, unreported) and the wait for line events with it.
+  if (WaitForSingleObject(ov.hEvent, boundMs) != WAIT_OBJECT_0) CancelIoEx(h, &ov);
+  DWORD got = 0;
+  if (GetOverlappedResult(h, &ov, &got, TRUE)) return static_cast<int>(got);
+  error = GetLastError();
+  return error == ERROR_HANDLE_EOF || error == ERROR_OPERATION_ABORTED ? 0 : -1;
+}
+
 namespace {
 
 constexpr size_t kMaxOutstandingWrites = 255;
@@ -22,6 +36,11 @@ constexpr size_t kRingBytes = 65535;        // bytes in flight at most
 constexpr DWORD kDriverQueueBytes = 20000;  // each direction
 constexpr DWORD kWriteConstantMs = 1000;
 constexpr DWORD kReadCompletionMs = 1000;  // a read of queued bytes ends well before
+// How long the way out (and a purge) gives the requests still pending on
+// the port, all together, before it cancels them; a request that does not
+// end even when cancelled is given up, not waited for.
+constexpr DWORD kSettleMs = 2000;
+constexpr DWORD kCancelledMs = 100;
 
 // The line settings every configuration shares: 8 data bits in binary mode,
 // DTR and RTS held on, no DSR or software flow control, and errors never
@@ -43,6 +62,21 @@ struct WriteRecord {
   OVERLAPPED ov{};
   std::vector<uint8_t> data;
 };
+
+// The pending wait for line events; the system writes its mask on completion.
+struct EventWait {
+  OVERLAPPED ov{};
+  DWORD mask = 0;
+};
+
+// Waits up to `ms` for `ov`; one still pending then is cancelled and gets a
+// moment more. False when it has not ended even so: its memory must then
+// stay, as the system may still write to it.
+bool EndsOrIsCancelled(HANDLE h, OVERLAPPED& ov, DWORD ms) {
+  if (WaitForSingleObject(ov.hEvent, ms) == WAIT_OBJECT_0) return true;
+  CancelIoEx(h, &ov);
+  return WaitForSingleObject(ov.hEvent, kCancelledMs) == WAIT_OBJECT_0;
+}
 
 // The line settings and timeouts a port had before the program set its own,
 // put back when the program lets the port go.
@@ -69,26 +103,28 @@ void RestorePortState(HANDLE h, const PortState& state) {
 
 class Win32SerialDevice : public SerialDevice {
  public:
-  Win32SerialDevice(HANDLE handle, const PortState& original) : h_(handle), original_(original) {
-    waitOv_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    canWaitEvents_ = waitOv_.hEvent != nullptr && SetCommMask(h_, EV_RXCHAR);
+  Win32SerialDevice(HANDLE handle, const PortState& original)
+      : h_(handle), original_(original), wait_(std::make_unique<EventWait>()) {
+    wait_->ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    canWaitEvents_ = wait_->ov.hEvent != nullptr && SetCommMask(h_, EV_RXCHAR);
   }
 
   ~Win32SerialDevice() override {
     if (waitPending_) {
       SetCommMask(h_, 0);  // completes the pending WaitCommEvent
-      DWORD ignored = 0;
-      GetOverlappedResult(h_, &waitOv_, &ignored, TRUE);
+      if (!EndsOrIsCancelled(h_, wait_->ov, kSettleMs)) {
+        static_cast<void>(wait_.release());  // given up: the system may still write to it
+      }
     }
     PurgeComm(h_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    while (!writes_.empty()) FinishOldest(1000);
-    if (waitOv_.hEvent) CloseHandle(waitOv_.hEvent);
+    SettleWrites();
+    if (wait_ && wait_->ov.hEvent) CloseHandle(wait_->ov.hEvent);
     RestorePortState(h_, original_);
     CloseHandle(h_);
   }
 
   int Read(uint8_t* data, size_t max) override {
-    ReapCompleted();
+    if (!ReapCompleted()) return -1;
     if (max == 0) return 0;
     // Ask only for what the driver already holds. A read for more may stay
     // pending until bytes come on some drivers (wine's serial ports on a
@@ -108,17 +144,7 @@ class Win32SerialDevice : public SerialDevice {
     } else {
       DWORD err = GetLastError();
       if (err == ERROR_IO_PENDING) {
-        // The bytes are there, so this ends at once; the bound only keeps
-        // a misbehaving driver from holding the program for good.
-        if (WaitForSingleObject(ov.hEvent, kReadCompletionMs) != WAIT_OBJECT_0) {
-          CancelIo(h_);
-        }
-        if (GetOverlappedResult(h_, &ov, &got, TRUE)) {
-          result = static_cast<int>(got);
-        } else {
-          err = GetLastError();
-          result = err == ERROR_HANDLE_EOF || err == ERROR_OPERATION_ABORTED ? 0 : -1;
-        }
+        result = FinishPendingRead(h_, ov, kReadCompletionMs, err);
       } else {
         result = err == ERROR_HANDLE_EOF ? 0 : -1;
       }
@@ -137,10 +163,10 @@ class Win32SerialDevice : public SerialDevice {
       if (spent >= timeoutMs) return false;
       const DWORD left = timeoutMs - spent;
       if (canWaitEvents_ && !waitPending_) {
-        ResetEvent(waitOv_.hEvent);
-        eventMask_ = 0;
-        if (WaitCommEvent(h_, &eventMask_, &waitOv_)) {
-          if (eventMask_ == 0) canWaitEvents_ = false;  // event-less, as explained below
+        ResetEvent(wait_->ov.hEvent);
+        wait_->mask = 0;
+        if (WaitCommEvent(h_, &wait_->mask, &wait_->ov)) {
+          if (wait_->mask == 0) canWaitEvents_ = false;  // event-less, as explained below
           continue;
         }
         if (GetLastError() == ERROR_IO_PENDING) {
@@ -159,24 +185,24 @@ class Win32SerialDevice : public SerialDevice {
         }
         continue;
       }
-      HANDLE handles[2] = {waitOv_.hEvent, stop};
+      HANDLE handles[2] = {wait_->ov.hEvent, stop};
       const DWORD r = WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, left);
       if (r == WAIT_OBJECT_0 + 1) ExitIfStopRequested();
       if (r == WAIT_OBJECT_0) {
         DWORD ignored = 0;
-        const BOOL ok = GetOverlappedResult(h_, &waitOv_, &ignored, FALSE);
+        const BOOL ok = GetOverlappedResult(h_, &wait_->ov, &ignored, FALSE);
         waitPending_ = false;
         // A wait that ends without an event (or fails) would end the same
         // way at once each time: some drivers cannot wait on a line without
         // modem signals, such as wine's on a pseudo-terminal. Short sleeps
         // do instead, rather than a busy loop.
-        if (!ok || eventMask_ == 0) canWaitEvents_ = false;
+        if (!ok || wait_->mask == 0) canWaitEvents_ = false;
       }
     }
   }
 
   int Write(const uint8_t* data, size_t length) override {
-    ReapCompleted();
+    if (!ReapCompleted()) return -1;
     if (writes_.size() >= kMaxOutstandingWrites || inFlight_ >= kRingBytes) return 0;
     size_t chunk = kRingBytes - inFlight_;
     if (chunk > length) chunk = length;
@@ -226,7 +252,7 @@ class Win32SerialDevice : public SerialDevice {
       return Fail() == 0;
     }
     // Aborted writes complete at once; their records are simply dropped.
-    while (!writes_.empty()) FinishOldest(1000);
+    SettleWrites();
     return true;
   }
 
@@ -304,8 +330,33 @@ class Win32SerialDevice : public SerialDevice {
     return true;
   }
 
-  void ReapCompleted() {
-    while (!writes_.empty() && FinishOldest(0) != 0) {
+  // Retires the writes that have ended; false when one of them failed (cut
+  // short or refused), whose failure is recorded for the caller to report.
+  bool ReapCompleted() {
+    bool ok = true;
+    while (!writes_.empty()) {
+      const int r = FinishOldest(0);
+      if (r == 0) break;
+      if (r < 0) ok = false;
+    }
+    return ok;
+  }
+
+  // Lets every outstanding write end, within kSettleMs for all of them; one
+  // still pending then is cancelled, and one that does not end even so is
+  // given up with its record, which the system may still read.
+  void SettleWrites() {
+    const DWORD start = GetTickCount();
+    while (!writes_.empty()) {
+      const DWORD spent = GetTickCount() - start;
+      WriteRecord& record = *writes_.front();
+      if (EndsOrIsCancelled(h_, record.ov, spent >= kSettleMs ? 0 : kSettleMs - spent)) {
+        FinishOldest(0);
+        continue;
+      }
+      inFlight_ -= record.data.size();
+      static_cast<void>(writes_.front().release());
+      writes_.pop_front();
     }
   }
 
@@ -337,8 +388,7 @@ class Win32SerialDevice : public SerialDevice {
   SerialFailure failure_;
   std::deque<std::unique_ptr<WriteRecord>> writes_;
   size_t inFlight_ = 0;
-  OVERLAPPED waitOv_{};
-  DWORD eventMask_ = 0;
+  std::unique_ptr<EventWait> wait_;
   bool waitPending_ = false;
   bool canWaitEvents_ = false;
   DWORD heldErrorBits_ = 0;
@@ -444,6 +494,10 @@ class Win32SerialPorts : public SerialPortOpener {
 };
 
 }  // namespace
+
+std::unique_ptr<SerialDevice> OverlappedHandleDevice(HANDLE handle) {
+  return std::make_unique<Win32SerialDevice>(handle, SavePortState(handle));
+}
 
 SerialPortOpener& SystemSerialPorts() {
   static Win32SerialPorts ports;

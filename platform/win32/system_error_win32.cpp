@@ -22,6 +22,8 @@ std::string SystemErrorText(unsigned long code) {
   return text;
 }
 
+std::string LastSystemErrorText() { return SystemErrorText(LastSystemError()); }
+
 std::string LastCErrorText() { return std::strerror(errno); }
 
 void DebuggerOutput(const std::string& line) { OutputDebugStringA(line.c_str()); }
