@@ -34,13 +34,21 @@ void Runtime::RestoreLink() {
   if (!restoreLink) return;
   const std::function<void()> restore = std::move(restoreLink);
   restoreLink = nullptr;
-  restoringLink = true;
   // A stop that comes now waits: the put-back is short and bounded, and
-  // the way out under way keeps its own message and exit code.
-  HoldStops(true);
+  // the way out under way keeps its own message and exit code. A way out
+  // taken during the put-back unwinds through here and lets go of both.
+  struct Restoring {
+    bool& flag;
+    explicit Restoring(bool& f) : flag(f) {
+      flag = true;
+      HoldStops(true);
+    }
+    ~Restoring() {
+      HoldStops(false);
+      flag = false;
+    }
+  } restoring(restoringLink);
   restore();
-  HoldStops(false);
-  restoringLink = false;
 }
 
 void Runtime::FatalError(const std::string& message) {

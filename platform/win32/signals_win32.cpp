@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "platform/process_exit.h"
 #include "platform/signals.h"
 
 namespace kel {
@@ -67,8 +68,6 @@ void OnSignal(int signal) {
 
 }  // namespace
 
-void RegisterExitHandler(void (*handler)()) { std::atexit(handler); }
-
 void InstallStopSignals() {
   StopEvent();
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -94,7 +93,7 @@ void HoldStops(bool held) { gStopsHeld = held; }
 void ExitIfStopRequested() {
   if (!StopRequested()) return;
   gStopActedOn = 1;
-  std::exit(1);
+  SystemExit().Exit(1);
 }
 
 int StopSignalFd() { return -1; }
