@@ -125,8 +125,8 @@ TEST(ExtractLogs, ALogNotReadWholeNeverReplacesTheSavedCopy) {
       {"drop-request service=0x47 unit=u at=5 times=0",
        {"Cannot save " + config + ": the unit did not send the whole log\r\n"}},
       {"drop-request unit=u command=0x1026 times=0",
-       {"-- the configuration log could not be read\r\n",
-        "-- the crash log could not be read\r\n", "-- debug log 0200 could not be read\r\n",
+       {"-- the configuration log could not be read\r\n", "-- the crash log could not be read\r\n",
+        "-- debug log 0200 could not be read\r\n",
         "Cannot save " + debug + ": the unit did not send the whole log\r\n"}},
   };
   for (const Case& c : cases) {
@@ -142,9 +142,8 @@ TEST(ExtractLogs, ALogNotReadWholeNeverReplacesTheSavedCopy) {
     f.Fault(c.fault);
     ExtractLogs(f.files, f.unit, f.output);
     for (const std::string& line : c.said) {
-      const std::string named = line.rfind("Cannot save ", 0) == 0 ? "Cannot save " + dir +
-                                                                         line.substr(12)
-                                                                   : line;
+      const std::string named =
+          line.rfind("Cannot save ", 0) == 0 ? "Cannot save " + dir + line.substr(12) : line;
       EXPECT_TRUE(f.Has(named)) << named << f.Console();
     }
     EXPECT_EQ(ReadTextFile(dir + config), "saved before");
