@@ -30,6 +30,10 @@ namespace kel {
 
 namespace {
 
+// A manufacturing update the unit refused: the exit code of a fatal error
+// with a parameter file, so that the line does not take the unit as done.
+constexpr int kExitRefused = 2;
+
 // Jobs whose layers are not part of this build end the run plainly instead
 // of pretending to have done their work.
 constexpr char kNotAvailable[] = "Function not available in this build: ";
@@ -153,16 +157,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
         if (updated) history->UnitsRestarted(true);
         history->Complete();
       }
-      if (!updated) {
-        // The script that drives the line reads the outcome from the exit
-        // code and the parameter file, as after a fatal error.
-        WriteParam(rt, rt.options.parameterFile, kParamMessage, "unable to update unit");
-        rt.endExitCode = 2;
-      } else if (!GetParam(rt, rt.options.parameterFile, kParamMessage).empty()) {
-        // An earlier failed run of this job left its reason there; the
-        // script must not read it beside this run's success.
-        WriteParam(rt, rt.options.parameterFile, kParamMessage, "");
-      }
+      // The script that drives the line reads the outcome from the exit
+      // code and the parameter file, as after a fatal error.
+      if (!updated) rt.EndUnfinished(kExitRefused, "unable to update unit");
       break;
     }
   }

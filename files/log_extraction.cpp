@@ -296,7 +296,7 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
 void ReportUnsaved(Runtime& rt, int unsaved) {
   if (unsaved == 0) return;
   rt.out.Print(Sink::kInfo, kNotAllSaved);
-  rt.endExitCode = Runtime::kExitIncomplete;
+  rt.EndUnfinished(Runtime::kExitIncomplete, kNotAllSaved);
 }
 
 }  // namespace

@@ -73,16 +73,30 @@ void Runtime::FatalError(const std::string& message) {
   if (closePort) closePort();
   out.CloseLog();
   if (!options.parameterFile.empty()) {
-    // Some messages carry their own line end; the stored text is one line
-    // without it, which is what production scripts compare.
-    std::string stored = message;
-    while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
-    WriteParam(*this, options.parameterFile, kParamMessage, stored);
+    StoreMessage(message);
     PressEnter();
     EndProcess(exit, kExitFailureStored);
   }
   PressEnter();
   EndProcess(exit, kExitFailure);
+}
+
+void Runtime::EndUnfinished(int code, const std::string& reason) {
+  if (endExitCode != 0) return;
+  endExitCode = code;
+  endReason = reason;
+}
+
+void Runtime::StoreMessage(const std::string& text) {
+  if (options.parameterFile.empty()) return;
+  // Some messages carry their own line end; the stored text is one line
+  // without it, which is what production scripts compare.
+  std::string stored = text;
+  while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
+  // Noted first: a file that cannot be written ends the run from inside,
+  // and that way out must not try again.
+  messageStored = true;
+  WriteParam(*this, options.parameterFile, kParamMessage, stored);
 }
 
 void Runtime::PressEnter() {

@@ -132,6 +132,8 @@ TEST_F(ManufacturingRun, TheBootToolsFailureCodeEndsTheRun) {
   WriteJob("");
   EXPECT_EQ(Run("-y job.ini 1", ToolEnvironment("KELBOOT_STAND_IN_EXIT=3")), 3) << output;
   EXPECT_TRUE(Has("KelBoot returned an error: 3\r\n")) << output;
+  EXPECT_NE(ReadTextFile(home.File("job.ini")).find("\r\nMessage=KelBoot returned an error: 3\r\n"),
+            std::string::npos);
   EXPECT_TRUE(fs::is_empty(lockDir()));
   StopSim();
   EXPECT_NE(UnitState("blank").find("role = blank-chip"), std::string::npos);

@@ -101,7 +101,10 @@ void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& ar
   }
   if (code == -1) rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
   if (code != 0) {
-    out.Print(Sink::kInfo, "KelBoot returned an error: ", code, "\r\n");
+    const std::string failed = "KelBoot returned an error: " + std::to_string(code);
+    out.Print(Sink::kInfo, failed, "\r\n");
+    // The line's script reads the reason beside the tool's exit code.
+    rt.StoreMessage(failed);
     rt.PressEnter();
     // The exit path's stop handler closes the port and the log.
     rt.exit.Exit(code);
