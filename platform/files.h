@@ -63,6 +63,13 @@ std::string ResolveLinks(const std::string& path);
 bool CreateFreshFile(const std::string& path, const std::string& content, const std::string& like,
                      std::string& error);
 
+/// Writes `content` over the regular file at `path` where it stands (its
+/// name, owner and permissions stay), never through a link and never into
+/// anything but a regular file: for a file that may be written but not
+/// replaced. Not safe against a crash half way; false with the system's
+/// text in `error`.
+bool OverwriteRegularFile(const std::string& path, const std::string& content, std::string& error);
+
 /// AppendUnderLock asks for the lock this many times, this far apart (about
 /// 5 s in all), and gives up with kAppendLockedText when another program
 /// holds it all that time.

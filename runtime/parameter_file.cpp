@@ -105,6 +105,27 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// The file's content with `key` set to `value`: every line with the key
+// replaced, or the entry appended; a byte-order mark at the start stays.
+std::string Rewritten(const std::string& content, const std::string& key,
+                      const std::string& value) {
+  const std::string entry = key + "=" + value;
+  // The mark stays where the editor put it.
+  std::string rewritten = StartsWithByteOrderMark(content) ? kByteOrderMark : "";
+  bool found = false;
+  for (const std::string& line : EntryLines(content)) {
+    if (KeyOf(line) == key) {
+      rewritten += entry;
+      found = true;
+    } else {
+      rewritten += line;
+    }
+    rewritten += "\r\n";
+  }
+  if (!found) rewritten += entry + "\r\n";
+  return rewritten;
+}
+
 }  // namespace
 
 std::string GetParam(Runtime& rt, const std::string& fileName, const std::string& key) {
@@ -135,25 +156,9 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
     rt.out.lastErrorText = LastCErrorText();
   }
 
-  std::vector<std::string> lines;
   std::string content;
   const bool exists = ReadParameterFile(rt, fileName, content);
-  if (exists) lines = EntryLines(content);
-
-  const std::string entry = key + "=" + value;
-  // The mark stays where the editor put it.
-  std::string rewritten = exists && StartsWithByteOrderMark(content) ? kByteOrderMark : "";
-  bool found = false;
-  for (const std::string& line : lines) {
-    if (KeyOf(line) == key) {
-      rewritten += entry;
-      found = true;
-    } else {
-      rewritten += line;
-    }
-    rewritten += "\r\n";
-  }
-  if (!found) rewritten += entry + "\r\n";
+  const std::string rewritten = Rewritten(content, key, value);
 
   // A job file that is a link is rewritten where it really lies, so the
   // link stays and the file it names gets the message; the new content
@@ -172,7 +177,13 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
     MakeWritable(target);
     if (!ReplaceFile(companion, target)) {
       rt.out.lastErrorText = LastCErrorText();
-      rt.out.Print(Sink::kConsole, "\r\n", kLockedMessage, fileName);
+      const std::string locked = kLockedMessage + fileName;
+      rt.out.Print(Sink::kConsole, "\r\n", locked);
+      // A file that may be written but not replaced (another user's, in a
+      // shared folder) still tells the script why the run ended: written
+      // where it stands, as the one way left.
+      if (exists) OverwriteRegularFile(target, Rewritten(content, kParamMessage, locked), error);
+      rt.messageStored = true;
       rt.exit.Exit(1);
     }
   }

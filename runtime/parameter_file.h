@@ -42,7 +42,8 @@ int32_t GetParamInt(Runtime& rt, const std::string& fileName, const std::string&
 /// be read ends the run as for GetParam; a companion that cannot be written
 /// ends it with "Fatal error: " + its name and the system's text, exit 1;
 /// one that cannot be moved into place with "INI File is locked: " + name,
-/// exit 1.
+/// exit 1, after that text is stored under "Message" in the file where it
+/// stands when the file can still be written there.
 void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key,
                 const std::string& value);
 

@@ -151,6 +151,26 @@ bool CreateFreshFile(const std::string& path, const std::string& content, const 
   return ok;
 }
 
+bool OverwriteRegularFile(const std::string& path, const std::string& content, std::string& error) {
+  // O_NOFOLLOW refuses a link, O_NONBLOCK keeps a FIFO from holding up the
+  // open; what was opened is checked before anything is cut.
+  const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    return false;
+  }
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (!ok) {
+    error = "not a regular file";
+  } else if (ftruncate(fd, 0) != 0 || !WriteAll(fd, content)) {
+    ok = false;
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+  }
+  close(fd);
+  return ok;
+}
+
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 std::string CurrentDirectory() {
