@@ -20,6 +20,9 @@ struct UpdateSession {
   /// Where each unit's outcome is recorded; none in runs that keep no
   /// history.
   UpdateHistory* history = nullptr;
+  /// Units that took update files with something to apply at their next
+  /// restart (a fieldbus file alone applies at once).
+  int unitsAwaitingRestart = 0;
 
   Runtime& runtime() { return link.runtime; }
 };

@@ -243,8 +243,12 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
   PrintSummary(out, plan);
 
   if (plan.bootLoader || plan.software) WriteBootLoaderAndSoftware(session, unit, plan);
-  plan.changed = UpdateUnitFiles(session, unit, plan.updateFiles) || plan.changed;
-  if (plan.updateFiles && plan.changed) SendProgrammer(session, unit);
+  const UnitFilesWritten files = UpdateUnitFiles(session, unit, plan.updateFiles);
+  plan.changed = files.forUpdater || plan.changed;
+  if (plan.updateFiles && plan.changed) {
+    SendProgrammer(session, unit);
+    ++session.unitsAwaitingRestart;
+  }
   if (session.history) {
     session.history->WentThrough(unit, plan.bootLoader, plan.software, plan.changed,
                                  plan.updateFiles);
