@@ -87,7 +87,8 @@ enum class AppendOutcome { kAppended, kNotRegular, kFailed };
 /// regular file is appended to: a link, device, FIFO or folder standing at
 /// the path is left alone (kNotRegular) and nothing there is opened in a
 /// way that could block. kFailed gives the system's text in `error` (or
-/// kAppendLockedText). A stop signal ends the wait for the lock.
+/// kAppendLockedText); a write cut short is taken back, so the file never
+/// keeps part of a record. A stop signal ends the wait for the lock.
 AppendOutcome AppendUnderLock(const std::string& path, const std::string& header,
                               const std::string& text, std::string& error);
 

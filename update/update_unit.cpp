@@ -251,7 +251,7 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
   }
   if (session.history) {
     session.history->WentThrough(unit, plan.bootLoader, plan.software, plan.changed,
-                                 plan.updateFiles);
+                                 plan.updateFiles, files.fieldbus);
   }
   return true;
 }

@@ -306,9 +306,17 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
   }
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     outcome = AppendOutcome::kNotRegular;
-  } else if (locked != 0 || !WriteAll(fd, info.st_size == 0 ? header + text : text)) {
+  } else if (locked != 0) {
     error = SystemErrorText(static_cast<unsigned long>(errno));
     outcome = AppendOutcome::kFailed;
+  } else if (!WriteAll(fd, info.st_size == 0 ? header + text : text)) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    outcome = AppendOutcome::kFailed;
+    // A write cut short (a full disk) leaves part of a row, which the next
+    // row would be glued to: the file goes back to where this one began,
+    // still under the lock.
+    const int ignored = ftruncate(fd, info.st_size);
+    (void)ignored;
   }
   close(fd);  // closing releases the lock
   return outcome;

@@ -354,6 +354,10 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
         written != content.size()) {
       error = SystemErrorText(GetLastError());
       outcome = AppendOutcome::kFailed;
+      // A write cut short (a full disk) leaves part of a row, which the
+      // next row would be glued to: the file goes back to where this one
+      // began, still under the lock.
+      if (SetFilePointerEx(file, size, nullptr, FILE_BEGIN)) SetEndOfFile(file);
     }
   }
   UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
