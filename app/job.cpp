@@ -111,7 +111,7 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
     }
     ProgramBlankChip(rt, link, unit);
   }
-  if (!ConnectToUnit(link, unit)) rt.FatalError("Unable to connect to Ponderix unit");
+  if (!ConnectToUnit(link, unit)) rt.FatalError(kCannotConnect);
   ReadExtendedInfo(link, unit);
   ReadAdvancedInfo(link, unit);
   // From here on the jobs may move the unit (and a test jig's proxy) to the
