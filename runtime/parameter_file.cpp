@@ -1,5 +1,6 @@
 #include "runtime/parameter_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -61,20 +62,36 @@ bool ReadParameterFile(Runtime& rt, const std::string& fileName, std::string& co
   rt.FatalSystemError("Parameter file " + fileName + ": " + read.systemText);
 }
 
-// Splits the file into lines without their endings. A line ends at "\n"
-// with an optional "\r" before it; the last line may lack an ending.
+// Where the line end that starts at `at` stops. "\r\n" and "\n" end a
+// line, and so do the CRs before an LF of a file whose line ends were
+// converted twice ("\r\r\n"); a CR that no LF follows ends a line on its
+// own (a file with CR line ends).
+size_t LineEndStop(const std::string& content, size_t at) {
+  if (content[at] == '\n') return at + 1;
+  size_t end = at;
+  while (end < content.size() && content[end] == '\r') ++end;
+  return end < content.size() && content[end] == '\n' ? end + 1 : at + 1;
+}
+
+// Splits the file into lines without their endings; the last line may lack
+// an ending.
 std::vector<std::string> SplitLines(const std::string& content) {
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    size_t next = end == std::string::npos ? content.size() : end + 1;
-    size_t length = (end == std::string::npos ? content.size() : end) - start;
-    if (length > 0 && content[start + length - 1] == '\r') --length;
-    lines.push_back(content.substr(start, length));
-    start = next;
+    const size_t end = std::min(content.find_first_of("\r\n", start), content.size());
+    lines.push_back(content.substr(start, end - start));
+    start = end < content.size() ? LineEndStop(content, end) : end;
   }
   return lines;
+}
+
+// The line end the file uses (its first one), so that a rewrite keeps the
+// file as its tools made it; "\r\n" for a file that has none.
+std::string LineEndOf(const std::string& content) {
+  const size_t at = content.find_first_of("\r\n");
+  if (at == std::string::npos) return "\r\n";
+  return content.substr(at, LineEndStop(content, at) - at);
 }
 
 // Editors on the production PCs may save the job with a UTF-8 byte-order
@@ -106,10 +123,12 @@ std::string FolderOf(const std::string& path) {
 }
 
 // The file's content with `key` set to `value`: every line with the key
-// replaced, or the entry appended; a byte-order mark at the start stays.
+// replaced, or the entry appended, every line ended in the file's own
+// style; a byte-order mark at the start stays.
 std::string Rewritten(const std::string& content, const std::string& key,
                       const std::string& value) {
   const std::string entry = key + "=" + value;
+  const std::string lineEnd = LineEndOf(content);
   // The mark stays where the editor put it.
   std::string rewritten = StartsWithByteOrderMark(content) ? kByteOrderMark : "";
   bool found = false;
@@ -120,9 +139,9 @@ std::string Rewritten(const std::string& content, const std::string& key,
     } else {
       rewritten += line;
     }
-    rewritten += "\r\n";
+    rewritten += lineEnd;
   }
-  if (!found) rewritten += entry + "\r\n";
+  if (!found) rewritten += entry + lineEnd;
   return rewritten;
 }
 
