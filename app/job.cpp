@@ -15,7 +15,6 @@
 #include "unit/boot_tool.h"
 #include "unit/port_search.h"
 #include "unit/rpc_identification.h"
-#include "unit/rpc_reset.h"
 #include "unit/speed_scope.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
@@ -105,10 +104,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
 
   ConnectUnit(link, unit);
   if (unit.connectionMode == modeChipIsp) {
-    if (!rt.options.manufacturingMode) {
-      Reset(link, unit);
-      rt.FatalError("Cannot update this unit (blank mcu)");
-    }
+    // A chip's ROM loader takes no restart request; the probe left it
+    // waiting for the next run's handshake.
+    if (!rt.options.manufacturingMode) rt.FatalError("Cannot update this unit (blank mcu)");
     ProgramBlankChip(rt, link, unit);
   }
   if (!ConnectToUnit(link, unit)) rt.FatalError(kCannotConnect);
