@@ -127,9 +127,15 @@ TEST_F(MainFlowTest, EveryEndOfAJobWithAParameterFileLeavesItsOwnReason) {
     std::function<void(Runtime&, StopHandler&)> end;
     int code;
     const char* message;
+    bool logFails = false;
   };
+  const std::string blocked = folder.File("blocked");
+  ASSERT_TRUE(WriteTextFile(blocked, ""));  // a file where the log folder should go
+  const std::string logFailure =
+      "Cannot create the log folder " + blocked + PathSeparator() + "LogFiles: ";
   const Case cases[] = {
       {"success", nullptr, 0, ""},
+      {"log", nullptr, 1, "", true},
       {"incomplete",
        [](Runtime& rt, StopHandler&) {
          rt.EndUnfinished(Runtime::kExitIncomplete, "Incomplete: some logs could not be saved\r\n");
@@ -161,7 +167,7 @@ TEST_F(MainFlowTest, EveryEndOfAJobWithAParameterFileLeavesItsOwnReason) {
     StopHandler handler{fresh.runtime};
     ProgramStart begin;
     begin.arguments = {"KelUpdater", "-y", ini};
-    begin.logFolder = folder.File("LogFiles");
+    begin.logFolder = c.logFails ? blocked + PathSeparator() + "LogFiles" : folder.File("LogFiles");
     begin.job = [&](Runtime& rt) {
       if (c.end) c.end(rt, handler);
     };
@@ -169,7 +175,12 @@ TEST_F(MainFlowTest, EveryEndOfAJobWithAParameterFileLeavesItsOwnReason) {
     const int exited =
         fresh.ExitCodeOf([&] { returned = RunMainFlow(fresh.runtime, handler, begin); });
     EXPECT_EQ(exited == -1 ? returned : exited, c.code);
-    EXPECT_EQ(GetParam(fresh.runtime, ini, kParamMessage), c.message);
+    const std::string message = GetParam(fresh.runtime, ini, kParamMessage);
+    if (c.logFails) {
+      EXPECT_EQ(message.rfind(logFailure, 0), 0u) << message;
+    } else {
+      EXPECT_EQ(message, c.message);
+    }
   }
 }
 
