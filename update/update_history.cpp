@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/signals.h"
 #include "unit/card_table.h"
 #include "unit/version_text.h"
 #include "update/update_rules.h"
@@ -77,7 +78,12 @@ UpdateHistory::UpdateHistory(Runtime& rt, const std::string& path) : rt_(rt), fi
 
 UpdateHistory::~UpdateHistory() {
   rt_.onFatalError = nullptr;
+  // Rows still held are written on the way out too; a stop that comes
+  // meanwhile waits for the (bounded) wait for the file's lock, since a
+  // way out must not start inside a destructor.
+  HoldStops(true);
   UnitsRestarted(false);
+  HoldStops(false);
 }
 
 void UpdateHistory::UnitsRestarted(bool confirmed) {
