@@ -18,6 +18,13 @@ constexpr int kReadTries = 20;
 // restart, duplicates, damaged packets) tolerated while one is awaited.
 constexpr int kStrayLimit = 4 * static_cast<int>(kFileWindowLimit);
 
+// Counts one more stray reply; true (and the failure traced) at the limit.
+bool TooManyStrays(Output& out, int& strays) {
+  if (++strays < kStrayLimit) return false;
+  TraceFailed(out);
+  return true;
+}
+
 }  // namespace
 
 FileSlot* RemoteFileAccess::OutstandingRead(uint32_t offset) {
@@ -97,10 +104,7 @@ bool RemoteFileAccess::AwaitRead(const FileRef& ref, uint32_t offset) {
         SendReadRequest(link_, ref, offset);
         break;
       case ReadWait::kStray:
-        if (++strays >= kStrayLimit) {
-          TraceFailed(out);
-          return false;
-        }
+        if (TooManyStrays(out, strays)) return false;
         break;
     }
   }
@@ -127,10 +131,7 @@ bool RemoteFileAccess::MakeRoomFor(const FileRef& ref, uint32_t offset) {
         window_ = FileWindow();
         return true;
       case ReadWait::kStray:
-        if (++strays >= kStrayLimit) {
-          TraceFailed(link_.runtime.out);
-          return false;
-        }
+        if (TooManyStrays(link_.runtime.out, strays)) return false;
         break;
     }
   }
@@ -168,7 +169,7 @@ bool RemoteFileAccess::FinishReads(const FileRef& ref) {
     const ReadWait wait = ReceiveIntoWindow(ref);
     if (wait == ReadWait::kNothing) break;
     if (wait == ReadWait::kFlashFailed) finished = false;
-    if (wait == ReadWait::kStray && ++strays >= kStrayLimit) finished = false;
+    if (wait == ReadWait::kStray && TooManyStrays(link_.runtime.out, strays)) finished = false;
   }
   window_ = FileWindow();
   return finished;

@@ -138,6 +138,19 @@ TEST(RemoteFileAccess, AHardwareFailureStopsTheWriteWithItsOffset) {
   EXPECT_FALSE(f.files.openForWriting());
 }
 
+// Reads the open test file block by block, as the log copy does, until the
+// unit gives 0 bytes; false when a read fails.
+bool ReadToTheEnd(FilesFixture& f, std::vector<uint8_t>& read) {
+  uint8_t block[kFileBlockSize];
+  for (uint32_t offset = 0;;) {
+    uint8_t length = kFileBlockSize;
+    if (!f.files.ReadFileRemote(5, 1, kRemoteFile, offset, length, block)) return false;
+    if (length == 0) return true;
+    read.insert(read.end(), block, block + length);
+    offset += length;
+  }
+}
+
 TEST(RemoteFileAccess, ReadsAheadAndMatchesRepliesByOffset) {
   for (const char* fault : {"", "drop-reply service=0x47 command=0x30 at=3"}) {
     FilesFixture f;
@@ -149,14 +162,7 @@ TEST(RemoteFileAccess, ReadsAheadAndMatchesRepliesByOffset) {
     ASSERT_TRUE(f.files.OpenFile(5, 1, kRemoteFile, false, result));
     ASSERT_EQ(result, 0);
     std::vector<uint8_t> read;
-    uint8_t block[kFileBlockSize];
-    for (uint32_t offset = 0;;) {
-      uint8_t length = kFileBlockSize;
-      ASSERT_TRUE(f.files.ReadFileRemote(5, 1, kRemoteFile, offset, length, block)) << f.Console();
-      if (length == 0) break;
-      read.insert(read.end(), block, block + length);
-      offset += length;
-    }
+    ASSERT_TRUE(ReadToTheEnd(f, read)) << f.Console();
     EXPECT_TRUE(f.files.CloseFile(5, 1, kRemoteFile, result));
     EXPECT_EQ(read, data);
     // Eight requests go out before the first reply is awaited.
@@ -184,14 +190,7 @@ TEST(RemoteFileAccess, NeverMoreThanEightReadsInFlight) {
     ASSERT_TRUE(f.files.OpenFile(5, 1, kRemoteFile, false, result));
     const uint32_t start = f.clock.Ticks();
     std::vector<uint8_t> read;
-    uint8_t block[kFileBlockSize];
-    for (uint32_t offset = 0;;) {
-      uint8_t length = kFileBlockSize;
-      ASSERT_TRUE(f.files.ReadFileRemote(5, 1, kRemoteFile, offset, length, block)) << f.Console();
-      if (length == 0) break;
-      read.insert(read.end(), block, block + length);
-      offset += length;
-    }
+    ASSERT_TRUE(ReadToTheEnd(f, read)) << f.Console();
     EXPECT_TRUE(f.files.CloseFile(5, 1, kRemoteFile, result));
     EXPECT_EQ(read, data);
     EXPECT_FALSE(Has(f, "MISSING")) << f.Console();
