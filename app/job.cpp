@@ -18,7 +18,6 @@
 #include "unit/programmer_note.h"
 #include "unit/programmer_probe.h"
 #include "unit/rpc_identification.h"
-#include "unit/rpc_reset.h"
 #include "unit/speed_scope.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
@@ -32,6 +31,10 @@
 namespace kel {
 
 namespace {
+
+// A manufacturing update the unit refused: the exit code of a fatal error
+// with a parameter file, so that the line does not take the unit as done.
+constexpr int kExitRefused = 2;
 
 // Jobs whose layers are not part of this build end the run plainly instead
 // of pretending to have done their work.
@@ -115,10 +118,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
 
   ConnectUnit(link, unit);
   if (unit.connectionMode == modeChipIsp) {
-    if (!rt.options.manufacturingMode) {
-      Reset(link, unit);
-      rt.FatalError("Cannot update this unit (blank mcu)");
-    }
+    // A chip's ROM loader takes no restart request; the probe left it
+    // waiting for the next run's handshake.
+    if (!rt.options.manufacturingMode) rt.FatalError("Cannot update this unit (blank mcu)");
     ProgramBlankChip(rt, link, unit);
   }
   if (unit.connectionMode == modeFlashProgrammer) {
@@ -132,7 +134,7 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
     RestoreConnection(link, kLongTimeoutMs);
     link.state.software604OrLater = unit.softwareVersion >= kSoftwareWithAckBlocks;
   } else {
-    if (!ConnectToUnit(link, unit)) rt.FatalError("Unable to connect to Ponderix unit");
+    if (!ConnectToUnit(link, unit)) rt.FatalError(kCannotConnect);
     ReadExtendedInfo(link, unit);
     ReadAdvancedInfo(link, unit);
     // The unit on the port answers in its software or boot loader: a note
@@ -187,16 +189,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
         if (updated) history->UnitsRestarted(true);
         history->Complete();
       }
-      if (!updated) {
-        // The script that drives the line reads the outcome from the exit
-        // code and the parameter file, as after a fatal error.
-        WriteParam(rt, rt.options.parameterFile, kParamMessage, "unable to update unit");
-        rt.endExitCode = 2;
-      } else if (!GetParam(rt, rt.options.parameterFile, kParamMessage).empty()) {
-        // An earlier failed run of this job left its reason there; the
-        // script must not read it beside this run's success.
-        WriteParam(rt, rt.options.parameterFile, kParamMessage, "");
-      }
+      // The script that drives the line reads the outcome from the exit
+      // code and the parameter file, as after a fatal error.
+      if (!updated) rt.EndUnfinished(kExitRefused, "unable to update unit");
       break;
     }
   }

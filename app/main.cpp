@@ -12,8 +12,8 @@
 #include "runtime/stop_handler.h"
 
 int main(int argc, char** argv) {
-  // These live until the process ends: fatal paths leave through std::exit,
-  // and the exit-time stop handler still uses them then.
+  // These live until the process ends: the exit-time stop handler runs
+  // once more after main returns, and uses them then.
   static kel::Options options;
   static kel::Output out(kel::SystemConsole(), kel::SystemClock(), options);
   static kel::Runtime rt{options,
@@ -39,5 +39,12 @@ int main(int argc, char** argv) {
   start.logFolderBeside = kel::LogFolderFor(program);
   start.slashStartsOptions = kel::SlashStartsOptions();
   start.installStopSignals = kel::InstallStopSignals;
-  return kel::RunMainFlow(rt, stopHandler, start);
+  // Every way out (a fatal error, a stop, a declined question) runs the
+  // stop handler and then unwinds to here, so what cleans up on the way
+  // (a half-written copy of a unit's log) does so, as in the tests.
+  try {
+    return kel::RunMainFlow(rt, stopHandler, start);
+  } catch (const kel::ExitRequested& end) {
+    return end.code;
+  }
 }

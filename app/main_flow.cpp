@@ -76,6 +76,15 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
   stopHandler.Disarm();
   if (rt.closePort) rt.closePort();
   rt.out.CloseLog();
+  // A production script reads the outcome from the parameter file: the
+  // reason of an end that is not a success, and no earlier run's reason
+  // beside a success.
+  if (rt.endExitCode != 0) {
+    rt.StoreMessage(rt.endReason);
+  } else if (!rt.options.parameterFile.empty() &&
+             !GetParam(rt, rt.options.parameterFile, kParamMessage).empty()) {
+    rt.StoreMessage("");
+  }
 
   rt.PressEnter();
   return rt.endExitCode;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/files.h"
 #include "platform/memory_serial.h"
 #include "runtime/log_file.h"
@@ -22,6 +24,7 @@ class MainFlowTest : public ::testing::Test {
       jobSawArmedStop = stopHandler.armed();
       rt.closePort = [this] { ++portCloses; };
       if (jobFails) rt.FatalError("Unable to connect to Ponderix unit");
+      if (jobEnd) jobEnd(rt);
       rt.out.Print(Sink::kInfo, "-- job done\r\n");
     };
     int returned = -1;
@@ -40,6 +43,7 @@ class MainFlowTest : public ::testing::Test {
   ProgramStart start;
   int signalInstalls = 0;
   bool jobFails = true;
+  std::function<void(Runtime&)> jobEnd;
   bool jobSawArmedStop = false;
   int portCloses = 0;
 };
@@ -144,6 +148,73 @@ TEST_F(MainFlowTest, IncorrectArgumentsAfterAParameterFileAreStoredInIt) {
   std::string ini = folder.File("job.ini");
   EXPECT_EQ(Run({"KelUpdater", "-y", ini, "-q"}), 2);
   EXPECT_EQ(GetParam(f.runtime, ini, "Message"), "Incorrect arguments");
+}
+
+// Whatever way a job with a parameter file ends, "Message" holds that
+// end's own reason, and a success leaves no earlier run's reason there. A
+// way out runs the stop handler before it unwinds; a stop stores "stopped",
+// a fatal error or the boot tool's failure keeps its own words.
+TEST_F(MainFlowTest, EveryEndOfAJobWithAParameterFileLeavesItsOwnReason) {
+  struct Case {
+    const char* name;
+    std::function<void(Runtime&, StopHandler&)> end;
+    int code;
+    const char* message;
+    bool logFails = false;
+  };
+  const std::string blocked = folder.File("blocked");
+  ASSERT_TRUE(WriteTextFile(blocked, ""));  // a file where the log folder should go
+  const std::string logFailure =
+      "Cannot create the log folder " + blocked + PathSeparator() + "LogFiles: ";
+  const Case cases[] = {
+      {"success", nullptr, 0, ""},
+      {"log", nullptr, 1, "", true},
+      {"incomplete",
+       [](Runtime& rt, StopHandler&) {
+         rt.EndUnfinished(Runtime::kExitIncomplete, "Incomplete: some logs could not be saved\r\n");
+         rt.EndUnfinished(2, "a later reason");
+       },
+       3, "Incomplete: some logs could not be saved"},
+      {"stop",
+       [](Runtime& rt, StopHandler& handler) {
+         handler.Run();
+         rt.exit.Exit(1);
+       },
+       1, "stopped"},
+      {"fatal",
+       [](Runtime& rt, StopHandler& handler) {
+         try {
+           rt.FatalError("Unable to reconnect to unit");
+         } catch (const ExitRequested&) {
+           handler.Run();
+           throw;
+         }
+       },
+       2, "Unable to reconnect to unit"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RuntimeFixture fresh;
+    std::string ini = folder.File(std::string(c.name) + ".ini");
+    ASSERT_TRUE(WriteTextFile(ini, "Program=0\r\nMessage=an earlier run's reason\r\n"));
+    StopHandler handler{fresh.runtime};
+    ProgramStart begin;
+    begin.arguments = {"KelUpdater", "-y", ini};
+    begin.logFolder = c.logFails ? blocked + PathSeparator() + "LogFiles" : folder.File("LogFiles");
+    begin.job = [&](Runtime& rt) {
+      if (c.end) c.end(rt, handler);
+    };
+    int returned = -1;
+    const int exited =
+        fresh.ExitCodeOf([&] { returned = RunMainFlow(fresh.runtime, handler, begin); });
+    EXPECT_EQ(exited == -1 ? returned : exited, c.code);
+    const std::string message = GetParam(fresh.runtime, ini, kParamMessage);
+    if (c.logFails) {
+      EXPECT_EQ(message.rfind(logFailure, 0), 0u) << message;
+    } else {
+      EXPECT_EQ(message, c.message);
+    }
+  }
 }
 
 }  // namespace

@@ -34,6 +34,9 @@ class ExtractedFile {
   /// Closes the file and moves it over the path; false when that fails or
   /// a write failed before (the companion is removed then).
   bool Close();
+  /// Drops the copy (a log that did not come whole): the companion is
+  /// removed and whatever stands at the path stays.
+  void Discard();
 
   const std::string& path() const { return path_; }
   /// The system's words for the write that failed (buffered bytes reaching
@@ -41,7 +44,6 @@ class ExtractedFile {
   const std::string& writeError() const { return writeError_; }
 
  private:
-  void Discard();
   void NoteWriteError();
 
   std::string path_;

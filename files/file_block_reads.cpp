@@ -18,6 +18,13 @@ constexpr int kReadTries = 20;
 // restart, duplicates, damaged packets) tolerated while one is awaited.
 constexpr int kStrayLimit = 4 * static_cast<int>(kFileWindowLimit);
 
+// Counts one more stray reply; true (and the failure traced) at the limit.
+bool TooManyStrays(Output& out, int& strays) {
+  if (++strays < kStrayLimit) return false;
+  TraceFailed(out);
+  return true;
+}
+
 }  // namespace
 
 FileSlot* RemoteFileAccess::OutstandingRead(uint32_t offset) {
@@ -25,6 +32,21 @@ FileSlot* RemoteFileAccess::OutstandingRead(uint32_t offset) {
     if (window_.Outstanding(i).offset == offset) return &window_.Outstanding(i);
   }
   return nullptr;
+}
+
+FileSlot* RemoteFileAccess::UnansweredRead(uint32_t offset) {
+  for (size_t i = 0; i < window_.count(); ++i) {
+    FileSlot& slot = window_.Outstanding(i);
+    if (slot.offset == offset && !slot.arrived) return &slot;
+  }
+  return nullptr;
+}
+
+bool RemoteFileAccess::HasUnansweredReads() {
+  for (size_t i = 0; i < window_.count(); ++i) {
+    if (!window_.Outstanding(i).arrived) return true;
+  }
+  return false;
 }
 
 void RemoteFileAccess::RequestAhead(const FileRef& ref) {
@@ -39,6 +61,26 @@ void RemoteFileAccess::RequestAhead(const FileRef& ref) {
   }
 }
 
+RemoteFileAccess::ReadWait RemoteFileAccess::ReceiveIntoWindow(const FileRef& ref) {
+  ReadReply reply;
+  const Arrival arrival = ReceiveReadReply(link_, reply);
+  if (arrival == Arrival::kNothing) return ReadWait::kNothing;
+  FileSlot* slot =
+      arrival == Arrival::kPacket && reply.IsFor(ref) ? UnansweredRead(reply.offset) : nullptr;
+  if (slot == nullptr) return ReadWait::kStray;
+  if (reply.length == ReadReply::kFlashFailed) {
+    link_.runtime.out.Print(
+        Sink::kInfo, "\r\nUnit reported hardware failure, cannot read from flash drive. Address=$",
+        Hex(reply.offset, 8), "\r\n");
+    return ReadWait::kFlashFailed;
+  }
+  if (reply.length > kFileBlockSize) return ReadWait::kStray;
+  std::copy_n(reply.data.begin(), reply.length, slot->data.begin());
+  slot->length = reply.length;
+  slot->arrived = true;
+  return ReadWait::kStored;
+}
+
 bool RemoteFileAccess::AwaitRead(const FileRef& ref, uint32_t offset) {
   Output& out = link_.runtime.out;
   int missing = 0;
@@ -47,37 +89,53 @@ bool RemoteFileAccess::AwaitRead(const FileRef& ref, uint32_t offset) {
     const FileSlot* wanted = OutstandingRead(offset);
     if (wanted == nullptr) return false;
     if (wanted->arrived) return true;
-    ReadReply reply;
-    const Arrival arrival = ReceiveReadReply(link_, reply);
-    if (arrival == Arrival::kNothing) {
-      out.Print(Sink::kDebug, "READ MISSING FOR ", Hex(offset, 8), Hex(ref.drive, 2), ".",
-                Hex(ref.file, 4), "\r\n");
-      if (++missing >= kReadTries) {
-        TraceFailed(out);
+    switch (ReceiveIntoWindow(ref)) {
+      case ReadWait::kStored:
+        break;
+      case ReadWait::kFlashFailed:
         return false;
-      }
-      SendReadRequest(link_, ref, offset);
-      continue;
-    }
-    FileSlot* slot =
-        arrival == Arrival::kPacket && reply.IsFor(ref) ? OutstandingRead(reply.offset) : nullptr;
-    if (slot != nullptr && !slot->arrived && reply.length == ReadReply::kFlashFailed) {
-      out.Print(Sink::kInfo,
-                "\r\nUnit reported hardware failure, cannot read from flash drive. Address=$",
-                Hex(reply.offset, 8), "\r\n");
-      return false;
-    }
-    if (slot != nullptr && !slot->arrived && reply.length <= kFileBlockSize) {
-      std::copy_n(reply.data.begin(), reply.length, slot->data.begin());
-      slot->length = reply.length;
-      slot->arrived = true;
-      continue;
-    }
-    if (++strays >= kStrayLimit) {
-      TraceFailed(out);
-      return false;
+      case ReadWait::kNothing:
+        out.Print(Sink::kDebug, "READ MISSING FOR ", Hex(offset, 8), Hex(ref.drive, 2), ".",
+                  Hex(ref.file, 4), "\r\n");
+        if (++missing >= kReadTries) {
+          TraceFailed(out);
+          return false;
+        }
+        SendReadRequest(link_, ref, offset);
+        break;
+      case ReadWait::kStray:
+        if (TooManyStrays(out, strays)) return false;
+        break;
     }
   }
+}
+
+bool RemoteFileAccess::MakeRoomFor(const FileRef& ref, uint32_t offset) {
+  // The reads asked for before the position moved (the blocks past a short
+  // one) are still the unit's to answer: they keep their places in the
+  // window until their replies come, so that the unit never has more than
+  // 8 in hand. Their data is not wanted. A receive timeout without any of
+  // them answered means they are lost, and they cost no more than that.
+  int strays = 0;
+  while (OutstandingRead(offset) == nullptr && window_.MustRetire(kFileWindowLimit)) {
+    if (window_.tailSlot().arrived) {
+      window_.Retire();
+      continue;
+    }
+    switch (ReceiveIntoWindow(ref)) {
+      case ReadWait::kStored:
+        break;
+      case ReadWait::kFlashFailed:
+        return false;
+      case ReadWait::kNothing:
+        window_ = FileWindow();
+        return true;
+      case ReadWait::kStray:
+        if (TooManyStrays(link_.runtime.out, strays)) return false;
+        break;
+    }
+  }
+  return true;
 }
 
 bool RemoteFileAccess::ReadFileRemote(uint8_t address, uint8_t drive, uint16_t file,
@@ -85,9 +143,9 @@ bool RemoteFileAccess::ReadFileRemote(uint8_t address, uint8_t drive, uint16_t f
   const FileRef ref{address, drive, file};
   if (OutstandingRead(offset) == nullptr) {
     // A position the reads ahead did not ask for (the one after a short
-    // block, or a caller that skips): the reads ahead start again from it.
-    window_ = FileWindow();
+    // block, or a caller that skips): the reads ahead go on from it.
     readPosition_ = offset;
+    if (!MakeRoomFor(ref, offset)) return false;
   }
   RequestAhead(ref);
   if (!AwaitRead(ref, offset)) return false;
@@ -101,10 +159,17 @@ bool RemoteFileAccess::ReadFileRemote(uint8_t address, uint8_t drive, uint16_t f
 }
 
 bool RemoteFileAccess::FinishReads(const FileRef& ref) {
+  // The replies still to come are taken in, so that none is taken for the
+  // answer to what follows; none is asked for again (nobody wants its
+  // data), and a receive timeout without one ends the wait: the end of a
+  // file costs one timeout at most.
   bool finished = true;
-  for (size_t i = 0; i < window_.count() && finished; ++i) {
-    const FileSlot& slot = window_.Outstanding(i);
-    if (!slot.arrived) finished = AwaitRead(ref, slot.offset);
+  int strays = 0;
+  while (finished && HasUnansweredReads()) {
+    const ReadWait wait = ReceiveIntoWindow(ref);
+    if (wait == ReadWait::kNothing) break;
+    if (wait == ReadWait::kFlashFailed) finished = false;
+    if (wait == ReadWait::kStray && TooManyStrays(link_.runtime.out, strays)) finished = false;
   }
   window_ = FileWindow();
   return finished;

@@ -29,6 +29,8 @@ constexpr int16_t kFirstNetworkSoftware = 600;
 constexpr int16_t kFirstLogSoftware = 601;
 constexpr char kCannotCreate[] = "Unable to create: ";
 constexpr char kNotAllSaved[] = "Incomplete: some logs could not be saved\r\n";
+constexpr char kNothingCopied[] = " does not answer: no logs were copied\r\n";
+constexpr char kUnitNotCopied[] = " does not answer: its logs were not copied\r\n";
 // No log is longer than the unit's flash; a unit that keeps answering full
 // blocks past this is faulty, and its copy stops here.
 constexpr uint32_t kMaxLogBytes = 4u * 1024u * 1024u;
@@ -44,6 +46,22 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 // Run before a fatal error of the copying: puts the link back to its speed.
 using BeforeFatal = std::function<void()>;
+
+// What OpenFile gave for one of a unit's logs.
+enum class Opened { kOpen, kAbsent, kUnreadable };
+
+// The texts of one kind of log that has a file of its own.
+struct LogKind {
+  const char* prefix;      // of the saved file's name
+  const char* absent;      // the unit keeps none
+  const char* unreadable;  // the unit did not answer the open
+};
+
+constexpr LogKind kConfigurationLog = {"ConfigurationLog_", "-- no configuration log found\r\n",
+                                       "-- the configuration log could not be read\r\n"};
+constexpr LogKind kCrashLog = {"CrashLog_", "-- no crash log found\r\n",
+                               "-- the crash log could not be read\r\n"};
+constexpr char kCutShort[] = "the unit did not send the whole log";
 
 // One unit's copying: its address, tag and the folder the files go to.
 struct Extraction {
@@ -72,19 +90,31 @@ struct Extraction {
     if (!output.Create(path)) CannotCreate(path);
   }
 
-  // A copy that met a full disk is dropped, and a whole one saved before
-  // stays; the job goes on with the next file. Anything else that keeps the
-  // copy from its name (a link planted there meanwhile) ends the run.
-  void FinishOutput(ExtractedFile& output) {
-    if (output.Close()) return;
-    if (output.writeError().empty()) CannotCreate(output.path());
-    rt().out.Print(Sink::kInfo, "Cannot save ", output.path(), ": ", output.writeError(), "\r\n");
+  void CannotSave(const std::string& path, const std::string& reason) {
+    rt().out.Print(Sink::kInfo, "Cannot save ", path, ": ", reason, "\r\n");
     ++unsaved;
   }
 
-  bool Open(uint16_t file) {
+  // A copy that did not reach the end of its log (the unit stopped
+  // answering, restarted, or a read gave up) or that met a full disk is
+  // dropped, and a whole one saved before stays; the job goes on with the
+  // next file. Anything else that keeps the copy from its name (a link
+  // planted there meanwhile) ends the run.
+  void FinishOutput(ExtractedFile& output, bool whole) {
+    if (!whole) {
+      output.Discard();
+      CannotSave(output.path(), kCutShort);
+      return;
+    }
+    if (output.Close()) return;
+    if (output.writeError().empty()) CannotCreate(output.path());
+    CannotSave(output.path(), output.writeError());
+  }
+
+  Opened Open(uint16_t file) {
     uint8_t result = 0;
-    return files.OpenFile(address, kLogDrive, file, false, result) && result == 0;
+    if (!files.OpenFile(address, kLogDrive, file, false, result)) return Opened::kUnreadable;
+    return result == 0 ? Opened::kOpen : Opened::kAbsent;
   }
 
   void CloseOnUnit(uint16_t file) {
@@ -94,8 +124,9 @@ struct Extraction {
 
   // Copies the open file's blocks into `output` until the end of the file,
   // the first failure or `limit` bytes; each block without its trailing
-  // zero bytes.
-  void CopyBlocks(uint16_t file, ExtractedFile& output) {
+  // zero bytes. False when a read failed before the end (what came is not
+  // the whole log); a write failure is kept by the output itself.
+  bool CopyBlocks(uint16_t file, ExtractedFile& output) {
     Output& out = rt().out;
     LoweredReportLevel lowered(out);
     std::array<uint8_t, kFileBlockSize> block{};
@@ -103,44 +134,46 @@ struct Extraction {
       uint8_t length = kFileBlockSize;
       if (!files.ReadFileRemote(address, kLogDrive, file, offset, length, block.data())) {
         out.Print(Sink::kDebug, "ReadFileRemote failed\r\n");
-        return;
+        return false;
       }
-      if (length == 0) return;
+      if (length == 0) return true;
       if (offset >= limit) {
         out.Print(Sink::kInfo, "-- copy stopped at ", limit,
                   " bytes: the unit sends more than its flash holds\r\n");
         // What came is kept, but the log is not whole: the run says so at
         // its end.
         ++unsaved;
-        return;
+        return true;
       }
       size_t kept = length;
       while (kept > 0 && block[kept - 1] == 0) --kept;
       if (!output.Write(block.data(), kept)) {
         out.Print(Sink::kDebug, "OSWriteFile failed\r\n");
-        return;
+        return true;
       }
       offset += length;
     }
   }
 
   // The configuration or crash log into a file of its own.
-  void CopyLog(uint16_t file, const char* kind, const char* absent) {
+  void CopyLog(uint16_t file, const LogKind& kind) {
     Output& out = rt().out;
-    if (!Open(file)) {
-      out.Print(Sink::kInfo, absent);
+    const Opened opened = Open(file);
+    if (opened != Opened::kOpen) {
+      out.Print(Sink::kInfo, opened == Opened::kAbsent ? kind.absent : kind.unreadable);
+      if (opened == Opened::kUnreadable) ++unsaved;
       return;
     }
     out.Print(Sink::kInfo, "Uploading file: ", Hex(file, 4), "\r\n");
     TransferMeter meter;
     meter.Start(rt().clock.Ticks(), files.link().port);
     PrepareFolder();
-    const std::string path = PathFor(kind);
+    const std::string path = PathFor(kind.prefix);
     out.Print(Sink::kInfo, "Saving to \"", path, "\"\r\n");
     ExtractedFile output;
     CreateOutput(output, path);
-    CopyBlocks(file, output);
-    FinishOutput(output);
+    const bool whole = CopyBlocks(file, output);
+    FinishOutput(output, whole);
     CloseOnUnit(file);
     meter.ReportReceived(out, rt().clock.Ticks(), files.link().port);
   }
@@ -161,18 +194,23 @@ struct Extraction {
     ProgressDisplay bar;
     bar.Start(static_cast<uint32_t>(numbers.size()));
     static constexpr uint8_t kLineEnd[] = {'\r', '\n'};
-    for (size_t k = 0; k < numbers.size(); ++k) {
+    bool whole = true;
+    for (size_t k = 0; k < numbers.size() && whole; ++k) {
       const uint16_t number = numbers[k];
       out.Print(Sink::kDebug, "Uploading file=", Hex(number, 4), "\r\n");
       bar.Advance(out, k == 0 ? 0 : 1);
-      if (Open(number)) {
+      const Opened opened = Open(number);
+      if (opened == Opened::kOpen) {
         TransferMeter meter;
         meter.Start(rt().clock.Ticks(), files.link().port);
-        CopyBlocks(number, output);
+        whole = CopyBlocks(number, output);
         CloseOnUnit(number);
         meter.ReportReceived(out, rt().clock.Ticks(), files.link().port);
-      } else {
+      } else if (opened == Opened::kAbsent) {
         out.Print(Sink::kDebug, "-- file not found\r\n");
+      } else {
+        out.Print(Sink::kInfo, "-- debug log ", Hex(number, 4), " could not be read\r\n");
+        whole = false;
       }
       output.Write(kLineEnd, sizeof kLineEnd);
       // The file is lost already; its other logs are not read for nothing.
@@ -181,11 +219,12 @@ struct Extraction {
     // The row of dots ends before anything is said about the file.
     out.Print(Sink::kConsole, "\r\n");
     bar.Reset();
-    FinishOutput(output);
+    FinishOutput(output, whole);
   }
 };
 
-// The listing stops at the first remote unit that does not answer; false then.
+// The listing stops at the first remote unit that does not answer, which
+// is said; false then.
 bool ListForExtraction(Link& link, const UnitInfo& connected, const std::vector<uint8_t>& addresses,
                        std::vector<uint8_t>& list) {
   Output& out = link.runtime.out;
@@ -199,7 +238,10 @@ bool ListForExtraction(Link& link, const UnitInfo& connected, const std::vector<
       placed = true;
     }
     UnitInfo remote = RemoteRecord(address);
-    if (!ReadUnitInfo(link, remote)) return false;
+    if (!ReadUnitInfo(link, remote)) {
+      out.Print(Sink::kInfo, "Ponderix Unit ", address, kNothingCopied);
+      return false;
+    }
     if (remote.cardNumber == kTestJigCard) continue;
     ReadExtendedInfo(link, remote);
     list.push_back(address);
@@ -218,7 +260,11 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
   Link& link = files.link();
   Output& out = link.runtime.out;
   out.Print(Sink::kDebug, "ExtractLogFilesFromUnit=", unit.unitAddress, "\r\n");
-  if (!ReadUnitInfo(link, unit)) return;
+  if (!ReadUnitInfo(link, unit)) {
+    out.Print(Sink::kInfo, "Ponderix Unit ", unit.unitAddress, kUnitNotCopied);
+    ++unsaved;
+    return;
+  }
   ReadExtendedInfo(link, unit);
   ReadAdvancedInfo(link, unit);
   PrintUnitInfo(out, unit);
@@ -227,14 +273,17 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
   Extraction extraction{files,       unit.unitAddress, folder, UnitTag(unit),
                         beforeFatal, LogLimit(unit),   unsaved};
   out.Print(Sink::kInfo, "Checking for configuration log...\r\n");
-  extraction.CopyLog(kConfigurationLogFile, "ConfigurationLog_",
-                     "-- no configuration log found\r\n");
+  extraction.CopyLog(kConfigurationLogFile, kConfigurationLog);
   out.Print(Sink::kInfo, "Checking for crash log...\r\n");
-  extraction.CopyLog(kCrashLogFile, "CrashLog_", "-- no crash log found\r\n");
+  extraction.CopyLog(kCrashLogFile, kCrashLog);
 
   out.Print(Sink::kInfo, "Checking for debug logs...\r\n");
   std::vector<uint16_t> numbers;
-  if (!GetDebugLogs(link, unit, numbers)) return;
+  if (!GetDebugLogs(link, unit, numbers)) {
+    out.Print(Sink::kInfo, "-- the debug logs could not be read\r\n");
+    ++unsaved;
+    return;
+  }
   if (numbers.empty()) {
     out.Print(Sink::kInfo, "-- no debug log found\r\n");
     return;
@@ -248,7 +297,7 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
 void ReportUnsaved(Runtime& rt, int unsaved) {
   if (unsaved == 0) return;
   rt.out.Print(Sink::kInfo, kNotAllSaved);
-  rt.endExitCode = Runtime::kExitIncomplete;
+  rt.EndUnfinished(Runtime::kExitIncomplete, kNotAllSaved);
 }
 
 }  // namespace
@@ -264,7 +313,12 @@ void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string
   Runtime& rt = link.runtime;
   std::vector<uint8_t> addresses;
   if (connected.connectionMode != modeApplication ||
-      connected.softwareVersion < kFirstNetworkSoftware || !ListRemoteUnits(link, addresses)) {
+      connected.softwareVersion < kFirstNetworkSoftware) {
+    return;
+  }
+  if (!ListRemoteUnits(link, addresses)) {
+    rt.out.Print(Sink::kInfo, "The Ponderix units could not be listed: no logs were copied\r\n");
+    ReportUnsaved(rt, 1);
     return;
   }
   const int32_t remembered = link.port.settings().baudRate;
@@ -283,6 +337,8 @@ void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string
       CopyUnitLogs(files, unit, folder, speedBack, unsaved);
       rt.out.Print(Sink::kInfo, "\r\n");
     }
+  } else {
+    ++unsaved;
   }
   if (!SetUnitSpeed(link, connected, remembered)) rt.FatalError("Unable to change baud rate");
   ReportUnsaved(rt, unsaved);

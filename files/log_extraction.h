@@ -18,13 +18,14 @@ constexpr uint16_t kCrashLogFile = 0x10F;
 /// The -x job: lists the connected unit and the units behind it in address
 /// order (a test jig is left out), then copies each one's configuration,
 /// crash and debug logs into `folder`. Only for a connected unit running
-/// application software 6.00 or later that lists its network; the link
-/// runs at the programming speed meanwhile and returns to its speed after,
-/// also when the listing stops early at a unit that does not answer. A copy
-/// stops at the unit's flash size (4 MiB at most); a log that cannot be
-/// saved whole (a full disk) is named with the system's reason and leaves
-/// an earlier copy in place, and the job then ends with "Incomplete: some
-/// logs could not be saved" and the run's exit code set to 1.
+/// application software 6.00 or later; the link runs at the programming
+/// speed meanwhile and returns to its speed after, also when the listing
+/// stops early at a unit that does not answer. A copy stops at the unit's
+/// flash size (4 MiB at most). A log that cannot be saved whole (the unit
+/// stopped sending it, a full disk) is named with the reason and leaves an
+/// earlier copy in place; a log, unit or listing that does not answer is
+/// said. Any of these ends the job with "Incomplete: some logs could not be
+/// saved" and the run's exit code for an incomplete run (3).
 void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string& folder);
 
 /// Copies one unit's logs (application software 6.01 or later) into

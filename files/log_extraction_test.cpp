@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "link/comm_port.h"
 #include "platform/files.h"
@@ -101,9 +102,55 @@ TEST(ExtractLogs, AUnitThatDoesNotAnswerStopsTheJobAtTheLinksOwnSpeed) {
   const int32_t speed = f.port.settings().baudRate;
   ExtractLogs(f.files, f.unit, f.output);
   EXPECT_FALSE(f.Has("Checking for")) << f.Console();
+  EXPECT_TRUE(f.Has("Ponderix Unit 3 does not answer: no logs were copied\r\n")) << f.Console();
+  EXPECT_TRUE(f.Has("Incomplete: some logs could not be saved\r\n"));
+  EXPECT_EQ(f.runtime.endExitCode, Runtime::kExitIncomplete);
   EXPECT_FALSE(std::filesystem::exists(f.output));
   EXPECT_EQ(f.port.settings().baudRate, speed);
   EXPECT_TRUE(Ping(f.link, 5));
+}
+
+// A log that does not come whole (the unit stops answering its reads part
+// way, or does not answer the open at all) never replaces the copy saved
+// before; the console says which, the job goes on with the next log and
+// ends incomplete.
+TEST(ExtractLogs, ALogNotReadWholeNeverReplacesTheSavedCopy) {
+  struct Case {
+    const char* fault;
+    std::vector<std::string> said;
+  };
+  const std::string config = "ConfigurationLog_05 PX12 KT5 4711.txt";
+  const std::string debug = "DebugLog_05 PX12 KT5 4711.txt";
+  const Case cases[] = {
+      {"drop-request service=0x47 unit=u at=5 times=0",
+       {"Cannot save " + config + ": the unit did not send the whole log\r\n"}},
+      {"drop-request unit=u command=0x1026 times=0",
+       {"-- the configuration log could not be read\r\n", "-- the crash log could not be read\r\n",
+        "-- debug log 0200 could not be read\r\n",
+        "Cannot save " + debug + ": the unit did not send the whole log\r\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ExtractFixture f;
+    f.Put("u", kConfigurationLogFile, std::string(2000, 'C'));
+    f.Put("u", 0x200, "first");
+    f.Put("left", kCrashLogFile, "crash!");
+    ASSERT_TRUE(std::filesystem::create_directories(f.output));
+    const std::string dir = f.output + PathSeparator();
+    ASSERT_TRUE(WriteTextFile(dir + config, "saved before"));
+    ASSERT_TRUE(WriteTextFile(dir + debug, "debug before"));
+    f.Fault(c.fault);
+    ExtractLogs(f.files, f.unit, f.output);
+    for (const std::string& line : c.said) {
+      const std::string named =
+          line.rfind("Cannot save ", 0) == 0 ? "Cannot save " + dir + line.substr(12) : line;
+      EXPECT_TRUE(f.Has(named)) << named << f.Console();
+    }
+    EXPECT_EQ(ReadTextFile(dir + config), "saved before");
+    EXPECT_EQ(ReadTextFile(dir + "CrashLog_03 PX0 KR3 33.txt"), "crash!");
+    EXPECT_TRUE(f.Has("Incomplete: some logs could not be saved\r\n"));
+    EXPECT_EQ(f.runtime.endExitCode, Runtime::kExitIncomplete);
+  }
 }
 
 // A unit that keeps answering full blocks: the copy stops at the flash size

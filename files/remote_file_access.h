@@ -54,8 +54,9 @@ class RemoteFileAccess {
   bool OpenFile(uint8_t address, uint8_t drive, uint16_t file, bool highSpeed, uint8_t& result);
   /// Creates (replaces) a file for writing; the window is emptied.
   bool CreateFile(uint8_t address, uint8_t drive, uint16_t file, bool highSpeed, uint8_t& result);
-  /// Finishes what is in flight (the replies to reads ahead, or the
-  /// acknowledgements of writes), then closes the file whatever happened.
+  /// Finishes what is in flight (takes in the replies to reads ahead, for
+  /// one receive timeout at most, or waits for the acknowledgements of
+  /// writes), then closes the file whatever happened.
   /// Both open flags are cleared. True when both steps went through.
   bool CloseFile(uint8_t address, uint8_t drive, uint16_t file, uint8_t& result);
 
@@ -82,7 +83,9 @@ class RemoteFileAccess {
   bool FlushFileRemote(uint8_t address, uint8_t drive, uint16_t file, uint8_t& result);
   /// The block at `offset` of the file open for reading: up to `length`
   /// (in: at most 128) bytes into `data`, `length` out: the count (0 at the
-  /// end of the file). Keeps 8 reads ahead.
+  /// end of the file). Keeps 8 reads ahead, and never more than 8 in
+  /// flight: reads asked ahead of a position the caller does not take (the
+  /// blocks past a short one) keep their places until answered.
   bool ReadFileRemote(uint8_t address, uint8_t drive, uint16_t file, uint32_t offset,
                       uint8_t& length, uint8_t* data);
 
@@ -103,10 +106,15 @@ class RemoteFileAccess {
   void ReportHardwareFailure(const WriteAck& ack, uint8_t& result);
 
   // Reading (file_block_reads.cpp).
+  enum class ReadWait { kStored, kNothing, kStray, kFlashFailed };
   void RequestAhead(const FileRef& ref);
+  ReadWait ReceiveIntoWindow(const FileRef& ref);
   bool AwaitRead(const FileRef& ref, uint32_t offset);
+  bool MakeRoomFor(const FileRef& ref, uint32_t offset);
   bool FinishReads(const FileRef& ref);
   FileSlot* OutstandingRead(uint32_t offset);
+  FileSlot* UnansweredRead(uint32_t offset);
+  bool HasUnansweredReads();
 
   bool HighSpeedBlocks() const;
 

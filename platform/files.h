@@ -67,6 +67,13 @@ std::string ResolveLinks(const std::string& path);
 bool CreateFreshFile(const std::string& path, const std::string& content, const std::string& like,
                      std::string& error);
 
+/// Writes `content` over the regular file at `path` where it stands (its
+/// name, owner and permissions stay), never through a link and never into
+/// anything but a regular file: for a file that may be written but not
+/// replaced. Not safe against a crash half way; false with the system's
+/// text in `error`.
+bool OverwriteRegularFile(const std::string& path, const std::string& content, std::string& error);
+
 /// AppendUnderLock asks for the lock this many times, this far apart (about
 /// 5 s in all), and gives up with kAppendLockedText when another program
 /// holds it all that time.
@@ -84,7 +91,8 @@ enum class AppendOutcome { kAppended, kNotRegular, kFailed };
 /// regular file is appended to: a link, device, FIFO or folder standing at
 /// the path is left alone (kNotRegular) and nothing there is opened in a
 /// way that could block. kFailed gives the system's text in `error` (or
-/// kAppendLockedText). A stop signal ends the wait for the lock.
+/// kAppendLockedText); a write cut short is taken back, so the file never
+/// keeps part of a record. A stop signal ends the wait for the lock.
 AppendOutcome AppendUnderLock(const std::string& path, const std::string& header,
                               const std::string& text, std::string& error);
 

@@ -4,8 +4,9 @@
 
 namespace kel {
 
-/// Registers `handler` to run once at normal process exit (std::exit or a
-/// return from main).
+/// Registers `handler` to run on the way out: by ProcessExit::Exit before
+/// the stack unwinds, and at normal process exit (a return from main). It
+/// must be safe to run more than once.
 void RegisterExitHandler(void (*handler)());
 
 /// Installs handlers for the stop signals: SIGINT, SIGTERM, SIGHUP, SIGQUIT
@@ -36,10 +37,11 @@ bool StopsHeld();
 /// their release.
 bool StopWaiting();
 
-/// Ends the process with exit code 1 (running the exit handler) when a stop
-/// signal has arrived. Called from every wait loop. Once it has acted, the
-/// stop no longer cuts waits short (StopSignalFd and StopSignalEvent give
-/// none), so the exit handler can still wait for a unit.
+/// Ends the process with exit code 1 through SystemExit (the exit handler
+/// runs, then the stack unwinds to main) when a stop signal has arrived.
+/// Called from every wait loop. Once it has acted, the stop no longer cuts
+/// waits short (StopSignalFd and StopSignalEvent give none), so the exit
+/// handler can still wait for a unit.
 void ExitIfStopRequested();
 
 /// A descriptor that becomes readable once a stop signal has arrived, so a

@@ -1,15 +1,18 @@
 // The update history shared by concurrent runs, and what stands at its
 // path when that is not a regular file (POSIX).
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <sstream>
 
+#include "platform/posix/child_process_posix_test.h"
 #include "runtime/history_file.h"
 #include "tests/planted_paths.h"
 #include "tests/platform_test_support.h"
@@ -94,6 +97,33 @@ TEST(HistoryFileSafety, ALockHeldElsewhereIsWaitedForABoundedTime) {
   waitpid(holder, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
+}
+
+// A row that does not fit (a full disk, here the file size limit) is taken
+// back whole, so the next row starts on a line of its own.
+TEST(HistoryFileSafety, ARowCutShortIsTakenBack) {
+  TemporaryFolder folder;
+  const std::string path = folder.File(kHistoryFileName);
+  const std::string row(200, 'r');
+  ChildResult child = RunForked([&](int report) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    RuntimeFixture f;
+    HistoryFile history(f.runtime, path);
+    history.Append({"first"});
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t open = limit.rlim_cur;
+    limit.rlim_cur = std::strlen(kHistoryHeader) + 7 + 50;  // room for part of the row
+    setrlimit(RLIMIT_FSIZE, &limit);
+    history.Append({row});
+    limit.rlim_cur = open;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    history.Append({"third"});
+    WriteAll(report, f.Console());
+  });
+  EXPECT_NE(child.report.find("Cannot write the update history " + path + ": "), std::string::npos)
+      << child.report;
+  EXPECT_EQ(ReadTextFile(path), std::string(kHistoryHeader) + "first\r\nthird\r\n");
 }
 
 TEST(HistoryFileSafety, WhatIsNoRegularFileIsLeftAlone) {

@@ -144,10 +144,14 @@ void OpenRunLog(Runtime& rt, const std::string& folder, const std::vector<std::s
     rt.out.Print(Sink::kConsole, std::string(sizeof kLogFileLead - 1, ' '),
                  path.substr(kLogPathLineWidth), "\r\n");
   }
-  if (!opened && !folderError.empty()) {
-    rt.FatalSystemError(kCannotCreateFolder + folder + ": " + folderError);
+  if (!opened) {
+    const std::string failure =
+        folderError.empty() ? error : kCannotCreateFolder + folder + ": " + folderError;
+    // A production script reads this end's reason from the parameter file
+    // too (read already at this point, so it can be rewritten).
+    rt.StoreMessage(failure);
+    rt.FatalSystemError(failure);
   }
-  if (!opened) rt.FatalSystemError(error);
 
   std::string header;
   for (const std::string& argument : arguments) header += argument + " ";

@@ -1,5 +1,6 @@
 #include "runtime/parameter_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -67,20 +68,36 @@ bool ReadParameterFile(Runtime& rt, const std::string& fileName, std::string& co
   rt.FatalSystemError("Parameter file " + fileName + ": " + read.systemText);
 }
 
-// Splits the file into lines without their endings. A line ends at "\n"
-// with an optional "\r" before it; the last line may lack an ending.
+// Where the line end that starts at `at` stops. "\r\n" and "\n" end a
+// line, and so do the CRs before an LF of a file whose line ends were
+// converted twice ("\r\r\n"); a CR that no LF follows ends a line on its
+// own (a file with CR line ends).
+size_t LineEndStop(const std::string& content, size_t at) {
+  if (content[at] == '\n') return at + 1;
+  size_t end = at;
+  while (end < content.size() && content[end] == '\r') ++end;
+  return end < content.size() && content[end] == '\n' ? end + 1 : at + 1;
+}
+
+// Splits the file into lines without their endings; the last line may lack
+// an ending.
 std::vector<std::string> SplitLines(const std::string& content) {
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    size_t next = end == std::string::npos ? content.size() : end + 1;
-    size_t length = (end == std::string::npos ? content.size() : end) - start;
-    if (length > 0 && content[start + length - 1] == '\r') --length;
-    lines.push_back(content.substr(start, length));
-    start = next;
+    const size_t end = std::min(content.find_first_of("\r\n", start), content.size());
+    lines.push_back(content.substr(start, end - start));
+    start = end < content.size() ? LineEndStop(content, end) : end;
   }
   return lines;
+}
+
+// The line end the file uses (its first one), so that a rewrite keeps the
+// file as its tools made it; "\r\n" for a file that has none.
+std::string LineEndOf(const std::string& content) {
+  const size_t at = content.find_first_of("\r\n");
+  if (at == std::string::npos) return "\r\n";
+  return content.substr(at, LineEndStop(content, at) - at);
 }
 
 // Editors on the production PCs may save the job with a UTF-8 byte-order
@@ -109,6 +126,29 @@ std::string KeyOf(const std::string& line) { return TrimBlanks(line.substr(0, li
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of(std::string("/") + PathSeparator());
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The file's content with `key` set to `value`: every line with the key
+// replaced, or the entry appended, every line ended in the file's own
+// style; a byte-order mark at the start stays.
+std::string Rewritten(const std::string& content, const std::string& key,
+                      const std::string& value) {
+  const std::string entry = key + "=" + value;
+  const std::string lineEnd = LineEndOf(content);
+  // The mark stays where the editor put it.
+  std::string rewritten = StartsWithByteOrderMark(content) ? kByteOrderMark : "";
+  bool found = false;
+  for (const std::string& line : EntryLines(content)) {
+    if (KeyOf(line) == key) {
+      rewritten += entry;
+      found = true;
+    } else {
+      rewritten += line;
+    }
+    rewritten += lineEnd;
+  }
+  if (!found) rewritten += entry + lineEnd;
+  return rewritten;
 }
 
 }  // namespace
@@ -141,25 +181,9 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
     rt.out.lastErrorText = LastSystemErrorText();
   }
 
-  std::vector<std::string> lines;
   std::string content;
   const bool exists = ReadParameterFile(rt, fileName, content);
-  if (exists) lines = EntryLines(content);
-
-  const std::string entry = key + "=" + value;
-  // The mark stays where the editor put it.
-  std::string rewritten = exists && StartsWithByteOrderMark(content) ? kByteOrderMark : "";
-  bool found = false;
-  for (const std::string& line : lines) {
-    if (KeyOf(line) == key) {
-      rewritten += entry;
-      found = true;
-    } else {
-      rewritten += line;
-    }
-    rewritten += "\r\n";
-  }
-  if (!found) rewritten += entry + "\r\n";
+  const std::string rewritten = Rewritten(content, key, value);
 
   // A job file that is a link is rewritten where it really lies, so the
   // link stays and the file it names gets the message; the new content
@@ -186,7 +210,14 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
   });
   if (!replaced) {
     rt.out.lastErrorText = LastSystemErrorText();
-    rt.out.Print(Sink::kConsole, "\r\n", kLockedMessage, fileName);
+    const std::string locked = kLockedMessage + fileName;
+    rt.out.Print(Sink::kConsole, "\r\n", locked);
+    // A file that may be written but not replaced (another user's, in a
+    // shared folder) still tells the script why the run ended: written
+    // where it stands, as the one way left.
+    std::string error;
+    if (exists) OverwriteRegularFile(target, Rewritten(content, kParamMessage, locked), error);
+    rt.messageStored = true;
     rt.exit.Exit(1);
   }
 }

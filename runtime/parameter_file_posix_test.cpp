@@ -1,6 +1,7 @@
 // The parameter file where POSIX permissions decide: a file another user
 // owns in a shared (sticky) folder can be read and written, but not
-// replaced, so the rewrite cannot be moved into place.
+// replaced, so the rewrite cannot be moved into place; the reason still
+// goes into the file where it stands.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -34,7 +35,8 @@ TEST(ParameterFilePosix, ReplaceFailureReportsTheLockedFile) {
              std::to_string(code) + "|" + std::to_string(waited) + "|" + f.console.output());
   });
   EXPECT_EQ(child.report, "1|2000|\r\nINI File is locked: " + file);
-  EXPECT_EQ(ReadTextFile(file), "A=1\r\n");           // the original is untouched
+  // The file itself can be written: it tells the script why the run ended.
+  EXPECT_EQ(ReadTextFile(file), "A=1\r\nMessage=INI File is locked: " + file + "\r\n");
   EXPECT_EQ(ReadTextFile(file + ".000"), "A=2\r\n");  // left behind, as documented
 }
 

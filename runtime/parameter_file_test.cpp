@@ -58,6 +58,26 @@ TEST_F(ParameterFileTest, AcceptsBareLineFeeds) {
   EXPECT_EQ(Get("B"), "2");
 }
 
+// Line ends converted twice ("\r\r\n") and CR-only files are read line by
+// line, and a rewrite keeps the file's own line ends.
+TEST_F(ParameterFileTest, EveryLineEndStyleIsReadAndKept) {
+  struct Case {
+    const char* end;
+    const char* name;
+  };
+  for (const Case c : {Case{"\r\r\n", "converted twice"}, Case{"\r", "CR"}, Case{"\n", "LF"},
+                       Case{"\r\n", "CR LF"}}) {
+    SCOPED_TRACE(c.name);
+    const std::string end = c.end;
+    ASSERT_TRUE(WriteTextFile(file, "KelManufacture=1" + end + "Message=old" + end + "Program=1"));
+    EXPECT_TRUE(GetParamBool(f.runtime, file, "KelManufacture"));
+    EXPECT_EQ(Get("Message"), "old");
+    Write("Message", "Unable to connect");
+    EXPECT_EQ(Content(),
+              "KelManufacture=1" + end + "Message=Unable to connect" + end + "Program=1" + end);
+  }
+}
+
 TEST_F(ParameterFileTest, MissingOrUnnamedFileReadsEmpty) {
   EXPECT_EQ(Get("KelManufacture"), "");
   EXPECT_FALSE(GetParamBool(f.runtime, file, "KelManufacture"));

@@ -34,15 +34,23 @@ void Runtime::RestoreLink() {
   if (!restoreLink) return;
   const std::function<void()> restore = std::move(restoreLink);
   restoreLink = nullptr;
-  restoringLink = true;
   // A stop that comes now waits: the put-back is short and bounded, and
   // the way out under way keeps its own message and exit code. Stops held
-  // already (a boot loader being written) stay held.
-  const bool held = StopsHeld();
-  HoldStops(true);
+  // already (a boot loader being written) stay held. A way out taken
+  // during the put-back unwinds through here and lets go of both.
+  struct Restoring {
+    bool& flag;
+    bool held;
+    explicit Restoring(bool& f) : flag(f), held(StopsHeld()) {
+      flag = true;
+      HoldStops(true);
+    }
+    ~Restoring() {
+      HoldStops(held);
+      flag = false;
+    }
+  } restoring(restoringLink);
   restore();
-  HoldStops(held);
-  restoringLink = false;
 }
 
 void Runtime::FatalError(const std::string& message) {
@@ -67,16 +75,30 @@ void Runtime::FatalError(const std::string& message) {
   if (closePort) closePort();
   out.CloseLog();
   if (!options.parameterFile.empty()) {
-    // Some messages carry their own line end; the stored text is one line
-    // without it, which is what production scripts compare.
-    std::string stored = message;
-    while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
-    WriteParam(*this, options.parameterFile, kParamMessage, stored);
+    StoreMessage(message);
     PressEnter();
     EndProcess(exit, kExitFailureStored);
   }
   PressEnter();
   EndProcess(exit, kExitFailure);
+}
+
+void Runtime::EndUnfinished(int code, const std::string& reason) {
+  if (endExitCode != 0) return;
+  endExitCode = code;
+  endReason = reason;
+}
+
+void Runtime::StoreMessage(const std::string& text) {
+  if (options.parameterFile.empty()) return;
+  // Some messages carry their own line end; the stored text is one line
+  // without it, which is what production scripts compare.
+  std::string stored = text;
+  while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
+  // Noted first: a file that cannot be written ends the run from inside,
+  // and that way out must not try again.
+  messageStored = true;
+  WriteParam(*this, options.parameterFile, kParamMessage, stored);
 }
 
 void Runtime::PressEnter() {

@@ -46,14 +46,29 @@ struct Runtime {
   void RestoreLink();
 
   /// The exit code of a run that reached its end but left something undone
-  /// that a script must know about: a log not saved whole, a restart of the
-  /// units that was not confirmed.
+  /// that a script must know about: a log not saved whole, units not
+  /// updated, a restart of the units that was not confirmed, a unit not put
+  /// back at its speed.
   static constexpr int kExitIncomplete = 3;
 
-  /// The exit code of a run that reaches its orderly end: 0, or 2 when a
-  /// manufacturing update failed (a production script must not take the
-  /// unit as updated).
+  /// The exit code of a run that reaches its orderly end: 0, or what
+  /// EndUnfinished set (2 when a manufacturing update failed: a production
+  /// script must not take the unit as updated; kExitIncomplete).
   int endExitCode = 0;
+  /// Why the orderly end is not a success, in the program's words; with a
+  /// parameter file it goes under "Message" at the end.
+  std::string endReason = "";
+  /// Marks the orderly end as not a success, with `code` and `reason`. The
+  /// first mark stands: later ones change nothing.
+  void EndUnfinished(int code, const std::string& reason);
+
+  /// True once this run's own reason for a non-zero end is in the parameter
+  /// file (a fatal error's message, the boot tool's failure), so that the
+  /// stop handler on the way out does not put "stopped" over it.
+  bool messageStored = false;
+  /// Stores `text` (without a closing line end) under "Message" in the
+  /// parameter file, when one was named, and notes it as stored.
+  void StoreMessage(const std::string& text);
 
   /// Prints "Fatal Error: " + message, puts the link back (RestoreLink),
   /// closes port and log, stores the

@@ -26,6 +26,9 @@ void StopHandler::Run() {
     rt_.RestoreLink();
     if (rt_.closePort) rt_.closePort();
     rt_.out.CloseLog();
+    // A production script reads why the run ended from the parameter
+    // file; a way out that stored its own reason keeps it.
+    if (!rt_.messageStored) rt_.StoreMessage(kStoppedReason);
   }
   rt_.out.FinishConsole();
 }

@@ -17,9 +17,10 @@ class StopHandler {
   bool armed() const { return armed_; }
 
   /// When armed: prints "\r\n-- stopped\r\n" on the info sink, puts the
-  /// link back (Runtime::RestoreLink), closes the port, closes the log;
-  /// then disarms, so it acts at most once. Always ends a held-back console
-  /// line.
+  /// link back (Runtime::RestoreLink), closes the port, closes the log and,
+  /// unless the way out stored its own reason there, stores "stopped" under
+  /// "Message" in the parameter file; then disarms, so it acts at most once. Always ends a
+  /// held-back console line.
   void Run();
 
  private:

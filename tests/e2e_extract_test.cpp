@@ -4,8 +4,10 @@
 #if !defined(_WIN32)
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "tests/e2e_fixture.h"
@@ -52,6 +54,32 @@ TEST_F(ExtractRun, SavesTheLogsOfEachUnitAndReplacesThemOnTheNextRun) {
       ASSERT_TRUE(WriteTextFile(folder + "/" + name, "stale " + text + text + " stale"));
     }
   }
+}
+
+// A KT5 at address 5 (serial 4711) keeping the configuration log in `file`,
+// on COM3 with the line's own time, so that a long log takes a while.
+std::string Kt5WithLog(const std::string& file) {
+  return std::string(kOnComThree) +
+         "\nline-model = yes\n[unit kt5]\nplace = connected\ncard = 659\nsoftware = 6.10r57\n"
+         "modbus = 5\naddress = 5\nserial = 4711\nfile-bin = 1 0x131 " +
+         file + "\n";
+}
+
+// A stop in the middle of a copy ends the run as any stop does; the
+// half-written copy goes with it and the copy saved before stays.
+TEST_F(ExtractRun, AStopDuringACopyLeavesNoHalfWrittenCopy) {
+  const std::string log = home.File("long.log");
+  ASSERT_TRUE(WriteTextFile(log, std::string(200000, 'L')));
+  StartSim(Kt5WithLog(log), 3);
+  const std::string folder = home.File("bin") + "/PonderixLogFiles";
+  const std::string saved = folder + "/ConfigurationLog_05 PX0 KT5 4711.txt";
+  fs::create_directories(folder);
+  ASSERT_TRUE(WriteTextFile(saved, "saved before"));
+  EXPECT_EQ(RunAndSignal("-x -y 3", 300, SIGTERM, "", saved + ".000"), 1) << output;
+  EXPECT_TRUE(Has("\r\n-- stopped\r\n")) << output;
+  EXPECT_EQ(ExtractedLogs(), (std::map<std::string, std::string>{
+                                 {"ConfigurationLog_05 PX0 KT5 4711.txt", "saved before"}}));
+  EXPECT_TRUE(fs::is_empty(lockDir()));
 }
 
 }  // namespace

@@ -100,15 +100,12 @@ TEST_F(ManufacturingRun, ABlankChipIsProgrammedByTheBootToolOnlyInManufacturingM
       bootFile, std::string(reinterpret_cast<const char*>(boot->data()), boot->size())));
   Serve(kBlankKt3);
 
-  // Outside manufacturing mode the chip is left alone.
+  // Outside manufacturing mode the chip is left alone, and left so that
+  // the next run, with the job, finds it without a power cycle.
   EXPECT_EQ(Run("-i -y 1", ToolEnvironment()), 1);
   EXPECT_TRUE(Has("Fatal Error: Cannot update this unit (blank mcu)\r\n")) << output;
   EXPECT_FALSE(fs::exists(toolLog()));
 
-  // A chip whose ROM loader has synchronised once waits for commands, not
-  // for a new handshake, until it is powered off: a fresh one.
-  StopSim();
-  Serve(kBlankKt3);
   WriteJob("Program=1\r\n");
   EXPECT_EQ(
       Run("-y -d job.ini 1", ToolEnvironment("KELBOOT_STAND_IN_BOOT_IMAGE=" + Quoted(bootFile))), 0)
@@ -132,6 +129,8 @@ TEST_F(ManufacturingRun, TheBootToolsFailureCodeEndsTheRun) {
   WriteJob("");
   EXPECT_EQ(Run("-y job.ini 1", ToolEnvironment("KELBOOT_STAND_IN_EXIT=3")), 3) << output;
   EXPECT_TRUE(Has("KelBoot returned an error: 3\r\n")) << output;
+  EXPECT_NE(ReadTextFile(home.File("job.ini")).find("\r\nMessage=KelBoot returned an error: 3\r\n"),
+            std::string::npos);
   EXPECT_TRUE(fs::is_empty(lockDir()));
   StopSim();
   EXPECT_NE(UnitState("blank").find("role = blank-chip"), std::string::npos);

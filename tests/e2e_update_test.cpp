@@ -384,7 +384,7 @@ TEST_F(UpdateRun, RefusalsAndPartialUpdates) {
   const Case cases[] = {
       {kKt5WithOldBootLoaderBehind,
        "-y 3",
-       0,
+       3,
        {"Ponderix Unit 8 must have boot loader release 14 or later for remote update.\r\n",
         "IMPORTANT: Please connect the serial port to the COM1 RS232 port on the unit and run "
         "KelUpdater again to update unit 8\r\n",

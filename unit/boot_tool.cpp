@@ -94,19 +94,26 @@ void RunBootTool(Runtime& rt, const std::string& toolPath, const std::string& ar
   const std::vector<std::string> args =
       parts.empty() ? std::vector<std::string>{}
                     : std::vector<std::string>(parts.begin() + 1, parts.end());
-  const int code = program.empty() ? -1 : RunProcess(program, args);
-  if (code != 0 && beforeEnd) beforeEnd();
+  const ProcessResult result = program.empty() ? ProcessResult{} : RunProcess(program, args);
+  const bool succeeded = result.end == ProcessEnd::kExited && result.exitCode == 0;
+  if (!succeeded && beforeEnd) beforeEnd();
   // A stop while the tool ran has ended the tool too; this run ends as any
   // stopped run does (the exit path's stop handler says so and lets go).
   // The stop is marked as acted on first, so the exit path's own waits (a
   // unit put back at its speed) are not taken for a second stop.
-  if (code == kProcessStopped) {
+  if (result.end == ProcessEnd::kStopped) {
     ExitIfStopRequested();
     rt.exit.Exit(kStoppedExitCode);
   }
-  if (code == -1) rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
+  if (result.end == ProcessEnd::kNotStarted) {
+    rt.FatalError("FAILURE - cannot run KelBoot: " + commandLine);
+  }
+  const int code = result.exitCode;
   if (code != 0) {
-    out.Print(Sink::kInfo, "KelBoot returned an error: ", code, "\r\n");
+    const std::string failed = "KelBoot returned an error: " + std::to_string(code);
+    out.Print(Sink::kInfo, failed, "\r\n");
+    // The line's script reads the reason beside the tool's exit code.
+    rt.StoreMessage(failed);
     rt.PressEnter();
     // The exit path's stop handler closes the port and the log.
     rt.exit.Exit(code);

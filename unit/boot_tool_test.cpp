@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/boot_tool_stand_in.h"
 #include "tests/platform_test_support.h"
 #include "tests/runtime_fixture.h"
@@ -134,6 +135,29 @@ TEST(FindBootTool, AWindowsHomeFolderIsNotMixedWithOtherSeparators) {
               std::string::npos)
         << f.console.output();
   }
+}
+
+// Whatever the tool exits with is its own failure: a Windows tool's -1 or
+// -2 is neither "could not start" nor a stop. The test program plays the
+// tool (the child modes of the process tests: "exit:N").
+TEST(RunBootTool, EveryExitCodeOfTheToolIsItsOwn) {
+  SetProcessEnvironment("KEL_PLATFORM_TEST_CHILD", "exit:-2");
+  RuntimeFixture f;
+  f.options.yesToPrompts = true;
+  const int code = f.ExitCodeOf([&] { RunBootTool(f.runtime, ExecutablePath(), "COM3"); });
+  SetProcessEnvironment("KEL_PLATFORM_TEST_CHILD", nullptr);
+#if defined(_WIN32)
+  const int expected = -2;
+#else
+  const int expected = 254;  // the low eight bits
+#endif
+  EXPECT_EQ(code, expected);
+  f.out.FinishConsole();
+  EXPECT_NE(f.Console().find("KelBoot returned an error: " + std::to_string(expected) + "\r\n"),
+            std::string::npos)
+      << f.Console();
+  EXPECT_EQ(f.Console().find("cannot run"), std::string::npos);
+  EXPECT_EQ(f.Console().find("stopped"), std::string::npos);
 }
 
 #if !defined(_WIN32)

@@ -202,9 +202,13 @@ bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool even
   }
   if (back) return true;
   link.runtime.out.Print(Sink::kDebug, "Unable to change baud rate\r\n");
-  link.runtime.out.Print(Sink::kInfo, "Warning: the connected unit could not be put back to ",
-                         baudRate, " baud\r\n");
+  link.runtime.out.Print(Sink::kInfo, NotPutBackText(baudRate), "\r\n");
   return false;
+}
+
+std::string NotPutBackText(int32_t baudRate) {
+  return "Warning: the connected unit could not be put back to " + std::to_string(baudRate) +
+         " baud";
 }
 
 int32_t LimitUnitSpeed(const UnitInfo& unit, int32_t baudRate) {

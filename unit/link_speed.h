@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "link/link_state.h"
@@ -57,6 +58,10 @@ bool ReturnUnitToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenP
 /// while the run looked for it there).
 bool PutUnitBackToSpeed(Link& link, uint8_t address, int32_t baudRate, bool evenParity,
                         const std::vector<int32_t>& alsoFrom = {});
+
+/// The warning PutUnitBackToSpeed prints: "Warning: the connected unit could
+/// not be put back to <baudRate> baud".
+std::string NotPutBackText(int32_t baudRate);
 
 /// The speed SetUnitSpeed would use for `baudRate` on `unit`, before the
 /// check against kUnitSpeeds: 0 becomes 115200, an H8S2145 is held to

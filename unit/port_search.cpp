@@ -258,6 +258,9 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     options.initialBaudRate = link.state.savedBaudRate;
     options.evenParity = link.state.savedEvenParity;
     out.Print(Sink::kInfo, "-- cannot find a Ponderix unit\r\n");
+    // A run that may not ask (-y, a production job) has nobody to answer:
+    // it ends as a run whose port holds no unit does.
+    if (options.yesToPrompts || options.manufacturingMode) rt.FatalError(kCannotConnect);
     out.Print(Sink::kConsole, "Please enter COM port number (1,2,3...): ");
     options.portNumber = ReadPortFromOperator(rt);
     out.Print(Sink::kConsole, "\r\n");

@@ -148,6 +148,25 @@ TEST(PortSearch, WithNoUnitAnywhereTheOperatorTypesThePort) {
   EXPECT_EQ(f.options.initialBaudRate, 19200);
 }
 
+// A run that may not ask has nobody to type a port: it ends at once.
+TEST(PortSearch, WithNoUnitAnywhereAnUnattendedRunEndsWithoutAsking) {
+  for (bool manufacturing : {false, true}) {
+    SCOPED_TRACE(manufacturing);
+    ConnectFixture f;
+    f.options.yesToPrompts = !manufacturing;
+    f.options.manufacturingMode = manufacturing;
+    f.console.AddKeys("12\r");
+    EXPECT_EQ(f.ExitCodeOf([&] { ConnectUnit(f.link, f.unit); }), 1);
+    const std::string out = f.Console();
+    EXPECT_NE(
+        out.find("-- cannot find a Ponderix unit\r\nFatal Error: Unable to connect to Ponderix "
+                 "unit\r\n"),
+        std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Please enter COM port number"), std::string::npos);
+  }
+}
+
 TEST(PortSearch, AGivenPortThatCannotBeOpenedEndsTheRunWithItsReason) {
   struct Case {
     SerialOpenOutcome outcome;

@@ -1,5 +1,6 @@
 #include "unit/remote_units.h"
 
+#include <functional>
 #include <string>
 
 #include "link/comm_port.h"
@@ -153,8 +154,10 @@ bool SearchForMatchingRemoteUnit(Link& link, UnitInfo& connected, uint8_t unitTy
   return taken;
 }
 
-bool SearchForMatchingProxyUnit(Link& link, UnitInfo& connected, uint8_t unitType, int8_t mcuA,
-                                int8_t mcuB, UnitInfo& found) {
+namespace {
+
+bool SearchProxyUnit(Link& link, UnitInfo& connected,
+                     const std::function<bool(const UnitInfo&)>& matches, UnitInfo& found) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   if (connected.cardNumber != kTestJigCard || connected.connectionMode != modeApplication ||
@@ -217,7 +220,7 @@ bool SearchForMatchingProxyUnit(Link& link, UnitInfo& connected, uint8_t unitTyp
       ReadExtendedInfo(link, target);
       ReadAdvancedInfo(link, target);
     }
-    if (MatchesProduct(target, unitType, mcuA, mcuB)) {
+    if (matches(target)) {
       if (!IsJigDisplay(target)) {
         out.Print(Sink::kDebug, "-- found\r\n");
         link.state.bufferedTransfer = true;
@@ -233,6 +236,20 @@ bool SearchForMatchingProxyUnit(Link& link, UnitInfo& connected, uint8_t unitTyp
   SaveConnection(link);
   CloseKelUpdaterProxy(link, jig);
   return false;
+}
+
+}  // namespace
+
+bool SearchForMatchingProxyUnit(Link& link, UnitInfo& connected, uint8_t unitType, int8_t mcuA,
+                                int8_t mcuB, UnitInfo& found) {
+  return SearchProxyUnit(
+      link, connected,
+      [&](const UnitInfo& unit) { return MatchesProduct(unit, unitType, mcuA, mcuB); }, found);
+}
+
+bool SearchForProxyUnit(Link& link, UnitInfo& connected, UnitInfo& found) {
+  return SearchProxyUnit(
+      link, connected, [](const UnitInfo& unit) { return unit.cardNumber != kTestJigCard; }, found);
 }
 
 }  // namespace kel

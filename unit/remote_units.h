@@ -50,6 +50,10 @@ bool SearchForMatchingRemoteUnit(Link& link, UnitInfo& connected, uint8_t unitTy
 bool SearchForMatchingProxyUnit(Link& link, UnitInfo& connected, uint8_t unitType, int8_t mcuA,
                                 int8_t mcuB, UnitInfo& found);
 
+/// SearchForMatchingProxyUnit for whatever unit is on the jig's second
+/// port (a test jig there is not taken).
+bool SearchForProxyUnit(Link& link, UnitInfo& connected, UnitInfo& found);
+
 /// Whether `unit` is of `unitType` with MCU type `mcuA` or `mcuB` (never 0).
 bool MatchesProduct(const UnitInfo& unit, uint8_t unitType, int8_t mcuA, int8_t mcuB);
 

@@ -115,10 +115,10 @@ void SpeedScope::PutBack() {
     back =
         PutUnitBackToSpeed(link_, unitAddress_, foundBaudRate_, foundEvenParity_, awayBaudRates_);
   }
-  if (!back && link_.runtime.endExitCode == 0) {
+  if (!back) {
     // An orderly end that leaves the unit elsewhere did not do all it had
     // to; a fatal error or a stop keeps its own exit code.
-    link_.runtime.endExitCode = Runtime::kExitIncomplete;
+    link_.runtime.EndUnfinished(Runtime::kExitIncomplete, NotPutBackText(foundBaudRate_));
   }
   if (back && noted_) {
     note_.Remove();

@@ -5,6 +5,9 @@
 
 namespace kel {
 
+/// The fatal message of a run that finds no unit to talk to.
+inline constexpr char kCannotConnect[] = "Unable to connect to Ponderix unit";
+
 /// The address of a KJ3 test jig's own control display.
 inline constexpr uint8_t kJigDisplayAddress = 60;
 

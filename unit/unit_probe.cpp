@@ -77,6 +77,22 @@ IspResult CheckLpcChip(Link& link) {
     return IspResult::kNotFound;
   }
   out.Print(Sink::kInfo, "-- LPC chip firmware found\r\n");
+  if (!link.runtime.options.manufacturingMode) {
+    // Only a production job programs a blank chip; this run refuses it. A
+    // ROM loader that has synchronised no longer answers "?" until it is
+    // switched off and on, so the next run (with the job) could not find
+    // it: the handshake gets a line that is not its own instead, which
+    // sends the loader back to waiting for "?".
+    // The loader answers nothing to it; the wait lets the line end leave
+    // at this speed before the port is set back and let go.
+    static constexpr uint8_t kDecline[] = {'\r', '\n'};
+    port.WriteCommPortOverlapped(kDecline, sizeof kDecline);
+    port.FlushPendingWrites();
+    port.ReadCommPortExact(buffer, sizeof buffer);
+    out.Print(Sink::kDebug,
+              "-- handshake declined: only a production job programs a blank chip\r\n");
+    return IspResult::kFound;
+  }
   const std::string sync = kIspSynchronized;
   port.WriteCommPortOverlapped(reinterpret_cast<const uint8_t*>(sync.data()), sync.size());
   count = port.ReadCommPortExact(buffer, sizeof buffer);

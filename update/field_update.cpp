@@ -95,32 +95,37 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
   }
   constexpr char kAppliedLater[] =
       "Software update will be applied the next time Ponderix is restarted\r\n";
+  constexpr char kSomeFailed[] = "Complete: some units could not be updated\r\n";
+  constexpr char kNotConfirmed[] = "Complete: the restart was not confirmed\r\n";
+  // Units left out are something a script must know about, as is an
+  // update that waits for a restart the operator asked for.
+  bool restartMissed = false;
   if (restart) {
     const uint8_t address = unit.unitAddress;
     const bool restarted = ResetSystem(link, unit);
     if (session.history) session.history->UnitsRestarted(restarted);
-    if (!restarted) {
+    if (restarted) {
+      // The restarted units come back at their own speed; the link follows.
+      ChangePacketBaudRate(link, rememberedSpeed, rememberedParity, kLongTimeoutMs);
+    } else {
       // The system may not have restarted: its units still run the old
       // software and the connected one may still be at the programming
-      // speed. The run says so, puts the speed back (a unit that did
-      // restart is there already) and does not end as a success.
+      // speed. The run says so and puts the speed back (a unit that did
+      // restart is there already). Only units that took update files wait
+      // for the restart.
+      restartMissed = session.unitsAwaitingRestart > 0;
       out.Print(Sink::kInfo, "The restart of the Ponderix units was not confirmed\r\n",
-                kAppliedLater);
+                restartMissed ? kAppliedLater : "");
       PutUnitBackToSpeed(link, address, rememberedSpeed, rememberedParity);
-      out.Print(Sink::kInfo, someFailed ? "Complete: some units could not be updated\r\n"
-                                        : "Complete: the restart was not confirmed\r\n");
-      rt.endExitCode = Runtime::kExitIncomplete;
-      return;
     }
-    // The restarted units come back at their own speed; the link follows.
-    ChangePacketBaudRate(link, rememberedSpeed, rememberedParity, kLongTimeoutMs);
   } else {
     if (session.history) session.history->UnitsRestarted(false);
     out.Print(Sink::kInfo, kAppliedLater);
     ReturnToSpeed(link, unit, rememberedSpeed);
   }
-  out.Print(Sink::kInfo,
-            someFailed ? "Complete: some units could not be updated\r\n" : kSuccessLine);
+  const char* end = someFailed ? kSomeFailed : restartMissed ? kNotConfirmed : kSuccessLine;
+  out.Print(Sink::kInfo, end);
+  if (end != kSuccessLine) rt.EndUnfinished(Runtime::kExitIncomplete, end);
 }
 
 void UpdateDirectly(UpdateSession& session, UnitInfo& unit, bool confirm) {

@@ -15,11 +15,23 @@ namespace kel {
 
 namespace {
 
+constexpr char kNoUnitOnJig[] =
+    "Unable to find a Ponderix unit to update: no unit answers on the KJ3 test jig (a job for the "
+    "jig itself names UnitType and McuType)";
+
 // Where the unit to update was found.
 enum class Found { kConnected, kBehindJig, kOnNetwork };
 
 Found FindTarget(Link& link, UnitInfo& connected, const ProductionTarget& target, UnitInfo& found) {
-  if (!target.named || MatchesProduct(connected, target.unitType, target.mcuA, target.mcuB)) {
+  if (!target.named) {
+    // A job that names no unit updates the connected one, unless that is a
+    // KJ3 test jig: the unit on the jig is the one the line builds, and the
+    // jig is never put into its boot loader by a job that did not name it.
+    if (connected.cardNumber != kTestJigCard) return Found::kConnected;
+    if (SearchForProxyUnit(link, connected, found)) return Found::kBehindJig;
+    link.runtime.FatalError(kNoUnitOnJig);
+  }
+  if (MatchesProduct(connected, target.unitType, target.mcuA, target.mcuB)) {
     return Found::kConnected;
   }
   if (SearchForMatchingProxyUnit(link, connected, target.unitType, target.mcuA, target.mcuB,

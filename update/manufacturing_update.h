@@ -17,11 +17,12 @@ using UnitUpdater = std::function<bool(Link& link, UnitInfo& unit, bool updateFi
 /// The parameter file's "Program" job: at the programming speed, finds the
 /// unit the job names (the connected unit, the unit behind a connected test
 /// jig through its proxy, or the one matching unit behind the connected
-/// unit), reports it, updates it with `update` (directly, or with update
-/// files for a unit behind the connected one), restarts and reconnects it,
-/// closes the proxy and returns the link to its speed. Prints the success
-/// line and returns true, or the bell and "FAILURE: unable to update unit!"
-/// and returns false. No such unit ends the run, naming what was looked for.
+/// unit; a job that names none takes the connected unit, or the unit on a
+/// connected test jig, never the jig itself), reports it, updates it with `update` (directly, or
+/// with update files for a unit behind the connected one), restarts and reconnects it, closes the
+/// proxy and returns the link to its speed. Prints the success line and returns true, or the bell
+/// and "FAILURE: unable to update unit!" and returns false. No such unit ends the run, naming what
+/// was looked for.
 bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTarget& target,
                              const UnitUpdater& update);
 

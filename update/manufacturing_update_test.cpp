@@ -90,6 +90,31 @@ TEST(ManufacturingUpdateUnit, ARefusedUpdateOfANetworkUnitRingsAndFails) {
   EXPECT_FALSE(g.seen.updateFiles);
 }
 
+// A job that names no unit, run on a KJ3 test jig, updates the unit on the
+// jig through its proxy; with nothing there it ends before the jig itself
+// is touched (it is never put into its boot loader).
+TEST(ManufacturingUpdateUnit, AJobThatNamesNoUnitTakesTheUnitOnATestJig) {
+  ManufacturingJob f;
+  f.Start(UnitLine("jig", "connected", 652, 10, "jig = yes\n") +
+          UnitLine("dut", "jig-port", 659, 4, "baud = 115200\n"));
+  EXPECT_TRUE(ManufacturingUpdateUnit(f.link, f.unit, ProductionTarget{}, f.Updater(true)));
+  EXPECT_EQ(f.seen.card, 659);
+  EXPECT_TRUE(f.seen.throughProxy);
+
+  ManufacturingJob g;
+  sim::SimNetwork& network = g.Start(UnitLine("jig", "connected", 652, 10, "jig = yes\n"));
+  EXPECT_EQ(g.ExitCodeOf([&] {
+    ManufacturingUpdateUnit(g.link, g.unit, ProductionTarget{}, g.Updater(true));
+  }),
+            1);
+  EXPECT_EQ(g.seen.calls, 0);
+  EXPECT_NE(g.Console().find("Fatal Error: Unable to find a Ponderix unit to update: no unit "
+                             "answers on the KJ3 test jig"),
+            std::string::npos)
+      << g.Console();
+  EXPECT_EQ(network.connected()->role, sim::SimRole::kApplication);
+}
+
 TEST(ManufacturingUpdateUnit, NoMatchingUnitEndsTheRunNamingWhatWasSought) {
   ManufacturingJob f;
   f.Start(UnitLine("panel", "connected", 653, 5) + UnitLine("kt5", "network", 659, 7));

@@ -78,9 +78,9 @@ void EraseOldDisplayFiles(UpdateSession& session) {
 
 }  // namespace
 
-bool UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles) {
+UnitFilesWritten UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles) {
   const UnitFileSet set = UnitFilesForCard(unit.cardNumber, unit.mcuType);
-  if (set.empty()) return false;
+  if (set.empty()) return {};
   Runtime& rt = session.runtime();
   if (!updateFiles && unit.connectionMode != modeFlashProgrammer) {
     StartFlashProgrammer(session, unit);
@@ -98,8 +98,8 @@ bool UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles) {
     changed = RefreshFiles(session, unit, UnitFileKind::kFont, set.fontFiles) || changed;
   }
   // Fieldbus description files do not need the unit's updater.
-  RefreshFiles(session, unit, UnitFileKind::kFieldbus, set.fieldbusFiles);
-  return changed;
+  const bool fieldbus = RefreshFiles(session, unit, UnitFileKind::kFieldbus, set.fieldbusFiles);
+  return {changed, fieldbus};
 }
 
 }  // namespace kel

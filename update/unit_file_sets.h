@@ -10,8 +10,13 @@ namespace kel {
 /// -w). Directly, the flash programmer is started first if it is not
 /// running, and an old KD3 display's file drive is erased first because its
 /// files do not suit the new software. With `updateFiles` the resource file
-/// goes as an update file. Returns true when a language, image, font or
-/// resource file was written. What cannot be written ends the run.
-bool UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles);
+/// goes as an update file. What cannot be written ends the run.
+struct UnitFilesWritten {
+  /// A language, image, font or resource file: the unit's updater applies it.
+  bool forUpdater = false;
+  /// A fieldbus description file, which the unit takes as it is.
+  bool fieldbus = false;
+};
+UnitFilesWritten UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles);
 
 }  // namespace kel

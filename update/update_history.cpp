@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/signals.h"
 #include "unit/card_table.h"
 #include "unit/version_text.h"
 #include "update/update_rules.h"
@@ -77,7 +78,12 @@ UpdateHistory::UpdateHistory(Runtime& rt, const std::string& path) : rt_(rt), fi
 
 UpdateHistory::~UpdateHistory() {
   rt_.onFatalError = nullptr;
+  // Rows still held are written on the way out too; a stop that comes
+  // meanwhile waits for the (bounded) wait for the file's lock, since a
+  // way out must not start inside a destructor.
+  HoldStops(true);
   UnitsRestarted(false);
+  HoldStops(false);
 }
 
 void UpdateHistory::UnitsRestarted(bool confirmed) {
@@ -96,7 +102,10 @@ void UpdateHistory::UnitsRestarted(bool confirmed) {
 }
 
 void UpdateHistory::Begin(const UnitInfo& unit) {
-  if (state_ == State::kBegun && address_ == unit.unitAddress) return;
+  if (state_ == State::kBegun && address_ == unit.unitAddress) {
+    inHand_ = &unit;
+    return;
+  }
   Complete();
   state_ = State::kBegun;
   address_ = unit.unitAddress;
@@ -114,18 +123,23 @@ void UpdateHistory::Begin(const UnitInfo& unit) {
   bootLoaderVersion_ = unit.bootLoaderVersion;
   softwareAfter_ = softwareBefore_;
   bootLoaderAfter_ = bootLoaderBefore_;
+  inHand_ = &unit;
+}
+
+void UpdateHistory::LearnBootLoader(const UnitInfo& unit) {
+  if (bootLoaderVersion_ != 0 || unit.bootLoaderVersion == 0) return;
+  // Software before 6.00 does not tell its boot loader; the boot loader
+  // itself did, once the update reached it.
+  bootLoaderVersion_ = unit.bootLoaderVersion;
+  bootLoaderBefore_ = BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease);
+  bootLoaderAfter_ = bootLoaderBefore_;
 }
 
 void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool software, bool changed,
-                                bool updateFiles) {
+                                bool updateFiles, bool fieldbusWritten) {
   Begin(unit);
-  if (bootLoaderVersion_ == 0 && unit.bootLoaderVersion != 0) {
-    // Software before 6.00 does not tell its boot loader; the boot loader
-    // itself did, once the update reached it.
-    bootLoaderVersion_ = unit.bootLoaderVersion;
-    bootLoaderBefore_ = BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease);
-    bootLoaderAfter_ = bootLoaderBefore_;
-  }
+  LearnBootLoader(unit);
+  inHand_ = nullptr;
   const std::string atRestart = updateFiles ? kAtRestart : "";
   if (software) {
     softwareAfter_ = "v" + FormatVersion(kNewSoftwareVersion, kNewSoftwareRelease) + atRestart;
@@ -134,30 +148,38 @@ void UpdateHistory::WentThrough(const UnitInfo& unit, bool bootLoader, bool soft
     bootLoaderAfter_ = BootLoaderText(bootLoaderVersion_, kNewestBootLoaderRelease) + atRestart;
   }
   if (updateFiles) {
-    Write(changed ? HistoryOutcome::kUpdateFilesSent : HistoryOutcome::kUpToDate, "");
+    Write(changed           ? HistoryOutcome::kUpdateFilesSent
+          : fieldbusWritten ? HistoryOutcome::kUpdated
+                            : HistoryOutcome::kUpToDate,
+          "");
     return;
   }
-  waiting_ =
-      bootLoader || software || changed ? HistoryOutcome::kUpdated : HistoryOutcome::kUpToDate;
+  waiting_ = bootLoader || software || changed || fieldbusWritten ? HistoryOutcome::kUpdated
+                                                                  : HistoryOutcome::kUpToDate;
   state_ = State::kWaiting;
 }
 
 void UpdateHistory::Refused(const UnitInfo& unit, const std::string& message) {
   Begin(unit);
+  LearnBootLoader(unit);
   Write(HistoryOutcome::kRefused, message);
 }
 
 void UpdateHistory::Failed(const UnitInfo& unit, const std::string& message) {
   Begin(unit);
+  LearnBootLoader(unit);
   Write(HistoryOutcome::kFailed, message);
 }
 
 void UpdateHistory::Complete() {
   if (state_ == State::kWaiting) Write(waiting_, "");
   state_ = State::kIdle;
+  inHand_ = nullptr;
 }
 
 void UpdateHistory::Write(HistoryOutcome outcome, const std::string& message) {
+  if (inHand_ != nullptr) LearnBootLoader(*inHand_);
+  inHand_ = nullptr;
   if (outcome == HistoryOutcome::kRefused) {
     softwareAfter_ = softwareBefore_;  // nothing was written
     bootLoaderAfter_ = bootLoaderBefore_;

@@ -26,15 +26,19 @@ class UpdateHistory {
 
   /// The update of `unit` begins: its start time and what it runs now are
   /// kept. Begun again for the same unit before an outcome, the first
-  /// start and details stay.
+  /// start and details stay. The record is kept in hand until the outcome:
+  /// a boot loader that reports its version meanwhile (software before 6.00
+  /// tells none) gives the row its boot loader before, whatever the outcome.
   void Begin(const UnitInfo& unit);
 
   /// The update went through. Update files are recorded at once, with the
   /// versions the unit takes at its restart. A unit written directly is
   /// recorded by Complete, once it has been restarted, so that a restart
-  /// that fails records it as failed instead.
+  /// that fails records it as failed instead. `changed`: files for the
+  /// unit's updater were written; `fieldbusWritten`: fieldbus files were,
+  /// which the unit takes at once (the unit is updated, not up to date).
   void WentThrough(const UnitInfo& unit, bool bootLoader, bool software, bool changed,
-                   bool updateFiles);
+                   bool updateFiles, bool fieldbusWritten = false);
 
   /// Nothing was written for `message` (the program's own words).
   void Refused(const UnitInfo& unit, const std::string& message);
@@ -53,6 +57,7 @@ class UpdateHistory {
   enum class State { kIdle, kBegun, kWaiting };
 
   void Write(HistoryOutcome outcome, const std::string& message);
+  void LearnBootLoader(const UnitInfo& unit);
 
   Runtime& rt_;
   HistoryFile file_;
@@ -63,6 +68,8 @@ class UpdateHistory {
   std::string unitType_, card_, serial_;
   std::string softwareBefore_, softwareAfter_, bootLoaderBefore_, bootLoaderAfter_;
   int bootLoaderVersion_ = 0;
+  // The record of the unit begun, until its outcome is known.
+  const UnitInfo* inHand_ = nullptr;
   HistoryOutcome waiting_ = HistoryOutcome::kUpdated;
   // Rows of units that took update files, until their restart is known.
   std::vector<std::vector<std::string>> held_;

@@ -303,8 +303,12 @@ bool FinishInProgrammer(UpdateSession& session, UnitInfo& unit, const NotedProgr
     rt.FatalError("Unable to connect to programmer");
   }
   if (plan.bootLoader || plan.software) WriteBootLoaderAndSoftware(session, unit, plan, cutShort);
-  plan.changed = UpdateUnitFiles(session, unit, false);
-  if (session.history) session.history->WentThrough(unit, plan.bootLoader, plan.software, plan.changed, false);
+  const UnitFilesWritten files = UpdateUnitFiles(session, unit, false);
+  plan.changed = files.forUpdater;
+  if (session.history) {
+    session.history->WentThrough(unit, plan.bootLoader, plan.software, plan.changed, false,
+                                 files.fieldbus);
+  }
   return true;
 }
 
@@ -370,11 +374,15 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
   PrintSummary(out, plan);
 
   if (plan.bootLoader || plan.software) WriteBootLoaderAndSoftware(session, unit, plan);
-  plan.changed = UpdateUnitFiles(session, unit, plan.updateFiles) || plan.changed;
-  if (plan.updateFiles && plan.changed) SendProgrammer(session, unit);
+  const UnitFilesWritten files = UpdateUnitFiles(session, unit, plan.updateFiles);
+  plan.changed = files.forUpdater || plan.changed;
+  if (plan.updateFiles && plan.changed) {
+    SendProgrammer(session, unit);
+    ++session.unitsAwaitingRestart;
+  }
   if (session.history) {
     session.history->WentThrough(unit, plan.bootLoader, plan.software, plan.changed,
-                                 plan.updateFiles);
+                                 plan.updateFiles, files.fieldbus);
   }
   return true;
 }

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/process_exit.h"
+
 namespace kel {
 namespace {
 
@@ -56,7 +58,12 @@ ChildResult RunForked(const std::function<void(int reportFd)>& body, int timeout
   pid_t pid = fork();
   if (pid == 0) {
     close(report[0]);
-    body(report[1]);
+    // A way out of the child (SystemExit, a stop) ends it as main would.
+    try {
+      body(report[1]);
+    } catch (const ExitRequested& end) {
+      _exit(end.code);
+    }
     _exit(0);
   }
   close(report[1]);

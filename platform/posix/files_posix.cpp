@@ -156,6 +156,26 @@ bool CreateFreshFile(const std::string& path, const std::string& content, const 
   return ok;
 }
 
+bool OverwriteRegularFile(const std::string& path, const std::string& content, std::string& error) {
+  // O_NOFOLLOW refuses a link, O_NONBLOCK keeps a FIFO from holding up the
+  // open; what was opened is checked before anything is cut.
+  const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    return false;
+  }
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (!ok) {
+    error = "not a regular file";
+  } else if (ftruncate(fd, 0) != 0 || !WriteAll(fd, content)) {
+    ok = false;
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+  }
+  close(fd);
+  return ok;
+}
+
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 std::string CurrentDirectory() {
@@ -291,9 +311,17 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
   }
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     outcome = AppendOutcome::kNotRegular;
-  } else if (locked != 0 || !WriteAll(fd, info.st_size == 0 ? header + text : text)) {
+  } else if (locked != 0) {
     error = SystemErrorText(static_cast<unsigned long>(errno));
     outcome = AppendOutcome::kFailed;
+  } else if (!WriteAll(fd, info.st_size == 0 ? header + text : text)) {
+    error = SystemErrorText(static_cast<unsigned long>(errno));
+    outcome = AppendOutcome::kFailed;
+    // A write cut short (a full disk) leaves part of a row, which the next
+    // row would be glued to: the file goes back to where this one began,
+    // still under the lock.
+    const int ignored = ftruncate(fd, info.st_size);
+    (void)ignored;
   }
   close(fd);  // closing releases the lock
   return outcome;

@@ -55,7 +55,7 @@ std::string ExecutablePath() {
   return buffer;
 }
 
-int RunProcess(const std::string& program, const std::vector<std::string>& args) {
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args) {
   // The arguments go to the program exactly as given: no shell, no splitting.
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -79,10 +79,10 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args)
   const int spawned =
       posix_spawn(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) return -1;
+  if (spawned != 0) return {ProcessEnd::kNotStarted, 0};
   int status = 0;
   const Waited waited = WaitForChild(child, status, -1);
-  if (waited == Waited::kLost) return -1;
+  if (waited == Waited::kLost) return {ProcessEnd::kNotStarted, 0};
   if (waited == Waited::kNotYet) {
     // Stopped: a hung child must not keep the run alive, nor run on
     // orphaned. Asked first, so it can let go of what it holds; then killed.
@@ -92,14 +92,14 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args)
       while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
       }
     }
-    return kProcessStopped;
+    return {ProcessEnd::kStopped, 0};
   }
   // A stop that came as the child ended (a Ctrl-C reaches both) is a stop.
-  if (StopRequested()) return kProcessStopped;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (StopRequested()) return {ProcessEnd::kStopped, 0};
+  if (WIFEXITED(status)) return {ProcessEnd::kExited, WEXITSTATUS(status)};
   // Killed by a signal: reported as a failure, the way shells number it.
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  if (WIFSIGNALED(status)) return {ProcessEnd::kExited, 128 + WTERMSIG(status)};
+  return {ProcessEnd::kNotStarted, 0};
 }
 
 unsigned long CurrentThreadId() { return static_cast<unsigned long>(gettid()); }

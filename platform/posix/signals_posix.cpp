@@ -12,6 +12,7 @@
 
 #include "platform/posix/abort_release_posix.h"
 #include "platform/posix/standard_io_posix.h"
+#include "platform/process_exit.h"
 
 namespace kel {
 namespace {
@@ -86,8 +87,6 @@ void OnStopSignal(int signal, siginfo_t* info, void*) {
 
 }  // namespace
 
-void RegisterExitHandler(void (*handler)()) { std::atexit(handler); }
-
 void InstallStopSignals() {
   MakeStopPipe();
   struct sigaction action = {};
@@ -144,7 +143,7 @@ bool StopWaiting() { return gStopRequested != 0 && gStopActedOn == 0 && gStopsHe
 void ExitIfStopRequested() {
   if (!StopRequested()) return;
   gStopActedOn = 1;
-  std::exit(1);
+  SystemExit().Exit(1);
 }
 
 int StopSignalFd() {

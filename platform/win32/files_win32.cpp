@@ -153,6 +153,36 @@ bool CreateFreshFile(const std::string& path, const std::string& content, const 
   return ok;
 }
 
+bool OverwriteRegularFile(const std::string& path, const std::string& content, std::string& error) {
+  // A reparse point is opened as itself, not followed, and refused below.
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = SystemErrorText(GetLastError());
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+            !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  if (!ok) {
+    error = "not a regular file";
+  } else if (!SetEndOfFile(file)) {
+    ok = false;
+    error = SystemErrorText(GetLastError());
+  }
+  size_t written = 0;
+  while (ok && written < content.size()) {
+    DWORD chunk = 0;
+    const DWORD ask = static_cast<DWORD>(content.size() - written);
+    ok = WriteFile(file, content.data() + written, ask, &chunk, nullptr) && chunk > 0;
+    if (!ok) error = SystemErrorText(GetLastError());
+    written += chunk;
+  }
+  CloseHandle(file);
+  return ok;
+}
+
 char PathSeparator() { return '\\'; }
 
 bool IsAbsolutePath(const std::string& path) {
@@ -378,6 +408,10 @@ AppendOutcome AppendUnderLock(const std::string& path, const std::string& header
         written != content.size()) {
       error = SystemErrorText(GetLastError());
       outcome = AppendOutcome::kFailed;
+      // A write cut short (a full disk) leaves part of a row, which the
+      // next row would be glued to: the file goes back to where this one
+      // began, still under the lock.
+      if (SetFilePointerEx(file, size, nullptr, FILE_BEGIN)) SetEndOfFile(file);
     }
   }
   UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);

@@ -21,7 +21,7 @@ std::string ExecutablePath() {
   }
 }
 
-int RunProcess(const std::string& program, const std::vector<std::string>& args) {
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args) {
   // The program is named separately, so no search path and no shell are
   // involved; the command line only carries the quoted arguments. Handles
   // are inherited so the child writes where this program's output goes.
@@ -41,7 +41,7 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args)
   if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                       nullptr, nullptr, &startup, &child)) {
     if (job != nullptr) CloseHandle(job);
-    return -1;
+    return {ProcessEnd::kNotStarted, 0};
   }
   // Without the job (an older system that does not nest jobs) the stop
   // below still ends the child.
@@ -66,8 +66,11 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args)
   BOOL known = GetExitCodeProcess(child.hProcess, &code);
   CloseHandle(child.hProcess);
   if (job != nullptr) CloseHandle(job);
-  if (stopped) return kProcessStopped;
-  return known ? static_cast<int>(code) : -1;
+  if (stopped) return {ProcessEnd::kStopped, 0};
+  // The child's 32-bit code as the signed number it exited with (-1 is
+  // 0xFFFFFFFF); how it ended is told apart from it, not by its value.
+  if (!known) return {ProcessEnd::kNotStarted, 0};
+  return {ProcessEnd::kExited, static_cast<int>(code)};
 }
 
 unsigned long CurrentThreadId() { return GetCurrentThreadId(); }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "platform/process_exit.h"
 #include "platform/signals.h"
 
 namespace kel {
@@ -81,8 +82,6 @@ void OnSignal(int signal) {
 
 }  // namespace
 
-void RegisterExitHandler(void (*handler)()) { std::atexit(handler); }
-
 void InstallStopSignals() {
   StopEvent();
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -107,7 +106,7 @@ bool StopWaiting() { return gStopRequested != 0 && gStopActedOn == 0 && gStopsHe
 void ExitIfStopRequested() {
   if (!StopRequested()) return;
   gStopActedOn = 1;
-  std::exit(1);
+  SystemExit().Exit(1);
 }
 
 int StopSignalFd() { return -1; }
