@@ -98,12 +98,15 @@ std::string BrokenBootLoaders(sim::SimNetwork& network, bool restartedOnly) {
 }
 
 // Marks `r` when a unit's boot loader is broken: a violation, except where
-// the run's own faults cut the power in the middle of a boot-loader write.
+// the run's own faults cut the power in the middle of a boot-loader write,
+// or restarted the unit there by itself (a watchdog, a brown-out): no
+// program can keep a boot loader whole through that.
 void CheckBootLoaders(sim::SimNetwork& network, const RunFaults& faults, bool restartedOnly,
                       const char* when, RunResult& r) {
   const std::string broken = BrokenBootLoaders(network, restartedOnly);
   if (broken.empty()) return;
-  if (faults.rule.find("power-loss") != std::string::npos) {
+  if (faults.rule.find("power-loss") != std::string::npos ||
+      faults.rule.find("restart") != std::string::npos) {
     r.powerLossInBootLoader = true;
     return;
   }
@@ -206,6 +209,9 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
     PrintViolation(w, scenario, faults, r);
   }
   if (r.outcome != Outcome::kCleanFailure) return r;
+  // A boot loader the fault cut off with the unit's power: only the
+  // factory's boot tool brings the unit back, so no rerun is owed.
+  if (r.powerLossInBootLoader) return r;
 
   // The unit as the failure left it: the same job again, without faults.
   const std::string failure = w.program().console.output();

@@ -32,7 +32,8 @@ struct RunResult {
   /// The run left a unit whose boot region holds no whole boot loader (by
   /// the simulator's rule), restarted or at the end: a unit only the
   /// factory's boot tool brings back. A violation too, unless a power loss
-  /// struck the boot-loader write itself (powerLossInBootLoader).
+  /// or a restart of the unit by itself struck the boot-loader write
+  /// (powerLossInBootLoader).
   bool bootLoaderBroken = false;
   bool powerLossInBootLoader = false;
 };

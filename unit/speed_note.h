@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/registry.h"
 #include "unit/unit_info.h"
@@ -13,8 +14,10 @@ namespace kel {
 struct FoundSpeed {
   int32_t baudRate = 0;
   bool evenParity = false;
-  /// The speed the run moved the unit to, where a later run may find it.
-  int32_t awayBaudRate = 0;
+  /// The speeds the run moved the unit to (or asked it to move to), in
+  /// order, where a later run may find it: a change whose answer was lost
+  /// and a fall-back after it leave the unit at either.
+  std::vector<int32_t> awayBaudRates;
 };
 
 /// A small per-port note, kept with the program's other per-user settings

@@ -30,13 +30,14 @@ SpeedScope::SpeedScope(Link& link, const UnitInfo& connected)
     // anywhere else has been set or restarted since, and keeps its speed.
     // A run sends a unit on without parity, so one found with it is not
     // where that run left it either.
-    if (noted->awayBaudRate == foundBaudRate_ && !foundEvenParity_) {
+    const std::vector<int32_t>& away = noted->awayBaudRates;
+    if (std::find(away.begin(), away.end(), foundBaudRate_) != away.end() && !foundEvenParity_) {
       link.runtime.out.Print(Sink::kInfo, "-- the unit was left at ", foundBaudRate_,
                              " baud by an earlier run: putting it back to ", noted->baudRate,
                              " baud\r\n");
       foundBaudRate_ = noted->baudRate;
       foundEvenParity_ = noted->evenParity;
-      awayNoted_ = noted->awayBaudRate;
+      awayBaudRates_ = away;
       noted_ = true;
     } else {
       note_.Remove();
@@ -60,14 +61,13 @@ SpeedScope::~SpeedScope() {
 
 void SpeedScope::NoteFoundSpeed(int32_t baudRate, bool connectedUnit) {
   if (!connectedUnit || baudRate == foundBaudRate_) return;
-  if (std::find(awayBaudRates_.begin(), awayBaudRates_.end(), baudRate) == awayBaudRates_.end()) {
-    awayBaudRates_.push_back(baudRate);
-  }
-  // The note names the speed the unit goes to, so it is rewritten for each
-  // new one.
-  if (!movable_ || (noted_ && awayNoted_ == baudRate)) return;
-  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_, baudRate});
-  awayNoted_ = baudRate;
+  const bool known =
+      std::find(awayBaudRates_.begin(), awayBaudRates_.end(), baudRate) != awayBaudRates_.end();
+  if (!known) awayBaudRates_.push_back(baudRate);
+  // The note names every speed the unit was sent to (one whose answer was
+  // lost may have been taken all the same), so it grows with each new one.
+  if (!movable_ || (noted_ && known)) return;
+  note_.Write(connected_, FoundSpeed{foundBaudRate_, foundEvenParity_, awayBaudRates_});
   noted_ = true;
 }
 

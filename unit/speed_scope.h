@@ -51,7 +51,6 @@ class SpeedScope {
   SpeedNote note_;
   bool noted_ = false;                  // the note stands for this run's found speed
   std::vector<int32_t> awayBaudRates_;  // other speeds asked for, in order
-  int32_t awayNoted_ = 0;               // the away speed the note names
 };
 
 }  // namespace kel

@@ -83,7 +83,7 @@ TEST(SpeedScope, ANoteIsNotFollowedForAUnitFoundWithParity) {
   f.Connect(3);
   ASSERT_TRUE(f.port.settings().evenParity);
   SpeedNote note(f.registry, 3);
-  note.Write(f.unit, FoundSpeed{19200, false, 115200});
+  note.Write(f.unit, FoundSpeed{19200, false, {115200}});
   {
     SpeedScope scope(f.link, f.unit);
     f.runtime.restoreLink();
@@ -92,6 +92,37 @@ TEST(SpeedScope, ANoteIsNotFollowedForAUnitFoundWithParity) {
   EXPECT_TRUE(network.connected()->evenParity);
   EXPECT_EQ(f.Console().find("putting it back"), std::string::npos) << f.Console();
   EXPECT_FALSE(note.Read(f.unit).has_value());
+}
+
+// A change whose answer was lost, then a fall-back: the unit may be at
+// either speed. The note names both, and a later run that finds the unit at
+// the first one still puts it back where it was found.
+TEST(SpeedScope, AUnitAtAnySpeedAnEarlierRunSentItToIsPutBack) {
+  ConnectFixture f;
+  sim::SimNetwork& network =
+      f.Serve(3,
+              "[unit kd4]\nplace = connected\ncard = 653\nsoftware = 6.10r57\nmodbus = 10\n"
+              "baud = 9600\n");
+  f.Connect(3);
+  SpeedNote note(f.registry, 3);
+  note.Write(f.unit, FoundSpeed{19200, false, {9600, 115200}});
+  ASSERT_EQ(SpeedNote::Format(f.unit, *note.Read(f.unit)), "19200 9600,115200 N 10 653 0");
+  {
+    SpeedScope scope(f.link, f.unit);
+    f.runtime.restoreLink();
+  }
+  EXPECT_EQ(network.connected()->baudRate, 19200);
+  EXPECT_NE(f.Console().find("-- the unit was left at 9600 baud by an earlier run: putting it "
+                             "back to 19200 baud"),
+            std::string::npos)
+      << f.Console();
+  EXPECT_FALSE(note.Read(f.unit).has_value());
+  // Only the program's own layout is taken: a repeated or the found speed
+  // among the away ones, an empty list or a speed no unit takes is none.
+  for (const char* text : {"19200 9600,9600 N 10 653 0", "19200 19200 N 10 653 0",
+                           "19200  N 10 653 0", "19200 9601 N 10 653 0", "19200 9600, N 10 653 0"}) {
+    EXPECT_FALSE(SpeedNote::Parse(text, f.unit).has_value()) << text;
+  }
 }
 
 }  // namespace
