@@ -73,6 +73,9 @@ power_cycle() {
 
 stop_sim() {
   [ "$sim_pid" -gt 0 ] 2>/dev/null || return 0
+  # A restart the run asked for last (ResetSystem, a Reset on the way out)
+  # has its time before the dump, so that every dump shows the units after it.
+  sleep 1
   kill -TERM "$sim_pid" 2>/dev/null
   wait "$sim_pid" 2>/dev/null
   sim_pid=0
@@ -80,6 +83,7 @@ stop_sim() {
 
 # Starts the program in the background (its pid in $run_pid), output to $1.
 start_run() {
+  rm -f "$1"
   (
     cd "$work/home" || exit 99
     [ -n "$job_text" ] && printf '%b' "$job_text" >job.ini
@@ -153,7 +157,7 @@ stop_in_boot_loader() { # signal power-cycle-first
     violation "a boot loader is not whole: $(grep -rl '^boot-region = broken' "$work/out" | tr '\n' ' ')"
   elif [ "$rc" -ne 0 ]; then
     violation "second run failed ($rc): $(grep -m1 -o "Fatal Error: .*" "$work/second.out" | tr -d '\r')"
-  elif grep -qi "power off and on" "$work/second.out"; then
+  elif grep -qi "power off and on" "$work/second.out" 2>/dev/null; then
     violation "the second run asked for a power cycle"
   elif ! same_units "$work/ref" "$work/out"; then
     violation "second run succeeded, units differ from an uninterrupted run: $(head -c 300 "$work/diff.txt" | tr '\n' ' ')"
@@ -210,7 +214,7 @@ run_job() { # name scenario-text port arguments parameter-file-text
       start_run "$work/second.out"
       local cycled=0
       while kill -0 "$run_pid" 2>/dev/null; do
-        if [ "$cycled" -eq 0 ] && grep -qi "power off and on" "$work/second.out"; then
+        if [ "$cycled" -eq 0 ] && grep -qi "power off and on" "$work/second.out" 2>/dev/null; then
           power_cycle
           cycled=1
         fi
