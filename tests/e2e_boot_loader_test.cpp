@@ -34,9 +34,9 @@ class BootLoaderRun : public ProgramRunFixture {
 
   // The old KT3 on COM3; with the line model its boot loader takes about a
   // second at 115200 baud, long enough to be stopped in.
-  void Serve(const std::string& extra) {
+  void Serve(const std::string& extra, const std::string& unitExtra = "") {
     fs::remove_all(home.File("dump"));
-    StartSim(std::string(kOnComThree) + "\n" + extra + kOldKt3, 3);
+    StartSim(std::string(kOnComThree) + "\n" + extra + kOldKt3 + unitExtra, 3);
   }
 
   // Gives the simulator a control command and waits for its answer.
@@ -131,6 +131,51 @@ TEST_F(BootLoaderRun, ALineLostInTheBootLoaderLeavesTheProgrammerForTheNextRun) 
   EXPECT_TRUE(Has("finishing its update")) << output;
   EXPECT_EQ(State("boot-region"), "whole");
   EXPECT_EQ(State("software"), "6.10r57");
+}
+
+// The copy of the backup fields a refused write-back left on the computer
+// is what the unit's fields are restored from: a later run that rewrites
+// the boot loader puts that copy back, or leaves it where it is, and never
+// drops it unused.
+TEST_F(BootLoaderRun, AKeptCopyOfTheBackupFieldsIsNotDroppedUnused) {
+  UsePrivateCopy();
+  Serve("fault = drop-request command=0x1050 times=8", "backup = fill 0x5A\n");
+  EXPECT_EQ(Run("-y -f -l 3"), 1) << output;
+  const std::string kept =
+      (fs::path(program).parent_path() / "LogFiles" / "BackupFields-648-1.bin").string();
+  ASSERT_EQ(ReadTextFile(kept), std::string(256, '\x5A')) << output;
+  ASSERT_EQ(Run("-y -f -l -w 3"), 0) << output;
+  State("role");
+  const std::string fields = ReadTextFile(home.File("dump") + "/com3/kt3/backup.bin");
+  EXPECT_TRUE(fields == std::string(256, '\x5A') || fs::exists(kept))
+      << "the unit's fields are lost and so is the copy";
+}
+
+// A copy kept for one unit is never written into another: two units of
+// the same card and serial number (serial numbers not yet given) get their
+// own fields back after a rerun finishes a killed boot-loader write.
+TEST_F(BootLoaderRun, AnotherUnitsKeptCopyIsNotWrittenBack) {
+  UsePrivateCopy();
+  Serve("fault = drop-request command=0x1050 times=8", "backup = fill 0x11\n");
+  EXPECT_EQ(Run("-y -f -l 3"), 1) << output;
+  StopSim();
+  Serve("line-model = yes", "backup = fill 0x22\n");
+  RunAndSignal("-y -f -l 3", 200, SIGKILL, "", "", kBootLoaderWrite);
+  ASSERT_EQ(Run("-y -f -r 921600 3"), 0) << output;
+  State("role");
+  EXPECT_EQ(ReadTextFile(home.File("dump") + "/com3/kt3/backup.bin"), std::string(256, '\x22'))
+      << output;
+}
+
+// Killed during the programmer's download, the run leaves the unit in its
+// boot loader, which answers the next run at once: no power cycle is asked
+// for (nor a minute spent waiting for one).
+TEST_F(BootLoaderRun, AUnitLeftInItsBootLoaderIsNotPowerCycled) {
+  Serve("line-model = yes");
+  RunAndSignal("-y -f -l 3", 100, SIGKILL, "", "", "Downloading programmer...");
+  ASSERT_EQ(Run("-y -f -l -r 921600 3"), 0) << output;
+  EXPECT_FALSE(Has("power off and on")) << output;
+  EXPECT_EQ(State("boot-region"), "whole");
 }
 
 }  // namespace

@@ -131,7 +131,10 @@ class ProgramRunFixture : public ::testing::Test {
     // The script's own process becomes the program (exec), so its pid is
     // the program's whoever it runs as.
     const std::string script = home.File("run.sh");
+    // An earlier run's output and pid must not pass for this one's.
     std::filesystem::remove(code);
+    std::filesystem::remove(out);
+    std::filesystem::remove(pid);
     if (!WriteTextFile(script, "cd " + Quoted(home.path()) + " || exit 99\necho $$ >" +
                                    Quoted(pid) + "\nexec " + Command(arguments, environment) +
                                    "\n")) {
@@ -152,6 +155,9 @@ class ProgramRunFixture : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    for (int waited = 0; ReadTextFile(pid).empty() && waited < 10000; waited += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     const std::string target = std::to_string(std::atoi(ReadTextFile(pid).c_str()));
     const std::string stop = "kill -" + std::to_string(signal) + " " + target + "; while [ ! -s " +
                              Quoted(code) + " ]; do sleep 0.05; done";
