@@ -19,6 +19,7 @@
 #include "unit/programmer_probe.h"
 #include "unit/rpc_identification.h"
 #include "unit/speed_scope.h"
+#include "unit/unit_left.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
 #include "unit/unit_probe.h"
@@ -83,6 +84,29 @@ void ProgramBlankChip(Runtime& rt, Link& link, UnitInfo& unit) {
   if (link.port.OpenPort()) CheckUnitId(link, unit);
 }
 
+// How long a restarted unit is looked for before the run gives up.
+constexpr uint32_t kFindAgainMs = 10000;
+
+// A unit found running a programmer an earlier run left running: with a
+// whole boot loader it is restarted and found again, and says itself who it
+// is; with its boot loader cut short it stays (the update is finished
+// through the programmer). Without the earlier run's note nothing tells
+// which, and the run ends.
+void RestartIfBootLoaderWhole(Runtime& rt, Link& link, UnitInfo& unit) {
+  const std::optional<NotedProgrammer> noted = NoteOfProgrammer(link);
+  if (!noted) RefuseUnnotedProgrammer(link);
+  if (noted->bootLoader == NotedProgrammer::BootLoader::kUnderWay) return;
+  rt.out.Print(Sink::kInfo, kRestartingLeftProgrammerLine);
+  RestartProgrammerLeftRunning(link);
+  const uint32_t start = rt.clock.Ticks();
+  while (rt.clock.Ticks() - start < kFindAgainMs) {
+    rt.clock.Sleep(kLeftProgrammerRestartMs);
+    unit = UnitInfo{};
+    if (CheckUnitId(link, unit)) return;
+  }
+  rt.FatalError(kCannotConnect);
+}
+
 // The folder a file path lies in; empty for a bare name or none.
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of(PathSeparator());
@@ -123,10 +147,11 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
     if (!rt.options.manufacturingMode) rt.FatalError("Cannot update this unit (blank mcu)");
     ProgramBlankChip(rt, link, unit);
   }
+  if (unit.connectionMode == modeFlashProgrammer) RestartIfBootLoaderWhole(rt, link, unit);
   if (unit.connectionMode == modeFlashProgrammer) {
-    // An update cut short left the unit running its flash programmer: only
-    // an update can finish with it, and nothing may restart it before.
-    if (!NoteOfProgrammer(link)) RefuseUnnotedProgrammer(link);
+    // An update cut short in the middle of the boot loader left the unit
+    // running its flash programmer: only an update can finish with it, and
+    // nothing may restart it before.
     if (job != Job::kUpdate && job != Job::kManufacturingUpdate) {
       rt.out.Print(Sink::kInfo, kProgrammerRunningLine);
       rt.FatalError(kProgrammerRunningMessage);

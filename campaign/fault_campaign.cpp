@@ -85,31 +85,33 @@ std::string SpeedChanged(sim::SimNetwork& network, const std::map<std::string, i
   return "";
 }
 
-// The units whose boot region holds no whole boot loader, and of those the
-// ones that no longer run the programmer that could finish it.
-std::string BrokenBootLoaders(sim::SimNetwork& network, bool restartedOnly) {
+// The units whose boot region holds no whole boot loader, but for those
+// that still run the programmer that can finish it (with `pending`) and
+// those that lost it to a fault of their own: a restart by themselves (a
+// watchdog, a brown-out) or their power going, in the middle of the write,
+// which no program can keep a boot loader whole through. Those are noted
+// in `lostToFaults`.
+std::string BrokenBootLoaders(sim::SimNetwork& network, bool pending, bool& lostToFaults) {
   std::string names;
   for (sim::SimUnit* unit : network.AllUnits()) {
     if (sim::ReadBootRegion(*unit).state != sim::BootRegionState::kBroken) continue;
-    if (restartedOnly && unit->role == sim::SimRole::kProgrammer) continue;
+    if (pending && unit->role == sim::SimRole::kProgrammer) continue;
+    if (unit->bootLoaderLost && unit->bootLoaderLostBy == sim::RestartCause::kFault) {
+      lostToFaults = true;
+      continue;
+    }
     names += (names.empty() ? "" : ", ") + unit->name;
   }
   return names;
 }
 
-// Marks `r` when a unit's boot loader is broken: a violation, except where
-// the run's own faults cut the power in the middle of a boot-loader write,
-// or restarted the unit there by itself (a watchdog, a brown-out): no
-// program can keep a boot loader whole through that.
-void CheckBootLoaders(sim::SimNetwork& network, const RunFaults& faults, bool restartedOnly,
-                      const char* when, RunResult& r) {
-  const std::string broken = BrokenBootLoaders(network, restartedOnly);
+// Marks `r` when a unit's boot loader is broken by anything but a fault of
+// its own: a violation.
+void CheckBootLoaders(sim::SimNetwork& network, bool pending, const char* when, RunResult& r) {
+  bool lostToFaults = false;
+  const std::string broken = BrokenBootLoaders(network, pending, lostToFaults);
+  if (lostToFaults) r.powerLossInBootLoader = true;
   if (broken.empty()) return;
-  if (faults.rule.find("power-loss") != std::string::npos ||
-      faults.rule.find("restart") != std::string::npos) {
-    r.powerLossInBootLoader = true;
-    return;
-  }
   r.bootLoaderBroken = true;
   r.outcome = Outcome::kViolation;
   r.why = std::string(when) + ": the boot loader of " + broken + " is not whole";
@@ -204,7 +206,7 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
   r.faults += w.corrupted();
   // A boot loader still being written counts only once its unit no longer
   // runs the programmer that can finish it.
-  CheckBootLoaders(w.network, faults, r.outcome != Outcome::kSuccess, "after the run", r);
+  CheckBootLoaders(w.network, r.outcome != Outcome::kSuccess, "after the run", r);
   if (r.outcome == Outcome::kViolation || (showFailure && r.outcome != Outcome::kSuccess)) {
     PrintViolation(w, scenario, faults, r);
   }
@@ -232,7 +234,9 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
       rerun.outcome = Outcome::kViolation;
       rerun.why = "a unit left in its RAM programmer, and no request for a power cycle";
       rerun.cause = rerun.why;
-    } else if (const std::string broken = BrokenBootLoaders(w.network, false); !broken.empty()) {
+    } else if (bool lost = false;
+               !BrokenBootLoaders(w.network, false, lost).empty()) {
+      const std::string broken = BrokenBootLoaders(w.network, false, lost);
       rerun.outcome = Outcome::kViolation;
       rerun.bootLoaderBroken = true;
       rerun.why = "a power cycle asked for while the boot loader of " + broken + " is not whole";
@@ -244,7 +248,7 @@ RunResult RunOnce(const UpdateScenario& scenario, const RunFaults& faults,
     }
   }
   if (rerun.outcome != Outcome::kViolation) {
-    CheckBootLoaders(w.network, faults, false, "after the rerun", rerun);
+    CheckBootLoaders(w.network, false, "after the rerun", rerun);
   }
   r.bootLoaderBroken = rerun.bootLoaderBroken;
   r.powerLossInBootLoader = r.powerLossInBootLoader || rerun.powerLossInBootLoader;

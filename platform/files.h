@@ -140,5 +140,10 @@ bool ReplaceFile(const std::string& from, const std::string& to);
 /// True when a regular file (not a link, device or folder) stands at
 /// `path` and was last written at least `seconds` ago.
 bool RegularFileUntouchedFor(const std::string& path, int64_t seconds);
+/// True when a regular file (not a link) stands at `path` that is this
+/// user's and that no other user may read or write (POSIX: owned by the
+/// effective user, no group or other permission bits). On Windows, where
+/// files take their folder's access, any regular file that is no link.
+bool IsPrivateFile(const std::string& path);
 
 }  // namespace kel

@@ -119,6 +119,7 @@ bool InstallBootLoader(SimUnit& unit, uint8_t version, uint8_t release,
   for (const ImageRecord& r : image) unit.flash.Write(r.address, r.data);
   // The boot loader the tool names is the one the unit has now.
   unit.bootRegionTouched = false;
+  unit.bootLoaderLost = false;
   unit.bootLoaderVersion = version;
   unit.bootLoaderRelease = release;
   unit.bootFlags = kNoSoftwareFlag;

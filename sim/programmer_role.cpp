@@ -182,7 +182,11 @@ uint8_t ProgramFlash(SimUnit& unit, uint32_t address, const uint8_t* data, size_
       NoteWrite(unit, sector.first, sector.last);
     }
   });
-  unit.flash.Write(address, data, count);
+  // Programming only clears bits: bytes written again without an erase
+  // keep what both writes left (the same data rewritten stays as it was).
+  std::vector<uint8_t> programmed = unit.flash.Read(address, count);
+  for (size_t i = 0; i < count; ++i) programmed[i] &= data[i];
+  unit.flash.Write(address, programmed);
   NoteWrite(unit, address, last);
   return 0;
 }

@@ -170,6 +170,14 @@ void PtyServer::WatchClose(Port& port) {
   const bool closedNow = port.farEndOpen && !open;
   port.farEndOpen = open;
   if (!closedNow || port.pty->ResetAfterClose()) return;
+  // The slave could not be opened: a program may have opened it again in
+  // the meantime (exclusively, as the updater does), and then it is left
+  // alone. Only while nobody has it open is it taken for one that a killed
+  // program left exclusive.
+  if (port.pty->FarEndOpen()) {
+    port.farEndOpen = true;
+    return;
+  }
   // An ordinary user cannot clear an exclusive slave that a killed program
   // left behind; a fresh terminal behind the same links is what the next
   // program then opens, as a serial device would be after its last close.

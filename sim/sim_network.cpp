@@ -97,7 +97,7 @@ void SimNetwork::PowerCycle(uint32_t now) {
     // The boot loader comes up first and listens a moment for a program
     // that waits for it, then starts the software.
     const bool listens = u->startRole == SimRole::kApplication && u->connected;
-    StartRestart(*u, now, listens ? SimRole::kBootLoader : u->startRole);
+    StartRestart(*u, now, listens ? SimRole::kBootLoader : u->startRole, RestartCause::kPowerCycle);
     u->bootWindowUntil = listens ? now + u->restartMs + kPowerOnListenMs : 0;
   }
   ctsLowUntilUs_ = 0;
@@ -369,8 +369,9 @@ void SimNetwork::AfterRequest(SimUnit& unit, SimRole roleBefore, uint32_t replyD
   }
 }
 
-void SimNetwork::StartRestart(SimUnit& unit, uint32_t at, SimRole role) {
+void SimNetwork::StartRestart(SimUnit& unit, uint32_t at, SimRole role, RestartCause cause) {
   ReleaseHeldOf(unit);
+  unit.restartCause = cause;
   unit.restartRequested = false;
   unit.restarting = true;
   unit.restartRole = role;
@@ -382,6 +383,10 @@ void SimNetwork::FinishRestart(SimUnit& unit) {
   // The chip starts a boot loader only when its boot region holds a whole
   // one; else its ROM loader runs, whatever the flash holds above it.
   if (!TakeOnBootRegion(unit)) {
+    if (!unit.bootLoaderLost) {
+      unit.bootLoaderLost = true;
+      unit.bootLoaderLostBy = unit.restartCause;
+    }
     unit.restartRole = SimRole::kBlankChip;
     unit.bootWindowUntil = 0;
   }

@@ -177,7 +177,8 @@ class SimNetwork {
   void ReleaseHeld(HeldReply& held);
   void ReleaseHeldOf(SimUnit& unit);
   void AfterRequest(SimUnit& unit, SimRole roleBefore, uint32_t replyDone);
-  void StartRestart(SimUnit& unit, uint32_t at, SimRole role);
+  void StartRestart(SimUnit& unit, uint32_t at, SimRole role,
+                    RestartCause cause = RestartCause::kRequest);
   void FinishRestart(SimUnit& unit);
   void Lost(const uint8_t* data, size_t length, const SerialConfig& line, uint32_t now,
             const std::string& why, uint64_t request = 0);

@@ -133,7 +133,8 @@ void SimNetwork::Receive(SimUnit& unit, Request request, TranscriptEntry in) {
         return;
       case FaultKind::kRestart:
         StartRestart(unit, ToTick(request.arrivalUs),
-                     f.value == 1 ? SimRole::kBootLoader : SimRole::kApplication);
+                     f.value == 1 ? SimRole::kBootLoader : SimRole::kApplication,
+                     RestartCause::kFault);
         return;
       case FaultKind::kSilence:
         unit.silentUntilUs = request.arrivalUs + uint64_t{FaultValue(f, kDefaultSilenceMs)} * 1000;
@@ -189,11 +190,12 @@ void SimNetwork::Process(SimUnit& unit, const Request& request, const std::vecto
   if (powerLoss || !handled || (restartAfter && handled)) {
     unit.inbox.Finish(id, done);
     // Power lost while acting: what was done stays, the reply never comes.
-    if (powerLoss) StartRestart(unit, ToTick(done), SimRole::kApplication);
+    if (powerLoss) StartRestart(unit, ToTick(done), SimRole::kApplication, RestartCause::kFault);
     // Restarted once the work was done, before the reply went out.
     if (restartAfter && !powerLoss && handled) {
       StartRestart(unit, ToTick(done),
-                   restartAfter->value == 1 ? SimRole::kBootLoader : SimRole::kApplication);
+                   restartAfter->value == 1 ? SimRole::kBootLoader : SimRole::kApplication,
+                   RestartCause::kFault);
     }
     return;
   }

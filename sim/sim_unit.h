@@ -24,6 +24,13 @@ enum class SimRole : uint8_t {
   kBlankChip,    ///< a blank LPC chip's ISP ROM (text handshake)
 };
 
+/// What set off a unit's restart.
+enum class RestartCause : uint8_t {
+  kRequest,     ///< a request the unit was sent (Reset, ResetSystem, GotoBootLoader, ...)
+  kFault,       ///< a planned fault: the unit restarted by itself, or lost its power
+  kPowerCycle,  ///< switched off and on from outside (the control channel, a test)
+};
+
 /// How the unit drives CTS once the port is open.
 enum class CtsBehaviour : uint8_t {
   kLow,         ///< never raised
@@ -100,6 +107,7 @@ struct SimUnit {
   /// switches role, line speed and applies pending update files.
   bool restartRequested = false;
   SimRole restartRole = SimRole::kApplication;
+  RestartCause restartCause = RestartCause::kRequest;
   /// ResetSystem: every unit on the network restarts into its software.
   bool networkRestartRequested = false;
   bool restarting = false;  ///< silent until `restartDoneAt`
@@ -127,6 +135,11 @@ struct SimUnit {
   /// control channel gave the unit a boot loader): from then on its
   /// contents decide whether the chip starts a boot loader at all.
   bool bootRegionTouched = false;
+  /// Set at the restart that first found the boot region without a whole
+  /// boot loader: what set that restart off (a test tells a unit a program
+  /// bricked from one that lost its power in the middle of the write).
+  bool bootLoaderLost = false;
+  RestartCause bootLoaderLostBy = RestartCause::kRequest;
   FlashSession flashSession;  ///< the running programmer's state; cleared by a restart
   FileStore files;
   SimRam ram;                 ///< bytes written to RAM by write memory

@@ -66,6 +66,19 @@ class BootLoaderRun : public ProgramRunFixture {
 
   bool dumped_ = false;
 
+  // The one copy of backup fields in the program's LogFiles whose name
+  // starts with `prefix`, or "" when there is not exactly one.
+  std::string KeptCopy(const std::string& prefix) {
+    std::string found;
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(program).parent_path() / "LogFiles")) {
+      if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
+      found = entry.path().string();
+      ++count;
+    }
+    return count == 1 ? found : std::string();
+  }
+
   size_t Count(const std::string& text) const {
     size_t n = 0;
     for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1))
@@ -115,6 +128,22 @@ TEST_F(BootLoaderRun, AKilledRunsUpdateIsFinishedThroughItsProgrammer) {
   EXPECT_EQ(State("role"), "application");
 }
 
+// Killed while the software is written, with the boot loader whole: the
+// next run restarts the programmer left running, and the unit, back in its
+// boot loader, says itself who it is; the update then goes as any other.
+TEST_F(BootLoaderRun, AProgrammerLeftWithAWholeBootLoaderIsRestartedFirst) {
+  Serve("line-model = yes");
+  RunAndSignal("-y -f -r 921600 3", 300, SIGKILL, "", "", "Updating Ponderix software");
+  ASSERT_EQ(Run("-y -f -r 921600 3"), 0) << output;
+  EXPECT_TRUE(Has("-- the unit was left running its flash programmer by an earlier run: "
+                  "restarting it\r\n"))
+      << output;
+  EXPECT_FALSE(Has("finishing its update")) << output;
+  EXPECT_FALSE(Has("power off and on")) << output;
+  EXPECT_EQ(State("software"), "6.10r57");
+  EXPECT_EQ(State("boot-region"), "scenario");
+}
+
 // The line goes in the middle of the boot loader: it is sent whole once
 // more, then the run gives up saying not to switch the unit off, and does
 // not restart it. With the cable back, the next run finishes the update.
@@ -125,7 +154,9 @@ TEST_F(BootLoaderRun, ALineLostInTheBootLoaderLeavesTheProgrammerForTheNextRun) 
   EXPECT_TRUE(Has("The boot loader could not be written completely. Do not switch the unit off: "
                   "run KelUpdater again to finish the update.\r\n"))
       << output;
-  EXPECT_TRUE(Has("Fatal Error: Unable to write new software\r\n")) << output;
+  EXPECT_TRUE(Has("Fatal Error: Unable to write new boot loader: do not switch the unit off, run "
+                  "KelUpdater again\r\n"))
+      << output;
   EXPECT_EQ(Command("plug COM3"), "ok plug COM3\n");
   ASSERT_EQ(Run("-y -f 3"), 0) << output;
   EXPECT_TRUE(Has("finishing its update")) << output;
@@ -141,8 +172,7 @@ TEST_F(BootLoaderRun, AKeptCopyOfTheBackupFieldsIsNotDroppedUnused) {
   UsePrivateCopy();
   Serve("fault = drop-request command=0x1050 times=8", "backup = fill 0x5A\n");
   EXPECT_EQ(Run("-y -f -l 3"), 1) << output;
-  const std::string kept =
-      (fs::path(program).parent_path() / "LogFiles" / "BackupFields-648-1.bin").string();
+  const std::string kept = KeptCopy("BackupFields-648-1-");
   ASSERT_EQ(ReadTextFile(kept), std::string(256, '\x5A')) << output;
   ASSERT_EQ(Run("-y -f -l -w 3"), 0) << output;
   State("role");

@@ -16,6 +16,7 @@ constexpr char kNoteKey[] = "SOFTWARE\\Arkwend\\Ponderix\\ProgrammerCOM";
 // The first word of every note; a note of another layout is not taken.
 constexpr char kLayout[] = "P1";
 constexpr size_t kFields = 20;
+constexpr size_t kLongestCopyName = 96;
 
 // The note's numbers, in order, with the range each must lie in.
 struct Field {
@@ -42,7 +43,7 @@ constexpr Field kRanges[kFields] = {
     {0, 255},                    // Modbus address
     {0, 2},                      // boot loader: done, due, under way
     {0, 1},                      // software due
-    {0, 1},                      // reserved, 0
+    {-1, 65535},                 // backup fields' check, -1 for none
 };
 
 // A programmer runs at one of the speeds a unit can be moved to, or at the
@@ -63,14 +64,14 @@ ProgrammerNote::ProgrammerNote(Registry& registry, int portNumber)
 std::string ProgrammerNote::Format(const NotedProgrammer& noted) {
   const UnitInfo& u = noted.unit;
   char text[200];
-  std::snprintf(text, sizeof text, "%s %ld %u %u %u %u %u %ld %d %u %d %d %u %u %d %u %d %u %d %d 0",
+  std::snprintf(text, sizeof text, "%s %ld %u %u %u %u %u %ld %d %u %d %d %u %u %d %u %d %u %d %d %ld",
                 kLayout, static_cast<long>(noted.baudRate), noted.jigAddress, u.cardNumber,
                 u.circuitCode, u.cardSuffixLetter, u.cardSuffixNumber,
                 static_cast<long>(u.serialNumber), u.mcuType, u.unitType, u.bootLoaderVersion,
                 u.bootLoaderRelease, u.bootFlags, u.unitFlags, u.softwareVersion,
                 u.softwareRelease, u.buildIncrement, u.modbusAddress, static_cast<int>(noted.bootLoader),
-                noted.softwareDue ? 1 : 0);
-  return text;
+                noted.softwareDue ? 1 : 0, static_cast<long>(noted.backupCheck));
+  return std::string(text) + " " + (noted.keptCopy.empty() ? "-" : noted.keptCopy);
 }
 
 std::optional<NotedProgrammer> ProgrammerNote::Parse(const std::string& text) {
@@ -94,7 +95,17 @@ std::optional<NotedProgrammer> ProgrammerNote::Parse(const std::string& text) {
       ++at;
     }
   }
-  if (at != text.size() || !KnownSpeed(values[0]) || values[19] != 0) return std::nullopt;
+  // Last the kept copy's name: letters, digits, '.', '-' and '_' only (it is
+  // a file name in the record folder), or "-" for none.
+  if (at >= text.size() || text[at] != ' ') return std::nullopt;
+  const std::string copy = text.substr(at + 1);
+  if (copy.empty() || copy.size() > kLongestCopyName) return std::nullopt;
+  for (const char c : copy) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                       c == '.' || c == '-' || c == '_';
+    if (!plain) return std::nullopt;
+  }
+  if (!KnownSpeed(values[0]) || (copy[0] == '.')) return std::nullopt;
   NotedProgrammer noted;
   UnitInfo& u = noted.unit;
   noted.baudRate = static_cast<int32_t>(values[0]);
@@ -116,6 +127,10 @@ std::optional<NotedProgrammer> ProgrammerNote::Parse(const std::string& text) {
   u.modbusAddress = static_cast<uint8_t>(values[16]);
   noted.bootLoader = static_cast<NotedProgrammer::BootLoader>(values[17]);
   noted.softwareDue = values[18] != 0;
+  noted.backupCheck = static_cast<int32_t>(values[19]);
+  if (copy != "-") noted.keptCopy = copy;
+  // Numbers written otherwise (leading zeros, "-0") are not this program's.
+  if (Format(noted) != text) return std::nullopt;
   return noted;
 }
 

@@ -30,6 +30,13 @@ struct NotedProgrammer {
   BootLoader bootLoader = BootLoader::kDone;
   /// The software was due, or under way.
   bool softwareDue = false;
+  /// The CRC-16 of the unit's backup fields as read before its boot loader
+  /// was written, or -1: a later run that finds the fields there tells by it
+  /// that the programmer runs in the noted unit.
+  int32_t backupCheck = -1;
+  /// The file the backup fields were kept in for that write (a name in the
+  /// run's record folder), or empty.
+  std::string keptCopy;
 };
 
 /// One such note per port, kept with the program's other per-user settings

@@ -22,6 +22,8 @@ NotedProgrammer SampleNote() {
   noted.jigAddress = 60;
   noted.bootLoader = NotedProgrammer::BootLoader::kUnderWay;
   noted.softwareDue = true;
+  noted.backupCheck = 0xBEEF;
+  noted.keptCopy = "BackupFields-653--7-a1B2c3.bin";
   return noted;
 }
 
@@ -35,10 +37,13 @@ TEST(ProgrammerNote, ReadsOnlyWhatItWrites) {
   EXPECT_EQ(back->unit.serialNumber, -7);
   EXPECT_EQ(back->bootLoader, NotedProgrammer::BootLoader::kUnderWay);
   EXPECT_EQ(back->jigAddress, 60);
+  EXPECT_EQ(back->keptCopy, "BackupFields-653--7-a1B2c3.bin");
+  EXPECT_EQ(back->backupCheck, 0xBEEF);
 
   for (const std::string& bad :
-       {std::string(), text.substr(0, text.size() - 2), text + " 0", "P2" + text.substr(2),
-        text.substr(0, 3) + "921601" + text.substr(9), text + "\n"}) {
+       {std::string(), text.substr(0, 24), text + " 0", "P2" + text.substr(2),
+        text.substr(0, 3) + "921601" + text.substr(9), text + "\n",
+        text.substr(0, text.rfind(' ')) + " ../x.bin", text.substr(0, 3) + "0" + text.substr(3)}) {
     EXPECT_FALSE(ProgrammerNote::Parse(bad).has_value()) << bad;
   }
 }

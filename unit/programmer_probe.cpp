@@ -63,9 +63,9 @@ bool FindProgrammerLeftRunning(Link& link, UnitInfo& unit, std::optional<NotedPr
     SaveConnection(link);
     unit.connectionMode = modeFlashProgrammer;
     unit.unitAddress = link.state.bootLoaderAddress;
-    rt.options.unitId = link.state.bootLoaderAddress;
     rt.out.Print(Sink::kDebug, "-- found unit (flash programmer)\r\n");
     if (noted) TakeNotedIdentity(unit, *noted);
+    rt.options.unitId = unit.unitAddress;
     return true;
   }
   return false;
@@ -88,6 +88,10 @@ void TakeNotedIdentity(UnitInfo& unit, const NotedProgrammer& noted) {
   unit.softwareRelease = from.softwareRelease;
   unit.buildIncrement = from.buildIncrement;
   unit.modbusAddress = from.modbusAddress;
+  unit.identityNoted = true;
+  // Requests to the programmer go to the boot-loader address whatever this
+  // says; after the restart the unit's software answers at its own.
+  if (from.modbusAddress != 0) unit.unitAddress = from.modbusAddress;
 }
 
 void RefuseUnnotedProgrammer(Link& link) {

@@ -13,6 +13,11 @@ namespace kel {
 /// cannot finish the update through it.
 inline constexpr char kProgrammerRunningMessage[] =
     "The unit is running its flash programmer (update cut short)";
+/// Said when a programmer left running in a unit whose boot loader is
+/// whole is restarted, and how long its restart is given.
+inline constexpr char kRestartingLeftProgrammerLine[] =
+    "-- the unit was left running its flash programmer by an earlier run: restarting it\r\n";
+inline constexpr uint32_t kLeftProgrammerRestartMs = 1000;
 
 /// True when a flash programmer answers at the boot-loader address at
 /// `baudRate` (GetProgrammerVersion, two quick tries, no trace); the link is

@@ -13,6 +13,7 @@
 #include "unit/programmer_note.h"
 #include "unit/programmer_probe.h"
 #include "unit/rpc_proxy.h"
+#include "unit/unit_left.h"
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
 #include "unit/update_acceptance.h"
@@ -168,46 +169,57 @@ bool SearchProxyUnit(Link& link, UnitInfo& connected,
   const uint8_t jig = connected.unitAddress;
   if (!OpenKelUpdaterProxy(link, jig)) return false;
   ProxySearchResult behind;
-  if (!SearchKelUpdaterProxy(link, jig, behind)) {
-    CloseKelUpdaterProxy(link, jig);
-    return false;
-  }
-
-  TurnProxyOn(link, jig, behind.portNumber, static_cast<int32_t>(behind.baudRate),
-              behind.unitAddress);
-  SetReceiveTimeout(link, kNormalTimeoutMs);
-
   UnitInfo target;
-  target.unitAddress = behind.unitAddress;
   bool inProgrammer = false;
-  if (behind.bootLoader) {
+  for (int pass = 0;; ++pass) {
+    if (!SearchKelUpdaterProxy(link, jig, behind)) {
+      CloseKelUpdaterProxy(link, jig);
+      return false;
+    }
+    TurnProxyOn(link, jig, behind.portNumber, static_cast<int32_t>(behind.baudRate),
+                behind.unitAddress);
+    SetReceiveTimeout(link, kNormalTimeoutMs);
+    target = UnitInfo{};
+    target.unitAddress = behind.unitAddress;
+    if (!behind.bootLoader) {
+      target.connectionMode = modeApplication;
+      out.Print(Sink::kDebug, "-- found unit ID = ", Hex(behind.unitAddress, 2), "\r\n");
+      break;
+    }
     target.connectionMode = modePonderixBootLoader;
     out.Print(Sink::kDebug, "-- found unit (boot loader)\r\n");
+    if (ReadUnitInfo(link, target)) break;
     // The jig cannot tell the boot loader from a flash programmer that an
-    // interrupted update left running in RAM. A programmer answers its own
-    // calls: the unit it runs in is the one the port's note names, and the
-    // update is finished through it (a power cycle could leave a boot
-    // loader cut short unable to start). Neither answering, the unit is met
-    // as a directly connected one that does not: the operator is asked to
-    // switch it off and on, and its boot loader is waited for through the jig.
-    if (!ReadUnitInfo(link, target)) {
-      if (ProgrammerAnswers(link, static_cast<int32_t>(behind.baudRate), target)) {
-        const std::optional<NotedProgrammer> noted = NoteOfProgrammer(link);
-        if (!noted) RefuseUnnotedProgrammer(link);
-        out.Print(Sink::kDebug, "-- found unit (flash programmer)\r\n");
-        TakeNotedIdentity(target, *noted);
-        target.connectionMode = modeFlashProgrammer;
-        target.unitAddress = link.state.bootLoaderAddress;
-        SaveConnection(link);
-        inProgrammer = true;
-      } else {
-        out.Print(Sink::kDebug, "-- no boot loader answers (a flash programmer left running?)\r\n");
-        target.connectionMode = modeUnknown;
-      }
+    // interrupted update left running in RAM. Neither answering, the unit
+    // is met as a directly connected one that does not: the operator is
+    // asked to switch it off and on, and its boot loader is waited for
+    // through the jig.
+    if (!ProgrammerAnswers(link, static_cast<int32_t>(behind.baudRate), target)) {
+      out.Print(Sink::kDebug, "-- no boot loader answers (a flash programmer left running?)\r\n");
+      target.connectionMode = modeUnknown;
+      break;
     }
-  } else {
-    target.connectionMode = modeApplication;
-    out.Print(Sink::kDebug, "-- found unit ID = ", Hex(behind.unitAddress, 2), "\r\n");
+    // A programmer answers: the unit it runs in is the one the port's note
+    // names. With its boot loader whole it is restarted, and says itself
+    // who it is; with the boot loader cut short the update is finished
+    // through it (a power cycle would leave that boot loader unable to
+    // start).
+    const std::optional<NotedProgrammer> noted = NoteOfProgrammer(link);
+    if (!noted) RefuseUnnotedProgrammer(link);
+    out.Print(Sink::kDebug, "-- found unit (flash programmer)\r\n");
+    if (noted->bootLoader == NotedProgrammer::BootLoader::kUnderWay || pass > 0) {
+      target.connectionMode = modeFlashProgrammer;
+      TakeNotedIdentity(target, *noted);
+      rt.options.unitId = target.unitAddress;
+      SaveConnection(link);
+      inProgrammer = true;
+      break;
+    }
+    out.Print(Sink::kInfo, kRestartingLeftProgrammerLine);
+    RestartProgrammerLeftRunning(link);
+    TurnProxyOff(link);
+    SaveConnection(link);
+    rt.clock.Sleep(kLeftProgrammerRestartMs);
   }
   if (!inProgrammer && NoteOfProgrammer(link)) {
     // The unit behind the jig answers in its software or boot loader: the

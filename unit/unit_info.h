@@ -82,6 +82,11 @@ struct UnitInfo {
   /// Set when this run wrote the software into the MCU's flash directly:
   /// what the unit reports after its restart is then checked against it.
   bool softwareWritten = false;
+  /// The identity (serial number, card suffix, Modbus address, ...) comes
+  /// from the note of the run that left the unit running its programmer,
+  /// which took it from the unit's software: reports and records show it
+  /// as they would the software's own.
+  bool identityNoted = false;
 };
 
 }  // namespace kel

@@ -24,7 +24,7 @@ char SuffixLetter(uint8_t letter) {
 
 void PrintUnitInfo(Output& out, const UnitInfo& unit, bool shortReport) {
   const bool h8s2145 = unit.mcuType == mcuH8S2145;
-  const bool application = unit.connectionMode == modeApplication;
+  const bool application = unit.connectionMode == modeApplication || unit.identityNoted;
 
   out.Print(Sink::kQuiet, "   Unit Type       : ", CardName(unit.cardNumber), "\r\n");
   if (h8s2145) {

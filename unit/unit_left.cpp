@@ -30,6 +30,12 @@ void UnitRestarted(Link& link) {
   ProgrammerNote(link.runtime.registry, link.port.settings().portNumber).Remove();
 }
 
+bool RestartProgrammerLeftRunning(Link& link) {
+  link.state.unitLeftIn = modeFlashProgrammer;
+  link.state.bootRegionIncomplete = false;
+  return RestartUnitLeftOut(link);
+}
+
 bool RestartUnitLeftOut(Link& link) {
   LinkState& state = link.state;
   if (state.unitLeftIn == modeUnknown) return true;

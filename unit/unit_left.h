@@ -9,6 +9,12 @@ namespace kel {
 /// to restart, and the port's programmer note goes.
 void UnitRestarted(Link& link);
 
+/// A programmer an earlier run left running in a unit whose boot loader is
+/// whole is restarted (ResetProgrammer, then Reset), as the way out of that
+/// run would have done, so that the unit answers in its software or boot
+/// loader and says itself who it is. True once restarted.
+bool RestartProgrammerLeftRunning(Link& link);
+
 /// The way out of a run: restarts the unit that the run left in its boot
 /// loader or flash programmer (LinkState::unitLeftIn), so that the next run
 /// finds it in its software or boot loader without a power cycle. A

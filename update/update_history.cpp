@@ -38,7 +38,7 @@ char SuffixLetter(uint8_t letter) {
 std::string CardText(const UnitInfo& unit) {
   if (unit.mcuType == mcuH8S2145) return std::to_string(unit.cardNumber);
   std::string card = "c" + std::to_string(unit.cardNumber) + "r" + std::to_string(unit.circuitCode);
-  if (unit.connectionMode == modeApplication) {
+  if (unit.connectionMode == modeApplication || unit.identityNoted) {
     card += SuffixLetter(unit.cardSuffixLetter) + std::to_string(unit.cardSuffixNumber);
   }
   return card;
@@ -115,8 +115,9 @@ void UpdateHistory::Begin(const UnitInfo& unit) {
   const bool known = unit.cardNumber != 0 || unit.softwareVersion != 0;
   unitType_ = known ? CardName(unit.cardNumber) : std::string();
   card_ = known ? CardText(unit) : std::string();
-  serial_ = known && unit.connectionMode == modeApplication ? std::to_string(unit.serialNumber)
-                                                            : std::string();
+  serial_ = known && (unit.connectionMode == modeApplication || unit.identityNoted)
+                ? std::to_string(unit.serialNumber)
+                : std::string();
   softwareBefore_ = known ? SoftwareText(unit) : std::string();
   bootLoaderBefore_ =
       known ? BootLoaderText(unit.bootLoaderVersion, unit.bootLoaderRelease) : std::string();

@@ -29,6 +29,16 @@ void UpdateNote::Adopt(Link& link, const NotedProgrammer& noted) {
   noted_.baudRate = link.port.settings().baudRate;
 }
 
+void UpdateNote::BackupFieldsRead(uint16_t check) {
+  noted_.backupCheck = check;
+  Write();
+}
+
+void UpdateNote::BackupFieldsKept(const std::string& name) {
+  noted_.keptCopy = name;
+  Write();
+}
+
 void UpdateNote::BootLoaderUnderWay() {
   noted_.bootLoader = NotedProgrammer::BootLoader::kUnderWay;
   Write();
@@ -36,6 +46,7 @@ void UpdateNote::BootLoaderUnderWay() {
 
 void UpdateNote::BootLoaderWritten() {
   noted_.bootLoader = NotedProgrammer::BootLoader::kDone;
+  noted_.keptCopy.clear();
   Write();
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "link/link_state.h"
 #include "unit/programmer_note.h"
 #include "unit/unit_info.h"
@@ -20,6 +23,10 @@ class UpdateNote {
   /// Goes on from what an earlier run noted (the run finishes its update).
   void Adopt(Link& link, const NotedProgrammer& noted);
 
+  /// The backup fields as read before the boot loader is written (their
+  /// check), and the file they are kept in for that write.
+  void BackupFieldsRead(uint16_t check);
+  void BackupFieldsKept(const std::string& name);
   void BootLoaderUnderWay();
   void BootLoaderWritten();
   void SoftwareWritten();

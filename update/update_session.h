@@ -27,6 +27,9 @@ struct UpdateSession {
   std::string recordFolder = {};
   /// The port's programmer note, kept in step with this run's direct update.
   UpdateNote note = {};
+  /// The copy of a unit's backup fields an earlier, cut-short run kept, when
+  /// this run writes them back from it: deleted once they are back.
+  std::string adoptedBackupCopy = {};
   /// Units that took update files with something to apply at their next
   /// restart (a fieldbus file alone applies at once).
   int unitsAwaitingRestart = 0;

@@ -21,6 +21,7 @@
 #include "unit/rpc_reset.h"
 #include "unit/update_acceptance.h"
 #include "unit/version_text.h"
+#include "platform/files.h"
 #include "update/backup_fields_file.h"
 #include "update/programmer_start.h"
 #include "update/unit_file_sets.h"
@@ -39,8 +40,17 @@ constexpr int kBootLoaderRounds = 2;
 constexpr char kStopHeldLine[] =
     "-- stop received: the boot loader is written whole first (do not turn off the power!)\r\n";
 constexpr char kBootLoaderNotWhole[] =
-    "\r\nThe boot loader could not be written completely. Do not switch the unit off: run "
+    "The boot loader could not be written completely. Do not switch the unit off: run "
     "KelUpdater again to finish the update.\r\n";
+// The fatal texts of the boot-loader write: what a production script reads
+// in the parameter file must tell it not to have the unit switched off.
+constexpr char kBootLoaderNotWholeMessage[] =
+    "Unable to write new boot loader: do not switch the unit off, run KelUpdater again";
+constexpr char kWriteBackRefused[] = "Unable to write the backup fields back";
+constexpr char kNotTheNotedUnit[] =
+    "The unit running its flash programmer is not the one this computer's note of the earlier "
+    "run names. Do not switch the unit off: run KelUpdater again on the computer that started "
+    "the update.\r\n";
 
 // Where update files go in the unit's drives.
 constexpr uint8_t kUpdateDrive = 1;
@@ -167,26 +177,32 @@ void WriteImage(UpdateSession& session, UnitInfo& unit, const ImageRef& image) {
 }
 
 // The backup fields to write back after the first flash block: read from
-// the unit, except where an earlier run was cut short while it rewrote the
-// boot loader, whose copy is the one read before that erase.
-void TakeBackupFields(UpdateSession& session, UnitInfo& unit, bool afterCutShortBootLoader) {
+// the unit, except after an earlier run was cut short in the middle of its
+// boot loader, whose own copy of them (read before its erase) is taken when
+// it is there and this user's. Either way the note records their check.
+void TakeBackupFields(UpdateSession& session, UnitInfo& unit, const NotedProgrammer* cutShort) {
   Runtime& rt = session.runtime();
   BackupRegion region;
-  if (afterCutShortBootLoader && unit.backupEnabled && BackupRegionOf(unit.mcuType, region) &&
-      BackupFieldsFile(session.recordFolder, unit)
-          .Load(session.transfer.backup.bytes.data(), region.size())) {
-    rt.out.Print(Sink::kDebug, "-- backup fields taken from the copy kept by the earlier run\r\n");
-    return;
-  }
-  if (!ReadBackupFields(session.link, session.transfer, unit)) {
+  const bool fields = unit.backupEnabled && BackupRegionOf(unit.mcuType, region);
+  BackupFieldsFile earlier(session.recordFolder, unit);
+  if (fields && cutShort != nullptr && !cutShort->keptCopy.empty() &&
+      earlier.Adopt(cutShort->keptCopy, session.transfer.backup.bytes.data(), region.size())) {
+    rt.out.Print(Sink::kDebug, "-- backup fields taken from ", earlier.path(), "\r\n");
+    session.adoptedBackupCopy = earlier.path();
+  } else if (!ReadBackupFields(session.link, session.transfer, unit)) {
     rt.FatalError("Unable to read from MCU flash memory");
+  }
+  if (fields) {
+    session.note.BackupFieldsRead(
+        Crc16OfBuffer(session.transfer.backup.bytes.data(), region.size()));
   }
 }
 
 // The boot loader is written whole or the run ends without restarting the
 // unit: half written, it would never start again. Stops wait until it is
-// whole, a failed write is sent again from its start, and the backup
-// fields read before the erase are kept in a file until they are back.
+// whole, a failed write is sent again from its start (in a fresh session
+// of the programmer, which erases each sector again), and the backup fields
+// read before the erase are kept in a file of their own until they are back.
 void WriteBootLoader(UpdateSession& session, UnitInfo& unit, const ImageRef& image) {
   Runtime& rt = session.runtime();
   Output& out = rt.out;
@@ -197,9 +213,19 @@ void WriteBootLoader(UpdateSession& session, UnitInfo& unit, const ImageRef& ima
   BackupRegion region;
   const bool fields = unit.backupEnabled && BackupRegionOf(unit.mcuType, region);
   std::string keptError;
-  const bool keptCopy = fields && kept.Keep(transfer.backup.bytes.data(), region.size(), keptError);
-  if (fields && !keptCopy) {
-    out.Print(Sink::kDebug, "-- the backup fields are not kept in a file: ", keptError, "\r\n");
+  bool keptCopy = false;
+  if (fields) {
+    for (const std::string& older : kept.EarlierCopies()) {
+      if (older == session.adoptedBackupCopy) continue;
+      out.Print(Sink::kInfo, "-- an earlier copy of this unit's backup fields is kept in ", older,
+                "\r\n");
+    }
+    keptCopy = kept.Keep(transfer.backup.bytes.data(), region.size(), keptError);
+    if (keptCopy) {
+      session.note.BackupFieldsKept(kept.name());
+    } else {
+      out.Print(Sink::kDebug, "-- the backup fields are not kept in a file: ", keptError, "\r\n");
+    }
   }
 
   HeldStops held(out, kStopHeldLine);
@@ -208,30 +234,40 @@ void WriteBootLoader(UpdateSession& session, UnitInfo& unit, const ImageRef& ima
   session.note.BootLoaderUnderWay();
   for (int round = 0; round < kBootLoaderRounds && !transfer.imageWritten; ++round) {
     if (round > 0) {
+      out.StartConsoleLine();
       out.Print(Sink::kInfo, "-- sending the whole boot loader again\r\n");
       transfer.ClearWindows();
       SetReceiveTimeout(link, kLongTimeoutMs);
+      // Sectors written once are not written again without an erase: a
+      // fresh session of the programmer erases each one at its first write.
+      if (!ResetProgrammer(link, unit)) continue;
     }
     WriteFlash(link, transfer, unit, image, KeepBackupFields(session));
+    held.Check();
   }
   transfer.progress.onAdvance = nullptr;
   if (!transfer.imageWritten) {
+    out.StartConsoleLine();
     out.Print(Sink::kInfo, kBootLoaderNotWhole);
-    rt.FatalError("Unable to write new software");
+    rt.FatalError(kBootLoaderNotWholeMessage);
   }
   link.state.bootRegionIncomplete = false;
   session.note.BootLoaderWritten();
   if (transfer.writeBackFailed) {
+    out.StartConsoleLine();
     if (keptCopy) {
       out.Print(Sink::kInfo, "The unit's backup fields as read before the update are kept in ",
                 kept.path(), "\r\n");
-    } else {
-      out.Print(Sink::kInfo, "The unit's backup fields could not be kept in a file: ", keptError,
-                "\r\n");
+      rt.FatalError(kWriteBackRefused + std::string(": they are kept in ") + kept.path());
     }
-    rt.FatalError("Unable to write new software");
+    out.Print(Sink::kInfo, "The unit's backup fields could not be kept in a file: ", keptError,
+              "\r\n");
+    rt.FatalError(kWriteBackRefused);
   }
+  // The fields are back in the unit: the copies of them can go.
   if (keptCopy) kept.Forget();
+  if (!session.adoptedBackupCopy.empty()) DeleteFileAt(session.adoptedBackupCopy);
+  session.adoptedBackupCopy.clear();
   held.Release();  // a stop that came meanwhile ends the run now
   if (!ResetProgrammer(link, unit)) rt.FatalError("Unable to reset flash programmer");
 }
@@ -248,14 +284,14 @@ void SendImage(UpdateSession& session, const UnitInfo& unit, const char* line, u
 }
 
 void WriteBootLoaderAndSoftware(UpdateSession& session, UnitInfo& unit, UpdatePlan& plan,
-                                bool afterCutShortBootLoader = false) {
+                                const NotedProgrammer* cutShort = nullptr) {
   Runtime& rt = session.runtime();
   if (!plan.updateFiles && unit.connectionMode != modeFlashProgrammer) {
     StartFlashProgrammer(session, unit, plan.bootLoader, plan.software);
   }
   ChooseBootLoaderImage(rt, unit);
   SelectSoftware(rt, unit);
-  if (!plan.updateFiles) TakeBackupFields(session, unit, afterCutShortBootLoader);
+  if (!plan.updateFiles) TakeBackupFields(session, unit, cutShort);
   if (plan.bootLoader) {
     if (unit.bootLoaderImage == nullptr) rt.FatalError("Unknown ponderix unit");
     if (plan.updateFiles) {
@@ -277,6 +313,23 @@ void WriteBootLoaderAndSoftware(UpdateSession& session, UnitInfo& unit, UpdatePl
   }
 }
 
+// Whether the programmer runs in the unit the note names, as far as the
+// unit can tell: its backup fields (calibration and identity kept across
+// updates) are what the earlier run read before its boot-loader write. A
+// unit without them, fields not noted, or fields the cut-short write left
+// erased tell nothing, and the note is taken.
+bool IsTheNotedUnit(UpdateSession& session, UnitInfo& unit, const NotedProgrammer& noted) {
+  BackupRegion region;
+  if (noted.backupCheck < 0 || !unit.backupEnabled || !BackupRegionOf(unit.mcuType, region) ||
+      !ReadBackupFields(session.link, session.transfer, unit)) {
+    return true;
+  }
+  const uint8_t* fields = session.transfer.backup.bytes.data();
+  bool erased = true;
+  for (size_t i = 0; i < region.size(); ++i) erased = erased && fields[i] == 0xFF;
+  return erased || Crc16OfBuffer(fields, region.size()) == noted.backupCheck;
+}
+
 // A unit found running the flash programmer of an earlier run that was cut
 // short: what that run noted as still due is written through it (the boot
 // loader first when it was under way), then the files, and the caller
@@ -295,14 +348,21 @@ bool FinishInProgrammer(UpdateSession& session, UnitInfo& unit, const NotedProgr
   UpdatePlan plan;
   plan.bootLoader = noted.bootLoader != NotedProgrammer::BootLoader::kDone;
   plan.software = noted.softwareDue;
-  PrintSummary(rt.out, plan);
   // As after a download: the programmer's own buffer, and its set-up
   // through a proxy.
   GetBufferSize(link, unit);
   if (link.packets.proxy().on && !rpc::ConfigureProgrammer(link, 1)) {
     rt.FatalError("Unable to connect to programmer");
   }
-  if (plan.bootLoader || plan.software) WriteBootLoaderAndSoftware(session, unit, plan, cutShort);
+  ChooseBootLoaderImage(rt, unit);
+  if (!IsTheNotedUnit(session, unit, noted)) {
+    rt.out.Print(Sink::kInfo, kNotTheNotedUnit);
+    rt.FatalError(kProgrammerRunningMessage);
+  }
+  PrintSummary(rt.out, plan);
+  if (plan.bootLoader || plan.software) {
+    WriteBootLoaderAndSoftware(session, unit, plan, cutShort ? &noted : nullptr);
+  }
   const UnitFilesWritten files = UpdateUnitFiles(session, unit, false);
   plan.changed = files.forUpdater;
   if (session.history) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,11 @@
 #include <sys/stat.h>
 #endif
 
+#include "link/packet_layer.h"
 #include "sim/boot_region.h"
+#include "unit/link_speed.h"
+#include "unit/programmer_note.h"
+#include "unit/programmer_probe.h"
 #include "tests/platform_test_support.h"
 #include "tests/update_fixture.h"
 #include "tests/update_units.h"
@@ -70,17 +75,54 @@ TEST(UpdateUnit, ARefusedWriteBackLeavesTheBootLoaderWholeAndTheFieldsInAFile) {
   const sim::SimUnit& kt3 = *f.network->connected();
   EXPECT_TRUE(f.HoldsImage(kt3, "boot_kt3_lpc1768"));
   EXPECT_EQ(sim::ReadBootRegion(kt3).state, sim::BootRegionState::kWhole);
-  const std::string kept = records.File("BackupFields-648-1.bin");
+  std::string kept;
+  for (const auto& entry : std::filesystem::directory_iterator(records.path())) {
+    if (entry.path().filename().string().rfind("BackupFields-648-1-", 0) == 0) {
+      kept = entry.path().string();
+    }
+  }
+  ASSERT_FALSE(kept.empty()) << f.Console();
   EXPECT_TRUE(f.Has("The unit's backup fields as read before the update are kept in " + kept +
                     "\r\n"))
       << f.Console();
-  EXPECT_TRUE(f.Has("Fatal Error: Unable to write new software\r\n"));
+  EXPECT_TRUE(f.Has("Fatal Error: Unable to write the backup fields back: they are kept in " +
+                    kept + "\r\n"));
   EXPECT_EQ(ReadTextFile(kept), std::string(256, '\x5A'));
 #if !defined(_WIN32)
   struct stat info {};
   ASSERT_EQ(stat(kept.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 #endif
+}
+
+// A programmer left running whose unit's backup fields are not those the
+// note's run read is not the noted unit: nothing is written into it.
+TEST(UpdateUnit, AProgrammerInAnotherUnitThanTheNotedOneIsRefused) {
+  UpdateFixture f;
+  f.Start(std::string(kOldKt3) + "backup = fill 0x33\n");
+  sim::SimUnit& kt3 = *f.network->connected();
+  kt3.role = sim::SimRole::kProgrammer;
+  kt3.autoBaud = false;
+  kt3.baudRate = 115200;
+  f.unit = UnitInfo{};
+  f.unit.connectionMode = modeFlashProgrammer;
+  f.unit.unitAddress = 1;
+  ASSERT_TRUE(ChangePacketBaudRate(f.link, 115200, false, kLongTimeoutMs));
+  NotedProgrammer note;
+  note.unit.cardNumber = 648;
+  note.unit.mcuType = mcuLPC1768;
+  note.unit.unitType = unitTypeTransmitter;
+  note.unit.bootLoaderRelease = 18;
+  note.baudRate = 115200;
+  note.bootLoader = NotedProgrammer::BootLoader::kUnderWay;
+  const std::vector<uint8_t> other(256, 0x22);
+  note.backupCheck = Crc16OfBuffer(other.data(), other.size());
+  ProgrammerNote(f.registry, 3).Write(note);
+  TakeNotedIdentity(f.unit, note);
+  EXPECT_EQ(f.Run([&] { UpdateUnit(f.session, f.unit, false, false, false); }), 1) << f.Console();
+  EXPECT_TRUE(f.Has("is not the one this computer's note of the earlier run names")) << f.Console();
+  EXPECT_FALSE(f.Has("Preparing to update Boot Loader")) << f.Console();
+  EXPECT_EQ(kt3.flash.ReadByte(0), 0xFF);  // nothing written
 }
 
 // Units that must not be written: each run ends before anything is sent

@@ -349,4 +349,10 @@ bool RegularFileUntouchedFor(const std::string& path, int64_t seconds) {
   return static_cast<int64_t>(time(nullptr)) - static_cast<int64_t>(info.st_mtime) >= seconds;
 }
 
+bool IsPrivateFile(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+         (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
 }  // namespace kel

@@ -452,4 +452,11 @@ bool RegularFileUntouchedFor(const std::string& path, int64_t seconds) {
   return (ticks(now) - ticks(data.ftLastWriteTime)) / 10000000 >= seconds;
 }
 
+bool IsPrivateFile(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  return (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+         !IsLink(path, data.dwFileAttributes);
+}
+
 }  // namespace kel

@@ -41,7 +41,10 @@ void NoteStop() {
 // the process a few seconds after the event in any case.
 constexpr DWORD kCloseGraceMs = 4000;
 // While stops are held (a boot loader being written), the handler waits on
-// for as long as the system lets it, up to this.
+// until they are released, up to this. The system does not wait that long:
+// it ends a process some 5 s after a console is closed (sooner at a logoff
+// or shutdown) whatever its handler does, so a closed console gives a boot
+// loader only those seconds; Ctrl-C and Ctrl-Break wait as long as needed.
 constexpr DWORD kHeldCloseMs = 30000;
 constexpr DWORD kCloseStepMs = 50;
 
