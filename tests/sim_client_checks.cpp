@@ -165,7 +165,7 @@ uint32_t DemoDisplayChecksum(SimClient& client) {
 // loaded one the simulator process may take longer, so a real-time session
 // asks again a few times before it counts the unit as gone.
 static bool AnswersAfterRestart(SimClient& client, uint32_t restartMs, const std::function<bool()>& ask) {
-  for (int attempt = 0; attempt < 10; ++attempt) {
+  for (int attempt = 0; attempt < 30; ++attempt) {
     if (ask()) return true;
     client.Pause(restartMs);
   }
