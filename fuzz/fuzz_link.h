@@ -236,7 +236,7 @@ struct FuzzLink {
 
     // The port as made, then opened: its settings refer to the options'
     // live link fields, which were made anew above.
-    static_assert(sizeof(CommPort) == 304,
+    static_assert(sizeof(CommPort) == 336,
                   "CommPort has changed: make sure FuzzLink::MakeAfresh resets what it added");
     Remake(port.settings(), options.liveLink());
     port.ClearReceiveBuffer();
