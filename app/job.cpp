@@ -23,10 +23,12 @@
 #include "unit/unit_connection.h"
 #include "unit/unit_info_report.h"
 #include "unit/unit_probe.h"
+#include "unit/unit_summary.h"
 #include "update/field_update.h"
 #include "update/interrogate_unit.h"
 #include "update/manufacturing_update.h"
 #include "update/production_target.h"
+#include "update/update_plan.h"
 #include "update/update_session.h"
 
 namespace kel {
@@ -46,15 +48,29 @@ constexpr char kProgrammerRunningLine[] =
 // From this software version on, file blocks are acknowledged.
 constexpr int kSoftwareWithAckBlocks = 604;
 
-// The jobs a run can be asked for.
-enum class Job { kManufacturingUpdate, kManufacturingReport, kInterrogate, kExtractLogs, kUpdate };
+constexpr char kInterrogated[] = "interrogated";
+constexpr char kBlankChipMessage[] = "Cannot update this unit (blank mcu)";
 
+// The jobs a run can be asked for.
+enum class Job {
+  kManufacturingUpdate,
+  kManufacturingReport,
+  kInterrogate,
+  kExtractLogs,
+  kUpdate,
+  kPlan
+};
+
+// --plan stands for the update the other options ask for (-i and -x
+// change nothing anyway); a production job that programs nothing only
+// reports its unit, with or without it.
 Job ChosenJob(Runtime& rt) {
   const Options& options = rt.options;
   if (options.manufacturingMode) {
-    return GetParamBool(rt, options.parameterFile, kParamProgram) ? Job::kManufacturingUpdate
-                                                                  : Job::kManufacturingReport;
+    if (!GetParamBool(rt, options.parameterFile, kParamProgram)) return Job::kManufacturingReport;
+    return options.plan ? Job::kPlan : Job::kManufacturingUpdate;
   }
+  if (options.plan) return Job::kPlan;
   if (options.interrogate) return Job::kInterrogate;
   if (options.extractLogs) return Job::kExtractLogs;
   return Job::kUpdate;
@@ -68,9 +84,48 @@ const char* MissingFromThisBuild(Job job) {
     case Job::kUpdate:
     case Job::kInterrogate:
     case Job::kExtractLogs:
+    case Job::kPlan:
       break;
   }
   return nullptr;
+}
+
+// The summary lines of a job that keeps no update history, for as long as
+// the job runs.
+class JobSummary {
+ public:
+  explicit JobSummary(Runtime& rt) : rt_(rt) {
+    rt_.summaryLines = [this](bool) { return lines; };
+  }
+  ~JobSummary() { rt_.summaryLines = nullptr; }
+  JobSummary(const JobSummary&) = delete;
+  JobSummary& operator=(const JobSummary&) = delete;
+
+  std::vector<SummaryLine> lines;
+
+ private:
+  Runtime& rt_;
+};
+
+// A plan that meets a blank chip says what a run would do with it: a
+// production job has the boot tool program it, any other run refuses it.
+void PlanBlankChip(Runtime& rt) {
+  JobSummary summary(rt);
+  SummaryLine line;
+  line.address = rt.options.unitId;
+  line.unitType = "blank chip";
+  if (rt.options.manufacturingMode) {
+    rt.out.Print(Sink::kInfo,
+                 "-- a blank chip answers: the production job would have KelBoot "
+                 "give it a boot loader, then update it\r\n");
+    line.outcome = "would be programmed by KelBoot";
+  } else {
+    rt.out.Print(Sink::kInfo, "-- a blank chip answers: an update would end with \"",
+                 kBlankChipMessage, "\"\r\n");
+    line.outcome = "would be refused";
+  }
+  summary.lines.push_back(line);
+  rt.PrintLastLine(kPlanDoneLine);
 }
 
 // A blank LPC chip is programmed by the boot tool, which needs the port to
@@ -130,7 +185,9 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
   }
   // A job that names its unit badly is refused before the port search too.
   ProductionTarget target;
-  if (job == Job::kManufacturingUpdate) target = ReadProductionTarget(rt);
+  if (job == Job::kManufacturingUpdate || (job == Job::kPlan && rt.options.manufacturingMode)) {
+    target = ReadProductionTarget(rt);
+  }
 
   CommPort port(rt, ports);
   port.RegisterClosePort();
@@ -144,15 +201,24 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
   if (unit.connectionMode == modeChipIsp) {
     // A chip's ROM loader takes no restart request; the probe left it
     // waiting for the next run's handshake.
-    if (!rt.options.manufacturingMode) rt.FatalError("Cannot update this unit (blank mcu)");
+    if (job == Job::kPlan) {
+      PlanBlankChip(rt);
+      port.ClosePort();
+      return;
+    }
+    if (!rt.options.manufacturingMode) rt.FatalError(kBlankChipMessage);
     ProgramBlankChip(rt, link, unit);
   }
-  if (unit.connectionMode == modeFlashProgrammer) RestartIfBootLoaderWhole(rt, link, unit);
+  // A plan restarts nothing: it says what an update would find.
+  if (unit.connectionMode == modeFlashProgrammer && job != Job::kPlan) {
+    RestartIfBootLoaderWhole(rt, link, unit);
+  }
   if (unit.connectionMode == modeFlashProgrammer) {
     // An update cut short in the middle of the boot loader left the unit
     // running its flash programmer: only an update can finish with it, and
-    // nothing may restart it before.
-    if (job != Job::kUpdate && job != Job::kManufacturingUpdate) {
+    // nothing may restart it before (a plan only says so).
+    if (!NoteOfProgrammer(link)) RefuseUnnotedProgrammer(link);
+    if (job != Job::kUpdate && job != Job::kManufacturingUpdate && job != Job::kPlan) {
       rt.out.Print(Sink::kInfo, kProgrammerRunningLine);
       rt.FatalError(kProgrammerRunningMessage);
     }
@@ -163,28 +229,51 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
     ReadExtendedInfo(link, unit);
     ReadAdvancedInfo(link, unit);
     // The unit on the port answers in its software or boot loader: a note
-    // of a programmer left running in it is out of date.
+    // of a programmer left running in it is out of date. (A plan leaves the
+    // notes as it found them.)
     ProgrammerNote note(rt.registry, link.port.settings().portNumber);
-    if (const std::optional<NotedProgrammer> noted = note.Read(); noted && noted->jigAddress == 0) {
+    if (const std::optional<NotedProgrammer> noted = note.Read();
+        noted && noted->jigAddress == 0 && job != Job::kPlan) {
       note.Remove();
     }
   }
   // From here on the jobs may move the unit (and a test jig's proxy) to the
-  // programming speed; every way out puts them back.
-  SpeedScope speedScope(link, unit);
+  // programming speed; every way out puts them back. A plan moves nothing,
+  // not even a unit an earlier run left elsewhere.
+  std::optional<SpeedScope> speedScope;
+  if (job != Job::kPlan) speedScope.emplace(link, unit);
 
   switch (job) {
-    case Job::kManufacturingReport:
+    case Job::kManufacturingReport: {
+      JobSummary summary(rt);
       PrintUnitInfo(rt.out, unit);
-      rt.out.Print(Sink::kInfo, "-- nothing to do\r\n");
+      summary.lines.push_back(SummaryLineFor(unit, kInterrogated));
+      rt.PrintLastLine("-- nothing to do\r\n");
       break;
-    case Job::kInterrogate:
+    }
+    case Job::kInterrogate: {
+      JobSummary summary(rt);
       rt.out.Print(Sink::kInfo, "-- interrogating unit\r\n");
-      InterrogateUnit(link, unit);
+      InterrogateUnit(link, unit, &summary.lines);
+      rt.PrintSummary(false);
       break;
+    }
     case Job::kExtractLogs: {
+      JobSummary summary(rt);
       RemoteFileAccess files(link);
-      ExtractLogs(files, unit, extractFolder);
+      ExtractLogs(files, unit, extractFolder, &summary.lines);
+      rt.PrintSummary(false);
+      break;
+    }
+    case Job::kPlan: {
+      JobSummary summary(rt);
+      RemoteFileAccess files(link);
+      if (unit.connectionMode == modeFlashProgrammer) {
+        PlanFinishInProgrammer(files, unit, summary.lines);
+      } else {
+        PlanUpdate(files, unit, target, summary.lines);
+      }
+      rt.PrintLastLine(kPlanDoneLine);
       break;
     }
     case Job::kUpdate: {
@@ -193,10 +282,12 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       BootToolProgrammer bootToolProgrammer;
       UpdateSession session{link, transfer, files, bootToolProgrammer};
       session.recordFolder = FolderOf(historyPath);
-      std::optional<UpdateHistory> history;
-      if (!historyPath.empty()) session.history = &history.emplace(rt, historyPath);
+      // Kept without a file too: its records make the closing summary.
+      UpdateHistory history(rt, historyPath);
+      session.history = &history;
       FieldUpdateUnit(session, unit, true, rt.options.firstUnitOnly);
-      if (history) history->Complete();
+      history.Complete();
+      rt.PrintSummary(false);
       break;
     }
     case Job::kManufacturingUpdate: {
@@ -206,14 +297,11 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
       BootToolProgrammer bootToolProgrammer;
       UpdateSession session{link, transfer, files, bootToolProgrammer};
       session.recordFolder = FolderOf(historyPath);
-      std::optional<UpdateHistory> history;
-      if (!historyPath.empty()) session.history = &history.emplace(rt, historyPath);
+      UpdateHistory history(rt, historyPath);
+      session.history = &history;
       const bool updated = ManufacturingUpdateUnit(session, unit, target);
-      if (history) {
-        // An updated unit has been restarted and found again by now.
-        if (updated) history->UnitsRestarted(true);
-        history->Complete();
-      }
+      history.Complete();
+      rt.PrintSummary(false);
       // The script that drives the line reads the outcome from the exit
       // code and the parameter file, as after a fatal error.
       if (!updated) rt.EndUnfinished(kExitRefused, "unable to update unit");

@@ -8,6 +8,7 @@
 #include "runtime/parameter_file.h"
 #include "tests/connect_fixture.h"
 #include "tests/platform_test_support.h"
+#include "tests/update_units.h"
 
 namespace kel {
 namespace {
@@ -79,6 +80,44 @@ TEST(RunJob, RunsOnlyTheJobThatComesFirst) {
     const std::string out = f.Console();
     for (const char* text : c.seen) EXPECT_NE(out.find(text), std::string::npos) << text << out;
     for (const char* text : c.notSeen) EXPECT_EQ(out.find(text), std::string::npos) << text;
+  }
+}
+
+// Every job that touches units ends with one summary line per unit, just
+// before the run's last line when it has one.
+TEST(RunJob, EveryJobThatTouchesUnitsEndsWithTheSummary) {
+  struct Case {
+    const char* flags;  // i: -i, x: -x, f: -f, p: a production job without Program
+    const char* line;
+    const char* last;  // the run's last line, or empty when the job has none
+  };
+  const Case cases[] = {
+      {"i", "   5  KT5 Transmitter  v6.10r57  interrogated\r\n", ""},
+      {"x", "   5  KT5 Transmitter  v6.10r57  logs saved 0\r\n", ""},
+      {"p", "   5  KT5 Transmitter  v6.10r57  interrogated\r\n", "-- nothing to do\r\n"},
+      {"f", "   4  KT3 Transmitter  v5.90r00 -> v6.10r57  updated\r\n",
+       "Success: all operations are complete\r\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string flags = c.flags;
+    SCOPED_TRACE(flags);
+    ConnectFixture f;
+    f.Serve(3, flags == "f" ? kOldKt3 : kLoneKt5);
+    TemporaryFolder folder;
+    f.options.portNumber = 3;
+    f.options.interrogate = flags == "i";
+    f.options.extractLogs = flags == "x";
+    f.options.firstUnitOnly = flags == "f";
+    if (flags == "p") {
+      f.options.parameterFile = folder.File("job.ini");
+      ASSERT_TRUE(WriteTextFile(f.options.parameterFile, "KelManufacture=1\r\n"));
+      f.options.manufacturingMode = true;
+    }
+    EXPECT_EQ(f.ExitCodeOf([&] { RunJob(f.runtime, f.ports, folder.File("logs")); }), -1);
+    const std::string out = f.Console();
+    const std::string ending = std::string("Summary:\r\n") + c.line + c.last;
+    ASSERT_GE(out.size(), ending.size()) << out;
+    EXPECT_EQ(out.substr(out.size() - ending.size()), ending) << out;
   }
 }
 

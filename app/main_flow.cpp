@@ -46,7 +46,21 @@ int RunMainFlow(Runtime& rt, StopHandler& stopHandler, const ProgramStart& start
     PrintUsage(rt.out);
     rt.FatalError("Incorrect arguments");
   }
-  // Only a list, before any log or port: nothing to record, nothing to stop.
+  // The usage text, the version and the port list are said at once, before
+  // any log or port: nothing to record, nothing to stop, no pause.
+  if (rt.options.help) {
+    PrintUsage(rt.out);
+    rt.out.FinishConsole();
+    return 0;
+  }
+  if (rt.options.version) {
+    // The banner above has named the program and its version.
+    if (const std::string commit = BuildCommitLine(); !commit.empty()) {
+      rt.out.Print(Sink::kConsole, commit, "\r\n");
+    }
+    rt.out.FinishConsole();
+    return 0;
+  }
   if (rt.options.listPorts) {
     PrintPortList(rt.out, start.ports != nullptr ? *start.ports : SystemSerialPorts());
     rt.out.FinishConsole();

@@ -8,6 +8,7 @@
 #include "platform/memory_serial.h"
 #include "runtime/log_file.h"
 #include "runtime/parameter_file.h"
+#include "runtime/version.h"
 #include "tests/platform_test_support.h"
 #include "tests/runtime_fixture.h"
 
@@ -70,6 +71,24 @@ TEST_F(MainFlowTest, ListPortsPrintsTheListAndEndsAtOnce) {
   f.console.ClearOutput();
   EXPECT_EQ(Run({"KelUpdater", "--list-ports"}), 0);
   EXPECT_NE(f.console.output().find("No serial ports found\r\n"), std::string::npos);
+}
+
+// --help and --version answer and end as --list-ports does: exit 0, no
+// log, no job, no pause even without -y.
+TEST_F(MainFlowTest, HelpAndVersionAnswerAndEndAtOnce) {
+  jobFails = false;
+  EXPECT_EQ(Run({"KelUpdater", "--help"}), 0);
+  EXPECT_EQ(f.console.output().rfind("KelUpdater 6.10r57\r\nUsage: KelUpdater [options]", 0), 0u);
+  EXPECT_NE(f.console.output().find("--version    Show the program's version"), std::string::npos);
+  EXPECT_EQ(f.console.output().find("Fatal Error"), std::string::npos);
+
+  f.console.ClearOutput();
+  f.options.help = false;
+  EXPECT_EQ(Run({"KelUpdater", "--version"}), 0);
+  const std::string commit = BuildCommitLine();
+  EXPECT_EQ(f.console.output(), "KelUpdater 6.10r57\r\n" + (commit.empty() ? "" : commit + "\r\n"));
+  EXPECT_EQ(f.console.output().find("Press Enter"), std::string::npos);
+  EXPECT_FALSE(FolderExists(start.logFolder));
 }
 
 TEST_F(MainFlowTest, BadArgumentsPrintUsageAndEndBeforeTheLog) {

@@ -120,6 +120,9 @@ struct LongOption {
 };
 constexpr LongOption kLongOptions[] = {
     {"list-ports", &Options::listPorts},
+    {"help", &Options::help},
+    {"version", &Options::version},
+    {"plan", &Options::plan},
 };
 
 bool SetLongOption(std::string_view name, Options& options) {

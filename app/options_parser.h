@@ -16,7 +16,8 @@ namespace kel {
 /// following "d" also sets detailedDebug; the value letters b p r u take the
 /// rest of the argument, or the whole next argument when nothing follows,
 /// and end the cluster. An argument starting with "--" is one long option
-/// (--list-ports), its name compared case-insensitively. Any other argument
+/// (--list-ports, --help, --version, --plan), its name compared
+/// case-insensitively. Any other argument
 /// is "COM<n>" (longer than three characters, "\\.\COM<n>" too), an
 /// all-digit port number (the empty argument included), on POSIX a port
 /// named by its device (a character device, or a path in /dev where

@@ -156,6 +156,11 @@ TEST(OptionsParser, LongOptions) {
   Options o = Parse({"--list-ports", "-i"});
   EXPECT_TRUE(o.listPorts && o.interrogate);
   EXPECT_TRUE(Parse({"--LIST-PORTS"}).listPorts);
+  const Options more = Parse({"--help", "--Version", "--plan", "-f"});
+  EXPECT_TRUE(more.help && more.version && more.plan && more.firstUnitOnly);
+  // Single letters keep their meaning: -h and -v are no long options.
+  EXPECT_TRUE(Fails({"-h"}));
+  EXPECT_FALSE(Parse({"-v"}).version);
   EXPECT_TRUE(Fails({"--list"}));
   EXPECT_TRUE(Fails({"--"}));
 }

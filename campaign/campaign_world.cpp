@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "campaign/request_kind.h"
 #include "sim/scenario.h"
 
 namespace kel::campaign {
@@ -127,20 +128,6 @@ void World::LimitTime(uint32_t stallMs, uint32_t totalMs) {
 }
 
 namespace {
-
-// "45 1042", "47 32", ...: the service and command of a request frame (a
-// length header and a test jig's proxy header skipped).
-std::string RequestKind(const std::vector<uint8_t>& frame) {
-  size_t at = frame.size() >= 2 && frame[0] == 0xF1 ? 2 : 0;
-  if (frame.size() > at + 5 && frame[at + 1] == 'G' && frame[at + 2] == '>') at += 5;
-  char kind[16] = "?";
-  if (frame.size() >= at + 4 && frame[at + 1] == 0x45) {
-    std::snprintf(kind, sizeof kind, "45 %02X%02X", frame[at + 2], frame[at + 3]);
-  } else if (frame.size() >= at + 3) {
-    std::snprintf(kind, sizeof kind, "%02X %02X", frame[at + 1], frame[at + 2]);
-  }
-  return kind;
-}
 
 void NoteRequest(const sim::TranscriptEntry& entry, void* context) {
   if (entry.direction != sim::TranscriptEntry::Direction::kToUnit || entry.request == 0) return;

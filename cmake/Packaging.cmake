@@ -1,20 +1,26 @@
 # What `cmake --install` puts where, and the packages CPack makes from it
 # (scripts/package.sh): on Linux a Debian package with the program, its
-# manual page and the README; for Windows a zip with KelUpdater.exe and the
-# README as text with CR LF line ends. Only the program is installed:
-# the simulator, tests and benchmarks are tools of this repository.
+# manual page, the README and the users' documents (troubleshooting,
+# reference); for Windows a zip with KelUpdater.exe and the same documents
+# as text with CR LF line ends. Only the program is installed: the
+# simulator, tests and benchmarks are tools of this repository.
 include(GNUInstallDirs)
 
 set(KEL_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
+set(KEL_USER_DOCS ${CMAKE_CURRENT_SOURCE_DIR}/doc/troubleshooting.md
+                  ${CMAKE_CURRENT_SOURCE_DIR}/doc/reference.md)
 if(WIN32)
   install(TARGETS KelUpdater RUNTIME DESTINATION .)
   # Notepad and friends want CR LF.
-  file(READ ${KEL_README} kel_readme)
-  string(REPLACE "\r\n" "\n" kel_readme "${kel_readme}")
-  string(REPLACE "\n" "\r\n" kel_readme "${kel_readme}")
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/README.txt "${kel_readme}")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KEL_README})
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  foreach(document ${KEL_README} ${KEL_USER_DOCS})
+    get_filename_component(name ${document} NAME_WE)
+    file(READ ${document} kel_text)
+    string(REPLACE "\r\n" "\n" kel_text "${kel_text}")
+    string(REPLACE "\n" "\r\n" kel_text "${kel_text}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}.txt "${kel_text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${document})
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.txt DESTINATION .)
+  endforeach()
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x64)
 else()
@@ -32,7 +38,7 @@ else()
 
   install(TARGETS KelUpdater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${KEL_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${KEL_README} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kelupdater)
+  install(FILES ${KEL_README} ${KEL_USER_DOCS} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kelupdater)
   set(CPACK_GENERATOR DEB)
 endif()
 

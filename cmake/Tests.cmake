@@ -81,4 +81,17 @@ if(NOT CMAKE_CROSSCOMPILING)
   set_tests_properties(IncludeCheck.ReportsAnUpwardInclude PROPERTIES
     PASS_REGULAR_EXPRESSION "link/upward\\.h:3: #include \"unit/unit_info\\.h\""
     FAIL_REGULAR_EXPRESSION "downward|upward_test")
+
+  # doc/troubleshooting.md explains every message that ends a run: the
+  # check collects them from the sources. The second test feeds it a tree
+  # whose page leaves one message out and explains one with a placeholder.
+  set(KEL_TROUBLESHOOTING_CHECK ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_troubleshooting.py)
+  add_test(NAME TroubleshootingCheck.EveryMessageThatEndsARunIsExplained
+           COMMAND Python3::Interpreter ${KEL_TROUBLESHOOTING_CHECK} ${CMAKE_CURRENT_SOURCE_DIR})
+  add_test(NAME TroubleshootingCheck.ReportsAMessageThePageLeavesOut
+           COMMAND Python3::Interpreter ${KEL_TROUBLESHOOTING_CHECK}
+                   ${CMAKE_CURRENT_SOURCE_DIR}/scripts/troubleshooting_check_fixture)
+  set_tests_properties(TroubleshootingCheck.ReportsAMessageThePageLeavesOut PROPERTIES
+    PASS_REGULAR_EXPRESSION "app/job\\.cpp:6: not in troubleshooting\\.md: A message the page leaves out"
+    FAIL_REGULAR_EXPRESSION "Cannot open|fixture's closing line|cannot read")
 endif()

@@ -20,6 +20,7 @@
 #include "unit/rpc_proxy.h"
 #include "unit/transfer_meter.h"
 #include "unit/unit_info_report.h"
+#include "unit/unit_summary.h"
 
 namespace kel {
 
@@ -73,6 +74,8 @@ struct Extraction {
   uint32_t limit;
   // Files of this job that could not be saved whole.
   int& unsaved;
+  // Files of this unit saved whole.
+  int saved = 0;
 
   Runtime& rt() { return files.link().runtime; }
   std::string PathFor(const char* kind) const { return Join(folder, kind + tag + ".txt"); }
@@ -106,7 +109,10 @@ struct Extraction {
       CannotSave(output.path(), kCutShort);
       return;
     }
-    if (output.Close()) return;
+    if (output.Close()) {
+      ++saved;
+      return;
+    }
     if (output.writeError().empty()) CannotCreate(output.path());
     CannotSave(output.path(), output.writeError());
   }
@@ -255,20 +261,29 @@ bool ListForExtraction(Link& link, const UnitInfo& connected, const std::vector<
   return true;
 }
 
-void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& folder,
-                  const BeforeFatal& beforeFatal, int& unsaved) {
+// The summary's outcome for one unit's copying.
+std::string CopiedOutcome(int saved, int unsaved) {
+  std::string outcome = "logs saved " + std::to_string(saved);
+  if (unsaved > 0) outcome += ", " + std::to_string(unsaved) + " not saved";
+  return outcome;
+}
+
+// Copies one unit's logs; `saved` gets the number of files saved whole.
+// False when the unit did not answer.
+bool CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& folder,
+                  const BeforeFatal& beforeFatal, int& unsaved, int& saved) {
   Link& link = files.link();
   Output& out = link.runtime.out;
   out.Print(Sink::kDebug, "ExtractLogFilesFromUnit=", unit.unitAddress, "\r\n");
   if (!ReadUnitInfo(link, unit)) {
     out.Print(Sink::kInfo, "Ponderix Unit ", unit.unitAddress, kUnitNotCopied);
     ++unsaved;
-    return;
+    return false;
   }
   ReadExtendedInfo(link, unit);
   ReadAdvancedInfo(link, unit);
   PrintUnitInfo(out, unit);
-  if (unit.softwareVersion < kFirstLogSoftware) return;
+  if (unit.softwareVersion < kFirstLogSoftware) return true;
 
   Extraction extraction{files,       unit.unitAddress, folder, UnitTag(unit),
                         beforeFatal, LogLimit(unit),   unsaved};
@@ -282,13 +297,13 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
   if (!GetDebugLogs(link, unit, numbers)) {
     out.Print(Sink::kInfo, "-- the debug logs could not be read\r\n");
     ++unsaved;
-    return;
-  }
-  if (numbers.empty()) {
+  } else if (numbers.empty()) {
     out.Print(Sink::kInfo, "-- no debug log found\r\n");
-    return;
+  } else {
+    extraction.CopyDebugLogs(numbers);
   }
-  extraction.CopyDebugLogs(numbers);
+  saved = extraction.saved;
+  return true;
 }
 
 // A job that could not save every log says so last and ends the run with
@@ -296,7 +311,7 @@ void CopyUnitLogs(RemoteFileAccess& files, UnitInfo& unit, const std::string& fo
 // logs as saved.
 void ReportUnsaved(Runtime& rt, int unsaved) {
   if (unsaved == 0) return;
-  rt.out.Print(Sink::kInfo, kNotAllSaved);
+  rt.PrintLastLine(kNotAllSaved);
   rt.EndUnfinished(Runtime::kExitIncomplete, kNotAllSaved);
 }
 
@@ -308,7 +323,8 @@ std::string UnitTag(const UnitInfo& unit) {
                       std::to_string(unit.serialNumber));
 }
 
-void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string& folder) {
+void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string& folder,
+                 std::vector<SummaryLine>* copied) {
   Link& link = files.link();
   Runtime& rt = link.runtime;
   std::vector<uint8_t> addresses;
@@ -334,7 +350,13 @@ void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string
   if (ListForExtraction(link, connected, addresses, list)) {
     for (uint8_t address : list) {
       UnitInfo unit = RemoteRecord(address);
-      CopyUnitLogs(files, unit, folder, speedBack, unsaved);
+      const int unsavedBefore = unsaved;
+      int saved = 0;
+      const bool answered = CopyUnitLogs(files, unit, folder, speedBack, unsaved, saved);
+      if (copied != nullptr) {
+        copied->push_back(SummaryLineFor(
+            unit, answered ? CopiedOutcome(saved, unsaved - unsavedBefore) : "failed"));
+      }
       rt.out.Print(Sink::kInfo, "\r\n");
     }
   } else {
@@ -346,7 +368,8 @@ void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string
 
 void ExtractLogFilesFromUnit(RemoteFileAccess& files, UnitInfo& unit, const std::string& folder) {
   int unsaved = 0;
-  CopyUnitLogs(files, unit, folder, {}, unsaved);
+  int saved = 0;
+  CopyUnitLogs(files, unit, folder, {}, unsaved, saved);
   ReportUnsaved(files.link().runtime, unsaved);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "files/remote_file_access.h"
+#include "runtime/run_summary.h"
 #include "unit/unit_info.h"
 
 namespace kel {
@@ -25,8 +27,12 @@ constexpr uint16_t kCrashLogFile = 0x10F;
 /// stopped sending it, a full disk) is named with the reason and leaves an
 /// earlier copy in place; a log, unit or listing that does not answer is
 /// said. Any of these ends the job with "Incomplete: some logs could not be
-/// saved" and the run's exit code for an incomplete run (3).
-void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string& folder);
+/// saved" and the run's exit code for an incomplete run (3). Each unit
+/// whose logs were looked for gets a line in `copied`, when given: "logs
+/// saved N" (", M not saved" when some were not), or "failed" for a unit
+/// that did not answer.
+void ExtractLogs(RemoteFileAccess& files, UnitInfo& connected, const std::string& folder,
+                 std::vector<SummaryLine>* copied = nullptr);
 
 /// Copies one unit's logs (application software 6.01 or later) into
 /// `folder`: "ConfigurationLog_", "CrashLog_" and "DebugLog_" + the unit's

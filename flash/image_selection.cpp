@@ -8,9 +8,6 @@
 namespace kel {
 namespace {
 
-constexpr const char* kUnsupportedBootLoader =
-    "KelUpdater cannot update this unit: unsupported boot loader version";
-constexpr const char* kNoProgrammer = "Cannot find a flash programmer for unit";
 constexpr const char* kTesterLine = "-- needs flash programmer for TESTER\r\n";
 constexpr const char* kLargePacketLine = "-- using large packet flash programmer\r\n";
 constexpr const char* kUnknownLpc4357Type = "Unknown unit type (MCU LPC4357)";
@@ -34,7 +31,7 @@ bool NeedsTesterProgrammer(const UnitInfo& unit, bool updateFilesFlag) {
 void SelectH8Programmer(Runtime& rt, UnitInfo& unit) {
   const ProgrammerEntry* entry =
       FindProgrammer(unit.mcuType, unit.unitType, unit.bootLoaderVersion, false);
-  if (entry == nullptr) rt.FatalError(kUnsupportedBootLoader);
+  if (entry == nullptr) rt.FatalError(kUnsupportedBootLoaderMessage);
   unit.flashProgrammer = CatalogueImage(entry->image);
   rt.out.Print(Sink::kDebug, entry->message, "\r\n");
   if (unit.unitType == unitTypeTransmitter) {
@@ -47,7 +44,7 @@ void SelectH8Programmer(Runtime& rt, UnitInfo& unit) {
 
 void SelectLpcProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
   const int8_t version = unit.bootLoaderVersion;
-  if (version != 3 && version != 4) rt.FatalError(kUnsupportedBootLoader);
+  if (version != 3 && version != 4) rt.FatalError(kUnsupportedBootLoaderMessage);
   if (NeedsTesterProgrammer(unit, updateFilesFlag)) {
     rt.out.Print(Sink::kDebug, kTesterLine);
     return;
@@ -65,7 +62,7 @@ void SelectLpcProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
         rt.FatalError(kUnknownLpc4337Type);
       default:
         // LPC2478 and LPC4078 entries match every unit type.
-        rt.FatalError(kNoProgrammer);
+        rt.FatalError(kNoProgrammerMessage);
     }
   }
   unit.flashProgrammer = CatalogueImage(entry->image);
@@ -94,7 +91,7 @@ bool FindFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
 }
 
 bool SelectFlashProgrammer(Runtime& rt, UnitInfo& unit, bool updateFilesFlag) {
-  if (!FindFlashProgrammer(rt, unit, updateFilesFlag)) rt.FatalError(kNoProgrammer);
+  if (!FindFlashProgrammer(rt, unit, updateFilesFlag)) rt.FatalError(kNoProgrammerMessage);
   return true;
 }
 

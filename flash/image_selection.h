@@ -5,6 +5,12 @@
 
 namespace kel {
 
+/// The refusals of the programmer choice: a boot-loader version the
+/// catalogue has no programmers for, and no programmer for the unit.
+inline constexpr char kUnsupportedBootLoaderMessage[] =
+    "KelUpdater cannot update this unit: unsupported boot loader version";
+inline constexpr char kNoProgrammerMessage[] = "Cannot find a flash programmer for unit";
+
 /// Chooses the flash programmer for `unit` by MCU type, unit type,
 /// boot-loader version and buffer size (large when above 128), and for an
 /// H8S2145 transmitter also the strings programmer. Prints the selection

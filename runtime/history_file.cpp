@@ -40,6 +40,7 @@ std::string IsoLocalTime(const LocalTime& time) {
 }
 
 void HistoryFile::Append(const std::vector<std::string>& fields) {
+  if (path_.empty()) return;  // a run that keeps no history
   std::string error;
   const AppendOutcome outcome = AppendUnderLock(path_, kHistoryHeader, CsvRow(fields), error);
   if (outcome == AppendOutcome::kAppended || warned_) return;

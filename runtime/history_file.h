@@ -33,7 +33,7 @@ std::string IsoLocalTime(const LocalTime& time);
 /// interleave with it; the header is written by whichever run finds the
 /// file empty. The file is only ever appended to, and only when it is a
 /// regular file. A history that cannot be written is said once on the
-/// console and the run goes on.
+/// console and the run goes on. With an empty path nothing is written.
 class HistoryFile {
  public:
   HistoryFile(Runtime& rt, std::string path) : rt_(rt), path_(std::move(path)) {}

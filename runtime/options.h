@@ -44,6 +44,9 @@ struct Options : LiveLinkOptions {
   bool initialBaudGiven = false;   ///< -b
   std::string portDevice;          ///< a port named by its device (/dev/ttyUSB0); empty otherwise
   bool listPorts = false;          ///< --list-ports
+  bool help = false;               ///< --help
+  bool version = false;            ///< --version
+  bool plan = false;               ///< --plan: show what an update would do, change nothing
   std::string parameterFile;       ///< [Filename]
   bool manufacturingMode = false;  ///< "KelManufacture" in the parameter file
 

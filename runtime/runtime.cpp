@@ -53,6 +53,22 @@ void Runtime::RestoreLink() {
   restore();
 }
 
+void Runtime::PrintSummary(bool fatal) {
+  if (!summaryLines) return;
+  const auto lines = std::move(summaryLines);
+  summaryLines = nullptr;
+  const std::vector<SummaryLine> units = lines(fatal);
+  if (units.empty()) return;
+  out.StartConsoleLine();
+  out.Print(Sink::kInfo, kSummaryHeading);
+  for (const SummaryLine& unit : units) out.Print(Sink::kInfo, FormatSummaryLine(unit), "\r\n");
+}
+
+void Runtime::PrintLastLine(const std::string& line) {
+  PrintSummary(false);
+  out.Print(Sink::kInfo, line);
+}
+
 void Runtime::FatalError(const std::string& message) {
   if (restoringLink) {
     // The put-back on the way out could not go on; the way out already
@@ -62,6 +78,7 @@ void Runtime::FatalError(const std::string& message) {
     out.CloseLog();
     EndProcess(exit, options.parameterFile.empty() ? kExitFailure : kExitFailureStored);
   }
+  PrintSummary(true);
   // Never on the end of a row of progress dots.
   out.StartConsoleLine();
   out.Print(Sink::kInfo, kFatalErrorLead, message, "\r\n");

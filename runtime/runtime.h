@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "runtime/options.h"
 #include "runtime/output.h"
+#include "runtime/run_summary.h"
 
 namespace kel {
 
@@ -34,6 +35,18 @@ struct Runtime {
   /// stop handler does), before port and log are closed: the update history records the unit whose update the
   /// error ends as failed. Set by whoever owns such a record; may be empty.
   std::function<void(const std::string& message)> onFatalError = nullptr;
+
+  /// The units a job touched, for the summary that ends the run: set by a
+  /// job that touches units, asked once when the summary is printed.
+  /// `fatal`: the run ends through FatalError or a stop, so a unit whose
+  /// update was under way counts as failed.
+  std::function<std::vector<SummaryLine>(bool fatal)> summaryLines = nullptr;
+  /// Prints the summary, once: the heading and one line per unit on the
+  /// info sink, on a line of its own; nothing when no unit is in it.
+  /// FatalError and the stop handler print it before their own last line.
+  void PrintSummary(bool fatal);
+  /// The run's last line (on the info sink), with the summary before it.
+  void PrintLastLine(const std::string& line);
 
   /// Puts back what the run moved (a unit's speed, a test jig's proxy)
   /// before the port is let go. The unit layer sets it while a job runs;

@@ -15,6 +15,7 @@ StopHandler* processStopHandler = nullptr;
 void StopHandler::Run() {
   if (armed_) {
     armed_ = false;
+    rt_.PrintSummary(true);
     rt_.out.Print(Sink::kInfo, kStoppedText);
     // A unit whose update the stop cut short is recorded as failed, as on a
     // fatal error.

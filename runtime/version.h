@@ -22,4 +22,10 @@ inline constexpr char kProgramDescription[] = "Updates Ponderix weighing instrum
 /// digits, "r", the release as two digits (610, 57 gives "6.10r57").
 std::string ProgramVersionText(int version, int release);
 
+/// What --version says after the banner: "Built from commit " + the
+/// commit's short name, and " with local changes" when tracked files
+/// differed from it; empty when the build did not know its commit (no git,
+/// sources outside a checkout).
+std::string BuildCommitLine();
+
 }  // namespace kel

@@ -2,9 +2,11 @@
 # Makes the packages with CPack, into build/packages/:
 #   kelupdater_<version>_<arch>.deb   the Linux program (statically linked,
 #                                     so it depends on no other package),
-#                                     its manual page and the README
+#                                     its manual page, the README and
+#                                     doc/troubleshooting.md, doc/reference.md
 #   kelupdater-<version>-windows-x64.zip
-#                                     KelUpdater.exe and README.txt (CR LF)
+#                                     KelUpdater.exe, README.txt,
+#                                     troubleshooting.txt, reference.txt (CR LF)
 # Each comes from a Release build; the build's output is kept in
 # build/<tree>.build.log (scripts/test.sh checks that it holds no warning).
 #   bash scripts/package.sh [deb] [zip]     (both when none is named)

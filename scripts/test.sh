@@ -127,8 +127,9 @@ release_build() {
 }
 
 # The Debian package from the Release tree: unpacked into a scratch root,
-# it holds the program, its manual page and the README and depends on no
-# other package; the installed program runs and the page renders cleanly.
+# it holds the program, its manual page, the README and the troubleshooting
+# page and depends on no other package; the installed program runs and the
+# page renders cleanly.
 package_tests() {
   local dir="$1" root="$KEL_BUILD_ROOT/package-root" deb
   deb=$(KEL_PACKAGE_LINUX_BUILD="$dir" KEL_PACKAGE_LINUX_TARGETS="kel_man_page" \
@@ -140,7 +141,8 @@ package_tests() {
   depends=$(dpkg-deb -f "$deb" Depends)
   [ -z "$depends" ] || { kel_log "package depends on: $depends"; bad=1; }
   local file
-  for file in usr/bin/KelUpdater usr/share/man/man1/KelUpdater.1 usr/share/doc/kelupdater/README.md; do
+  for file in usr/bin/KelUpdater usr/share/man/man1/KelUpdater.1 usr/share/doc/kelupdater/README.md \
+    usr/share/doc/kelupdater/troubleshooting.md; do
     [ -f "$root/$file" ] || { kel_log "package lacks /$file"; bad=1; }
   done
   # A wrong option: banner, usage text, "Incorrect arguments", exit code 1.
@@ -232,6 +234,7 @@ windows_tests() {
   local listing
   listing=$(unzip -Z1 "$zip") || return 1
   grep -qE '(^|/)KelUpdater\.exe$' <<<"$listing" || { kel_log "zip lacks KelUpdater.exe"; rc=1; }
+  grep -qE '(^|/)troubleshooting\.txt$' <<<"$listing" || { kel_log "zip lacks troubleshooting.txt"; rc=1; }
   unzip -p "$zip" '*README.txt' >"$dir.README.txt" || rc=1
   if ! head -3 "$dir.README.txt" | grep -q $'\r$'; then
     kel_log "zip lacks README.txt with CR LF line ends"

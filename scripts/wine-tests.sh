@@ -158,7 +158,10 @@ Usage: KelUpdater [options] [Filename] [[COM]<port>]
 -u<ID>       Unit ID
 -o           Overlapped writes to flash, uses sliding window programming
              protocol if possible
+--plan       Show what an update would do to each unit; write nothing
 --list-ports  List the serial ports a search tries, then exit
+--help       Show this text, then exit
+--version    Show the program's version, then exit
 
 [filename]   Parameter file
 
@@ -176,6 +179,20 @@ expect_code "--list-ports" 0
 expect_text "--list-ports" "$work/ports.out" "KelUpdater 6.10r57"
 if [ ! -d "$app/LogFiles" ]; then pass "--list-ports: no log"; else fail "--list-ports made a log"; fi
 cat "$work/ports.out"
+
+echo "== KelUpdater.exe --help, --version"
+# Both answer at once with exit code 0: no pause, no log.
+run_app help --help
+expect_code "--help" 0
+expect_text "--help" "$work/help.out" "--version    Show the program's version, then exit"
+run_app version --version
+expect_code "--version" 0
+expect_text "--version" "$work/version.out" "KelUpdater 6.10r57"
+if ! grep -q "Press Enter" "$work/help.out" "$work/version.out"; then
+  pass "--help and --version: no pause"
+else
+  fail "--help or --version paused"
+fi
 
 echo "== KelUpdater.exe -y -z"
 run_app usage -y -z

@@ -36,7 +36,10 @@ const char kUsage[] =
     "-u<ID>       Unit ID\r\n"
     "-o           Overlapped writes to flash, uses sliding window programming\r\n"
     "             protocol if possible\r\n"
+    "--plan       Show what an update would do to each unit; write nothing\r\n"
     "--list-ports  List the serial ports a search tries, then exit\r\n"
+    "--help       Show this text, then exit\r\n"
+    "--version    Show the program's version, then exit\r\n"
     "\r\n"
     "[filename]   Parameter file\r\n"
     "\r\n"
@@ -86,6 +89,17 @@ TEST_F(ProgramRun, UnknownOptionPrintsUsageAndExitsOne) {
   EXPECT_EQ(Run("-z"), 1);
   EXPECT_EQ(output, std::string("KelUpdater 6.10r57\r\n") + kUsage +
                         "Fatal Error: Incorrect arguments\r\nPress Enter key to continue\r\n");
+  EXPECT_TRUE(Logs().empty());
+}
+
+// A script may ask for the usage text or the version: both answer on
+// standard output and end with exit 0, without the pause and without a log.
+TEST_F(ProgramRun, HelpAndVersionExitZeroWithoutThePause) {
+  EXPECT_EQ(Run("--help"), 0);
+  EXPECT_EQ(output, std::string("KelUpdater 6.10r57\r\n") + kUsage);
+  EXPECT_EQ(Run("--version"), 0);
+  EXPECT_EQ(output.rfind("KelUpdater 6.10r57\r\n", 0), 0u) << output;
+  EXPECT_EQ(output.find("Press Enter"), std::string::npos);
   EXPECT_TRUE(Logs().empty());
 }
 

@@ -21,11 +21,6 @@ namespace {
 // LPC2478 display.
 constexpr int kDisplayBootLoaderForNetwork = 18;
 
-bool NeedsImmediateUpdate(const UnitInfo& unit) {
-  return unit.mcuType == mcuLPC2478 && (unit.softwareVersion < kNetworkSoftwareVersion ||
-                                        unit.bootLoaderRelease < kDisplayBootLoaderForNetwork);
-}
-
 // Old KD3 displays are brought to the new software and boot loader over the
 // serial line first, so that they can serve the network update afterwards.
 void UpdateOldDisplay(UpdateSession& session, UnitInfo& unit, bool confirm) {
@@ -124,7 +119,7 @@ void UpdateNetwork(UpdateSession& session, UnitInfo& unit) {
     ReturnToSpeed(link, unit, rememberedSpeed);
   }
   const char* end = someFailed ? kSomeFailed : restartMissed ? kNotConfirmed : kSuccessLine;
-  out.Print(Sink::kInfo, end);
+  rt.PrintLastLine(end);
   if (end != kSuccessLine) rt.EndUnfinished(Runtime::kExitIncomplete, end);
 }
 
@@ -139,13 +134,18 @@ void UpdateDirectly(UpdateSession& session, UnitInfo& unit, bool confirm) {
 
 }  // namespace
 
+bool NeedsImmediateUpdate(const UnitInfo& unit) {
+  return unit.mcuType == mcuLPC2478 && (unit.softwareVersion < kNetworkSoftwareVersion ||
+                                        unit.bootLoaderRelease < kDisplayBootLoaderForNetwork);
+}
+
 void FieldUpdateUnit(UpdateSession& session, UnitInfo& unit, bool confirm, bool firstUnitOnly) {
   Output& out = session.runtime().out;
   out.Print(Sink::kDebug, "FieldUpdateUnit\r\n");
   if (NeedsImmediateUpdate(unit)) {
     UpdateOldDisplay(session, unit, confirm);
     if (firstUnitOnly) {
-      out.Print(Sink::kInfo, kSuccessLine);
+      session.runtime().PrintLastLine(kSuccessLine);
       return;
     }
   }

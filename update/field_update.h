@@ -15,4 +15,9 @@ namespace kel {
 /// ends the run through FatalError.
 void FieldUpdateUnit(UpdateSession& session, UnitInfo& unit, bool confirm, bool firstUnitOnly);
 
+/// A KD3 display with an LPC2478 whose software or boot loader is too old
+/// to serve the network update: it is updated directly first, boot loader
+/// included.
+bool NeedsImmediateUpdate(const UnitInfo& unit);
+
 }  // namespace kel

@@ -55,12 +55,12 @@ void RestartIfNotRunning(Link& link, UnitInfo& unit) {
 
 void FinishDirectUpdate(Link& link, UnitInfo& unit) {
   RestartAndReconnect(link, unit);
-  link.runtime.out.Print(Sink::kInfo, kSuccessLine);
+  link.runtime.PrintLastLine(kSuccessLine);
 }
 
 void FinishRefusedUpdate(Link& link, UnitInfo& unit) {
   RestartIfNotRunning(link, unit);
-  link.runtime.out.Print(Sink::kInfo, kSuccessLine);
+  link.runtime.PrintLastLine(kSuccessLine);
 }
 
 }  // namespace kel

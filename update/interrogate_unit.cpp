@@ -10,12 +10,18 @@
 #include "unit/rpc_proxy.h"
 #include "unit/rpc_reset.h"
 #include "unit/unit_info_report.h"
+#include "unit/unit_summary.h"
 
 namespace kel {
 
 namespace {
 
 constexpr int kFirstNetworkSoftware = 600;
+constexpr char kInterrogated[] = "interrogated";
+
+void NoteReported(std::vector<SummaryLine>* reported, const UnitInfo& unit) {
+  if (reported != nullptr) reported->push_back(SummaryLineFor(unit, kInterrogated));
+}
 
 // The programmer a unit would get. A test jig gets none from the catalogue
 // (its LPC4357 carries programmers for displays only), and asking would end
@@ -39,7 +45,7 @@ void ReportUnit(Runtime& rt, UnitInfo& unit, bool selectProgrammer) {
   PrintUnitInfo(rt.out, unit);
 }
 
-void ReportRemoteUnits(Link& link) {
+void ReportRemoteUnits(Link& link, std::vector<SummaryLine>* reported) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   std::vector<uint8_t> addresses;
@@ -57,19 +63,23 @@ void ReportRemoteUnits(Link& link) {
     if (!ReadUnitInfo(link, remote)) continue;
     ReadExtendedInfo(link, remote);
     ReportUnit(rt, remote, ReadAdvancedInfo(link, remote));
+    NoteReported(reported, remote);
   }
 }
 
 }  // namespace
 
-void InterrogateUnit(Link& link, UnitInfo& unit) {
+void InterrogateUnit(Link& link, UnitInfo& unit, std::vector<SummaryLine>* reported) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   const bool advanced = ReadAdvancedInfo(link, unit);
-  if (advanced) ReportUnit(rt, unit, true);
+  if (advanced) {
+    ReportUnit(rt, unit, true);
+    NoteReported(reported, unit);
+  }
 
   if (unit.connectionMode == modeApplication && unit.softwareVersion >= kFirstNetworkSoftware) {
-    ReportRemoteUnits(link);
+    ReportRemoteUnits(link, reported);
   }
 
   if (advanced || IsVComPort(link, unit)) return;
@@ -77,6 +87,7 @@ void InterrogateUnit(Link& link, UnitInfo& unit) {
   if (!InitialiseForUpdate(link, unit)) rt.FatalError("Unable to initialise Ponderix unit");
   SelectReportedProgrammer(rt, unit, false);
   PrintUnitInfo(out, unit);
+  NoteReported(reported, unit);
   if (!Reset(link, unit)) rt.FatalError("Unable to restart unit");
 }
 

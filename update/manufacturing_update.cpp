@@ -48,7 +48,7 @@ Found FindTarget(Link& link, UnitInfo& connected, const ProductionTarget& target
 }  // namespace
 
 bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTarget& target,
-                             const UnitUpdater& update) {
+                             const UnitUpdater& update, const std::function<void()>& restarted) {
   Runtime& rt = link.runtime;
   Output& out = rt.out;
   out.Print(Sink::kDebug, "ManufacturingUpdateUnit\r\n");
@@ -76,6 +76,7 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
   const bool updated = update(link, unit, where == Found::kOnNetwork);
   if (updated) {
     RestartAndReconnect(link, unit);
+    if (restarted) restarted();
   } else {
     Reset(link, unit);  // nothing was written; the unit only leaves its boot loader
   }
@@ -105,19 +106,24 @@ bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTa
   }
 
   if (!updated) {
-    out.Print(Sink::kInfo, "\a", "FAILURE: unable to update unit!\r\n");
+    rt.PrintLastLine("\aFAILURE: unable to update unit!\r\n");
     return false;
   }
-  out.Print(Sink::kInfo, "Success: all operations are complete\r\n");
+  rt.PrintLastLine(kSuccessLine);
   return true;
 }
 
 bool ManufacturingUpdateUnit(UpdateSession& session, UnitInfo& connected,
                              const ProductionTarget& target) {
-  return ManufacturingUpdateUnit(session.link, connected, target,
-                                 [&session](Link&, UnitInfo& unit, bool updateFiles) {
-                                   return UpdateUnit(session, unit, false, updateFiles, false);
-                                 });
+  // Update files that the unit took apply at the restart that follows.
+  return ManufacturingUpdateUnit(
+      session.link, connected, target,
+      [&session](Link&, UnitInfo& unit, bool updateFiles) {
+        return UpdateUnit(session, unit, false, updateFiles, false);
+      },
+      [&session] {
+        if (session.history) session.history->UnitsRestarted(true);
+      });
 }
 
 }  // namespace kel

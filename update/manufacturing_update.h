@@ -21,10 +21,12 @@ using UnitUpdater = std::function<bool(Link& link, UnitInfo& unit, bool updateFi
 /// connected test jig, never the jig itself), reports it, updates it with `update` (directly, or
 /// with update files for a unit behind the connected one), restarts and reconnects it, closes the
 /// proxy and returns the link to its speed. Prints the success line and returns true, or the bell
-/// and "FAILURE: unable to update unit!" and returns false. No such unit ends the run, naming what
-/// was looked for.
+/// and "FAILURE: unable to update unit!" and returns false (each as the run's last line, after
+/// the summary). No such unit ends the run, naming what was looked for. `restarted`, when given,
+/// is told once the updated unit has restarted and been found again.
 bool ManufacturingUpdateUnit(Link& link, UnitInfo& connected, const ProductionTarget& target,
-                             const UnitUpdater& update);
+                             const UnitUpdater& update,
+                             const std::function<void()>& restarted = {});
 
 /// ManufacturingUpdateUnit with UpdateUnit as the updater: no forced boot
 /// loader, no question.

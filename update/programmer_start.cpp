@@ -2,6 +2,7 @@
 
 #include "flash/image_selection.h"
 #include "flash/programmer_download.h"
+#include "update/update_rules.h"
 
 namespace kel {
 
@@ -18,7 +19,7 @@ void StartFlashProgrammer(UpdateSession& session, UnitInfo& unit, bool bootLoade
 }
 
 void ChooseBootLoaderImage(Runtime& rt, UnitInfo& unit) {
-  if (!SelectBootLoaderImage(rt, unit)) rt.FatalError("Unknown ponderix unit");
+  if (!SelectBootLoaderImage(rt, unit)) rt.FatalError(kUnknownUnitRefusal);
 }
 
 }  // namespace kel

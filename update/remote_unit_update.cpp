@@ -24,14 +24,13 @@ bool UpdateRemoteUnit(UpdateSession& session, UnitInfo& remote) {
   ReadAdvancedInfo(link, remote);
   PrintUnitInfo(out, remote);
 
-  const char* reason =
-      " must be running version 6.00 or later of the Ponderix software for remote update.\r\n";
+  const char* reason = kRemoteNeedsNetworkSoftware;
   if (remote.connectionMode == modeApplication &&
       remote.softwareVersion >= kNetworkSoftwareVersion) {
     if (AcceptsUpdateFiles(out, remote)) {
       return UpdateUnit(session, remote, false, true, false);
     }
-    reason = " must have boot loader release 14 or later for remote update.\r\n";
+    reason = kRemoteNeedsUpdateFileBootLoader;
   }
   out.Print(Sink::kInfo, "Ponderix Unit ", remote.unitAddress, reason, "\r\n");
   if (session.history) {

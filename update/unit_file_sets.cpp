@@ -78,6 +78,11 @@ void EraseOldDisplayFiles(UpdateSession& session) {
 
 }  // namespace
 
+bool ErasesOldDisplayFiles(const UnitInfo& unit, bool updateFiles) {
+  return !updateFiles && unit.cardNumber == kOldDisplayCard && unit.mcuType == mcuLPC2478 &&
+         unit.softwareVersion < kNetworkSoftwareVersion;
+}
+
 UnitFilesWritten UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles) {
   const UnitFileSet set = UnitFilesForCard(unit.cardNumber, unit.mcuType);
   if (set.empty()) return {};
@@ -86,10 +91,7 @@ UnitFilesWritten UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool up
     StartFlashProgrammer(session, unit);
     ChooseBootLoaderImage(rt, unit);
   }
-  if (!updateFiles && unit.cardNumber == kOldDisplayCard && unit.mcuType == mcuLPC2478 &&
-      unit.softwareVersion < kNetworkSoftwareVersion) {
-    EraseOldDisplayFiles(session);
-  }
+  if (ErasesOldDisplayFiles(unit, updateFiles)) EraseOldDisplayFiles(session);
   bool changed = RefreshFiles(session, unit, UnitFileKind::kLanguage, set.languageFiles);
   if (set.resourceFile) {
     changed = RefreshResourceFile(session, unit, set, updateFiles) || changed;

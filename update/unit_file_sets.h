@@ -19,4 +19,8 @@ struct UnitFilesWritten {
 };
 UnitFilesWritten UpdateUnitFiles(UpdateSession& session, UnitInfo& unit, bool updateFiles);
 
+/// Whether a direct update empties the unit's file drive first (an LPC2478
+/// KD3 display with software before 6.00), so that every file is written.
+bool ErasesOldDisplayFiles(const UnitInfo& unit, bool updateFiles);
+
 }  // namespace kel

@@ -4,6 +4,7 @@
 
 #include "platform/signals.h"
 #include "unit/card_table.h"
+#include "unit/unit_summary.h"
 #include "unit/version_text.h"
 #include "update/update_rules.h"
 
@@ -44,20 +45,6 @@ std::string CardText(const UnitInfo& unit) {
   return card;
 }
 
-std::string SoftwareText(const UnitInfo& unit) {
-  return "v" + (unit.mcuType == mcuH8S2145
-                    ? FormatVersionNumber(unit.softwareVersion)
-                    : FormatVersion(unit.softwareVersion, unit.softwareRelease));
-}
-
-// The boot loader as the report shows it: v4 r18 (the release only when the
-// boot loader reports one).
-std::string BootLoaderText(int version, int release) {
-  std::string text = "v" + std::to_string(version);
-  if (release >= 4) text += " r" + std::to_string(release);
-  return text;
-}
-
 constexpr char kAtRestart[] = " (at restart)";
 constexpr size_t kSoftwareAfterColumn = 9;
 constexpr size_t kBootLoaderAfterColumn = 11;
@@ -67,6 +54,14 @@ std::string WithoutLineEnd(std::string text) {
   return text;
 }
 
+void DropAtRestart(std::string& text) {
+  const std::string atRestart = kAtRestart;
+  if (text.size() >= atRestart.size() &&
+      text.compare(text.size() - atRestart.size(), atRestart.size(), atRestart) == 0) {
+    text.erase(text.size() - atRestart.size());
+  }
+}
+
 }  // namespace
 
 UpdateHistory::UpdateHistory(Runtime& rt, const std::string& path) : rt_(rt), file_(rt, path) {
@@ -74,10 +69,12 @@ UpdateHistory::UpdateHistory(Runtime& rt, const std::string& path) : rt_(rt), fi
     if (state_ != State::kIdle) Write(HistoryOutcome::kFailed, message);
     UnitsRestarted(false);
   };
+  rt_.summaryLines = [this](bool fatal) { return SummaryLines(fatal); };
 }
 
 UpdateHistory::~UpdateHistory() {
   rt_.onFatalError = nullptr;
+  rt_.summaryLines = nullptr;
   // Rows still held are written on the way out too; a stop that comes
   // meanwhile waits for the (bounded) wait for the file's lock, since a
   // way out must not start inside a destructor.
@@ -87,18 +84,27 @@ UpdateHistory::~UpdateHistory() {
 }
 
 void UpdateHistory::UnitsRestarted(bool confirmed) {
-  const std::string atRestart = kAtRestart;
-  for (std::vector<std::string>& row : held_) {
-    for (const size_t column : {kSoftwareAfterColumn, kBootLoaderAfterColumn}) {
-      std::string& text = row[column];
-      if (confirmed && text.size() >= atRestart.size() &&
-          text.compare(text.size() - atRestart.size(), atRestart.size(), atRestart) == 0) {
-        text.erase(text.size() - atRestart.size());
+  for (size_t held = 0; held < held_.size(); ++held) {
+    std::vector<std::string>& row = held_[held];
+    if (confirmed) {
+      for (const size_t column : {kSoftwareAfterColumn, kBootLoaderAfterColumn}) {
+        DropAtRestart(row[column]);
       }
+      DropAtRestart(summary_[heldLines_[held]].after);
     }
     file_.Append(row);
   }
   held_.clear();
+  heldLines_.clear();
+}
+
+std::vector<SummaryLine> UpdateHistory::SummaryLines(bool fatal) const {
+  std::vector<SummaryLine> lines = summary_;
+  if (state_ == State::kIdle || (state_ == State::kBegun && !fatal)) return lines;
+  const bool failed = fatal;
+  lines.push_back({address_, unitType_, softwareBefore_, failed ? "?" : softwareAfter_,
+                   OutcomeText(failed ? HistoryOutcome::kFailed : waiting_)});
+  return lines;
 }
 
 void UpdateHistory::Begin(const UnitInfo& unit) {
@@ -112,7 +118,7 @@ void UpdateHistory::Begin(const UnitInfo& unit) {
   time_ = IsoLocalTime(rt_.clock.Now());
   startMicros_ = rt_.clock.Micros();
   // A unit that never answered leaves its details empty rather than zeros.
-  const bool known = unit.cardNumber != 0 || unit.softwareVersion != 0;
+  const bool known = UnitIsKnown(unit);
   unitType_ = known ? CardName(unit.cardNumber) : std::string();
   card_ = known ? CardText(unit) : std::string();
   serial_ = known && (unit.connectionMode == modeApplication || unit.identityNoted)
@@ -199,11 +205,14 @@ void UpdateHistory::Write(HistoryOutcome outcome, const std::string& message) {
                                   softwareBefore_, softwareAfter_, bootLoaderBefore_,
                                   bootLoaderAfter_, OutcomeText(outcome),
                                   WithoutLineEnd(message), seconds};
+  summary_.push_back({address_, unitType_, softwareBefore_,
+                      softwareAfter_.empty() ? "?" : softwareAfter_, OutcomeText(outcome)});
   // A unit that took update files runs them only after its restart, which
   // the run may still make: its row waits for that, and the rows after it
   // wait with it so the file keeps the order of the units.
   if (outcome == HistoryOutcome::kUpdateFilesSent || !held_.empty()) {
     held_.push_back(std::move(row));
+    heldLines_.push_back(summary_.size() - 1);
   } else {
     file_.Append(row);
   }

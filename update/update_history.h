@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/history_file.h"
+#include "runtime/run_summary.h"
 #include "unit/unit_info.h"
 
 namespace kel {
@@ -16,9 +17,11 @@ enum class HistoryOutcome { kUpdated, kUpToDate, kUpdateFilesSent, kRefused, kFa
 /// files, refuses or fails to update as one row of the update history.
 /// The update flows call it where a unit's outcome is known; a fatal error
 /// that ends the run records the unit in hand as failed with its message.
+/// The same records give the run's closing summary (Runtime::summaryLines
+/// while it lives): one line per unit, as its row says.
 class UpdateHistory {
  public:
-  /// Rows go to the history file at `path`.
+  /// Rows go to the history file at `path` (none when it is empty).
   UpdateHistory(Runtime& rt, const std::string& path);
   ~UpdateHistory();
   UpdateHistory(const UpdateHistory&) = delete;
@@ -53,6 +56,11 @@ class UpdateHistory {
   /// their rows, held until now, are written accordingly.
   void UnitsRestarted(bool confirmed);
 
+  /// One summary line per unit recorded so far, in the order of the rows,
+  /// and the unit in hand: with `fatal` as failed (as the fatal error will
+  /// record it), else a unit written directly with its coming outcome.
+  std::vector<SummaryLine> SummaryLines(bool fatal) const;
+
  private:
   enum class State { kIdle, kBegun, kWaiting };
 
@@ -71,8 +79,11 @@ class UpdateHistory {
   // The record of the unit begun, until its outcome is known.
   const UnitInfo* inHand_ = nullptr;
   HistoryOutcome waiting_ = HistoryOutcome::kUpdated;
-  // Rows of units that took update files, until their restart is known.
+  // Rows of units that took update files, until their restart is known,
+  // and their lines in summary_.
   std::vector<std::vector<std::string>> held_;
+  std::vector<size_t> heldLines_;
+  std::vector<SummaryLine> summary_;
 };
 
 }  // namespace kel

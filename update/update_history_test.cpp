@@ -95,5 +95,40 @@ TEST(UpdateHistory, AUnitThatGotOnlyFieldbusFilesIsUpdated) {
   }
 }
 
+// The closing summary reads the history's records: a unit written
+// directly with its coming outcome, update files without "(at restart)"
+// once the units restarted, and the unit in hand at a fatal error as
+// failed, all before the run's last line and only once.
+TEST(UpdateHistory, TheSummaryShowsEachUnitAsItsRowDoes) {
+  HistoryFixture f;
+  f.options.yesToPrompts = true;
+  UnitInfo remote = f.unit;
+  remote.unitAddress = 7;
+  remote.cardNumber = 659;
+  remote.softwareVersion = 608;
+  remote.softwareRelease = 12;
+  UnitInfo third = remote;
+  third.unitAddress = 9;
+  UpdateHistory history(f.runtime, f.path);
+  history.Begin(remote);
+  history.WentThrough(remote, false, true, true, true);
+  history.UnitsRestarted(true);
+  history.Begin(f.unit);
+  history.WentThrough(f.unit, false, true, false, false);
+  history.Complete();
+  history.Begin(third);
+  f.out.Print(Sink::kInfo, "progress");
+  EXPECT_EQ(f.ExitCodeOf([&] { f.runtime.FatalError("Unable to write new software"); }), 1);
+  f.runtime.PrintLastLine("not printed twice\r\n");
+  f.out.FinishConsole();
+  EXPECT_EQ(f.Console(),
+            "progress\r\nSummary:\r\n"
+            "   7  KT5 Transmitter  v6.08r12 -> v6.10r57  update files sent\r\n"
+            "   4  KT3 Transmitter  v6.10r00 -> v6.10r57  updated\r\n"
+            "   9  KT5 Transmitter  v6.08r12 -> ?  failed\r\n"
+            "Fatal Error: Unable to write new software\r\n"
+            "not printed twice\r\n");
+}
+
 }  // namespace
 }  // namespace kel

@@ -21,6 +21,25 @@ inline constexpr int kNewestBootLoaderRelease = 24;
 /// update files, build increments).
 inline constexpr int kNetworkSoftwareVersion = 600;
 
+/// Why an update does not go on with a unit, in the words the update ends
+/// with (or, for a unit behind the connected one, reports) and its plan
+/// shows.
+inline constexpr char kOldH8Refusal[] =
+    "This version of KelUpdater is unable to update the software in old H8 units. Please use the "
+    "older KelUpdater";
+inline constexpr char kPreProductionRefusal[] = "Cannot update this unit (pre-production board)";
+inline constexpr char kNoSoftwareRefusal[] = "No new software can be found for this unit";
+inline constexpr char kVcomNeedsUpdateFiles[] =
+    "The unit does not support Update files, which are required on a vcom port";
+inline constexpr char kUnknownUnitRefusal[] = "Unknown ponderix unit";
+/// Followed by the embedded software's version.
+inline constexpr char kDowngradeRefusal[] = "The software cannot be downgraded to ";
+/// Follow "Ponderix Unit " + the unit's address.
+inline constexpr char kRemoteNeedsNetworkSoftware[] =
+    " must be running version 6.00 or later of the Ponderix software for remote update.\r\n";
+inline constexpr char kRemoteNeedsUpdateFileBootLoader[] =
+    " must have boot loader release 14 or later for remote update.\r\n";
+
 /// Unit flags and boot flags the update decisions read.
 inline constexpr uint8_t kUnitFlagCardTester = 0x80;
 inline constexpr uint8_t kUnitFlagJtag = 0x40;

@@ -88,7 +88,7 @@ void ChooseTransport(UpdateSession& session, UnitInfo& unit, UpdatePlan& plan) {
   if (IsVComPort(session.link, unit)) {
     rt.out.Print(Sink::kInfo, "-- vcom port detected, using update files", "\r\n");
     if (!AcceptsUpdateFiles(rt.out, unit)) {
-      rt.FatalError("The unit does not support Update files, which are required on a vcom port");
+      rt.FatalError(kVcomNeedsUpdateFiles);
     }
     plan.updateFiles = true;
     return;
@@ -109,7 +109,7 @@ void HandleTestSoftware(UpdateSession& session, UnitInfo& unit, UpdatePlan& plan
   if (IsPreProductionBoard(unit, plan.updateFiles)) {
     if (!rt.options.manufacturingMode) {
       Reset(session.link, unit);
-      rt.FatalError("Cannot update this unit (pre-production board)");
+      rt.FatalError(kPreProductionRefusal);
     }
     rt.out.Print(Sink::kDebug, "-- loading flash programmer from KelBoot\r\n");
     LoadProgrammerFromBootTool(rt, unit, session.bootToolProgrammer);
@@ -157,7 +157,7 @@ void SelectSoftware(Runtime& rt, UnitInfo& unit) {
     }
   }
   SelectSoftwareImage(unit);
-  if (unit.softwareImage == nullptr) rt.FatalError("No new software can be found for this unit");
+  if (unit.softwareImage == nullptr) rt.FatalError(kNoSoftwareRefusal);
 }
 
 WriteBackHook KeepBackupFields(UpdateSession& session) {
@@ -258,7 +258,7 @@ void WriteBootLoader(UpdateSession& session, UnitInfo& unit, const ImageRef& ima
     if (keptCopy) {
       out.Print(Sink::kInfo, "The unit's backup fields as read before the update are kept in ",
                 kept.path(), "\r\n");
-      rt.FatalError(kWriteBackRefused + std::string(": they are kept in ") + kept.path());
+      rt.FatalError(std::string(kWriteBackRefused) + ": they are kept in " + kept.path());
     }
     out.Print(Sink::kInfo, "The unit's backup fields could not be kept in a file: ", keptError,
               "\r\n");
@@ -293,7 +293,7 @@ void WriteBootLoaderAndSoftware(UpdateSession& session, UnitInfo& unit, UpdatePl
   SelectSoftware(rt, unit);
   if (!plan.updateFiles) TakeBackupFields(session, unit, cutShort);
   if (plan.bootLoader) {
-    if (unit.bootLoaderImage == nullptr) rt.FatalError("Unknown ponderix unit");
+    if (unit.bootLoaderImage == nullptr) rt.FatalError(kUnknownUnitRefusal);
     if (plan.updateFiles) {
       SendImage(session, unit, "Sending boot loader update to unit...\r\n", kBootLoaderUpdateFile,
                 *unit.bootLoaderImage, plan);
@@ -392,14 +392,14 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
   Output& out = rt.out;
   if (session.history) session.history->Begin(unit);
   if (unit.mcuType == mcuH8S2145) {
-    rt.FatalError(
-        "This version of KelUpdater is unable to update the software in old H8 units. Please use "
-        "the older KelUpdater");
+    rt.FatalError(kOldH8Refusal);
   }
   AskUnitType(rt, unit);
   if (confirm && !rt.AskYesNo("Do you wish to upgrade this Ponderix unit?")) {
-    // Declined before anything was done: no row for the unit.
+    // Declined before anything was done: no row for the unit, and no
+    // summary line.
     rt.onFatalError = nullptr;
+    rt.summaryLines = nullptr;
     rt.exit.Exit(kExitDeclined);
   }
   if (unit.connectionMode == modeFlashProgrammer) {
@@ -424,10 +424,8 @@ bool UpdateUnit(UpdateSession& session, UnitInfo& unit, bool updateBootLoader, b
     }
   }
   if (RefusesDowngrade(unit)) {
-    out.Print(Sink::kInfo, "The software cannot be downgraded to ", NewVersionText(), "\r\n");
-    if (session.history) {
-      session.history->Refused(unit, "The software cannot be downgraded to " + NewVersionText());
-    }
+    out.Print(Sink::kInfo, kDowngradeRefusal, NewVersionText(), "\r\n");
+    if (session.history) session.history->Refused(unit, kDowngradeRefusal + NewVersionText());
     return false;
   }
   DecideSoftware(rt, unit, plan);
