@@ -195,6 +195,11 @@ void WriteParam(Runtime& rt, const std::string& fileName, const std::string& key
   const std::string companion = target + kCompanionSuffix;
   std::string error;
   if (!CreateFreshFile(companion, rewritten, exists ? target : std::string(), error)) {
+    // A folder the user may not write in (a share with a job file the
+    // station may write) leaves the file itself as the one way left:
+    // written where it stands, in its own line-end style.
+    std::string inPlaceError;
+    if (exists && OverwriteRegularFile(target, rewritten, inPlaceError)) return;
     rt.FatalSystemError(companion + ": " + error);
   }
 
