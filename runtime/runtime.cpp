@@ -78,6 +78,16 @@ void Runtime::FatalError(const std::string& message) {
     out.CloseLog();
     EndProcess(exit, options.parameterFile.empty() ? kExitFailure : kExitFailureStored);
   }
+  // A stop that comes from here to the last key wait is only noted: the
+  // clean-ups (a unit restarted, its speed put back, Message written) are
+  // not cut short, and the run keeps this end's message and exit code.
+  // Stops held already (a boot loader being written) stay held; a way out
+  // taken inside (a parameter file that cannot be written) lets go.
+  struct Held {
+    const bool before = StopsHeld();
+    Held() { HoldStops(true); }
+    ~Held() { HoldStops(before); }
+  } held;
   PrintSummary(true);
   // Never on the end of a row of progress dots.
   out.StartConsoleLine();
@@ -91,13 +101,14 @@ void Runtime::FatalError(const std::string& message) {
   RestoreLink();
   if (closePort) closePort();
   out.CloseLog();
-  if (!options.parameterFile.empty()) {
-    StoreMessage(message);
+  StoreMessage(message);
+  // An operator who stopped the run meanwhile has already answered the
+  // last key wait.
+  if (!StopWaiting()) {
+    HoldStops(held.before);
     PressEnter();
-    EndProcess(exit, kExitFailureStored);
   }
-  PressEnter();
-  EndProcess(exit, kExitFailure);
+  EndProcess(exit, options.parameterFile.empty() ? kExitFailure : kExitFailureStored);
 }
 
 void Runtime::EndUnfinished(int code, const std::string& reason) {
