@@ -172,15 +172,21 @@ bool CommPort::ChangeBaudRate() {
       // The port is named: a device that went away mid-run (a USB adapter
       // pulled out) should say which one.
       runtime_.FatalError("Error re-opening port: " +
-                          PortOpenMessage(port, lastOpenError_, OpenMessageUse::kFatal));
+                          PortOpenMessage(PortLabel(port), lastOpenError_, OpenMessageUse::kFatal));
     }
     runtime_.clock.Sleep(kReopenPauseMs);
   }
 }
 
 void CommPort::ReportOpenError(const SerialOpenError& error) {
-  runtime_.out.Print(Sink::kDebug,
-                     PortOpenMessage(settings_.portNumber, error, OpenMessageUse::kTrace), "\r\n");
+  runtime_.out.Print(
+      Sink::kDebug, PortOpenMessage(PortLabel(settings_.portNumber), error, OpenMessageUse::kTrace),
+      "\r\n");
+}
+
+std::string CommPort::PortLabel(int port) {
+  const std::string device = opener_.DeviceOf(port);
+  return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
 }
 
 // ---- Lock marker ---------------------------------------------------------

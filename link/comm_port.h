@@ -114,6 +114,9 @@ class CommPort {
   /// What opens the ports: its list of the system's ports and the devices
   /// behind the COM numbers.
   SerialPortOpener& opener() { return opener_; }
+  /// "COM" + the number, and the device it stands for in parentheses where
+  /// the opener names one: "COM3 (/dev/ttyUSB0)".
+  std::string PortLabel(int port);
 
  private:
   bool OpenAt(int32_t speed);

@@ -27,8 +27,8 @@ std::string PermissionHint(const SerialOpenError& error) {
          " that owns it (sudo usermod -aG " + error.deviceGroup + " $USER) and log in again";
 }
 
-std::string PortOpenMessage(int port, const SerialOpenError& error, OpenMessageUse use) {
-  const std::string com = "COM" + std::to_string(port);
+std::string PortOpenMessage(const std::string& com, const SerialOpenError& error,
+                            OpenMessageUse use) {
   switch (error.outcome) {
     case SerialOpenOutcome::kNotPresent:
       return com + kNotPresent;
@@ -37,7 +37,10 @@ std::string PortOpenMessage(int port, const SerialOpenError& error, OpenMessageU
     case SerialOpenOutcome::kBadSetting:
       return com + kBadRate;
     case SerialOpenOutcome::kPermissionDenied: {
-      std::string text = com + " cannot be opened: " + error.systemText + " (" + error.device + ")";
+      // The device is said once, where the port's name does not already say it.
+      const std::string device = " (" + error.device + ")";
+      std::string text = com + " cannot be opened: " + error.systemText +
+                         (com.find(device) == std::string::npos ? device : "");
       if (use != OpenMessageUse::kSearch) text += ". " + PermissionHint(error);
       return text;
     }

@@ -39,8 +39,9 @@ ALSO = [
 ]
 
 # Readings that no run ends with: the trace form of a port that cannot be
-# opened ("COM3:5:Error: ..."), which PortOpenMessage also gives.
-NOT_ENDINGS = [("COM", ":", ":", "Error:")]
+# opened ("COM3:5:Error: ...", the port's name passed in), which
+# PortOpenMessage also gives.
+NOT_ENDINGS = [(":", ":", "Error:")]
 
 # Arguments that carry the system's own words, and what the page says for
 # them: (file, argument) -> a text the page must hold.

@@ -62,7 +62,8 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, RefusedP
         return false;
       }
       refused.named.push_back(port);
-      out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
+      out.Print(Sink::kInfo, PortOpenMessage(PortLabel(link, port), error, OpenMessageUse::kSearch),
+                "\r\n");
       if (!refused.hinted) out.Print(Sink::kInfo, PermissionHint(error), "\r\n");
       refused.hinted = true;
       return false;
@@ -71,7 +72,8 @@ bool TryPort(Link& link, UnitInfo& unit, int number, bool quietMissing, RefusedP
       if (quietMissing) return false;
       break;
   }
-  out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
+  out.Print(Sink::kInfo, PortOpenMessage(PortLabel(link, port), error, OpenMessageUse::kSearch),
+            "\r\n");
   return false;
 }
 
@@ -122,10 +124,7 @@ void NoteAdapterLatency(Link& link) {
 
 }  // namespace
 
-std::string PortLabel(Link& link, int port) {
-  const std::string device = link.port.opener().DeviceOf(port);
-  return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
-}
+std::string PortLabel(Link& link, int port) { return link.port.PortLabel(port); }
 
 std::vector<int> ParsePortList(const std::string& text,
                                const std::function<int(const std::string&)>& numberForDevice) {
@@ -272,9 +271,10 @@ void ConnectUnit(Link& link, UnitInfo& unit) {
     const SerialOpenError& error = link.port.lastOpenError();
     // A missing port only is said; the connection step then fails.
     if (error.outcome != SerialOpenOutcome::kNotPresent) {
-      rt.FatalError(PortOpenMessage(port, error, OpenMessageUse::kFatal));
+      rt.FatalError(PortOpenMessage(PortLabel(link, port), error, OpenMessageUse::kFatal));
     }
-    out.Print(Sink::kInfo, PortOpenMessage(port, error, OpenMessageUse::kSearch), "\r\n");
+    out.Print(Sink::kInfo, PortOpenMessage(PortLabel(link, port), error, OpenMessageUse::kSearch),
+              "\r\n");
     return;
   }
   out.Print(Sink::kInfo, PortLabel(link, port), " opened\r\n");

@@ -71,6 +71,24 @@ TEST(PortSearch, APortNamedByItsDeviceIsOpenedByItsNumber) {
   }
 }
 
+// A port named by its device that cannot be opened is named by that
+// device too: the user never typed the COM number it was given.
+TEST(PortSearch, APortNamedByItsDeviceIsNamedSoWhenItCannotBeOpened) {
+  for (bool inList : {false, true}) {
+    ConnectFixture f;
+    if (inList) {
+      f.env.Set("PONDERIXPORTLIST", "/dev/ttyUSB9");
+      EXPECT_FALSE(SearchEnvironmentPorts(f.link, f.unit));
+    } else {
+      f.options.portDevice = "/dev/ttyUSB9";
+      ConnectUnit(f.link, f.unit);
+    }
+    EXPECT_NE(f.Console().find("COM1 (/dev/ttyUSB9) is not present on this computer\r\n"),
+              std::string::npos)
+        << f.Console();
+  }
+}
+
 TEST(PortSearch, EnvironmentListIsTriedInOrderAndIgnoresThePortVariable) {
   ConnectFixture f;
   f.Serve(5, kLoneKt5);

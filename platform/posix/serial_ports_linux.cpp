@@ -3,9 +3,12 @@
 #include "platform/posix/serial_ports_linux.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <string_view>
 
 #include "platform/files.h"
@@ -23,18 +26,31 @@ constexpr int kUsbLevels = 4;
 constexpr std::string_view kKinds[] = {"ttyUSB", "ttyACM", "ttyS"};
 
 // The first line of a small sysfs attribute, without its line end; empty
-// when it is missing.
+// when it is missing or not a plain file. Nothing in it is trusted: a
+// folder may stand in for sysfs (PONDERIXSYSROOT) or a driver may report
+// anything, so only a plain file is opened (a FIFO would block the open,
+// a device could have effects or never end), at most a line is read, and
+// every byte that a terminal could act on (control characters, escape
+// sequences, bytes above ASCII) is shown as "?", as the text is printed.
 std::string Attribute(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "re");
-  if (file == nullptr) return {};
-  char line[256] = {};
-  const bool read = std::fgets(line, sizeof line, file) != nullptr;
-  std::fclose(file);
-  if (!read) return {};
-  std::string text(line);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {};
+  char line[256];
+  ssize_t count = -1;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    do {
+      count = read(fd, line, sizeof line);
+    } while (count < 0 && errno == EINTR);
   }
+  close(fd);
+  std::string text;
+  for (ssize_t i = 0; i < count && line[i] != '\n' && line[i] != '\r' && line[i] != '\0'; ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    text += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
 }
 

@@ -1,9 +1,12 @@
 #include "platform/posix/serial_ports_linux.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
+#include "platform/posix/child_process_posix_test.h"
 #include "platform/pseudo_terminal.h"
 #include "tests/platform_test_support.h"
 #include "tests/serial_tree.h"
@@ -44,6 +47,33 @@ TEST(LinuxSerialPorts, ListsUsbFirstThenBuiltInPortsWithAUart) {
   TemporaryFolder bare;
   EXPECT_TRUE(ListLinuxSerialPorts(bare.path(), listed).empty());
   EXPECT_FALSE(listed);
+}
+
+// What sysfs, or a folder standing in for it, holds is never trusted: a
+// FIFO or a device in an attribute's place is not read (it would block the
+// listing or never end), and bytes a terminal acts on reach no console.
+TEST(LinuxSerialPorts, AttributesAreReadOnlyAsShortPlainText) {
+  SerialTree tree;
+  tree.AddUsb("ttyUSB0", "/dev/null", "EVIL", "", "");
+  tree.AddBuiltIn("ttyS0", "/dev/null", 4);
+  const std::string usb = tree.root() + "/sys/devices/usb1/1-1";
+  std::ofstream(usb + "/manufacturer") << "EVIL\x1b]0;owned\a\xc2\x9b" << std::string(300, 'x');
+  ASSERT_EQ(mkfifo((usb + "/product").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", usb + "/serial");
+  const std::string type = tree.root() + "/sys/class/tty/ttyS0/type";
+  std::filesystem::remove(type);
+  ASSERT_EQ(mkfifo(type.c_str(), 0600), 0);
+
+  const ChildResult child = RunForked(
+      [&](int report) {
+        bool listed = false;
+        for (const PortListing& port : ListLinuxSerialPorts(tree.root(), listed)) {
+          WriteAll(report, port.description + "|");
+        }
+      },
+      5000);
+  EXPECT_EQ(child.exitCode, 0);
+  EXPECT_EQ(child.report, "EVIL?]0;owned???" + std::string(256 - 16, 'x') + "|");
 }
 
 // The system's opener numbers the ports from that list: a device named by
