@@ -197,11 +197,15 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
   Link link{rt, port, packets, state};
   UnitInfo unit;
 
+  // Under --plan nothing that answers is written, restarted or moved,
+  // whatever the job: a production job that programs nothing (and so only
+  // reports its unit) included.
+  const bool plan = rt.options.plan;
   ConnectUnit(link, unit);
   if (unit.connectionMode == modeChipIsp) {
     // A chip's ROM loader takes no restart request; the probe left it
     // waiting for the next run's handshake.
-    if (job == Job::kPlan) {
+    if (plan) {
       PlanBlankChip(rt);
       port.ClosePort();
       return;
@@ -210,7 +214,7 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
     ProgramBlankChip(rt, link, unit);
   }
   // A plan restarts nothing: it says what an update would find.
-  if (unit.connectionMode == modeFlashProgrammer && job != Job::kPlan) {
+  if (unit.connectionMode == modeFlashProgrammer && !plan) {
     RestartIfBootLoaderWhole(rt, link, unit);
   }
   if (unit.connectionMode == modeFlashProgrammer) {
@@ -233,7 +237,7 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
     // notes as it found them.)
     ProgrammerNote note(rt.registry, link.port.settings().portNumber);
     if (const std::optional<NotedProgrammer> noted = note.Read();
-        noted && noted->jigAddress == 0 && job != Job::kPlan) {
+        noted && noted->jigAddress == 0 && !plan) {
       note.Remove();
     }
   }
@@ -241,14 +245,20 @@ void RunJob(Runtime& rt, SerialPortOpener& ports, const std::string& extractFold
   // programming speed; every way out puts them back. A plan moves nothing,
   // not even a unit an earlier run left elsewhere.
   std::optional<SpeedScope> speedScope;
-  if (job != Job::kPlan) speedScope.emplace(link, unit);
+  if (!plan) speedScope.emplace(link, unit);
 
   switch (job) {
     case Job::kManufacturingReport: {
       JobSummary summary(rt);
       PrintUnitInfo(rt.out, unit);
       summary.lines.push_back(SummaryLineFor(unit, kInterrogated));
-      rt.PrintLastLine("-- nothing to do\r\n");
+      if (plan) {
+        // A plan ends with its own line, as every plan does.
+        rt.out.Print(Sink::kInfo, "-- nothing to do\r\n");
+        rt.PrintLastLine(kPlanDoneLine);
+      } else {
+        rt.PrintLastLine("-- nothing to do\r\n");
+      }
       break;
     }
     case Job::kInterrogate: {

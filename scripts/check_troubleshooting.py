@@ -10,7 +10,8 @@ out): the argument of every FatalError and FatalSystemError call and of
 every PrintLastLine call (the run's closing lines), every closing line
 kept as a constant ("Complete: ...", "Incomplete: ..."), and the texts
 listed in ALSO below. An argument is read as C++: string literals and the
-string constants they name are text, a conditional gives each of its
+string constants they name (as the calling file defines them, else as
+another does) are text, a conditional gives each of its
 branches, and whatever else is joined in (a number, a path, a unit type)
 is a gap. An argument that is only a variable or a call is followed to
 the variable's definition in the same function, or to the returns of the
@@ -19,8 +20,9 @@ in order, with anything (a placeholder such as <port>, or an example) in
 the gaps.
 
 Every message missing from the page is printed with the file and line it
-comes from. An argument the check cannot read fails too, unless OPAQUE
-says which words of the page stand for it.
+comes from. An argument the check cannot read (none of it text it can
+follow) fails too, unless OPAQUE says which words of the page stand for it,
+and so does a text of ALSO that no source holds any more.
 """
 import pathlib
 import re
@@ -157,17 +159,28 @@ class Sources:
                 if path.suffix in (".cpp", ".h") and not TEST_NAME.search(path.name):
                     text = strip_comments(path.read_text(encoding="utf-8", errors="replace"))
                     self.files[path.relative_to(root).as_posix()] = text
+        # A constant is read as the file that uses it defines it, else as
+        # any other file does: two files may give one name texts of their own.
         self.constants = {}
-        for text in self.files.values():
+        self.own_constants = {}
+        self.literals = []
+        for file, text in self.files.items():
+            own = self.own_constants.setdefault(file, {})
             for name, literals in CONSTANT.findall(text):
-                self.constants[name] = decode(literals)
+                own[name] = self.constants[name] = decode(literals)
+            self.literals += [decode(literal) for literal in re.findall(LITERAL, text)]
         self.unread = []
+
+    def constant(self, file, name):
+        """The text of the constant `name` as `file` reads it, or None."""
+        return self.own_constants.get(file, {}).get(name, self.constants.get(name))
 
     def function_returns(self, name):
         """The return expressions of the functions called `name` that give text."""
         short = name.split("::")[-1]
         found = []
-        head = re.compile(r"^(?:std::string|const char\s*\*)\s+(?:\w+::)*" + re.escape(short) +
+        head = re.compile(r"^(?:(?:static|inline)\s+)*(?:std::string|const char\s*\*)\s+(?:\w+::)*" +
+                          re.escape(short) +
                           r"\s*\(", re.M)
         for file, text in self.files.items():
             for match in head.finditer(text):
@@ -222,7 +235,7 @@ class Sources:
                 return single
         reading = []
         for term in terms:
-            part = self.term(term)
+            part = self.term(file, term)
             if part is None and len(term) == 1 and re.match(r"[A-Za-z_]", term[0]):
                 # A local joined in: its text when it reads one way only.
                 definition = self.variable(file, position, term[0])
@@ -236,7 +249,8 @@ class Sources:
 
     def single(self, file, position, term, depth):
         """A lone variable or call followed to what it holds; None when it is text."""
-        if len(term) == 1 and re.match(r"[A-Za-z_]", term[0]) and term[0] not in self.constants:
+        if (len(term) == 1 and re.match(r"[A-Za-z_]", term[0]) and
+                self.constant(file, term[0]) is None):
             definition = self.variable(file, position, term[0])
             if definition is None:
                 return [[("opaque", term[0])]]
@@ -249,13 +263,13 @@ class Sources:
             return found or None
         return None
 
-    def term(self, term):
+    def term(self, file, term):
         if len(term) >= 3 and term[0] == "std::string" and term[1] == "(":
             term = term[2:-1]
         if len(term) == 1 and term[0].startswith('"'):
             return decode(term[0])
-        if len(term) == 1 and term[0] in self.constants:
-            return self.constants[term[0]]
+        if len(term) == 1:
+            return self.constant(file, term[0])
         return None
 
 
@@ -316,13 +330,24 @@ def main():
                         sources.unread.append(key)
                     continue
                 texts = fragments(reading)
-                if texts:
-                    wanted.append((f"{file}:{line}", texts))
+                if not texts:
+                    # Nothing of it is text the check can follow (a call to a
+                    # function it cannot find): it is not passed over.
+                    print(f"{file}:{line}: cannot read the message {argument.strip()!r}")
+                    sources.unread.append((file, argument.strip()))
+                    continue
+                wanted.append((f"{file}:{line}", texts))
         for name, literals in CONSTANT.findall(text):
             value = decode(literals)
             if value.startswith(("Complete: ", "Incomplete: ")):
                 wanted.append((f"{file}: {name}", [value.strip()]))
+    stale = 0
     for text in ALSO:
+        if not any(text in literal for literal in sources.literals):
+            # Reworded in the sources: the page would go on naming the old text.
+            print(f"(listed in the check): no longer in the sources: {text}")
+            stale += 1
+            continue
         wanted.append(("(listed in the check)", [text]))
 
     missing = 0
@@ -335,8 +360,9 @@ def main():
         if not named(lines, texts):
             print(f"{where}: not in {page.name}: {' <...> '.join(texts)}")
             missing += 1
-    print(f"{len(seen)} messages, {missing} missing, {len(sources.unread)} not readable")
-    return 1 if missing or sources.unread else 0
+    print(f"{len(seen)} messages, {missing} missing, {len(sources.unread)} not readable, "
+          f"{stale} of the listed texts no longer in the sources")
+    return 1 if missing or sources.unread or stale else 0
 
 
 if __name__ == "__main__":

@@ -67,8 +67,11 @@ TEST_F(PlanRun, SendsOnlyReadsAndEndsWithExitZero) {
     int port;
     const char* arguments;
     std::vector<const char*> shown;
+    const char* speedNote = nullptr;  // what an earlier run left noted for COM3
   };
   const std::string jig = ReadTextFile(std::string(KEL_SOURCE_DIR) + "/sim/scenarios/kj3_jig.scn");
+  std::string kd4Left = std::string(kOnComThree) + kKd4WithTwoKt5;
+  kd4Left.insert(kd4Left.find("modbus = 10\n"), "baud = 38400\n");
   const Case cases[] = {
       {"a network",
        std::string(kOnComThree) + kKd4WithTwoKt5,
@@ -87,10 +90,24 @@ TEST_F(PlanRun, SendsOnlyReadsAndEndsWithExitZero) {
        1,
        "--plan -y job.ini 1",
        {"reached through the jig's proxy, which a plan does not switch on"}},
+      // The job only reports its unit, which an earlier run left at 38400
+      // baud: a plain run would put it back, a plan leaves it there.
+      {"a production job that programs nothing",
+       kd4Left,
+       3,
+       "--plan -y report.ini 3",
+       {"-- nothing to do\r\n"},
+       "19200 38400 N 10 653 1"},
   };
   ASSERT_TRUE(WriteTextFile(home.File("job.ini"), "KelManufacture=1\r\nProgram=1\r\n"));
+  ASSERT_TRUE(WriteTextFile(home.File("report.ini"), "KelManufacture=1\r\nProgram=0\r\n"));
+  const std::string notes = home.File("config") + "/Arkwend/Ponderix";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.speedNote != nullptr) {
+      std::filesystem::create_directories(notes);
+      ASSERT_TRUE(WriteTextFile(notes + "/FoundSpeedCOM3", c.speedNote));
+    }
     StartSim(c.units, c.port);
     EXPECT_EQ(Run(c.arguments), 0) << output;
     StopSim();
