@@ -121,6 +121,20 @@ TEST_F(PlanRun, SendsOnlyReadsAndEndsWithExitZero) {
   }
 }
 
+// A plan of a production job leaves a blank chip's ROM loader waiting for
+// the handshake, so that the job run next (or another plan) finds it.
+TEST_F(PlanRun, LeavesABlankChipToBeFoundAgain) {
+  ASSERT_TRUE(WriteTextFile(home.File("job.ini"), "KelManufacture=1\r\nProgram=1\r\n"));
+  StartSim(std::string(kOnComThree) +
+               "\n[unit blank]\nplace = connected\nrole = blank-chip\ncard = 659\n",
+           3);
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(Run("--plan -y job.ini 3"), 0) << output;
+    EXPECT_TRUE(Has("-- a blank chip answers: the production job would have KelBoot")) << output;
+  }
+}
+
 }  // namespace
 }  // namespace kel
 

@@ -141,6 +141,8 @@ std::vector<int> ParsePortList(const std::string& text,
       list.erase(0, end == std::string::npos ? list.size() : end + 1);
       continue;
     }
+    // Windows names a port's device \\.\COMn; it means COMn.
+    if (list.rfind("\\\\.\\", 0) == 0) list.erase(0, 4);
     if (StartsWithCom(list)) list.erase(0, 3);
     const int port = PortNumberOf(LeadingDecimal(list));
     if (port == 0) break;

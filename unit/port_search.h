@@ -40,12 +40,12 @@ bool SearchAllPorts(Link& link, UnitInfo& unit, RefusedPortNotes& refused);
 bool SearchAllPorts(Link& link, UnitInfo& unit);
 
 /// The ports a port list names, in order: entries are separated by one
-/// space, comma or semicolon; an entry may start with "COM" (any case) and
-/// its number is read after blanks. An entry that is a path (after blanks,
-/// it starts with "/") names a port by its device, up to the next
-/// separator, and `numberForDevice` gives its COM number. The first entry
-/// that does not lead with a port number (no number, 0, negative or past
-/// 32767) or names no device ends the list.
+/// space, comma or semicolon; an entry may start with "COM" (any case) or
+/// the Windows device name \\.\COM, and its number is read after blanks.
+/// An entry that is a path (after blanks, it starts with "/") names a port
+/// by its device, up to the next separator, and `numberForDevice` gives
+/// its COM number. The first entry that does not lead with a port number
+/// (no number, 0, negative or past 32767) or names no device ends the list.
 std::vector<int> ParsePortList(const std::string& list,
                                const std::function<int(const std::string&)>& numberForDevice = {});
 

@@ -27,6 +27,8 @@ TEST(PortList, EntriesMayNameDevices) {
   const auto number = [](const std::string& device) { return device == "/dev/ttyUSB0" ? 8 : 9; };
   EXPECT_EQ(ParsePortList("/dev/ttyUSB0,COM5; /dev/ttyACM1 4", number),
             (std::vector<int>{8, 5, 9, 4}));
+  // A Windows port's device name is its COM name.
+  EXPECT_EQ(ParsePortList("\\\\.\\COM3,\\\\.\\com12"), (std::vector<int>{3, 12}));
   // Without a way to number devices a path reads as no number.
   EXPECT_TRUE(ParsePortList("/dev/ttyUSB0,COM5").empty());
 }

@@ -77,8 +77,9 @@ IspResult CheckLpcChip(Link& link) {
     return IspResult::kNotFound;
   }
   out.Print(Sink::kInfo, "-- LPC chip firmware found\r\n");
-  if (!link.runtime.options.manufacturingMode) {
-    // Only a production job programs a blank chip; this run refuses it. A
+  if (!link.runtime.options.manufacturingMode || link.runtime.options.plan) {
+    // Only a production job programs a blank chip; this run refuses it (a
+    // plan only says what the job would do with it). A
     // ROM loader that has synchronised no longer answers "?" until it is
     // switched off and on, so the next run (with the job) could not find
     // it: the handshake gets a line that is not its own instead, which
